@@ -1,0 +1,44 @@
+// Random: the host's seeded generator.
+//
+// Counter-based: draw k (counting from 0 after srand) of seed s is a pure
+// function of (s, k), the SplitMix64 finaliser of a per-seed stream key and
+// the counter. The sequence is therefore the same on every platform and any
+// draw can be reached in O(1) with Seek. rand() returns 24 bits, so that
+// every result and s_rand_max convert to float exactly.
+#pragma once
+
+#include <cstdint>
+
+class Random {
+ public:
+  static constexpr int s_rand_max = 0xFFFFFF;
+
+  Random() { srand(0); }
+
+  void srand(unsigned int seed) {
+    key_ = Mix(0x6A09E667F3BCC909ull ^ (static_cast<std::uint64_t>(seed) * 0x9E3779B97F4A7C15ull));
+    counter_ = 0;
+  }
+
+  // The next draw, 0..s_rand_max.
+  int rand() { return Draw(counter_++); }
+
+  // Draw k of the current seed, without moving the counter.
+  int Draw(std::uint64_t k) const {
+    return static_cast<int>(Mix(key_ + (k + 1) * 0x9E3779B97F4A7C15ull) >> 40);
+  }
+
+  // Position of the next draw (number of draws since srand).
+  std::uint64_t Tell() const { return counter_; }
+  void Seek(std::uint64_t k) { counter_ = k; }
+
+ private:
+  static constexpr std::uint64_t Mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+
+  std::uint64_t key_ = 0;
+  std::uint64_t counter_ = 0;
+};

@@ -1,0 +1,61 @@
+// StarField: the effect's cached, seeded array of stars.
+//
+// Generation fills the unit ball uniformly (by rejection) and grades the
+// stars by index from bright (record 0) to dim (the last record) through the
+// balance curve, with a random colour variance. The field is rebuilt only
+// when its generation key changes; everything that shapes the field in space
+// acts later, when a star is placed for drawing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "plugin/host.h"
+#include "starfield/balance_curve.h"
+#include "starfield/star_record.h"
+
+// Full intensity of every channel the effect writes (255 x 256).
+inline constexpr int kFullChannel = 65280;
+
+// The values the field is generated from, formed from the parameters at the
+// render time.
+struct StarFieldKey {
+  std::uint32_t count = 0;
+  std::int32_t seed = 0;
+  BMM_Color_64 brightColor;  // r, g, b = colour x 65535, truncated; a = 0
+  BMM_Color_64 dimColor;
+  float colorVariance = 0.0f;  // fraction: 0..1 for 0..100 %
+  std::int32_t alpha16 = 0;    // star alpha on the 16-bit scale, 0..65280
+  float brightSize = 0.0f;
+  float dimSize = 0.0f;
+  float brightDimBalance = 0.0f;
+};
+
+class StarField {
+ public:
+  static constexpr const char* kCreatingTitle = "Qe_Velumbra: Creating Star Field";
+
+  // Reuses the field when it exists and every key member equals `key`
+  // (floats compared exactly: a NaN never matches); otherwise takes the new
+  // key and generates. True when a valid field is in place.
+  bool RefreshStarField(const StarFieldKey& key, CheckAbortCallback* abort);
+
+  // Generates from the current key. 1 on success; 0 when the array cannot be
+  // allocated (stars() becomes null) or when Progress asks to stop (count
+  // becomes 0, the partly filled array stays).
+  int GenerateStarField(CheckAbortCallback* abort);
+
+  std::uint32_t count() const { return key_.count; }
+  const StarRecord* stars() const { return stars_.get(); }
+  const StarFieldKey& key() const { return key_; }
+
+  // Generation's own generator; nothing else draws from it.
+  const Random& rng() const { return rng_; }
+
+ private:
+  bool KeyMatches(const StarFieldKey& key) const;
+
+  StarFieldKey key_;
+  std::unique_ptr<StarRecord[]> stars_;
+  Random rng_;
+};

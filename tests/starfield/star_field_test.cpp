@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "starfield/balance_curve.h"
+#include "starfield/star_field.h"
+#include "support/recording_abort.h"
+
+namespace {
+
+// The key a new effect forms from its default parameters.
+StarFieldKey DefaultKey(std::uint32_t count = 1000) {
+  StarFieldKey k;
+  k.count = count;
+  k.seed = 12345;
+  k.brightColor = {65535, 65535, 65535, 0};
+  k.dimColor = {static_cast<WORD>(0.8f * 65535.0f), static_cast<WORD>(0.8f * 65535.0f),
+                static_cast<WORD>(0.8f * 65535.0f), 0};
+  k.colorVariance = 0.0f;
+  k.alpha16 = 255 << 8;
+  k.brightSize = 1.5f;
+  k.dimSize = 1.0f;
+  k.brightDimBalance = 0.2f;
+  return k;
+}
+
+bool SameRecords(const StarField& a, const StarField& b) {
+  if (a.count() != b.count()) return false;
+  for (std::uint32_t i = 0; i < a.count(); ++i) {
+    const StarRecord &x = a.stars()[i], &y = b.stars()[i];
+    if (!(x.pos == y.pos && x.color == y.color && x.size == y.size)) return false;
+  }
+  return true;
+}
+
+TEST(StarField, RecordInvariants) {
+  StarFieldKey key = DefaultKey(5000);
+  key.colorVariance = 1.0f;  // factors 0..2: the channel limit is exercised
+  key.alpha16 = 0x7F00;
+  StarField field;
+  ASSERT_TRUE(field.RefreshStarField(key, nullptr));
+  ASSERT_EQ(field.count(), 5000u);
+  int limited = 0;
+  for (std::uint32_t i = 0; i < field.count(); ++i) {
+    const StarRecord& s = field.stars()[i];
+    const float length = s.pos.Length();
+    ASSERT_GT(length, 0.0f);
+    ASSERT_LE(length, 1.0f);
+    for (WORD c : {s.color.r, s.color.g, s.color.b}) {
+      ASSERT_LE(c, kFullChannel);
+      limited += c == kFullChannel;
+    }
+    ASSERT_EQ(s.color.a, 0x7F00);
+    ASSERT_GE(s.size, 1.0f);
+    ASSERT_LE(s.size, 1.5f);
+  }
+  EXPECT_GT(limited, 0) << "variance 100% must push some channels to the limit";
+}
+
+TEST(StarField, UniformInTheBall) {
+  StarField field;
+  ASSERT_TRUE(field.RefreshStarField(DefaultKey(20000), nullptr));
+  // Uniform density: the fraction within radius r is r^3; the octants fill evenly.
+  int inner = 0, octant[8] = {};
+  for (std::uint32_t i = 0; i < field.count(); ++i) {
+    const Point3& p = field.stars()[i].pos;
+    inner += p.Length() <= 0.5f;
+    ++octant[(p.x > 0) + 2 * (p.y > 0) + 4 * (p.z > 0)];
+  }
+  EXPECT_NEAR(inner / 20000.0, 0.125, 0.01);
+  for (int o : octant) EXPECT_NEAR(o, 2500, 200);
+}
+
+TEST(StarField, DrawsThreePerAttemptAndThreeForColour) {
+  // Replays the stream: each star consumes triples until one is inside the
+  // ball (k attempts), then three colour draws: 3k + 3 in all.
+  const StarFieldKey key = DefaultKey(3000);
+  StarField field;
+  ASSERT_TRUE(field.RefreshStarField(key, nullptr));
+  Random replay;
+  replay.srand(key.seed);
+  std::uint64_t expected = 0;
+  for (std::uint32_t j = 0; j < key.count; ++j) {
+    int attempts = 0;
+    for (;;) {
+      ++attempts;
+      float v[3];
+      for (float& c : v) c = static_cast<float>(replay.rand()) / Random::s_rand_max * 2.0f - 1.0f;
+      const float l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+      if (l <= 1.0f && l != 0.0f) {
+        ASSERT_EQ(Point3(v[0], v[1], v[2]), field.stars()[j].pos) << "star " << j;
+        break;
+      }
+    }
+    for (int c = 0; c < 3; ++c) replay.rand();
+    expected += 3 * attempts + 3;
+  }
+  EXPECT_EQ(field.rng().Tell(), expected);
+  EXPECT_NEAR(static_cast<double>(expected) / key.count, 3 * 6 / M_PI + 3, 0.3)
+      << "about 1.9 attempts per star";
+}
+
+TEST(StarField, GradedFromBrightToDim) {
+  StarFieldKey key = DefaultKey(1);
+  key.colorVariance = 0.0f;
+  StarField one;
+  ASSERT_TRUE(one.RefreshStarField(key, nullptr));
+  EXPECT_FLOAT_EQ(one.stars()[0].size, 1.5f);
+  // White at zero variance is the effect's full intensity, not 65535.
+  EXPECT_EQ(one.stars()[0].color, (BMM_Color_64{65280, 65280, 65280, 65280}));
+
+  key = DefaultKey(101);
+  key.brightDimBalance = 0.5f;  // linear grading
+  key.brightColor = {60000, 30000, 0, 0};
+  key.dimColor = {0, 30000, 60000, 0};
+  StarField linear;
+  ASSERT_TRUE(linear.RefreshStarField(key, nullptr));
+  const StarRecord& mid = linear.stars()[50];  // u = 51/101
+  EXPECT_NEAR(mid.size, 1.0f + 0.5f * 51.0f / 101.0f, 1e-6);
+  EXPECT_NEAR(mid.color.r, 60000.0 * 51 / 101, 1.0);
+  EXPECT_EQ(mid.color.g, 30000);
+  EXPECT_NEAR(mid.color.b, 60000.0 * 50 / 101, 1.0);
+  EXPECT_NEAR(linear.stars()[100].size, 1.0f + 0.5f / 101.0f, 1e-6);
+
+  key.brightDimBalance = 1.0f;  // every star as bright as the first
+  StarField bright;
+  ASSERT_TRUE(bright.RefreshStarField(key, nullptr));
+  for (std::uint32_t i = 0; i < bright.count(); ++i) ASSERT_FLOAT_EQ(bright.stars()[i].size, 1.5f);
+
+  key.brightDimBalance = 0.0f;  // all dim but the first, whose 0/0 is settled as bright
+  StarField dim;
+  ASSERT_TRUE(dim.RefreshStarField(key, nullptr));
+  EXPECT_FLOAT_EQ(dim.stars()[0].size, 1.5f);
+  for (std::uint32_t i = 1; i < dim.count(); ++i) ASSERT_FLOAT_EQ(dim.stars()[i].size, 1.0f);
+}
+
+TEST(StarField, ProgressEvery256AndAbort) {
+  struct Case {
+    std::uint32_t count;
+    std::vector<std::pair<int, int>> calls;
+  };
+  for (const Case& c : {Case{0, {}}, Case{1, {{0, 1}}}, Case{256, {{0, 256}}},
+                        Case{257, {{0, 257}, {256, 257}}}, Case{513, {{0, 513}, {256, 513}, {512, 513}}}}) {
+    RecordingAbort abort;
+    StarField field;
+    ASSERT_TRUE(field.RefreshStarField(DefaultKey(c.count), &abort));
+    EXPECT_EQ(abort.progress, c.calls) << c.count << " stars";
+    EXPECT_EQ(abort.titles, std::vector<std::string>{"Qe_Velumbra: Creating Star Field"});
+  }
+}
+
+TEST(StarField, AbortLeavesNoStarsAndNextRefreshRegeneratesTheSameField) {
+  StarField reference;
+  ASSERT_TRUE(reference.RefreshStarField(DefaultKey(600), nullptr));
+
+  for (int stopAt : {0, 1, 2}) {
+    StarField field;
+    RecordingAbort abort(stopAt);
+    EXPECT_FALSE(field.RefreshStarField(DefaultKey(600), &abort));
+    EXPECT_EQ(field.count(), 0u);
+    EXPECT_EQ(abort.progress.size(), static_cast<size_t>(stopAt + 1));
+    RecordingAbort again;
+    ASSERT_TRUE(field.RefreshStarField(DefaultKey(600), &again));
+    EXPECT_EQ(again.titles.size(), 1u) << "regenerated";
+    EXPECT_TRUE(SameRecords(field, reference));
+  }
+}
+
+TEST(StarField, ReusedWhileKeyHoldsRegeneratedOnEveryMember) {
+  const StarFieldKey base = DefaultKey(300);
+  StarField field;
+  ASSERT_TRUE(field.RefreshStarField(base, nullptr));
+  {
+    RecordingAbort abort;
+    ASSERT_TRUE(field.RefreshStarField(base, &abort));
+    EXPECT_TRUE(abort.titles.empty()) << "same key: reused without generating";
+  }
+  using Mutate = void (*)(StarFieldKey&);
+  const Mutate changes[] = {
+      [](StarFieldKey& k) { k.count += 1; },
+      [](StarFieldKey& k) { k.seed += 1; },
+      [](StarFieldKey& k) { k.brightColor.r -= 1; },
+      [](StarFieldKey& k) { k.brightColor.g -= 1; },
+      [](StarFieldKey& k) { k.brightColor.b -= 1; },
+      [](StarFieldKey& k) { k.dimColor.r += 1; },
+      [](StarFieldKey& k) { k.dimColor.g += 1; },
+      [](StarFieldKey& k) { k.dimColor.b += 1; },
+      [](StarFieldKey& k) { k.colorVariance = 0.01f; },
+      [](StarFieldKey& k) { k.alpha16 = 0x1000; },
+      [](StarFieldKey& k) { k.brightSize = 2.0f; },
+      [](StarFieldKey& k) { k.dimSize = 0.5f; },
+      [](StarFieldKey& k) { k.brightDimBalance = 0.3f; },
+      [](StarFieldKey& k) { k.brightDimBalance = NAN; },
+  };
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    StarFieldKey changed = base;
+    changes[i](changed);
+    RecordingAbort abort;
+    field.RefreshStarField(changed, &abort);
+    EXPECT_EQ(abort.titles.size(), 1u) << "change " << i << " must regenerate";
+    RecordingAbort back;
+    ASSERT_TRUE(field.RefreshStarField(base, &back));
+    EXPECT_EQ(back.titles.size(), 1u) << "change " << i << " undone must regenerate";
+  }
+  // The alpha channels of the key colours play no part.
+  StarFieldKey alphaOnly = base;
+  alphaOnly.brightColor.a = 77;
+  RecordingAbort abort;
+  ASSERT_TRUE(field.RefreshStarField(alphaOnly, &abort));
+  EXPECT_TRUE(abort.titles.empty());
+}
+
+TEST(StarField, EmptyFieldIsValidAndReused) {
+  StarField field;
+  RecordingAbort abort;
+  ASSERT_TRUE(field.RefreshStarField(DefaultKey(0), &abort));
+  EXPECT_NE(field.stars(), nullptr);
+  EXPECT_EQ(field.count(), 0u);
+  EXPECT_TRUE(abort.progress.empty());
+  RecordingAbort again;
+  ASSERT_TRUE(field.RefreshStarField(DefaultKey(0), &again));
+  EXPECT_TRUE(again.titles.empty());
+}
+
+TEST(BalanceCurve, EndpointsAndShape) {
+  for (float t : {0.05f, 0.2f, 0.4f, 0.6f, 0.8f, 0.95f}) {
+    EXPECT_NEAR(BalanceCurve(0.0f, t), 0.0f, 1e-4f) << t;
+    EXPECT_NEAR(BalanceCurve(1.0f, t), 1.0f, 1e-4f) << t;
+    float previous = -1.0f;
+    for (int i = 0; i <= 1000; ++i) {
+      const float x = i / 1000.0f;
+      const float y = BalanceCurve(x, t);
+      ASSERT_GE(y, previous) << "monotonic, t=" << t << " x=" << x;
+      ASSERT_EQ(y < x + 1e-6f, t < 0.5f || y <= x + 1e-6f) << "bends the right way";
+      previous = y;
+    }
+  }
+  EXPECT_EQ(BalanceCurve(0.37f, 0.5f), 0.37f);
+  EXPECT_NEAR(BalanceCurve(0.5f, 0.2f), 0.059f, 0.001f);
+  EXPECT_EQ(BalanceCurve(0.3f, 1.0f), 1.0f);
+  EXPECT_EQ(BalanceCurve(0.3f, 0.0f), 0.0f);
+  EXPECT_EQ(BalanceCurve(1.0f, 0.0f), 1.0f) << "0/0 settled as the end point";
+  EXPECT_EQ(BalanceCurve(0.0f, 1.0f), 0.0f);
+}
+
+}  // namespace
