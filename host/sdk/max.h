@@ -12,3 +12,6 @@
 #include "point3.h"
 #include "random.h"
 #include "render_info.h"
+#include "effect.h"
+#include "inode.h"
+#include "ref.h"

@@ -1,0 +1,112 @@
+// Scene nodes, their objects, and the host interface that owns the scene.
+//
+// The world is Z-up. A node's transform maps its local space to its
+// parent's; GetNodeTM composes the chain up to the root (local first, then
+// the parent's), giving local-to-world. A camera looks down its local -Z
+// axis with local +Y up.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interval.h"
+#include "matrix3.h"
+#include "max_types.h"
+
+// What a node carries: a camera, a helper (dummy), ...
+class Object {
+ public:
+  virtual ~Object() = default;
+  virtual SClass_ID SuperClassID() const = 0;
+};
+
+class CameraObject : public Object {
+ public:
+  // fov: horizontal field of view in radians, 0 < fov < pi.
+  explicit CameraObject(float fov) : fov_(fov) {}
+  SClass_ID SuperClassID() const override { return CAMERA_CLASS_ID; }
+  float GetFOV() const { return fov_; }
+
+ private:
+  float fov_;
+};
+
+class DummyObject : public Object {
+ public:
+  SClass_ID SuperClassID() const override { return HELPER_CLASS_ID; }
+};
+
+// One key of a node's transform: the fields a scene file gives at a frame.
+// Either a whole matrix, or a position with a target (cameras: -Z towards
+// the target) or with rotation (degrees, about world X, then Y, then Z) and
+// scale. Between keys every field is interpolated linearly.
+struct TransformKey {
+  enum class Kind { Matrix, Target, Rotation };
+  TimeValue time = 0;
+  Kind kind = Kind::Rotation;
+  Matrix3 matrix = Matrix3::Identity();
+  Point3 position;
+  Point3 target{0, 1, 0};
+  Point3 rotation;  // degrees
+  Point3 scale{1, 1, 1};
+
+  // The local transform these fields describe.
+  Matrix3 ToMatrix() const;
+};
+
+// A look-at transform: the -Z axis towards `target`, +Y as close to world +Z
+// as possible (world +Y when looking straight up or down). A target equal to
+// the position looks along world +Y.
+Matrix3 LookAtMatrix(const Point3& position, const Point3& target);
+
+class INode {
+ public:
+  INode(std::string name, std::unique_ptr<Object> object);
+  INode(const INode&) = delete;
+  INode& operator=(const INode&) = delete;
+
+  const char* GetName() const { return name_.c_str(); }
+  INode* GetParentNode() const { return parent_; }
+  int NumberOfChildren() const { return static_cast<int>(children_.size()); }
+  // Null for an index outside 0..NumberOfChildren()-1.
+  INode* GetChildNode(int i) const;
+  BOOL IsRootNode() const { return parent_ == nullptr; }
+  Object* GetObjectRef() const { return object_.get(); }
+
+  // Local-to-world transform at time t. Validity narrows to t when keyed.
+  Matrix3 GetNodeTM(TimeValue t, Interval* valid = nullptr) const;
+  // Local-to-parent transform at time t.
+  Matrix3 GetLocalTM(TimeValue t) const;
+
+  // Keys in any order; an empty list means the identity.
+  void SetTransformKeys(std::vector<TransformKey> keys);
+  const std::vector<TransformKey>& TransformKeys() const { return keys_; }
+
+  // Makes `child` a child of this node (appended last). Refused (false) when
+  // `child` is this node or one of its ancestors, which would make a cycle.
+  bool AttachChild(INode* child);
+
+ private:
+  std::string name_;
+  std::unique_ptr<Object> object_;
+  INode* parent_ = nullptr;
+  std::vector<INode*> children_;
+  std::vector<TransformKey> keys_;  // sorted by time
+};
+
+// The host application's interface: owns the scene's nodes; the root node
+// has no object and is the parent of every top-level node.
+class Interface {
+ public:
+  Interface();
+  INode* GetRootNode() { return root_.get(); }
+  // Creates a node under the root (AttachChild moves it elsewhere).
+  INode* CreateNode(std::string name, std::unique_ptr<Object> object);
+  // The first node with that name in depth-first order, or null.
+  INode* GetINodeByName(const char* name);
+
+ private:
+  std::unique_ptr<INode> root_;
+  std::vector<std::unique_ptr<INode>> nodes_;
+};
