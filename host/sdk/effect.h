@@ -18,8 +18,16 @@ class RenderGlobalContext;
 
 class SpecialFX : public ReferenceTarget {
  public:
+  static constexpr USHORT kNameChunk = 0x0100;
+
   // The effect's name as the user gave it; saved and loaded by the base.
   std::string name;
+
+  // Writes the name chunk; the stream's failure is reported.
+  IOResult Save(ISave* isave) override;
+  // Reads the chunks of this level, taking the name chunk; other chunks are
+  // skipped. IO_ERROR for a malformed stream.
+  IOResult Load(ILoad* iload) override;
 
   virtual std::string GetName() { return std::string(); }
   // Active unless the host has switched the effect off.

@@ -14,4 +14,5 @@
 #include "render_info.h"
 #include "effect.h"
 #include "inode.h"
+#include "isave.h"
 #include "ref.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interval.h"
+#include "isave.h"
 #include "max_types.h"
 
 class ReferenceTarget;
@@ -50,6 +51,10 @@ class Animatable {
   virtual int NumSubs() { return 0; }
   virtual Animatable* SubAnim(int) { return nullptr; }
   virtual std::string SubAnimName(int) { return std::string(); }
+
+  // The object's own chunks (not its references, which the host saves).
+  virtual IOResult Save(ISave*) { return IO_OK; }
+  virtual IOResult Load(ILoad*) { return IO_OK; }
 
   virtual int NumParamBlocks() { return 0; }
   virtual IParamBlock2* GetParamBlock(int) { return nullptr; }
