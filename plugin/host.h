@@ -4,3 +4,4 @@
 #pragma once
 
 #include "host/sdk/max.h"
+#include "host/platform/windows.h"

@@ -16,3 +16,5 @@
 #include "inode.h"
 #include "isave.h"
 #include "ref.h"
+#include "classdesc.h"
+#include "iparamb2.h"

@@ -1,0 +1,52 @@
+#include "classdesc.h"
+
+#include <algorithm>
+
+#include "iparamb2.h"
+
+ClassDesc2::~ClassDesc2() {
+  for (ParamBlockDesc2* d : descs_) d->owner_ = nullptr;
+}
+
+void ClassDesc2::AddParamBlockDesc(ParamBlockDesc2* pbd) {
+  if (pbd && std::find(descs_.begin(), descs_.end(), pbd) == descs_.end()) descs_.push_back(pbd);
+}
+
+void ClassDesc2::RemoveParamBlockDesc(ParamBlockDesc2* pbd) { std::erase(descs_, pbd); }
+
+ParamBlockDesc2* ClassDesc2::GetParamBlockDesc(int i) const {
+  return i >= 0 && i < NumParamBlockDescs() ? descs_[static_cast<std::size_t>(i)] : nullptr;
+}
+
+ParamBlockDesc2* ClassDesc2::GetParamBlockDescByID(BlockID id) const {
+  for (ParamBlockDesc2* d : descs_)
+    if (d->ID() == id) return d;
+  return nullptr;
+}
+
+void ClassDesc2::MakeAutoParamBlocks(ReferenceMaker* owner) {
+  if (!owner) return;
+  for (ParamBlockDesc2* d : descs_) {
+    if (!d->IsValid() || !(d->Flags() & P_AUTO_CONSTRUCT)) continue;
+    auto* block = new IParamBlock2(d);
+    if (owner->ReplaceReference(d->RefNo(), block) != REF_SUCCEED) block->DeleteThis();
+  }
+}
+
+void ClassDesc2::InvalidateUI() {
+  for (ParamBlockDesc2* d : descs_) d->InvalidateUI();
+}
+
+bool ClassDesc2::IsValid() const {
+  return std::all_of(descs_.begin(), descs_.end(), [](const ParamBlockDesc2* d) { return d->IsValid(); });
+}
+
+std::string ClassDesc2::ErrorMessage() const {
+  std::string out;
+  for (const ParamBlockDesc2* d : descs_) {
+    if (d->IsValid()) continue;
+    if (!out.empty()) out += '\n';
+    out += d->ErrorMessage();
+  }
+  return out;
+}
