@@ -1,0 +1,180 @@
+#include "host/app/progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <string_view>
+
+namespace velumbra {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+double SteadySeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+constexpr double kRedrawInterval = 0.1;  // seconds between bar redraws
+constexpr int kBarWidth = 24;            // cells of the bar itself
+
+int TerminalColumns(std::FILE* out) {
+  winsize ws{};
+  if (out && ::ioctl(fileno(out), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+// --- InterruptGuard --------------------------------------------------------------
+
+InterruptGuard::InterruptGuard() {
+  g_interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // SA_RESETHAND: the first Ctrl-C asks the render to stop; a second one,
+  // meeting the default action, ends the process.
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigaction(SIGINT, &action, &previous_);
+}
+
+InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+
+bool InterruptGuard::Requested() noexcept { return g_interrupted != 0; }
+
+void InterruptGuard::Clear() noexcept { g_interrupted = 0; }
+
+// --- ProgressReporter ------------------------------------------------------------
+
+std::string FormatDuration(double seconds) {
+  if (!(seconds >= 0) || !std::isfinite(seconds)) return "--:--";
+  const long total = std::lround(seconds);
+  const long h = total / 3600, m = (total / 60) % 60, s = total % 60;
+  char text[32];
+  if (h > 0)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", h, m, s);
+  else
+    std::snprintf(text, sizeof text, "%ld:%02ld", m, s);
+  return text;
+}
+
+ProgressReporter::Style ProgressReporter::StyleFor(bool quiet, std::FILE* out) {
+  if (quiet) return Style::Quiet;
+  return out && ::isatty(fileno(out)) ? Style::Bar : Style::Lines;
+}
+
+ProgressReporter::ProgressReporter(Style style, std::FILE* out, Clock clock, int columns)
+    : style_(out ? style : Style::Quiet),
+      out_(out),
+      clock_(clock ? std::move(clock) : Clock(SteadySeconds)),
+      columns_(columns > 0 ? columns : TerminalColumns(out)) {}
+
+ProgressReporter::~ProgressReporter() { EndLine(); }
+
+void ProgressReporter::StartFrame(int frame, int index, int count) {
+  EndLine();
+  frame_ = frame;
+  index_ = std::max(0, index);
+  count_ = std::max(1, count);
+  fraction_ = 0.0;
+  title_.clear();
+  frameStart_ = clock_();
+  if (renderStart_ < 0) renderStart_ = frameStart_;
+  lastDraw_ = -1e300;
+  if (style_ == Style::Lines && count_ > 1) {
+    std::fprintf(out_, "frame %d (%d/%d)\n", frame_, index_ + 1, count_);
+    std::fflush(out_);
+  }
+}
+
+void ProgressReporter::FinishFrame() {
+  if (style_ != Style::Bar) return;
+  fraction_ = 1.0;
+  const std::string line = BarLine(true);
+  std::fprintf(out_, "\r%s\033[K\n", line.c_str());
+  std::fflush(out_);
+  lineOpen_ = false;
+}
+
+void ProgressReporter::EndLine() {
+  if (!lineOpen_) return;
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  lineOpen_ = false;
+}
+
+BOOL ProgressReporter::Check() { return Interrupted() ? TRUE : FALSE; }
+
+BOOL ProgressReporter::Progress(int done, int total) {
+  fraction_ = total > 0 ? std::clamp(static_cast<double>(done) / total, 0.0, 1.0) : 0.0;
+  if (style_ == Style::Bar) Draw();
+  return Check();
+}
+
+void ProgressReporter::SetTitle(const MCHAR* title) {
+  if (!title) return;
+  title_ = title;
+  fraction_ = 0.0;
+  if (style_ == Style::Lines) {
+    std::fprintf(out_, "%s\n", title);
+    std::fflush(out_);
+  } else if (style_ == Style::Bar) {
+    Draw();
+  }
+}
+
+void ProgressReporter::Draw() {
+  const double now = clock_();
+  if (now - lastDraw_ < kRedrawInterval) return;
+  lastDraw_ = now;
+  const std::string line = BarLine(false);
+  std::fprintf(out_, "\r%s\033[K", line.c_str());
+  std::fflush(out_);
+  lineOpen_ = true;
+}
+
+std::string ProgressReporter::BarLine(bool finished) const {
+  const double now = clock_();
+  char head[64];
+  std::snprintf(head, sizeof head, "frame %d (%d/%d) ", frame_, index_ + 1, count_);
+  const int filled = static_cast<int>(fraction_ * kBarWidth);
+  std::string bar(kBarWidth + 2, '-');
+  bar.front() = '[';
+  bar.back() = ']';
+  for (int i = 0; i < filled; ++i) bar[1 + i] = '#';
+  char tail[64];
+  if (finished) {
+    std::snprintf(tail, sizeof tail, " done in %s", FormatDuration(now - frameStart_).c_str());
+  } else {
+    // The whole render's share done so far, frames counting equally; the
+    // estimate is the elapsed time scaled by what is left. Too early to
+    // tell below 1 %.
+    const double share = (index_ + fraction_) / count_;
+    const double elapsed = now - renderStart_;
+    const double left = share >= 0.01 ? elapsed * (1.0 - share) / share : -1.0;
+    std::snprintf(tail, sizeof tail, " %3d%% %s left", static_cast<int>(fraction_ * 100.0),
+                  FormatDuration(left).c_str());
+  }
+  // The title gives way when the terminal is narrow.
+  const int fixed =
+      static_cast<int>(std::string_view(head).size() + bar.size() + std::string_view(tail).size()) + 1;
+  const int room = std::max(0, columns_ - 1 - fixed);
+  std::string title = title_;
+  if (static_cast<int>(title.size()) > room) title.resize(static_cast<size_t>(room));
+  std::string line = head;
+  line += title;
+  if (!title.empty()) line += ' ';
+  line += bar;
+  line += tail;
+  return line;
+}
+
+}  // namespace velumbra

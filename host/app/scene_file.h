@@ -1,0 +1,171 @@
+// The scene file of the velumbra command (JSON) and the plain description it
+// is read into.
+//
+// The description holds what the file says, as written, checked and with its
+// relative paths resolved; BuildScene (scene_build.h) turns it into host
+// nodes, and the parameter binding turns its effects' params into parameter
+// block values. The format is documented in docs/scene-format.md and
+// docs/scene.schema.json.
+//
+// Every error is an InputError "<file>: <JSON path>: <what>", e.g.
+//   scene.json: /nodes/1/fov: expected a number in (0, 180), got "wide"
+// with the path as a JSON pointer (RFC 6901); syntax errors give
+// "<file>:<line>:<column>: ...".
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace velumbra {
+
+using Vec3 = std::array<double, 3>;
+using MatrixRows = std::array<Vec3, 4>;  // rows 0-2 the axes' images, row 3 the translation
+
+// The transform fields of a node or of one of its keys, as written. A
+// complete transform is either `matrix`, or `position` with `target`
+// (look-at), or `position`, `rotation` (degrees, about world X, then Y,
+// then Z) and `scale`; absent fields default to the origin, no rotation and
+// unit scale.
+struct TransformFields {
+  std::optional<MatrixRows> matrix;
+  std::optional<Vec3> position;
+  std::optional<Vec3> target;
+  std::optional<Vec3> rotation;
+  std::optional<Vec3> scale;
+
+  bool Empty() const { return !matrix && !position && !target && !rotation && !scale; }
+  bool operator==(const TransformFields&) const = default;
+};
+
+// A key: the transform at a frame. Fields it leaves out come from the
+// node's own fields.
+struct TransformKeyDesc {
+  int frame = 0;
+  TransformFields fields;
+  bool operator==(const TransformKeyDesc&) const = default;
+};
+
+// A key's fields completed with the node's own fields (the key's win).
+TransformFields MergeKeyFields(const TransformFields& node, const TransformFields& key);
+
+enum class NodeType { Camera, Dummy };
+
+struct NodeDesc {
+  std::string name;
+  NodeType type = NodeType::Dummy;
+  double fov = 45.0;  // cameras: horizontal field of view in degrees, in (0, 180)
+  std::optional<std::string> parent;  // none: a child of the scene root
+  TransformFields transform;
+  std::vector<TransformKeyDesc> keys;  // empty: the transform is static
+  bool operator==(const NodeDesc&) const = default;
+};
+
+// Where an image or a G-buffer channel comes from: a PNG, or one channel of
+// an EXR file, written "file.exr:Channel".
+struct ImageSource {
+  std::filesystem::path path;
+  std::string channel;  // empty for a PNG (or an EXR's own choice)
+  bool operator==(const ImageSource&) const = default;
+};
+
+struct RenderDesc {
+  int width = 640;   // 1..65535, width * height at most kMaxScenePixels
+  int height = 480;
+  int frame = 0;     // rendered when no frame list is given
+  std::string camera;  // a camera node's name; empty: the first camera node
+  std::array<double, 4> background{0, 0, 0, 0};  // RGBA, 1.0 = file white (65280)
+  std::optional<std::filesystem::path> image;    // replaces the background
+  std::optional<ImageSource> objectId;
+  std::optional<ImageSource> materialId;
+  bool operator==(const RenderDesc&) const = default;
+};
+
+// One effect parameter as written: a plain value, or keys of
+// (frame, value). The binding to the effect's parameter block checks names,
+// types and ranges; `jsonPath` is where the parameter stands in the file,
+// for its messages.
+struct ParamDesc {
+  std::string name;
+  bool keyed = false;
+  nlohmann::json value;                              // when not keyed
+  std::vector<std::pair<int, nlohmann::json>> keys;  // when keyed, in file order
+  std::string jsonPath;                              // e.g. /effects/0/params/duration
+
+  // Equal values; where they stand does not matter.
+  bool operator==(const ParamDesc& o) const {
+    return name == o.name && keyed == o.keyed && value == o.value && keys == o.keys;
+  }
+};
+
+struct EffectDesc {
+  std::string className;  // a class the loaded modules provide, e.g. Qe_Velumbra
+  std::string name;       // the effect's name in the scene
+  std::vector<ParamDesc> params;  // in file order
+  bool operator==(const EffectDesc&) const = default;
+};
+
+struct SceneDesc {
+  std::string source = "<default scene>";  // the file, as named in messages
+  double fps = 30.0;  // 4800 / fps must be a whole number of ticks
+  RenderDesc render;
+  std::vector<NodeDesc> nodes;
+  std::vector<EffectDesc> effects;
+
+  // 4800 / fps (valid only for a checked description).
+  int TicksPerFrame() const;
+  // The node `render.camera` names, or the first camera; null when none.
+  const NodeDesc* RenderCamera() const;
+
+  // Equal content; `source` does not count.
+  bool operator==(const SceneDesc& o) const {
+    return fps == o.fps && render == o.render && nodes == o.nodes && effects == o.effects;
+  }
+};
+
+// The largest render: 2^28 pixels, as for images read.
+inline constexpr long long kMaxScenePixels = 1LL << 28;
+
+// Reads and checks a scene file; relative paths resolve from its folder.
+SceneDesc LoadSceneFile(const std::filesystem::path& file);
+
+// Parses and checks scene text; `label` names it in messages, relative paths
+// resolve from `baseDir`.
+SceneDesc ParseScene(std::string_view text, const std::string& label,
+                     const std::filesystem::path& baseDir);
+
+// Checks a description made in code the way ParseScene checks a file
+// (values, names, parents, cycles, the render camera). Throws InputError.
+void ValidateScene(const SceneDesc& scene);
+
+// The description as scene-file JSON (two-space indent). Paths are written
+// relative to `baseDir` where they can be (empty: as they are), so that
+// ParseScene(text, ..., baseDir) gives the same description.
+std::string SceneToJson(const SceneDesc& scene, const std::filesystem::path& baseDir = {});
+
+// Checks the description (ValidateScene), then writes SceneToJson relative
+// to the file's folder, atomically.
+void SaveSceneFile(const SceneDesc& scene, const std::filesystem::path& file);
+
+// The built-in scene: 640 x 480, transparent black, camera "Camera001" at
+// the origin looking along world +Y with a 45-degree horizontal field of
+// view, and one Qe_Velumbra effect with every parameter at its default.
+SceneDesc DefaultScene();
+
+// Reads one parameter value as a scene's params hold it (a value, or
+// {"keys": [[frame, value], ...]}), e.g. from the command line; `label` and
+// `jsonPath` name it in messages.
+ParamDesc ParseParamValue(const nlohmann::json& value, const std::string& name, const std::string& label,
+                          const std::string& jsonPath, int ticksPerFrame);
+
+// Ticks of `frame` at `ticksPerFrame`; nullopt when it does not fit the
+// host's 32-bit time.
+std::optional<int> FrameToTicks(long long frame, int ticksPerFrame);
+
+}  // namespace velumbra
