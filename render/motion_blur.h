@@ -1,0 +1,60 @@
+// Motion blur: every star drawn as the path it travels on screen during the
+// `duration` frames that end at the render time.
+//
+// The interval is cut into n equal steps; sample k (k = 0..n) lies at
+// t - k * step, so sample 0 is the render time and sample n the oldest. The
+// star is placed at every sample, consecutive positions are joined by
+// streaks, oldest first: one capsule for the oldest segment, then trails
+// given the newer end first, which leave out the disc the previous segment
+// already drew at their shared end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "plugin/host.h"
+#include "raster/pixel_target.h"
+#include "render/hyperspace.h"
+#include "starfield/star_record.h"
+#include "starfield/view_transforms.h"
+
+// The near plane at which segments are clipped (camera space, in front of
+// the camera z < 0).
+inline constexpr float kNearPlaneZ = -0.0001f;
+
+// Sample k's time: float(t) - float(k) * step, truncated toward zero. Times
+// beyond the 32-bit tick range are held at its ends.
+TimeValue SampleTime(TimeValue t, int k, float step);
+
+// Per-channel streak dimming of a pass: D = n x dimming, times one minus
+// the filter per colour channel; alpha takes the mean of the three.
+void StreakDimming(int subdivisions, float dimming, const Color& filter, float out[4]);
+
+class MotionBlurPath {
+ public:
+  // Allocates the samples of n subdivisions (n + 1 samples). False when the
+  // size overflows or memory cannot be had; nothing is kept then.
+  bool Allocate(int subdivisions);
+
+  int subdivisions() const { return n_; }
+
+  // Sample k: its time, the origin and view matrices at that time, and the
+  // placement parameters read at that time.
+  void SetSample(int k, TimeValue time, const Matrix3& origin, const Matrix3& view,
+                 const StarPlacement& placement);
+  TimeValue Time(int k) const { return time_[k]; }
+  const Matrix3& Origin(int k) const { return origin_[k]; }
+  const Matrix3& View(int k) const { return view_[k]; }
+  const StarPlacement& Placement(int k) const { return placement_[k]; }
+
+  // Draws one star's path. `hyperspace` null: no shift.
+  void DrawStarPath(const StarRecord& s, PixelTarget& target, const RenderInfo& ri,
+                    const Hyperspace* hyperspace) const;
+
+ private:
+  int n_ = 0;
+  std::unique_ptr<Matrix3[]> origin_;
+  std::unique_ptr<Matrix3[]> view_;
+  std::unique_ptr<TimeValue[]> time_;
+  std::unique_ptr<StarPlacement[]> placement_;
+};
