@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plugin/host.h"
+#include "starfield/star_field.h"
 
 // The class ID of the effect and of its class descriptor.
 inline constexpr Class_ID QE_VELUMBRA_CLASS_ID(0x06C94719, 0x211345D7);
@@ -19,6 +20,12 @@ class Qe_Velumbra : public Effect {
   // defaults and installs it as reference 0 (which sets pblock).
   Qe_Velumbra();
 
+  // Releases the star array; the block is released by the reference system.
+  ~Qe_Velumbra() override;
+
+  // Destroys the object (allocated by Create or Clone with the host's heap).
+  void DeleteThis() override;
+
   // --- identity ---
   void GetClassName(std::string& s) override;  // "Qe_Velumbra"
   Class_ID ClassID() override { return QE_VELUMBRA_CLASS_ID; }
@@ -27,6 +34,8 @@ class Qe_Velumbra : public Effect {
   // --- sub-animatables and parameter blocks: the one block, whatever index ---
   int NumSubs() override { return 1; }
   Animatable* SubAnim(int) override { return pblock; }
+  // String 101, which the module's table does not hold: an empty name.
+  std::string SubAnimName(int) override;
   int NumParamBlocks() override { return 1; }
   IParamBlock2* GetParamBlock(int) override { return pblock; }
   // The block when its ID equals `id` (16-bit comparison), else null.
@@ -40,16 +49,77 @@ class Qe_Velumbra : public Effect {
   RefResult NotifyRefChanged(Interval changeInt, RefTargetHandle target, PartID& partID,
                              RefMessage message) override;
 
+  // --- persistence: the base's name chunk; the block is saved as reference 0
+  // by the host. A failure of the base is passed on (IO_OK otherwise).
+  IOResult Save(ISave* isave) override;
+  IOResult Load(ILoad* iload) override;
+
+  // A new effect with a clone of this one's block (the star field is rebuilt
+  // at its first render). Null, touching no reference, when it cannot be
+  // allocated.
+  ReferenceTarget* Clone(RemapDir& remap) override;
+
   // --- rendering ---
   // The material-effects ID (2) and node ID (4) channels, always: the
   // compositing reads and writes both.
   DWORD GBufferChannelsRequired(TimeValue) override { return BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID; }
   void Apply(TimeValue t, Bitmap* bm, RenderGlobalContext* gc, CheckAbortCallback* cb) override;
 
+  // The render pass's view choice at time t: when no picked camera is in
+  // use, recognises the scene camera whose view is `viewMatrix` (the
+  // render's world-to-camera matrix), makes it `cameraNode` and writes it
+  // into the `camera` parameter; otherwise clears `cameraNode`.
+  void FindRenderCamera(TimeValue t, Bitmap* bm);
+
   // --- members ---
   // Reference 0: the parameter block, owned by the reference system. Always
   // a block of this effect's descriptor, or null before it is installed.
   IParamBlock2* pblock = nullptr;
+
+  // The cached stars with their generation key (count, seed, colours,
+  // variance, alpha, sizes, balance) and generator. Kept from one render to
+  // the next; regenerated only when the key changes.
+  StarField starField;
+
+  // The settings of the latest render pass, each named after the parameter
+  // whose value it holds. Written by the pass before it reads them; nothing
+  // else relies on them between renders.
+  int starsAlphaFlag = 0;
+  int starsMaterialIdFlag = 0;
+  int starsObjectIdFlag = 0;
+  int bakMaterialIdFlag = 0;
+  int bakObjectIdFlag = 0;
+  int useObjOriginFlag = 0;  // cleared when set without an origin node
+  int useCameraFlag = 0;     // cleared whenever the picked camera is not used
+  int alpha16 = 0;           // star alpha on the 16-bit scale (alpha << 8)
+  int starsMaterialId = 0;
+  int starsObjectId = 0;
+  int bakMaterialId = 0;
+  int bakObjectId = 0;
+  int drawMode = 0;
+  INode* originNode = nullptr;     // not owned
+  INode* cameraNode = nullptr;     // the camera the pass follows; not owned
+  INode* directionNode = nullptr;  // hyperspace direction object; not owned
+  float velumbraLimit = 1.0f;
+  float duration = 0.0f;           // frames
+  float dimming = 0.0f;            // starsdimming x subdivisions
+  float channelDimming[3] = {0, 0, 0};
+  float dimmingFilter[3] = {0, 0, 0};  // 1 - starsdimmingfilter, per channel
+  int subdivisions = 1;
+  Matrix3 viewMatrix;              // world to camera at the render time
+  int domain3dFlag = 0;
+  float domain3dRadius = 100.0f;
+  float radialDensityBalance = 0.5f;
+  int hyperspaceFlag = 0;
+  float hyperspaceDepth = 0.0f;    // times the 3D radius in the 3D domain
+  int hyperspaceDirection = 0;
+  int scintSeed = 0;
+  float scintFrequency = 2.0f;     // hertz
+  float scintDx = 0.0f;
+  float scintDy = 0.0f;
+  float scintMultiplier = 0.2f;
+  float scintDimmer = 0.0f;        // scintillationdimmer x 256
+  int scintLockFlag = 0;
 
  protected:
   // Reference 0 (every index) is the block: `target` is an IParamBlock2.

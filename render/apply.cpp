@@ -1,0 +1,281 @@
+// Qe_Velumbra::Apply: the render pass, once per rendered frame.
+//
+// In order: read the generation settings and bring the cached star field up
+// to date; read the placement and mask settings; choose the view (a picked
+// camera, the scene camera that renders, or the render's own matrix) and the
+// origin; build the compositing context; then either the scintillation pass
+// or the main pass (motion blur, optionally stretched by hyperspace), each
+// star in index order, with progress every 256 stars.
+//
+// Every parameter is read at the render time t with the validity interval
+// that spans all time, in a fixed order; the per-sample placement settings
+// of motion blur are read at each sample's own time.
+
+#include <cmath>
+#include <cstdint>
+
+#include "effect/qe_velumbra.h"
+#include "effect/qe_velumbra_params.h"
+#include "raster/pixel_target.h"
+#include "render/hyperspace.h"
+#include "render/motion_blur.h"
+#include "render/scintillation.h"
+#include "starfield/view_transforms.h"
+
+namespace {
+
+constexpr const char* kRenderingTitle = "Qe_Velumbra: Rendering Star Field";
+
+// The tolerance within which a picked camera's view is taken to be the
+// render's view (per matrix element, absolute).
+constexpr float kCameraTolerance = 0.01f;
+
+// Reads parameters of one block at one time, each with a fresh all-time
+// validity interval (never examined afterwards).
+class ParamReader {
+ public:
+  ParamReader(IParamBlock2* pb, TimeValue t) : pb_(pb), t_(t) {}
+
+  int Int(ParamID id) const { return Read<int>(id, 0); }
+  float Float(ParamID id) const { return Read<float>(id, 0.0f); }
+  Color Colour(ParamID id) const { return Read<Color>(id, Color()); }
+  INode* Node(ParamID id) const { return Read<INode*>(id, nullptr); }
+
+  // The three settings StarToCamera uses, at time s (the 3D switch is the
+  // pass's, read at the render time).
+  StarPlacement PlacementAt(TimeValue s, bool domain3d) const {
+    ParamReader at(pb_, s);
+    StarPlacement p;
+    p.velumbraLimit = at.Float(pb_velumbralimit);
+    p.domain3d = domain3d;
+    if (domain3d) {
+      p.domainRadius = at.Float(pb_starsdomain3dradius);
+      p.radialDensityBalance = at.Float(pb_radialdensitybalance);
+    }
+    return p;
+  }
+
+ private:
+  template <typename T>
+  T Read(ParamID id, T fallback) const {
+    T v = fallback;
+    Interval valid = FOREVER;
+    pb_->GetValue(id, t_, v, valid);
+    return v;
+  }
+
+  IParamBlock2* pb_;
+  TimeValue t_;
+};
+
+// A parameter colour component (nominally 0..1) times 65535, truncated
+// toward zero, as a 16-bit channel. Values a script put outside 0..1, and
+// NaN, are held to the channel's range rather than wrapped.
+WORD ColourChannel(float c) {
+  const float v = c * 65535.0f;
+  if (!(v > 0.0f)) return 0;
+  if (v >= 65535.0f) return 65535;
+  return static_cast<WORD>(static_cast<int>(v));
+}
+
+BMM_Color_64 ColourKey(const Color& c) {
+  BMM_Color_64 out;
+  out.r = ColourChannel(c.r);
+  out.g = ColourChannel(c.g);
+  out.b = ColourChannel(c.b);
+  out.a = 0;
+  return out;
+}
+
+}  // namespace
+
+void Qe_Velumbra::FindRenderCamera(TimeValue t, Bitmap* bm) {
+  const bool domain3d = domain3dFlag != 0;
+  Interface* ip = bm && bm->Manager() ? bm->Manager()->Max() : nullptr;
+  INode* root = ip ? ip->GetRootNode() : nullptr;
+  cameraNode = FindCameraByView(root, t, viewMatrix);
+  if (cameraNode) {
+    viewMatrix = GetCameraViewMatrix(cameraNode, t, domain3d);
+    // The next render recognises this camera by the quick check, without a
+    // search of the scene.
+    if (pblock) pblock->SetValue(pb_camera, t, cameraNode);
+  } else if (!domain3d) {
+    viewMatrix.NoTrans();
+  }
+}
+
+void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbortCallback* cb) {
+  if (!pblock) return;
+  const ParamReader read(pblock, t);
+
+  // 1. The star field: its key, then a refresh that regenerates only when
+  // the key changed.
+  StarFieldKey key;
+  // A negative count (possible from a script) means no stars.
+  const int starsCount = read.Int(pb_starscount);
+  key.count = starsCount > 0 ? static_cast<std::uint32_t>(starsCount) : 0u;
+  key.seed = read.Int(pb_seed);
+  key.brightColor = ColourKey(read.Colour(pb_brightstarscolor));
+  key.dimColor = ColourKey(read.Colour(pb_dimstarscolor));
+  // Percent to fraction: the product in double precision, stored as float.
+  key.colorVariance = static_cast<float>(static_cast<double>(read.Float(pb_colorvariance)) * 0.01);
+  key.brightDimBalance = read.Float(pb_brightdimbalance);
+  key.brightSize = read.Float(pb_brightstarssize);
+  key.dimSize = read.Float(pb_dimstarssize);
+  starsAlphaFlag = read.Int(pb_starsalphaflag);
+  const int alpha = starsAlphaFlag ? read.Int(pb_starsalpha) : 255;
+  alpha16 = static_cast<int>(static_cast<unsigned>(alpha) << 8);
+  key.alpha16 = alpha16;
+  if (!starField.RefreshStarField(key, cb)) return;
+
+  // 2. Placement and mask settings.
+  starsObjectIdFlag = read.Int(pb_starsobjectidflag);
+  starsObjectId = read.Int(pb_starsobjectid);
+  starsMaterialIdFlag = read.Int(pb_starsmaterialidflag);
+  starsMaterialId = read.Int(pb_starsmaterialid);
+  bakObjectIdFlag = read.Int(pb_bakobjectidflag);
+  bakObjectId = read.Int(pb_bakobjectid);
+  bakMaterialIdFlag = read.Int(pb_bakmaterialidflag);
+  bakMaterialId = read.Int(pb_bakmaterialid);
+  velumbraLimit = read.Float(pb_velumbralimit);
+  domain3dFlag = read.Int(pb_starsdomain3dflag);
+  domain3dRadius = read.Float(pb_starsdomain3dradius);
+  const bool domain3d = domain3dFlag != 0;
+
+  // 3. The render's camera and projection. Without them there is no view
+  // to place the stars in: nothing is drawn.
+  BitmapStorage* storage = bm ? bm->Storage() : nullptr;
+  const RenderInfo* ri = storage ? storage->GetRenderInfo() : nullptr;
+  if (!ri) return;
+
+  // 4. The view: the picked camera when asked for; otherwise the render's
+  // matrix, and the scene camera that matches it, followed over the
+  // motion-blur interval.
+  useCameraFlag = read.Int(pb_usecameraflag);
+  INode* picked = read.Node(pb_camera);
+  if (useCameraFlag && picked) {
+    cameraNode = picked;
+    viewMatrix = GetCameraViewMatrix(picked, t, domain3d);
+  } else {
+    useCameraFlag = 0;
+    viewMatrix = ri->worldToCam[0];
+    cameraNode = picked;
+    if (!cameraNode) {
+      FindRenderCamera(t, bm);
+    } else if (Inverse(cameraNode->GetNodeTM(t)).Equals(viewMatrix, kCameraTolerance)) {
+      viewMatrix = GetCameraViewMatrix(cameraNode, t, domain3d);
+    } else {
+      FindRenderCamera(t, bm);
+    }
+  }
+
+  // 5. The origin: the identity, or the picked origin object.
+  Matrix3 origin = Matrix3::Identity();
+  useObjOriginFlag = read.Int(pb_useobjoriginflag);
+  originNode = read.Node(pb_objectorigin);
+  if (useObjOriginFlag && originNode)
+    origin = GetOriginMatrix(originNode, t, domain3d);
+  else if (useObjOriginFlag)
+    useObjOriginFlag = 0;
+
+  // 6. The compositing context.
+  drawMode = read.Int(pb_drawmode);
+  PixelTarget target(bm, static_cast<UBYTE>(drawMode & 0xFF));
+  target.writeAlpha = starsAlphaFlag;
+  target.writeMaterialId = starsMaterialIdFlag;
+  target.materialIdToWrite = starsMaterialId;
+  target.writeObjectId = starsObjectIdFlag;
+  target.objectIdToWrite = starsObjectId;
+  target.matchMaterialId = bakMaterialIdFlag;
+  target.materialIdToMatch = static_cast<UBYTE>(bakMaterialId & 0xFF);
+  target.matchObjectId = bakObjectIdFlag;
+  target.objectIdToMatch = static_cast<WORD>(bakObjectId & 0xFFFF);
+
+  const StarRecord* stars = starField.stars();
+  const std::uint32_t count = starField.count();
+  const int total = static_cast<int>(count);  // count comes from an int parameter
+
+  // 7. Scintillation replaces the main pass (no motion blur, no hyperspace).
+  if (read.Int(pb_scintillationflag)) {
+    ScintillationSettings s;
+    scintSeed = read.Int(pb_scintillationseed);
+    scintFrequency = read.Float(pb_scintillationfrequency);
+    scintDx = read.Float(pb_scintillationdx);
+    scintLockFlag = read.Int(pb_scintillationlockdxyflag);
+    if (scintLockFlag == 0) {
+      // Locked: y follows x, and the rollout shows it.
+      scintDy = scintDx;
+      pblock->SetValue(pb_scintillationdy, t, scintDx);
+    } else {
+      scintDy = read.Float(pb_scintillationdy);
+    }
+    scintMultiplier = read.Float(pb_scintillationmultiplier);
+    scintDimmer = read.Float(pb_scintillationdimmer) * 256.0f;
+    s.seed = scintSeed;
+    s.frequency = scintFrequency;
+    s.dx = scintDx;
+    s.dy = scintDy;
+    s.multiplier = scintMultiplier;
+    s.dimmer = scintDimmer;
+    const ScintillationPass pass(s, t);
+    const StarPlacement placement = read.PlacementAt(t, domain3d);
+    radialDensityBalance = placement.radialDensityBalance;
+    if (cb) cb->SetTitle(kRenderingTitle);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      pass.DrawStar(i, stars[i], placement, origin, viewMatrix, *ri, target);
+      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) break;
+    }
+    return;
+  }
+
+  // 8. Main pass set-up: hyperspace, then motion blur.
+  Hyperspace hyper;
+  hyperspaceFlag = read.Int(pb_hyperspaceflag);
+  if (hyperspaceFlag) {
+    hyperspaceDepth = read.Float(pb_hyperspacedepth);
+    if (domain3d) hyperspaceDepth = hyperspaceDepth * domain3dRadius;
+    hyperspaceDirection = read.Int(pb_hyperspacedirection);
+    hyper.depth = hyperspaceDepth;
+    hyper.direction = hyperspaceDirection;
+    if (hyperspaceDirection == Hyperspace::kObjectXAxis) {
+      directionNode = read.Node(pb_hsdirectionobject);
+      hyper.xAxis = directionNode ? directionNode->GetNodeTM(t).GetRow(0) : Point3(1, 0, 0);
+    }
+  }
+
+  duration = read.Float(pb_duration);
+  subdivisions = read.Int(pb_durationsubdivisions);
+  // Fewer than one subdivision (only a script can set it) would divide the
+  // interval by zero and draw nothing: it counts as one.
+  const int n = subdivisions < 1 ? 1 : subdivisions;
+  MotionBlurPath path;
+  if (!path.Allocate(n)) return;
+
+  const Color filter = read.Colour(pb_starsdimmingfilter);
+  dimmingFilter[0] = 1.0f - filter.r;
+  dimmingFilter[1] = 1.0f - filter.g;
+  dimmingFilter[2] = 1.0f - filter.b;
+  dimming = read.Float(pb_starsdimming);
+  StreakDimming(n, dimming, filter, target.streakDimming);
+  dimming = static_cast<float>(n) * dimming;
+  for (int c = 0; c < 3; ++c) channelDimming[c] = target.streakDimming[c];
+
+  // Ticks per segment, the quotient first.
+  const float step = static_cast<float>(GetTicksPerFrame()) * (duration / static_cast<float>(n));
+  for (int k = 0; k <= n; ++k) {
+    const TimeValue time = SampleTime(t, k, step);
+    const Matrix3 o = k == 0 || !useObjOriginFlag ? origin : GetOriginMatrix(originNode, time, domain3d);
+    const Matrix3 v = k == 0 || !cameraNode ? viewMatrix : GetCameraViewMatrix(cameraNode, time, domain3d);
+    path.SetSample(k, time, o, v, read.PlacementAt(time, domain3d));
+  }
+  radialDensityBalance = path.Placement(0).radialDensityBalance;
+
+  if (cb) cb->SetTitle(kRenderingTitle);
+
+  // 9. The star loop, brightest first; 10. the samples go with `path`.
+  const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    path.DrawStarPath(stars[i], target, *ri, shift);
+    if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) break;
+  }
+}

@@ -1,0 +1,132 @@
+// A small scene rendered the way the host renders: a camera node, a bitmap
+// with the G-buffer channels the effect asks for and the render's camera
+// information, and an effect made by its class descriptor.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "effect/qe_velumbra.h"
+#include "effect/qe_velumbra_params.h"
+#include "plugin/class_desc.h"
+#include "support/module_handle.h"
+#include "support/recording_abort.h"
+
+// A keyed transform that is a whole matrix.
+inline TransformKey MatrixKey(TimeValue t, const Matrix3& m) {
+  TransformKey k;
+  k.time = t;
+  k.kind = TransformKey::Kind::Matrix;
+  k.matrix = m;
+  return k;
+}
+
+// A camera at `position` looking at `target`, at time t.
+inline TransformKey LookKey(TimeValue t, Point3 position, Point3 target) {
+  TransformKey k;
+  k.time = t;
+  k.kind = TransformKey::Kind::Target;
+  k.position = position;
+  k.target = target;
+  return k;
+}
+
+constexpr float kFov = 0.785398163f;  // 45 degrees
+
+class RenderScene {
+ public:
+  explicit RenderScene(int width = 160, int height = 120) : width_(width), height_(height) {
+    camera = ip.CreateNode("Camera001", std::make_unique<CameraObject>(kFov));
+    camera->SetTransformKeys({LookKey(0, {0, 0, 0}, {0, 1, 0})});
+    fx = static_cast<Qe_Velumbra*>(static_cast<Effect*>(GetQe_VelumbraDesc()->Create(FALSE)));
+  }
+  ~RenderScene() {
+    if (fx) fx->DeleteMe();
+  }
+  RenderScene(const RenderScene&) = delete;
+  RenderScene& operator=(const RenderScene&) = delete;
+
+  // Renders frame time t through `through` (the scene camera by default)
+  // into a fresh transparent-black bitmap; returns its pixels, row-major.
+  std::vector<BMM_Color_64> Render(TimeValue t, CheckAbortCallback* cb = nullptr, INode* through = nullptr) {
+    bitmap = std::make_unique<Bitmap>(width_, height_, &manager);
+    bitmap->CreateChannels(fx->GBufferChannelsRequired(t));
+    RenderInfo* ri = bitmap->Storage()->AllocRenderInfo();
+    ri->SetPerspective(width_, height_, kFov);
+    INode* cam = through ? through : camera;
+    ri->worldToCam[0] = ri->worldToCam[1] = Inverse(cam->GetNodeTM(t));
+    ri->camToWorld[0] = ri->camToWorld[1] = cam->GetNodeTM(t);
+    ri->renderTime[0] = ri->renderTime[1] = t;
+    RecordingAbort quiet;
+    fx->Apply(t, bitmap.get(), nullptr, cb ? cb : &quiet);
+    return Pixels();
+  }
+
+  std::vector<BMM_Color_64> Pixels() const {
+    std::vector<BMM_Color_64> px(static_cast<size_t>(width_) * height_);
+    for (int y = 0; y < height_; ++y) bitmap->GetPixels(0, y, width_, &px[static_cast<size_t>(y) * width_]);
+    return px;
+  }
+
+  void Set(ParamID id, int v, TimeValue t = 0) { ASSERT_TRUE(fx->pblock->SetValue(id, t, v)); }
+  void Set(ParamID id, float v, TimeValue t = 0) { ASSERT_TRUE(fx->pblock->SetValue(id, t, v)); }
+  void Set(ParamID id, Color v, TimeValue t = 0) { ASSERT_TRUE(fx->pblock->SetValue(id, t, v)); }
+  void Set(ParamID id, INode* v, TimeValue t = 0) { ASSERT_TRUE(fx->pblock->SetValue(id, t, v)); }
+  float GetFloat(ParamID id, TimeValue t = 0) {
+    float v = 0;
+    Interval valid = FOREVER;
+    fx->pblock->GetValue(id, t, v, valid);
+    return v;
+  }
+  INode* GetNode(ParamID id, TimeValue t = 0) {
+    INode* v = nullptr;
+    Interval valid = FOREVER;
+    fx->pblock->GetValue(id, t, v, valid);
+    return v;
+  }
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+  ScopedInstance module;
+  Interface ip;
+  BitmapManager manager{&ip};
+  INode* camera = nullptr;
+  Qe_Velumbra* fx = nullptr;
+  std::unique_ptr<Bitmap> bitmap;
+
+ private:
+  int width_, height_;
+};
+
+inline bool SamePixels(const std::vector<BMM_Color_64>& a, const std::vector<BMM_Color_64>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b || a[i].a != b[i].a) return false;
+  return true;
+}
+
+// Pixels whose colour is not black.
+inline int LitPixels(const std::vector<BMM_Color_64>& px) {
+  int n = 0;
+  for (const auto& p : px) n += (p.r | p.g | p.b) != 0;
+  return n;
+}
+
+// The sum of all colour channels: a measure of the light in an image.
+inline double TotalLight(const std::vector<BMM_Color_64>& px) {
+  double s = 0;
+  for (const auto& p : px) s += static_cast<double>(p.r) + p.g + p.b;
+  return s;
+}
+
+inline int MaxChannelDifference(const std::vector<BMM_Color_64>& a, const std::vector<BMM_Color_64>& b) {
+  int m = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    m = std::max({m, std::abs(a[i].r - b[i].r), std::abs(a[i].g - b[i].g), std::abs(a[i].b - b[i].b),
+                  std::abs(a[i].a - b[i].a)});
+  }
+  return m;
+}
