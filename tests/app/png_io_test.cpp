@@ -271,10 +271,10 @@ TEST(PngRoundTrip, EightBitKeepsTheHighByte) {
   // The effect's full white is file white.
   const BMM_Color_64 white = C(65280, 65280, 65280, 65280);
   velumbra::WritePngRgba(dir / "w.png", 1, 1, &white, 8);
-  PngSpec image;
-  image.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  image.samples = {255, 255, 255, 255};
-  ASSERT_TRUE(WriteTestPng(dir / "w_ref.png", image));
+  PngSpec ref;
+  ref.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  ref.samples = {255, 255, 255, 255};
+  ASSERT_TRUE(WriteTestPng(dir / "w_ref.png", ref));
   EXPECT_EQ(velumbra::ReadPngRgba(dir / "w.png").pixels, velumbra::ReadPngRgba(dir / "w_ref.png").pixels);
 }
 
