@@ -28,11 +28,18 @@ PixelTarget::PixelTarget(Bitmap* bitmap_, UBYTE applyMethod_)
       objectIdToWrite(0),
       streakDimming{0.0f, 0.0f, 0.0f, 0.0f},
       maxX(-1),
-      maxY(-1) {
+      maxY(-1),
+      clipY0(0),
+      clipY1(-1),
+      pixels(nullptr),
+      width(0) {
   BitmapStorage* storage = bitmap ? bitmap->Storage() : nullptr;
   if (!storage) return;
   maxX = storage->Width() - 1;
   maxY = storage->Height() - 1;
+  clipY1 = maxY;
+  pixels = storage->Pixels();
+  width = storage->Width();
   // A channel of an unexpected element type is treated as absent rather than
   // read with the wrong width.
   ULONG type = BMM_CHAN_TYPE_UNKNOWN;
@@ -117,18 +124,15 @@ void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c) {
   if (!(x > -1.0f && x < static_cast<float>(maxX) + 1.0f && y > -1.0f &&
         y < static_cast<float>(maxY) + 1.0f))
     return;
-  BitmapStorage* storage = bitmap ? bitmap->Storage() : nullptr;
-  if (!storage) return;
+  // Inside 0..maxX, 0..maxY there is storage (maxX is -1 without), and
+  // both G-buffer channels share its layout.
   const int px = static_cast<int>(x);
   const int py = static_cast<int>(y);
-  BMM_Color_64 image{};
-  // A successful read also proves (px, py) lies inside the storage, and so
-  // inside both G-buffer channels, which share its layout.
-  if (!storage->GetPixels(px, py, 1, &image)) return;
+  const std::size_t i = static_cast<std::size_t>(py) * static_cast<std::size_t>(width) +
+                        static_cast<std::size_t>(px);
+  BMM_Color_64 image = pixels[i];
   image.a = std::min<WORD>(image.a, static_cast<WORD>(kFull));
 
-  const std::size_t i = static_cast<std::size_t>(py) * static_cast<std::size_t>(storage->Width()) +
-                        static_cast<std::size_t>(px);
   // Masks come before any arithmetic; a pixel they stop is left wholly
   // untouched. A mask whose channel the bitmap lacks cannot be tested and
   // lets every pixel through.
@@ -143,5 +147,5 @@ void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c) {
     if (writeObjectId && objectIdChannel)
       objectIdChannel[i] = static_cast<WORD>(objectIdToWrite & 0xFFFF);
   }
-  bitmap->PutPixels(px, py, 1, &out);
+  pixels[i] = out;
 }

@@ -101,6 +101,18 @@ class PixelTarget {
   int maxX;                         // width - 1 (-1 without storage)
   int maxY;                         // height - 1 (-1 without storage)
 
+  // The rows the drawing operations may touch, clipY0..clipY1 (the whole
+  // image by default). A parallel pass gives each worker its own band of
+  // rows; the per-pixel arithmetic does not depend on them, so every pixel
+  // sees exactly the operations a whole-image target would apply to it.
+  int clipY0;
+  int clipY1;
+
+  // The host's pixel array, row-major, `width` pixels a row (null without
+  // storage): the effect and the stand-in host own both sides of it.
+  BMM_Color_64* pixels;
+  int width;
+
  private:
   // A streak prepared for its pixel loop: the ends the loop measures from
   // (the given ones, or the part of a far-out streak near the image), the

@@ -122,6 +122,8 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   const float R = std::trunc(r + 1.0f);
   int x0, x1, y0, y1;
   if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
+  y0 = std::max(y0, clipY0);
+  y1 = std::min(y1, clipY1);
   for (int x = x0; x <= x1; ++x)
     for (int y = y0; y <= y1; ++y)
       SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
@@ -136,6 +138,9 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
   }
   Streak s;
   if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  s.y0 = std::max(s.y0, clipY0);
+  s.y1 = std::min(s.y1, clipY1);
+  if (s.y0 > s.y1) return;
   for (int x = s.x0; x <= s.x1; ++x) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
@@ -203,6 +208,9 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   if (length == 0.0f) return;
   Streak s;
   if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  s.y0 = std::max(s.y0, clipY0);
+  s.y1 = std::min(s.y1, clipY1);
+  if (s.y0 > s.y1) return;
   for (int x = s.x0; x <= s.x1; ++x) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;

@@ -20,6 +20,7 @@
 #include "render/hyperspace.h"
 #include "render/motion_blur.h"
 #include "render/scintillation.h"
+#include "render/star_loop.h"
 #include "starfield/view_transforms.h"
 
 namespace {
@@ -193,7 +194,6 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
 
   const StarRecord* stars = starField.stars();
   const std::uint32_t count = starField.count();
-  const int total = static_cast<int>(count);  // count comes from an int parameter
 
   // 7. Scintillation replaces the main pass (no motion blur, no hyperspace).
   if (read.Int(pb_scintillationflag)) {
@@ -221,10 +221,12 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
     const StarPlacement placement = read.PlacementAt(t, domain3d);
     radialDensityBalance = placement.radialDensityBalance;
     if (cb) cb->SetTitle(kRenderingTitle);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      pass.DrawStar(i, stars[i], placement, origin, viewMatrix, *ri, target);
-      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) break;
-    }
+    const Matrix3 view = viewMatrix;
+    RunStarLoop(count, target, cb, 1, [&](std::uint32_t i, auto& sink) {
+      float x, y;
+      BMM_Color_64 c;
+      if (pass.Place(i, stars[i], placement, origin, view, *ri, x, y, c)) sink.Splat(Point2(x, y), c, stars[i].size);
+    });
     return;
   }
 
@@ -274,8 +276,6 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
 
   // 9. The star loop, brightest first; 10. the samples go with `path`.
   const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    path.DrawStarPath(stars[i], target, *ri, shift);
-    if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) break;
-  }
+  RunStarLoop(count, target, cb, n,
+              [&](std::uint32_t i, auto& sink) { path.EmitStarPath(stars[i], *ri, shift, sink); });
 }

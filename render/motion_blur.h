@@ -15,6 +15,7 @@
 #include "plugin/host.h"
 #include "raster/pixel_target.h"
 #include "render/hyperspace.h"
+#include "render/star_loop.h"
 #include "starfield/star_record.h"
 #include "starfield/view_transforms.h"
 
@@ -49,7 +50,17 @@ class MotionBlurPath {
 
   // Draws one star's path. `hyperspace` null: no shift.
   void DrawStarPath(const StarRecord& s, PixelTarget& target, const RenderInfo& ri,
-                    const Hyperspace* hyperspace) const;
+                    const Hyperspace* hyperspace) const {
+    TargetSink sink{target};
+    EmitStarPath(s, ri, hyperspace, sink);
+  }
+
+  // The same path handed to `sink` as the drawing calls it makes, in order:
+  // sink.Capsule(a, b, colour, r) for the oldest segment, then
+  // sink.Trail(newer, older, colour, r) for each later one.
+  template <typename Sink>
+  void EmitStarPath(const StarRecord& s, const RenderInfo& ri, const Hyperspace* hyperspace,
+                    Sink& sink) const;
 
  private:
   int n_ = 0;
@@ -58,3 +69,44 @@ class MotionBlurPath {
   std::unique_ptr<TimeValue[]> time_;
   std::unique_ptr<StarPlacement[]> placement_;
 };
+
+template <typename Sink>
+void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, const Hyperspace* hyperspace,
+                                  Sink& sink) const {
+  const int n = n_;
+  // P: the unshifted, unclipped point of the previous (older) sample.
+  Point3 p;
+  bool pValid = StarToCamera(s.pos, placement_[n], origin_[n], view_[n], p);
+  for (int k = n - 1; k >= 0; --k) {
+    Point3 prev = p;
+    const bool prevValid = pValid;
+    Point3 cur;
+    pValid = StarToCamera(s.pos, placement_[k], origin_[k], view_[k], cur);
+    p = cur;
+    // A point without a placement (flattened onto the 3D domain's centre)
+    // takes no part: the segments that touch it are skipped.
+    if (!prevValid || !pValid) continue;
+    if (hyperspace) cur = hyperspace->Shift(cur, view_[k]);
+
+    // Near-plane clipping; only this segment's copies change.
+    if (prev.z >= 0.0f && cur.z >= 0.0f) continue;
+    if (prev.z >= 0.0f) {
+      const float f = (kNearPlaneZ - prev.z) / (cur.z - prev.z);
+      prev.x = prev.x + (cur.x - prev.x) * f;
+      prev.y = prev.y + (cur.y - prev.y) * f;
+      prev.z = kNearPlaneZ;
+    } else if (cur.z >= 0.0f) {
+      const float f = (kNearPlaneZ - prev.z) / (cur.z - prev.z);
+      cur.x = prev.x + (cur.x - prev.x) * f;
+      cur.y = prev.y + (cur.y - prev.y) * f;
+      cur.z = kNearPlaneZ;
+    }
+
+    const Point2 a = ri.MapCamToScreen(prev);
+    const Point2 b = ri.MapCamToScreen(cur);
+    if (k == n - 1)
+      sink.Capsule(a, b, s.color, s.size);
+    else
+      sink.Trail(b, a, s.color, s.size);
+  }
+}

@@ -37,11 +37,11 @@ ScintillationPass::ScintillationPass(const ScintillationSettings& settings, Time
   phase_.srand(static_cast<unsigned>(s_.seed));
 }
 
-void ScintillationPass::DrawStar(std::uint32_t index, const StarRecord& s, const StarPlacement& placement,
-                                 const Matrix3& origin, const Matrix3& view, const RenderInfo& ri,
-                                 PixelTarget& target) const {
+bool ScintillationPass::Place(std::uint32_t index, const StarRecord& s, const StarPlacement& placement,
+                              const Matrix3& origin, const Matrix3& view, const RenderInfo& ri, float& x,
+                              float& y, BMM_Color_64& c) const {
   Point3 p;
-  if (!StarToCamera(s.pos, placement, origin, view, p)) return;
+  if (!StarToCamera(s.pos, placement, origin, view, p)) return false;
 
   float u = static_cast<float>(phase_.Draw(index)) / static_cast<float>(Random::s_rand_max) + frac_;
   // The window of four cycles around u: K(c-1)..K(c+2), or one later.
@@ -50,7 +50,7 @@ void ScintillationPass::DrawStar(std::uint32_t index, const StarRecord& s, const
     u = u - 1.0f;
     first = 1;
   }
-  if (p.z >= 0.0f) return;
+  if (p.z >= 0.0f) return false;
 
   const std::uint64_t k0 = static_cast<std::uint64_t>(index) * 4;
   float xk[4], yk[4], mk[4], dk[4];
@@ -63,15 +63,14 @@ void ScintillationPass::DrawStar(std::uint32_t index, const StarRecord& s, const
   }
 
   const Point2 screen = ri.MapCamToScreen(p);
-  const Point2 at(screen.x + CatmullRom(xk[0], xk[1], xk[2], xk[3], u),
-                  screen.y + CatmullRom(yk[0], yk[1], yk[2], yk[3], u));
+  x = screen.x + CatmullRom(xk[0], xk[1], xk[2], xk[3], u);
+  y = screen.y + CatmullRom(yk[0], yk[1], yk[2], yk[3], u);
   const float m = CatmullRom(mk[0], mk[1], mk[2], mk[3], u);
   const float d = CatmullRom(dk[0], dk[1], dk[2], dk[3], u);
 
-  BMM_Color_64 c;
   c.r = ScaledChannel(static_cast<float>(s.color.r) * m - d);
   c.g = ScaledChannel(static_cast<float>(s.color.g) * m - d);
   c.b = ScaledChannel(static_cast<float>(s.color.b) * m - d);
   c.a = s.color.a;
-  target.DrawSplat(at, c, s.size);
+  return true;
 }

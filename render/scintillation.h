@@ -47,7 +47,16 @@ class ScintillationPass {
   // nothing.
   void DrawStar(std::uint32_t index, const StarRecord& s, const StarPlacement& placement,
                 const Matrix3& origin, const Matrix3& view, const RenderInfo& ri,
-                PixelTarget& target) const;
+                PixelTarget& target) const {
+    float x, y;
+    BMM_Color_64 c;
+    if (Place(index, s, placement, origin, view, ri, x, y, c)) target.DrawSplat(Point2(x, y), c, s.size);
+  }
+
+  // The splat DrawStar draws: its centre and colour; false when the star
+  // draws nothing.
+  bool Place(std::uint32_t index, const StarRecord& s, const StarPlacement& placement, const Matrix3& origin,
+             const Matrix3& view, const RenderInfo& ri, float& x, float& y, BMM_Color_64& colour) const;
 
   int cycle() const { return cycle_; }
   float frac() const { return frac_; }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "effect/qe_velumbra.h"
@@ -53,6 +54,7 @@ class RenderScene {
   std::vector<BMM_Color_64> Render(TimeValue t, CheckAbortCallback* cb = nullptr, INode* through = nullptr) {
     bitmap = std::make_unique<Bitmap>(width_, height_, &manager);
     bitmap->CreateChannels(fx->GBufferChannelsRequired(t));
+    if (prepare) prepare(*bitmap);
     RenderInfo* ri = bitmap->Storage()->AllocRenderInfo();
     ri->SetPerspective(width_, height_, kFov);
     INode* cam = through ? through : camera;
@@ -89,6 +91,9 @@ class RenderScene {
 
   int width() const { return width_; }
   int height() const { return height_; }
+
+  // Fills a new bitmap (image and G-buffer) before the effect runs.
+  std::function<void(Bitmap&)> prepare;
 
   ScopedInstance module;
   Interface ip;

@@ -1,0 +1,150 @@
+// The star loop of a render pass: every star's drawing calls, in index
+// order, with Progress every 256 stars.
+//
+// Two ways to run it, with the same result to the bit:
+//
+// - the straightforward serial loop (the reference): star i is placed and
+//   drawn, then, when i is a multiple of 256, Progress(i, count) is asked
+//   whether to go on;
+// - the parallel loop: stars are taken in batches. The batch's stars are
+//   placed on all cores, each recording its drawing calls; Progress is then
+//   asked, in order, for the batch's multiples of 256, and the batch is drawn
+//   up to and including the first star at which the answer was "stop". The
+//   image is cut into bands of rows, each drawn by one worker, which applies
+//   the recorded calls in star order clipped to its rows: every pixel sees
+//   the same operations in the same order as in the serial loop, so images
+//   and G-buffers are identical.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugin/host.h"
+#include "raster/pixel_target.h"
+
+// Workers of the star loop: 0 runs the serial reference loop; n > 0 the
+// parallel loop on n threads; -1 (the default) the parallel loop on every
+// core. For tests and benchmarks; a render uses the default.
+void SetStarLoopThreads(int threads);
+int StarLoopThreads();
+
+// Hands drawing calls straight to a PixelTarget.
+struct TargetSink {
+  PixelTarget& target;
+  void Splat(Point2 c, BMM_Color_64 colour, float r) { target.DrawSplat(c, colour, r); }
+  void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { target.DrawCapsule(a, b, colour, r); }
+  void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { target.DrawTrail(a, b, colour, r); }
+};
+
+// One recorded drawing call.
+struct DrawOp {
+  enum Kind : std::uint8_t { kSplat, kCapsule, kTrail };
+  Point2 a, b;  // splat: the centre in a
+  BMM_Color_64 colour;
+  float r;
+  std::uint32_t star;
+  Kind kind;
+};
+
+// A sink that records drawing calls and files them under the bands of rows
+// they may touch.
+class OpRecorder {
+ public:
+  void Splat(Point2 c, BMM_Color_64 colour, float r) { Record(DrawOp::kSplat, c, c, colour, r); }
+  void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Record(DrawOp::kCapsule, a, b, colour, r); }
+  void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Record(DrawOp::kTrail, a, b, colour, r); }
+
+  std::uint32_t star = 0;  // the star whose calls are being recorded
+
+ private:
+  friend class ParallelStarLoop;
+  void Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r);
+  void Reset(int bands);
+
+  int bandRows_ = 1;
+  int maxX_ = -1, maxY_ = -1;
+  std::vector<DrawOp> ops_;
+  std::vector<std::vector<std::uint32_t>> bands_;  // per band: indices into ops_, in order
+};
+
+class ParallelStarLoop {
+ public:
+  ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar);
+
+  int threads() const { return threads_; }
+  int chunks() const { return static_cast<int>(recorders_.size()); }
+  std::uint32_t batchStars() const { return batch_; }
+
+  // Starts a batch: every recorder empty.
+  void BeginBatch();
+  OpRecorder& Recorder(int chunk) { return recorders_[static_cast<size_t>(chunk)]; }
+  // Draws the batch's recorded calls of the stars below `limit`.
+  void DrawBatch(std::uint32_t limit);
+
+ private:
+  PixelTarget target_;
+  int threads_;
+  int bandRows_;
+  int bands_;
+  std::uint32_t batch_;
+  std::vector<OpRecorder> recorders_;
+};
+
+// Runs the star loop over stars 0..count-1: emit(i, sink) makes star i's
+// drawing calls on `sink` (a TargetSink-like object with Splat, Capsule and
+// Trail). `opsPerStar` bounds the calls a star makes (sizes the batches).
+template <typename Emit>
+void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+                 Emit&& emit);
+
+// --- implementation -------------------------------------------------------
+
+template <typename Emit>
+void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+                 Emit&& emit) {
+  const int threads = StarLoopThreads();
+  const int total = static_cast<int>(count);  // counts come from an int parameter
+  if (threads == 0) {
+    TargetSink sink{target};
+    for (std::uint32_t i = 0; i < count; ++i) {
+      emit(i, sink);
+      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
+    }
+    return;
+  }
+
+  ParallelStarLoop loop(target, threads, opsPerStar);
+  const std::uint32_t batch = loop.batchStars();
+  const int chunks = loop.chunks();
+  for (std::uint32_t start = 0; start < count; start += batch) {
+    const std::uint32_t end = count - start < batch ? count : start + batch;
+    loop.BeginBatch();
+    const std::uint32_t span = end - start;
+#pragma omp parallel for num_threads(loop.threads()) schedule(dynamic, 1)
+    for (int c = 0; c < chunks; ++c) {
+      const std::uint32_t lo = start + static_cast<std::uint32_t>(static_cast<std::uint64_t>(span) * c / chunks);
+      const std::uint32_t hi =
+          start + static_cast<std::uint32_t>(static_cast<std::uint64_t>(span) * (c + 1) / chunks);
+      OpRecorder& rec = loop.Recorder(c);
+      for (std::uint32_t i = lo; i < hi; ++i) {
+        rec.star = i;
+        emit(i, rec);
+      }
+    }
+    // Progress for the batch's multiples of 256, in order, on this thread;
+    // the batch is drawn up to the star whose report asked to stop.
+    std::uint32_t limit = end;
+    bool stop = false;
+    if (cb) {
+      for (std::uint32_t i = (start + 0xFF) & ~std::uint32_t{0xFF}; i < end; i += 256) {
+        if (cb->Progress(static_cast<int>(i), total)) {
+          limit = i + 1;
+          stop = true;
+          break;
+        }
+      }
+    }
+    loop.DrawBatch(limit);
+    if (stop) return;
+  }
+}

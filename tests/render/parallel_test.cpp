@@ -1,0 +1,164 @@
+// The parallel star loop against the serial reference loop: identical bytes
+// in the image and in both G-buffer channels, for every way of drawing, and
+// the same progress calls and abort points.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "render/star_loop.h"
+#include "render_fixture.h"
+
+namespace {
+
+// Restores the default worker count when a test ends.
+struct ThreadsScope {
+  ~ThreadsScope() { SetStarLoopThreads(-1); }
+};
+
+struct Result {
+  std::vector<BMM_Color_64> pixels;
+  std::vector<UBYTE> materialIds;
+  std::vector<WORD> objectIds;
+  std::vector<std::pair<int, int>> progress;
+  bool operator==(const Result&) const = default;
+};
+
+Result RenderWith(RenderScene& scene, int threads, TimeValue t, int stopAtCall) {
+  SetStarLoopThreads(threads);
+  RecordingAbort cb(stopAtCall);
+  Result r;
+  r.pixels = scene.Render(t, &cb);
+  r.progress = cb.progress;
+  const size_t n = r.pixels.size();
+  ULONG type = 0;
+  auto* mtl = static_cast<UBYTE*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_MTL_ID, type));
+  auto* obj = static_cast<WORD*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_NODE_ID, type));
+  r.materialIds.assign(mtl, mtl + n);
+  r.objectIds.assign(obj, obj + n);
+  return r;
+}
+
+// A background with varied colour and alpha, and ID channels in stripes, so
+// that masks, alpha weighting and ID stamping all have something to do.
+void Background(Bitmap& bm) {
+  BitmapStorage* s = bm.Storage();
+  ULONG type = 0;
+  auto* mtl = static_cast<UBYTE*>(s->GetChannel(BMM_CHAN_MTL_ID, type));
+  auto* obj = static_cast<WORD*>(s->GetChannel(BMM_CHAN_NODE_ID, type));
+  for (int y = 0; y < s->Height(); ++y) {
+    for (int x = 0; x < s->Width(); ++x) {
+      const size_t i = static_cast<size_t>(y) * s->Width() + x;
+      BMM_Color_64& p = s->Pixels()[i];
+      p.r = static_cast<WORD>((x * 311) % 65281);
+      p.g = static_cast<WORD>((y * 173) % 65281);
+      p.b = static_cast<WORD>(((x + y) * 97) % 30000);
+      p.a = static_cast<WORD>(((x / 7 + y / 5) % 4) * 21760);  // 0, 1/3, 2/3, full
+      mtl[i] = static_cast<UBYTE>((x / 16) % 3);
+      obj[i] = static_cast<WORD>((y / 12) % 4);
+    }
+  }
+}
+
+class ParallelTest : public ::testing::Test {
+ protected:
+  ParallelTest() : scene(237, 181) {
+    scene.prepare = Background;
+    scene.Set(pb_starscount, 6000);
+    scene.Set(pb_brightstarssize, 3.5f);
+    scene.Set(pb_dimstarssize, 0.8f);
+    scene.Set(pb_starsalphaflag, 1);
+    scene.Set(pb_starsalpha, 200);
+  }
+
+  // Serial, then one, two and three workers: everything identical.
+  void ExpectSameAsSerial(TimeValue t = 0, int stopAtCall = -1) {
+    scene.Render(t);  // the field is made once, so every progress call below is the pass's
+    const Result serial = RenderWith(scene, 0, t, stopAtCall);
+    EXPECT_GT(LitPixels(serial.pixels), 100);
+    for (int threads : {1, 2, 3}) {
+      const Result parallel = RenderWith(scene, threads, t, stopAtCall);
+      EXPECT_TRUE(parallel.pixels == serial.pixels) << threads << " threads: image differs";
+      EXPECT_TRUE(parallel.materialIds == serial.materialIds) << threads << " threads: material IDs differ";
+      EXPECT_TRUE(parallel.objectIds == serial.objectIds) << threads << " threads: object IDs differ";
+      EXPECT_EQ(parallel.progress, serial.progress) << threads << " threads";
+    }
+  }
+
+  ThreadsScope restore;
+  RenderScene scene;
+};
+
+TEST_F(ParallelTest, EveryApplyMethodWithIdWrites) {
+  scene.Set(pb_starsobjectidflag, 1);
+  scene.Set(pb_starsobjectid, 77);
+  scene.Set(pb_starsmaterialidflag, 1);
+  scene.Set(pb_starsmaterialid, 9);
+  for (int method = 0; method <= 5; ++method) {
+    SCOPED_TRACE(method);
+    scene.Set(pb_drawmode, method);
+    ExpectSameAsSerial();
+  }
+}
+
+TEST_F(ParallelTest, MasksAndNoAlphaWrite) {
+  scene.Set(pb_bakobjectidflag, 1);
+  scene.Set(pb_bakobjectid, 2);
+  scene.Set(pb_bakmaterialidflag, 1);
+  scene.Set(pb_bakmaterialid, 1);
+  scene.Set(pb_starsalphaflag, 0);
+  scene.Set(pb_drawmode, 3);
+  ExpectSameAsSerial();
+}
+
+TEST_F(ParallelTest, MotionBlurOfAPanningCamera) {
+  const TimeValue tpf = GetTicksPerFrame();
+  scene.camera->SetTransformKeys({LookKey(-tpf, {0, 0, 0}, {-0.3f, 1, 0.1f}), LookKey(0, {0, 0, 0}, {0, 1, 0})});
+  scene.Set(pb_duration, 1.0f);
+  scene.Set(pb_durationsubdivisions, 8);
+  scene.Set(pb_starsdimming, 0.05f);
+  for (int method : {0, 4}) {
+    SCOPED_TRACE(method);
+    scene.Set(pb_drawmode, method);
+    ExpectSameAsSerial();
+  }
+}
+
+TEST_F(ParallelTest, HyperspaceAndStreaksThroughTheNearPlane) {
+  scene.Set(pb_hyperspaceflag, 1);
+  scene.Set(pb_hyperspacedepth, 0.6f);
+  ExpectSameAsSerial();
+  // In the 3D domain a deep shift carries ends past the camera plane.
+  scene.Set(pb_starsdomain3dflag, 1);
+  scene.Set(pb_starsdomain3dradius, 5.0f);
+  scene.Set(pb_hyperspacedepth, 0.9f);
+  ExpectSameAsSerial();
+}
+
+TEST_F(ParallelTest, Scintillation) {
+  scene.Set(pb_scintillationflag, 1);
+  scene.Set(pb_scintillationdx, 3.0f);
+  scene.Set(pb_scintillationdimmer, 40.0f);
+  ExpectSameAsSerial(1234);
+}
+
+TEST_F(ParallelTest, AbortsLeaveTheSameStars) {
+  for (int call : {0, 1, 7, 23}) {
+    SCOPED_TRACE(call);
+    ExpectSameAsSerial(0, call);
+  }
+}
+
+TEST(StarLoopBatches, HoldWholeProgressStepsAndBoundTheirCalls) {
+  Bitmap bm(100, 70);
+  PixelTarget target(&bm, 0);
+  for (int opsPerStar : {1, 8, 1000, 100000}) {
+    ParallelStarLoop loop(target, 2, opsPerStar);
+    EXPECT_EQ(loop.batchStars() % 256, 0u);
+    EXPECT_GE(loop.batchStars(), 256u);
+    if (opsPerStar <= 1000) {
+      EXPECT_LE(static_cast<std::uint64_t>(loop.batchStars()) * opsPerStar, 1u << 18);
+    }
+  }
+}
+
+}  // namespace
