@@ -25,6 +25,9 @@
 // The bitmap and its channels belong to the host.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+
 #include "plugin/host.h"
 
 class PixelTarget {
@@ -132,3 +135,111 @@ class PixelTarget {
   // condition holds.
   BMM_Color_64 Composite(BMM_Color_64 image, BMM_Color_64 star, bool& stampIds) const;
 };
+
+// --- the compositing of one pixel, inline: it runs for every pixel of
+// every star ---
+
+// v x factor truncated toward zero. The callers keep factor within 0..1, so
+// the product of a 16-bit channel always fits an int.
+inline BMM_Color_64 PixelTarget::ClampColor(int r, int g, int b, int a) {
+  const auto limit = [](int v) -> WORD {
+    return static_cast<unsigned>(v) > static_cast<unsigned>(kFull) ? static_cast<WORD>(kFull)
+                                                                     : static_cast<WORD>(v);
+  };
+  return {limit(r), limit(g), limit(b), limit(a)};
+}
+
+inline int ScaledChannelProduct(int v, float factor) { return static_cast<int>(static_cast<float>(v) * factor); }
+
+inline BMM_Color_64 PixelTarget::Composite(BMM_Color_64 e, BMM_Color_64 s, bool& stampIds) const {
+  const int threshold = idWriteAlphaThreshold;
+  int r = e.r, g = e.g, b = e.b, a = e.a;
+  stampIds = false;
+  switch (applyMethod) {
+    case kAdditiveWithAlpha: {
+      // The star shows where the image is transparent: f = 0 over full alpha.
+      const float f = 1.0f - static_cast<float>(e.a) * kInvFull;
+      r = ScaledChannelProduct(s.r, f) + e.r;
+      g = ScaledChannelProduct(s.g, f) + e.g;
+      b = ScaledChannelProduct(s.b, f) + e.b;
+      if (writeAlpha) a = ScaledChannelProduct(s.a, f) + e.a;
+      stampIds = e.a <= threshold && s.a >= threshold;
+      break;
+    }
+    case kAdditiveWithInverseAlpha: {
+      const float f = static_cast<float>(e.a) * kInvFull;
+      r = ScaledChannelProduct(s.r, f) + e.r;
+      g = ScaledChannelProduct(s.g, f) + e.g;
+      b = ScaledChannelProduct(s.b, f) + e.b;
+      if (writeAlpha) a = ScaledChannelProduct(s.a, f) + e.a;
+      stampIds = e.a >= threshold && s.a >= threshold;
+      break;
+    }
+    case kSimpleAdditive:
+      r = s.r + e.r;
+      g = s.g + e.g;
+      b = s.b + e.b;
+      if (writeAlpha) a = s.a + e.a;
+      stampIds = s.a >= threshold;
+      break;
+    case kSimpleApply:
+      if (writeAlpha) {
+        // Over-operator by the star's own alpha. A star alpha above full
+        // opacity covers the image fully, no more: a negative factor would
+        // drive the sum below zero, which the 65280 limit turns into white.
+        const float h = std::max(0.0f, 1.0f - static_cast<float>(s.a) * kInvFull);
+        r = ScaledChannelProduct(e.r, h) + s.r;
+        g = ScaledChannelProduct(e.g, h) + s.g;
+        b = ScaledChannelProduct(e.b, h) + s.b;
+        a = ScaledChannelProduct(e.a, h) + s.a;
+      } else {
+        r = s.r + e.r;
+        g = s.g + e.g;
+        b = s.b + e.b;
+      }
+      stampIds = s.a >= threshold;
+      break;
+    case kApplyAsFilter:
+      // Multiplies the image by the star colour: 65280 is neutral, 0 black.
+      r = static_cast<int>(static_cast<float>(s.r) * static_cast<float>(e.r) * kInvFull);
+      g = static_cast<int>(static_cast<float>(s.g) * static_cast<float>(e.g) * kInvFull);
+      b = static_cast<int>(static_cast<float>(s.b) * static_cast<float>(e.b) * kInvFull);
+      if (writeAlpha) a = static_cast<int>(static_cast<float>(s.a) * static_cast<float>(e.a) * kInvFull);
+      stampIds = s.a >= threshold;
+      break;
+    default:
+      break;  // not a method: the pixel goes back as read
+  }
+  return ClampColor(r, g, b, a);
+}
+
+inline void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c) {
+  // Keeps the conversion to int defined; NaN fails every comparison.
+  if (!(x > -1.0f && x < static_cast<float>(maxX) + 1.0f && y > -1.0f &&
+        y < static_cast<float>(maxY) + 1.0f))
+    return;
+  // Inside 0..maxX, 0..maxY there is storage (maxX is -1 without), and
+  // both G-buffer channels share its layout.
+  const int px = static_cast<int>(x);
+  const int py = static_cast<int>(y);
+  const std::size_t i = static_cast<std::size_t>(py) * static_cast<std::size_t>(width) +
+                        static_cast<std::size_t>(px);
+  BMM_Color_64 image = pixels[i];
+  image.a = std::min<WORD>(image.a, static_cast<WORD>(kFull));
+
+  // Masks come before any arithmetic; a pixel they stop is left wholly
+  // untouched. A mask whose channel the bitmap lacks cannot be tested and
+  // lets every pixel through.
+  if (matchMaterialId && materialIdChannel && materialIdChannel[i] != materialIdToMatch) return;
+  if (matchObjectId && objectIdChannel && objectIdChannel[i] != objectIdToMatch) return;
+
+  bool stampIds = false;
+  const BMM_Color_64 out = Composite(image, c, stampIds);
+  if (stampIds) {
+    if (writeMaterialId && materialIdChannel)
+      materialIdChannel[i] = static_cast<UBYTE>(materialIdToWrite & 0xFF);
+    if (writeObjectId && objectIdChannel)
+      objectIdChannel[i] = static_cast<WORD>(objectIdToWrite & 0xFFFF);
+  }
+  pixels[i] = out;
+}

@@ -1,6 +1,8 @@
 #include "render/motion_blur.h"
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -27,6 +29,7 @@ bool MotionBlurPath::Allocate(int subdivisions) {
   view_.reset();
   time_.reset();
   placement_.reset();
+  same_.reset();
   if (subdivisions < 0) return false;
   const std::uint64_t samples = static_cast<std::uint64_t>(subdivisions) + 1;
   // The largest sample count whose arrays' byte sizes fit a size_t.
@@ -36,11 +39,13 @@ bool MotionBlurPath::Allocate(int subdivisions) {
   view_.reset(new (std::nothrow) Matrix3[samples]);
   time_.reset(new (std::nothrow) TimeValue[samples]);
   placement_.reset(new (std::nothrow) StarPlacement[samples]);
-  if (!view_ || !time_ || !placement_) {
+  same_.reset(new (std::nothrow) bool[samples]());
+  if (!view_ || !time_ || !placement_ || !same_) {
     origin_.reset();
     view_.reset();
     time_.reset();
     placement_.reset();
+    same_.reset();
     return false;
   }
   n_ = subdivisions;
@@ -53,4 +58,17 @@ void MotionBlurPath::SetSample(int k, TimeValue time, const Matrix3& origin, con
   origin_[k] = origin;
   view_[k] = view;
   placement_[k] = placement;
+  // Kept right for whatever order the samples are set in.
+  if (k > 0) same_[k - 1] = SameInputs(k - 1, k);
+  same_[k] = k < n_ && SameInputs(k, k + 1);
+}
+
+bool MotionBlurPath::SameInputs(int k, int older) const {
+  const auto bits = [](float f) { return std::bit_cast<std::uint32_t>(f); };
+  const StarPlacement& a = placement_[k];
+  const StarPlacement& b = placement_[older];
+  return std::memcmp(&origin_[k], &origin_[older], sizeof(Matrix3)) == 0 &&
+         std::memcmp(&view_[k], &view_[older], sizeof(Matrix3)) == 0 && bits(a.velumbraLimit) == bits(b.velumbraLimit) &&
+         a.domain3d == b.domain3d && bits(a.domainRadius) == bits(b.domainRadius) &&
+         bits(a.radialDensityBalance) == bits(b.radialDensityBalance);
 }

@@ -68,6 +68,11 @@ class MotionBlurPath {
   std::unique_ptr<Matrix3[]> view_;
   std::unique_ptr<TimeValue[]> time_;
   std::unique_ptr<StarPlacement[]> placement_;
+  // same_[k]: sample k has exactly the inputs of sample k + 1 (bit for bit),
+  // so a star's point there is the one already computed for k + 1.
+  std::unique_ptr<bool[]> same_;
+
+  bool SameInputs(int k, int older) const;
 };
 
 template <typename Sink>
@@ -80,8 +85,9 @@ void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, con
   for (int k = n - 1; k >= 0; --k) {
     Point3 prev = p;
     const bool prevValid = pValid;
-    Point3 cur;
-    pValid = StarToCamera(s.pos, placement_[k], origin_[k], view_[k], cur);
+    Point3 cur = p;
+    // A sample with the older sample's inputs gives the same point: reused.
+    if (!same_[k]) pValid = StarToCamera(s.pos, placement_[k], origin_[k], view_[k], cur);
     p = cur;
     // A point without a placement (flattened onto the 3D domain's centre)
     // takes no part: the segments that touch it are skipped.
@@ -103,7 +109,8 @@ void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, con
     }
 
     const Point2 a = ri.MapCamToScreen(prev);
-    const Point2 b = ri.MapCamToScreen(cur);
+    // Equal points project to the same position.
+    const Point2 b = !hyperspace && same_[k] ? a : ri.MapCamToScreen(cur);
     if (k == n - 1)
       sink.Capsule(a, b, s.color, s.size);
     else

@@ -9,6 +9,7 @@
 namespace {
 
 std::atomic<int> g_threads{-1};
+std::atomic<DrawCallObserver*> g_observer{nullptr};
 
 // Rows per band: small enough that both cores find work in any image, large
 // enough that most discs lie in one band.
@@ -21,6 +22,9 @@ constexpr std::uint64_t kOpsPerBatch = 1u << 18;
 }  // namespace
 
 void SetStarLoopThreads(int threads) { g_threads = threads < -1 ? -1 : threads; }
+
+void SetStarLoopObserver(DrawCallObserver* observer) { g_observer = observer; }
+DrawCallObserver* StarLoopObserver() { return g_observer; }
 
 int StarLoopThreads() {
   const int t = g_threads;

@@ -46,8 +46,31 @@ struct DrawOp {
   Kind kind;
 };
 
-// A sink that records drawing calls and files them under the bands of rows
-// they may touch.
+// While set, star loops draw nothing and hand every drawing call they would
+// make, in order, to the observer (progress is still reported). For
+// benchmarks and tools that need a pass's geometry; null (the default)
+// draws.
+class DrawCallObserver {
+ public:
+  virtual ~DrawCallObserver() = default;
+  virtual void Call(const DrawOp& op) = 0;
+};
+void SetStarLoopObserver(DrawCallObserver* observer);
+DrawCallObserver* StarLoopObserver();
+
+// A sink that hands drawing calls to an observer.
+struct ObserverSink {
+  DrawCallObserver& observer;
+  std::uint32_t star = 0;
+  void Splat(Point2 c, BMM_Color_64 colour, float r) { observer.Call({c, c, colour, r, star, DrawOp::kSplat}); }
+  void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+    observer.Call({a, b, colour, r, star, DrawOp::kCapsule});
+  }
+  void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+    observer.Call({a, b, colour, r, star, DrawOp::kTrail});
+  }
+};
+
 class OpRecorder {
  public:
   void Splat(Point2 c, BMM_Color_64 colour, float r) { Record(DrawOp::kSplat, c, c, colour, r); }
@@ -104,6 +127,15 @@ void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* c
                  Emit&& emit) {
   const int threads = StarLoopThreads();
   const int total = static_cast<int>(count);  // counts come from an int parameter
+  if (DrawCallObserver* observer = StarLoopObserver()) {
+    ObserverSink sink{*observer};
+    for (std::uint32_t i = 0; i < count; ++i) {
+      sink.star = i;
+      emit(i, sink);
+      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
+    }
+    return;
+  }
   if (threads == 0) {
     TargetSink sink{target};
     for (std::uint32_t i = 0; i < count; ++i) {

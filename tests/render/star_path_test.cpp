@@ -2,6 +2,8 @@
 // drawing operation each segment takes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "render/motion_blur.h"
 
 namespace {
@@ -95,6 +97,92 @@ TEST(StreakDimmingOfAPass, AlphaTakesTheMeanOfTheColourChannels) {
   EXPECT_FLOAT_EQ(d[1], 1.5f);
   EXPECT_FLOAT_EQ(d[2], 1.5f);
   EXPECT_FLOAT_EQ(d[3], 1.0f);  // two thirds of D
+}
+
+}  // namespace
+
+namespace {
+
+// The path without any reuse of points: every sample placed afresh, every
+// end projected. The optimised path must make exactly these calls.
+std::vector<DrawOp> PlainPath(const MotionBlurPath& path, const StarRecord& s, const RenderInfo& ri,
+                              const Hyperspace* hyper) {
+  std::vector<DrawOp> calls;
+  const int n = path.subdivisions();
+  Point3 p;
+  bool pValid = StarToCamera(s.pos, path.Placement(n), path.Origin(n), path.View(n), p);
+  for (int k = n - 1; k >= 0; --k) {
+    Point3 prev = p, cur;
+    const bool prevValid = pValid;
+    pValid = StarToCamera(s.pos, path.Placement(k), path.Origin(k), path.View(k), cur);
+    p = cur;
+    if (!prevValid || !pValid) continue;
+    if (hyper) cur = hyper->Shift(cur, path.View(k));
+    if (prev.z >= 0 && cur.z >= 0) continue;
+    if (prev.z >= 0) {
+      const float f = (kNearPlaneZ - prev.z) / (cur.z - prev.z);
+      prev.x = prev.x + (cur.x - prev.x) * f;
+      prev.y = prev.y + (cur.y - prev.y) * f;
+      prev.z = kNearPlaneZ;
+    } else if (cur.z >= 0) {
+      const float f = (kNearPlaneZ - prev.z) / (cur.z - prev.z);
+      cur.x = prev.x + (cur.x - prev.x) * f;
+      cur.y = prev.y + (cur.y - prev.y) * f;
+      cur.z = kNearPlaneZ;
+    }
+    const Point2 a = ri.MapCamToScreen(prev), b = ri.MapCamToScreen(cur);
+    if (k == n - 1)
+      calls.push_back({a, b, s.color, s.size, 0, DrawOp::kCapsule});
+    else
+      calls.push_back({b, a, s.color, s.size, 0, DrawOp::kTrail});
+  }
+  return calls;
+}
+
+struct CallList : DrawCallObserver {
+  void Call(const DrawOp& op) override { calls.push_back(op); }
+  std::vector<DrawOp> calls;
+};
+
+bool SameCalls(const std::vector<DrawOp>& x, const std::vector<DrawOp>& y) {
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (std::memcmp(&x[i].a, &y[i].a, sizeof(Point2)) || std::memcmp(&x[i].b, &y[i].b, sizeof(Point2)) ||
+        x[i].kind != y[i].kind || !(x[i].colour == y[i].colour) || x[i].r != y[i].r)
+      return false;
+  return true;
+}
+
+TEST(StarPath, ReusedSamplesMakeTheSameCallsAsPlacingEverySample) {
+  // Runs of equal samples between moving ones, through the camera plane.
+  const float depths[] = {-4.0f, -4.0f, -4.0f, -2.0f, 0.5f, 0.5f, -3.0f, -3.0f, -3.0f};
+  const int n = 8;
+  MotionBlurPath path;
+  ASSERT_TRUE(path.Allocate(n));
+  for (int k = n; k >= 0; --k) {  // set in descending order: the reuse flags must follow
+    Matrix3 view = ViewAtDepth(depths[k]);
+    view.SetRow(3, view.GetRow(3) + Point3(0.1f * (k / 3), 0, 0));
+    StarPlacement at;
+    at.velumbraLimit = k == 6 ? 0.5f : 1.0f;
+    path.SetSample(k, -k, Matrix3::Identity(), view, at);
+  }
+  RenderInfo ri;
+  ri.SetPerspective(kW, kH, 0.785398163f);
+  Hyperspace hyper;
+  hyper.depth = 0.7f;
+  StarRecord stars[3] = {Star(), Star(), Star()};
+  stars[1].pos = Point3(0.3f, -0.2f, -0.9f);
+  stars[2].pos = Point3(-0.5f, 0.4f, 0.1f);
+  const Hyperspace* shifts[] = {nullptr, &hyper};
+  for (const Hyperspace* h : shifts) {
+    for (const StarRecord& s : stars) {
+      CallList got;
+      ObserverSink sink{got};
+      path.EmitStarPath(s, ri, h, sink);
+      EXPECT_FALSE(got.calls.empty());
+      EXPECT_TRUE(SameCalls(got.calls, PlainPath(path, s, ri, h)));
+    }
+  }
 }
 
 }  // namespace
