@@ -117,7 +117,7 @@ void BM_RenderPass(benchmark::State& state) {
   const auto setting = static_cast<Setting>(state.range(0));
   Scene& scene = TheScene();
   scene.Use(setting);
-  SetStarLoopThreads(static_cast<int>(state.range(1)));
+  SetEffectThreads(static_cast<int>(state.range(1)));
   scene.Clear();
   scene.Apply();  // the field is generated once, outside the timing
   for (auto _ : state) {
@@ -126,7 +126,7 @@ void BM_RenderPass(benchmark::State& state) {
     state.ResumeTiming();
     scene.Apply();
   }
-  SetStarLoopThreads(-1);
+  SetEffectThreads(-1);
   state.SetLabel(kSettingNames[setting]);
 }
 // threads: 0 = the serial reference loop, then 1 and 2 workers.

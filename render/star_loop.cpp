@@ -1,14 +1,11 @@
 #include "render/star_loop.h"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 
 namespace {
 
-std::atomic<int> g_threads{-1};
 std::atomic<DrawCallObserver*> g_observer{nullptr};
 
 // Rows per band: small enough that both cores find work in any image, large
@@ -21,15 +18,10 @@ constexpr std::uint64_t kOpsPerBatch = 1u << 18;
 
 }  // namespace
 
-void SetStarLoopThreads(int threads) { g_threads = threads < -1 ? -1 : threads; }
 
 void SetStarLoopObserver(DrawCallObserver* observer) { g_observer = observer; }
 DrawCallObserver* StarLoopObserver() { return g_observer; }
 
-int StarLoopThreads() {
-  const int t = g_threads;
-  return t < 0 ? std::max(1, omp_get_num_procs()) : t;
-}
 
 void OpRecorder::Reset(int bands) {
   ops_.clear();

@@ -21,12 +21,8 @@
 
 #include "plugin/host.h"
 #include "raster/pixel_target.h"
+#include "starfield/effect_threads.h"
 
-// Workers of the star loop: 0 runs the serial reference loop; n > 0 the
-// parallel loop on n threads; -1 (the default) the parallel loop on every
-// core. For tests and benchmarks; a render uses the default.
-void SetStarLoopThreads(int threads);
-int StarLoopThreads();
 
 // Hands drawing calls straight to a PixelTarget.
 struct TargetSink {
@@ -45,6 +41,8 @@ struct DrawOp {
   std::uint32_t star;
   Kind kind;
 };
+
+// The loop's workers are EffectThreads(): 0 runs the serial reference loop.
 
 // While set, star loops draw nothing and hand every drawing call they would
 // make, in order, to the observer (progress is still reported). For
@@ -125,7 +123,7 @@ void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* c
 template <typename Emit>
 void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
                  Emit&& emit) {
-  const int threads = StarLoopThreads();
+  const int threads = EffectThreads();
   const int total = static_cast<int>(count);  // counts come from an int parameter
   if (DrawCallObserver* observer = StarLoopObserver()) {
     ObserverSink sink{*observer};

@@ -1,13 +1,12 @@
 #include "starfield/star_field.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
+
+#include "starfield/effect_threads.h"
 
 namespace {
-
-// One draw as a fraction 0..1, single precision.
-inline float Unit(Random& rng) {
-  return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max);
-}
 
 // Truncates toward zero, then limits to 0..65280. NaN gives 0. The limits
 // are tested on the float first, so no value outside the integer range ever
@@ -37,47 +36,91 @@ bool StarField::RefreshStarField(const StarFieldKey& key, CheckAbortCallback* ab
   return GenerateStarField(abort) != 0;
 }
 
-int StarField::GenerateStarField(CheckAbortCallback* abort) {
-  rng_.srand(static_cast<unsigned int>(key_.seed));
+namespace {
 
-  stars_.reset();
-  // new[] of count records; an empty field is a valid (non-null) array.
-  stars_.reset(new (std::nothrow) StarRecord[key_.count ? key_.count : 1]);
-  if (!stars_) return 0;
+// The position attempt read from triple q of the stream (draws 3q..3q+2):
+// uniform in the cube -1..1; taken when inside the ball and not the centre,
+// which has no direction.
+inline bool Attempt(const Random& rng, std::uint64_t q, Point3& p) {
+  const auto unit = [&](std::uint64_t d) {
+    return static_cast<float>(rng.Draw(d)) / static_cast<float>(Random::s_rand_max);
+  };
+  p.x = unit(3 * q) * 2.0f - 1.0f;
+  p.y = unit(3 * q + 1) * 2.0f - 1.0f;
+  p.z = unit(3 * q + 2) * 2.0f - 1.0f;
+  const float length = p.Length();
+  return !(length > 1.0f) && length != 0.0f;
+}
 
-  if (abort) abort->SetTitle(kCreatingTitle);
+}  // namespace
 
-  const std::uint32_t count = key_.count;
-  const float variance = key_.colorVariance;
-  const float factorSpan = (1.0f + variance) - (1.0f - variance);
-  const float factorBase = 1.0f - variance;
-  const int bright[3] = {key_.brightColor.r, key_.brightColor.g, key_.brightColor.b};
-  const int dim[3] = {key_.dimColor.r, key_.dimColor.g, key_.dimColor.b};
+// What every star takes from the key besides its draws.
+struct StarField::Grading {
+  std::uint32_t count;
+  float factorSpan, factorBase;
+  int bright[3], dim[3];
+  float brightSize, dimSize, balance;
+  WORD alpha;
 
-  for (std::uint32_t j = 0; j < count; ++j) {
-    StarRecord& s = stars_[j];
+  explicit Grading(const StarFieldKey& k)
+      : count(k.count),
+        factorSpan((1.0f + k.colorVariance) - (1.0f - k.colorVariance)),
+        factorBase(1.0f - k.colorVariance),
+        bright{k.brightColor.r, k.brightColor.g, k.brightColor.b},
+        dim{k.dimColor.r, k.dimColor.g, k.dimColor.b},
+        brightSize(k.brightSize),
+        dimSize(k.dimSize),
+        balance(k.brightDimBalance),
+        alpha(static_cast<WORD>(k.alpha16 & 0xFFFF)) {}
 
-    // Uniform in the unit ball: draw in the cube until the point is inside
-    // (and not the centre, which has no direction).
-    for (;;) {
-      s.pos.x = Unit(rng_) * 2.0f - 1.0f;
-      s.pos.y = Unit(rng_) * 2.0f - 1.0f;
-      s.pos.z = Unit(rng_) * 2.0f - 1.0f;
-      const float length = s.pos.Length();
-      if (!(length > 1.0f) && length != 0.0f) break;
-    }
-
+  // Star j's size and colour; its colour variation takes draws
+  // firstDraw..firstDraw+2.
+  void Finish(StarRecord& s, std::uint32_t j, const Random& rng, std::uint64_t firstDraw) const {
     const float u0 = static_cast<float>(count - j) / static_cast<float>(count);
-    const float u = BalanceCurve(u0, key_.brightDimBalance);
-    s.size = u * (key_.brightSize - key_.dimSize) + key_.dimSize;
-
+    const float u = BalanceCurve(u0, balance);
+    s.size = u * (brightSize - dimSize) + dimSize;
     WORD* channel[3] = {&s.color.r, &s.color.g, &s.color.b};
     for (int c = 0; c < 3; ++c) {
-      const float factor = Unit(rng_) * factorSpan + factorBase;
+      const float r = static_cast<float>(rng.Draw(firstDraw + static_cast<std::uint64_t>(c))) /
+                      static_cast<float>(Random::s_rand_max);
+      const float factor = r * factorSpan + factorBase;
       const float value = (static_cast<float>(bright[c] - dim[c]) * u + static_cast<float>(dim[c])) * factor;
       *channel[c] = TruncToChannel(value);
     }
-    s.color.a = static_cast<WORD>(key_.alpha16 & 0xFFFF);
+    s.color.a = alpha;
+  }
+};
+
+int StarField::GenerateStarField(CheckAbortCallback* abort) {
+  rng_.srand(static_cast<unsigned int>(key_.seed));
+
+  // new[] of count records; an empty field is a valid (non-null) array. An
+  // array of exactly that size is reused: every record is written anew.
+  const std::uint32_t size = key_.count ? key_.count : 1;
+  if (!stars_ || capacity_ != size) {
+    stars_.reset();
+    capacity_ = 0;
+    stars_.reset(new (std::nothrow) StarRecord[size]);
+    if (!stars_) return 0;
+    capacity_ = size;
+  }
+
+  if (abort) abort->SetTitle(kCreatingTitle);
+
+  const int threads = EffectThreads();
+  if (threads > 0) return GenerateParallel(abort, threads);
+
+  // The reference: the stream read in order. Each star takes position
+  // attempts (three draws each) until one is inside the ball, then three
+  // colour draws.
+  const std::uint32_t count = key_.count;
+  const Grading grading(key_);
+  for (std::uint32_t j = 0; j < count; ++j) {
+    StarRecord& s = stars_[j];
+    std::uint64_t q = rng_.Tell() / 3;
+    while (!Attempt(rng_, q, s.pos)) ++q;
+    grading.Finish(s, j, rng_, 3 * q + 3);
+    rng_.Seek(3 * q + 6);
 
     if ((j & 0xFF) == 0 && abort &&
         abort->Progress(static_cast<int>(j), static_cast<int>(count))) {
@@ -85,5 +128,108 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
       return 0;
     }
   }
+  return 1;
+}
+
+// The stream as a sequence of triples read in one of two states: a position
+// attempt, or (right after a taken attempt) the star's three colour draws.
+// Rounds of triples are cut into chunks. Each chunk's attempts are tested in
+// parallel, and the chunk is read from both states; a serial pass then
+// stitches the chunks (the state each starts in, the index of its first
+// star), and the chunks write their stars in parallel. The stars, and the
+// generator's final position, are those of the serial reading.
+int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
+  const std::uint32_t count = key_.count;
+  const Grading grading(key_);
+  const int chunks = threads * 4;
+
+  struct Chunk {
+    std::uint64_t lo, hi;           // triples, relative to the round
+    std::uint32_t stars[2];         // stars begun, reading from state 0 (attempt) or 1 (colour)
+    bool endsInColour[2];
+    bool startsInColour = false;    // after stitching
+    std::uint64_t firstStar = 0;
+  };
+  std::vector<Chunk> chunk(static_cast<size_t>(chunks));
+  std::vector<std::uint8_t> taken;
+
+  std::uint32_t done = 0;       // stars written
+  std::uint64_t round = 0;      // first triple of the round
+  bool inColour = false;        // state at `round`
+  std::uint64_t lastTriple = 0; // the taken attempt of the last star
+  while (done < count) {
+    // About 2.9 triples a star (the ball fills pi/6 of the cube), plus one
+    // for its colour: a round reaches the rest with a margin, in bounded memory.
+    const std::uint64_t rest = count - done;
+    const std::uint64_t triples = std::clamp<std::uint64_t>(rest * 3 + rest / 8 + 4096, 1 << 16, 1 << 22);
+    taken.resize(triples);
+    for (int c = 0; c < chunks; ++c) {
+      chunk[c].lo = triples * c / chunks;
+      chunk[c].hi = triples * (c + 1) / chunks;
+    }
+
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+    for (int c = 0; c < chunks; ++c) {
+      Chunk& ch = chunk[static_cast<size_t>(c)];
+      Point3 p;
+      for (std::uint64_t i = ch.lo; i < ch.hi; ++i) taken[i] = Attempt(rng_, round + i, p);
+      for (int start = 0; start < 2; ++start) {
+        bool colour = start == 1;
+        std::uint32_t stars = 0;
+        for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
+          if (colour)
+            colour = false;
+          else if (taken[i])
+            ++stars, colour = true;
+        }
+        ch.stars[start] = stars;
+        ch.endsInColour[start] = colour;
+      }
+    }
+
+    std::uint64_t next = done;
+    bool state = inColour;
+    for (Chunk& ch : chunk) {
+      ch.startsInColour = state;
+      ch.firstStar = next;
+      next += ch.stars[state];
+      state = ch.endsInColour[state];
+    }
+
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+    for (int c = 0; c < chunks; ++c) {
+      const Chunk& ch = chunk[static_cast<size_t>(c)];
+      if (ch.firstStar >= count) continue;
+      bool colour = ch.startsInColour;
+      std::uint64_t j = ch.firstStar;
+      for (std::uint64_t i = ch.lo; i < ch.hi && j < count; ++i) {
+        if (colour) {
+          colour = false;
+        } else if (taken[i]) {
+          StarRecord& s = stars_[j];
+          Attempt(rng_, round + i, s.pos);
+          grading.Finish(s, static_cast<std::uint32_t>(j), rng_, 3 * (round + i) + 3);
+          if (j == count - 1) lastTriple = round + i;
+          ++j;
+          colour = true;
+        }
+      }
+    }
+
+    const std::uint32_t reached = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, count));
+    if (abort) {
+      for (std::uint32_t j = (done + 0xFF) & ~std::uint32_t{0xFF}; j < reached; j += 256) {
+        if (abort->Progress(static_cast<int>(j), static_cast<int>(count))) {
+          key_.count = 0;
+          return 0;
+        }
+      }
+    }
+    done = reached;
+    round += triples;
+    inColour = state;
+  }
+  // Where the serial reading leaves the generator: after the last colour.
+  rng_.Seek(count ? 3 * lastTriple + 6 : 0);
   return 1;
 }

@@ -53,9 +53,13 @@ class StarField {
   const Random& rng() const { return rng_; }
 
  private:
+  struct Grading;
   bool KeyMatches(const StarFieldKey& key) const;
+  // The parallel generation, star for star the serial reading's result.
+  int GenerateParallel(CheckAbortCallback* abort, int threads);
 
   StarFieldKey key_;
   std::unique_ptr<StarRecord[]> stars_;
+  std::uint32_t capacity_ = 0;  // records in stars_
   Random rng_;
 };

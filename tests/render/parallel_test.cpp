@@ -12,7 +12,7 @@ namespace {
 
 // Restores the default worker count when a test ends.
 struct ThreadsScope {
-  ~ThreadsScope() { SetStarLoopThreads(-1); }
+  ~ThreadsScope() { SetEffectThreads(-1); }
 };
 
 struct Result {
@@ -24,7 +24,7 @@ struct Result {
 };
 
 Result RenderWith(RenderScene& scene, int threads, TimeValue t, int stopAtCall) {
-  SetStarLoopThreads(threads);
+  SetEffectThreads(threads);
   RecordingAbort cb(stopAtCall);
   Result r;
   r.pixels = scene.Render(t, &cb);

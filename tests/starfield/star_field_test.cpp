@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "starfield/balance_curve.h"
+#include "starfield/effect_threads.h"
 #include "starfield/star_field.h"
 #include "support/recording_abort.h"
 
@@ -241,6 +243,61 @@ TEST(BalanceCurve, EndpointsAndShape) {
   EXPECT_EQ(BalanceCurve(0.3f, 0.0f), 0.0f);
   EXPECT_EQ(BalanceCurve(1.0f, 0.0f), 1.0f) << "0/0 settled as the end point";
   EXPECT_EQ(BalanceCurve(0.0f, 1.0f), 0.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// Restores the default thread count when a test ends.
+struct ThreadsScope {
+  ~ThreadsScope() { SetEffectThreads(-1); }
+};
+
+TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
+  ThreadsScope restore;
+  // Counts around the round and progress boundaries.
+  for (std::uint32_t count : {1u, 255u, 256u, 257u, 3001u, 70000u}) {
+    StarFieldKey key = DefaultKey(count);
+    key.colorVariance = 0.3f;
+    key.brightDimBalance = 0.3f;
+    SetEffectThreads(0);
+    StarField serial;
+    RecordingAbort serialCalls;
+    ASSERT_TRUE(serial.RefreshStarField(key, &serialCalls));
+    for (int threads : {1, 2, 3}) {
+      SetEffectThreads(threads);
+      StarField parallel;
+      RecordingAbort calls;
+      ASSERT_TRUE(parallel.RefreshStarField(key, &calls));
+      ASSERT_EQ(parallel.count(), count);
+      EXPECT_EQ(std::memcmp(parallel.stars(), serial.stars(), sizeof(StarRecord) * count), 0)
+          << count << " stars, " << threads << " threads";
+      EXPECT_EQ(parallel.rng().Tell(), serial.rng().Tell());
+      EXPECT_EQ(calls.progress, serialCalls.progress);
+      EXPECT_EQ(calls.titles, serialCalls.titles);
+    }
+  }
+}
+
+TEST(StarFieldParallel, AbortStopsAtTheSameReport) {
+  ThreadsScope restore;
+  const StarFieldKey key = DefaultKey(5000);
+  for (int stopAt : {0, 3, 19}) {
+    SetEffectThreads(0);
+    StarField serial;
+    RecordingAbort serialCalls(stopAt);
+    EXPECT_FALSE(serial.RefreshStarField(key, &serialCalls));
+    SetEffectThreads(2);
+    StarField parallel;
+    RecordingAbort calls(stopAt);
+    EXPECT_FALSE(parallel.RefreshStarField(key, &calls));
+    EXPECT_EQ(calls.progress, serialCalls.progress);
+    EXPECT_EQ(parallel.count(), 0u);
+    // The stars reported before the stop are the serial ones.
+    const std::uint32_t reported = static_cast<std::uint32_t>(calls.progress.back().first) + 1;
+    EXPECT_EQ(std::memcmp(parallel.stars(), serial.stars(), sizeof(StarRecord) * reported), 0);
+  }
 }
 
 }  // namespace
