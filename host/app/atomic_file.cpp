@@ -35,6 +35,14 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
   if (target_.empty()) throw SystemError("cannot write a file with an empty name");
   if (!target_.has_filename())
     throw SystemError("cannot write " + target_.string() + ": the name ends in a folder separator");
+  // The rename would replace whatever stands at the target: a device such
+  // as /dev/full, a pipe or a folder is refused, never swapped for a file.
+  {
+    std::error_code ec;
+    const auto st = std::filesystem::status(target_, ec);
+    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+      throw SystemError("cannot write " + target_.string() + ": it exists and is not a regular file");
+  }
   const std::filesystem::path folder = target_.parent_path();
   if (!folder.empty()) {
     std::error_code ec;

@@ -32,6 +32,14 @@ TEST(AtomicFile, ReplacesTheTargetAndCreatesFolders) {
   EXPECT_EQ(CountEntries(target.parent_path()), 1);
 }
 
+TEST(AtomicFile, RefusesTargetsThatAreNotRegularFiles) {
+  // Run as root, a rename over /dev/full would replace the device itself.
+  EXPECT_THROW(WriteFileAtomically("/dev/full", "x"), SystemError);
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
 TEST(AtomicFile, NewFilesGetTheUmaskPermissions) {
   // A temporary made with mkstemp would be 0600 and keep that after the
   // rename; outputs are ordinary files.
@@ -124,7 +132,8 @@ TEST(AtomicFile, RenameOntoAFolderFailsCleanly) {
   std::filesystem::create_directory(dir / "taken");
   WriteAll(dir / "taken/inside", "keep");
   const std::string message = MessageOf([&] { WriteFileAtomically(dir / "taken", "x"); });
-  EXPECT_NE(message.find("cannot replace " + (dir / "taken").string()), std::string::npos) << message;
+  EXPECT_NE(message.find((dir / "taken").string() + ": it exists and is not a regular file"), std::string::npos)
+      << message;
   EXPECT_EQ(ReadAll(dir / "taken/inside"), "keep");
   EXPECT_EQ(CountEntries(dir.Path()), 1);
 }
