@@ -49,19 +49,3 @@ INode* FindCameraByView(INode* parent, TimeValue t, const Matrix3& view) {
   }
   return nullptr;
 }
-
-bool StarToCamera(Point3 p, const StarPlacement& at, const Matrix3& origin, const Matrix3& view,
-                  Point3& out) {
-  p.z = p.z * at.velumbraLimit;
-  if (at.domain3d) {
-    const float length = p.Length();
-    if (length == 0.0f) return false;
-    const float r = BalanceCurve(length, at.radialDensityBalance);
-    const float inv = 1.0f / length;
-    p.x = inv * (p.x * r) * at.domainRadius;
-    p.y = inv * (p.y * r) * at.domainRadius;
-    p.z = inv * (p.z * r) * at.domainRadius;
-  }
-  out = view.PointTransform(origin.PointTransform(p));
-  return true;
-}

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "plugin/host.h"
+#include "starfield/balance_curve.h"
 
 // World-to-camera matrix of a node at time t: the inverse of its world
 // transform, translation dropped unless `domain3d`.
@@ -42,5 +43,18 @@ struct StarPlacement {
 // and the view matrix. False, with `out` untouched, for a star flattened
 // onto the centre in the 3D domain: it has no direction to keep and is not
 // drawn.
-bool StarToCamera(Point3 p, const StarPlacement& at, const Matrix3& origin, const Matrix3& view,
-                  Point3& out);
+inline bool StarToCamera(Point3 p, const StarPlacement& at, const Matrix3& origin, const Matrix3& view,
+                         Point3& out) {
+  p.z = p.z * at.velumbraLimit;
+  if (at.domain3d) {
+    const float length = p.Length();
+    if (length == 0.0f) return false;
+    const float r = BalanceCurve(length, at.radialDensityBalance);
+    const float inv = 1.0f / length;
+    p.x = inv * (p.x * r) * at.domainRadius;
+    p.y = inv * (p.y * r) * at.domainRadius;
+    p.z = inv * (p.z * r) * at.domainRadius;
+  }
+  out = view.PointTransform(origin.PointTransform(p));
+  return true;
+}
