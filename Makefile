@@ -47,5 +47,11 @@ test: test-release test-asan
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b" || exit 1; }; done
 
+# Renders the default scene from the repository root.
+run: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target velumbra
+	$(BUILD)/velumbra render -o stars.png
+	@echo "The star field is in $(CURDIR)/stars.png"
+
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

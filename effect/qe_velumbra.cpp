@@ -39,12 +39,28 @@ IOResult Qe_Velumbra::Load(ILoad* iload) {
 }
 
 ReferenceTarget* Qe_Velumbra::Clone(RemapDir& remap) {
-  Qe_Velumbra* copy = new (std::nothrow) Qe_Velumbra();
-  if (!copy) return nullptr;
-  // The new effect's own block of defaults gives way to a clone of ours.
-  copy->ReplaceReference(0, remap.CloneRef(pblock), TRUE);
-  BaseClone(this, copy, remap);
-  return copy;
+  // No exception crosses into the host: an allocation that fails anywhere
+  // (the object, its fresh block, the clone of our block) gives null, with
+  // the partial copy released and no reference of ours touched.
+  Qe_Velumbra* copy = nullptr;
+  RefTargetHandle block = nullptr;
+  try {
+    copy = new Qe_Velumbra();
+    // The new effect's own block of defaults gives way to a clone of ours.
+    block = remap.CloneRef(pblock);
+    if (pblock && !block) {
+      copy->DeleteMe();
+      return nullptr;
+    }
+    copy->ReplaceReference(0, block, TRUE);
+    BaseClone(this, copy, remap);
+    return copy;
+  } catch (const std::bad_alloc&) {
+    // A cloned block nobody holds yet goes with the partial copy.
+    if (block && block->Dependents().empty()) block->DeleteThis();
+    if (copy) copy->DeleteMe();
+    return nullptr;
+  }
 }
 
 void Qe_Velumbra::GetClassName(std::string& s) { s = TextOf(GetString(IDS_CLASS_NAME)); }

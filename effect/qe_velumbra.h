@@ -64,6 +64,8 @@ class Qe_Velumbra : public Effect {
   // compositing reads and writes both.
   DWORD GBufferChannelsRequired(TimeValue) override { return BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID; }
   void Apply(TimeValue t, Bitmap* bm, RenderGlobalContext* gc, CheckAbortCallback* cb) override;
+  // The six rollouts, built by the host (param_dialog.cpp); null when the host builds none.
+  EffectParamDlg* CreateParamDialog(IRendParams* ip) override;
 
   // The render pass's view choice at time t: when no picked camera is in
   // use, recognises the scene camera whose view is `viewMatrix` (the

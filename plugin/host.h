@@ -5,3 +5,4 @@
 
 #include "host/sdk/max.h"
 #include "host/platform/windows.h"
+#include "host/platform/commctrl.h"

@@ -7,6 +7,7 @@
 
 #include "host/platform/resource_constants.h"
 #include "host/platform/resources.h"
+#include "host/platform/winuser.h"
 #include "host/sdk/max_types.h"
 
 // Opaque handle types, distinct from each other as on Windows.

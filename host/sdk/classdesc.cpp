@@ -1,12 +1,27 @@
 #include "classdesc.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 #include "iparamb2.h"
 
+ClassDesc::~ClassDesc() = default;
+
+namespace {
+
+std::atomic<int> orphanedParamBlockDescs{0};
+
+}  // namespace
+
 ClassDesc2::~ClassDesc2() {
-  for (ParamBlockDesc2* d : descs_) d->owner_ = nullptr;
+  for (ParamBlockDesc2* d : descs_) {
+    d->owner_ = nullptr;
+    ++orphanedParamBlockDescs;
+  }
 }
+
+int ClassDesc2::OrphanedParamBlockDescs() { return orphanedParamBlockDescs.load(); }
 
 void ClassDesc2::AddParamBlockDesc(ParamBlockDesc2* pbd) {
   if (pbd && std::find(descs_.begin(), descs_.end(), pbd) == descs_.end()) descs_.push_back(pbd);
@@ -28,8 +43,10 @@ void ClassDesc2::MakeAutoParamBlocks(ReferenceMaker* owner) {
   if (!owner) return;
   for (ParamBlockDesc2* d : descs_) {
     if (!d->IsValid() || !(d->Flags() & P_AUTO_CONSTRUCT)) continue;
-    auto* block = new IParamBlock2(d);
-    if (owner->ReplaceReference(d->RefNo(), block) != REF_SUCCEED) block->DeleteThis();
+    // Owned here until the owner holds it, so that a failed allocation
+    // while installing it leaks nothing.
+    auto block = std::make_unique<IParamBlock2>(d);
+    if (owner->ReplaceReference(d->RefNo(), block.get()) == REF_SUCCEED) block.release();
   }
 }
 

@@ -1,6 +1,6 @@
-// ClassDesc2: the host's class descriptor, through which the host lists a
-// plug-in class, creates its objects and finds its parameter-block
-// descriptors.
+// ClassDesc and ClassDesc2: the host's class descriptor, through which the
+// host lists a plug-in class, creates its objects and finds its
+// parameter-block descriptors.
 //
 // A plug-in derives from ClassDesc2 and overrides the class's identity
 // operations. Every ParamBlockDesc2 names its class descriptor and
@@ -19,16 +19,17 @@
 #include "ref.h"
 
 class ParamBlockDesc2;
+class IRendParams;
+class IAutoEParamDlg;
 
-class ClassDesc2 {
+// The class identity every module's descriptor answers; what the host's
+// module loader lists (LibClassDesc gives one per class).
+class ClassDesc {
  public:
-  ClassDesc2() = default;
-  // Registered parameter-block descriptors that outlive this descriptor
-  // forget it (the usual order at module unload is the reverse: the block
-  // descriptors first).
-  virtual ~ClassDesc2();
-  ClassDesc2(const ClassDesc2&) = delete;
-  ClassDesc2& operator=(const ClassDesc2&) = delete;
+  ClassDesc() = default;
+  virtual ~ClassDesc();
+  ClassDesc(const ClassDesc&) = delete;
+  ClassDesc& operator=(const ClassDesc&) = delete;
 
   // --- the class's identity, in the host's virtual-table order ---
   // Nonzero when the class is listed to the user.
@@ -47,6 +48,15 @@ class ClassDesc2 {
   virtual const MCHAR* InternalName() { return nullptr; }
   // The module that holds the class's resources.
   virtual HINSTANCE HInstance() { return nullptr; }
+};
+
+class ClassDesc2 : public ClassDesc {
+ public:
+  ClassDesc2() = default;
+  // Registered parameter-block descriptors that outlive this descriptor
+  // forget it (the usual order at module unload is the reverse: the block
+  // descriptors first).
+  ~ClassDesc2() override;
 
   // --- parameter-block descriptors ---
   // Called by a ParamBlockDesc2 naming this descriptor, when it is built.
@@ -64,6 +74,18 @@ class ClassDesc2 {
   void MakeAutoParamBlocks(ReferenceMaker* owner);
   // Refreshes the open rollouts of every registered descriptor.
   void InvalidateUI();
+  // The automatic rollouts of `obj`: one parameter map per rollout of every
+  // descriptor with P_AUTO_UI, in declaration order, added to the panel
+  // `ip` and bound to obj's blocks (iparamm2.h). Null when `ip` or `obj` is
+  // null, when there is nothing to build, or when the build fails (the
+  // reason is ip->LastError()). The host frees the result with DeleteThis.
+  IAutoEParamDlg* CreateParamDialogs(IRendParams* ip, ReferenceTarget* obj);
+
+  // How many parameter-block descriptors in this process have outlived the
+  // class descriptor they registered with. A module builds its class
+  // descriptor first and destroys it last, so this stays 0 across module
+  // loads and unloads; the host checks it after closing a module.
+  static int OrphanedParamBlockDescs();
 
   // True when every registered descriptor is valid.
   bool IsValid() const;

@@ -274,9 +274,8 @@ class ParamBlockDesc2 {
   const ParamDef* GetParamDef(ParamID id) const;
   const ParamDef* GetParamDefByIndex(int index) const;
 
-  // Refreshes the controls of the open rollouts from their blocks. No
-  // rollout is open until the rollout machinery opens one; the calls are
-  // counted either way.
+  // Refreshes the controls of the open rollouts of this descriptor's blocks
+  // (iparamm2.h); the calls are counted.
   void InvalidateUI();
   int InvalidateUICount() const { return invalidateUICount_; }
 
@@ -355,12 +354,39 @@ class IParamBlock2 : public ReferenceTarget {
   TimeValue GetKeyTime(ParamID id, int i) const;
 
   // The parameter map (open rollout) of map `id`, or null while none is
-  // open. Rollouts are opened by the host's rollout machinery; until it
-  // exists no map is ever open.
-  IParamMap2* GetMap(MapID id = 0) {
-    static_cast<void>(id);
-    return nullptr;
-  }
+  // open (see iparamm2.h).
+  IParamMap2* GetMap(MapID id = 0);
+
+  // --- persistence ---
+  // The block's chunks, written by Save and read back by Load (all numbers
+  // little-endian, floats as their IEEE-754 single-precision bits):
+  //
+  //   0x0001 header     block ID (int16), number of parameters (int32)
+  //   0x0010 parameter  one per parameter, in declaration order:
+  //                     parameter ID (int16), type (int32, ParamType2),
+  //                     the constant value, key count (int32), then per key
+  //                     its time (int32) and value, times ascending
+  //
+  // A value is an int32 for the integer types, a float for TYPE_FLOAT,
+  // three floats (r, g, b) for TYPE_RGBA, and for TYPE_INODE one byte (0:
+  // no node, 1: a node) followed, for a node, by the node's name as a
+  // terminated string. Nodes belong to the scene, not to the block, so a
+  // node is stored by its name and found again by name in the stream's
+  // scene (GetInterface): Save refuses a node that its name would not find
+  // again (a stream without a scene, a node outside the scene, or an
+  // earlier node of the same name), and Load refuses a name the scene does
+  // not hold. Either way the stream's Error() names the parameter and node.
+  //
+  // Load takes every parameter chunk whose ID the descriptor knows (others
+  // are skipped: they belong to a later revision of the block); parameters
+  // the stream does not mention keep their values. It refuses, leaving the
+  // block unchanged, a missing header, another block's ID, a parameter of
+  // another type, keys on a parameter that cannot have them, key times out
+  // of order, and anything cut short. A successful load sends REFMSG_CHANGE.
+  static constexpr USHORT kHeaderChunk = 0x0001;
+  static constexpr USHORT kParamChunk = 0x0010;
+  IOResult Save(ISave* isave) override;
+  IOResult Load(ILoad* iload) override;
 
   // --- reference system ---
   SClass_ID SuperClassID() override { return PARAMETER_BLOCK2_CLASS_ID; }
@@ -385,6 +411,10 @@ class IParamBlock2 : public ReferenceTarget {
   template <typename T>
   BOOL StoreKeys(ParamID id, std::span<const ParamKey<T>> keys, bool (*accepts)(const ParamDef&),
                  void (*put)(ParamValue&, const T&));
+
+  // Persistence of one parameter (paramblock_io.cpp).
+  IOResult SaveParam(ISave* isave, const ParamDef& def, const Slot& slot);
+  IOResult LoadParam(ILoad* iload, std::vector<Slot>& staged);
 
   ParamBlockDesc2* desc_;
   std::vector<Slot> slots_;  // in the descriptor's index order

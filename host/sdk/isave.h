@@ -24,7 +24,32 @@ inline constexpr IOResult IO_ERROR = 2;
 
 using USHORT = std::uint16_t;
 
-class ISave {
+class Interface;
+
+// What both directions share: the scene the stream belongs to and the
+// reason of a failure.
+class IOStreamBase {
+ public:
+  // The scene whose nodes references in the stream name (parameter blocks
+  // store a node as its name and find it again by name); null when the
+  // stream belongs to no scene.
+  Interface* GetInterface() const { return scene_; }
+  void SetInterface(Interface* scene) { scene_ = scene; }
+
+  // Why the operation failed, in words for the user. An object that returns
+  // IO_ERROR names the cause here; the first message stays (the later ones
+  // are consequences). Empty when nobody said.
+  void SetError(std::string message) {
+    if (error_.empty()) error_ = std::move(message);
+  }
+  const std::string& Error() const { return error_; }
+
+ private:
+  Interface* scene_ = nullptr;
+  std::string error_;
+};
+
+class ISave : public IOStreamBase {
  public:
   virtual ~ISave() = default;
   virtual void BeginChunk(USHORT id) = 0;
@@ -34,7 +59,7 @@ class ISave {
   virtual IOResult WriteCString(const char* str) = 0;
 };
 
-class ILoad {
+class ILoad : public IOStreamBase {
  public:
   virtual ~ILoad() = default;
   // Enters the next chunk at this level: IO_OK, IO_END when the level has no

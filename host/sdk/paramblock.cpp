@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "iparamb2.h"
 
@@ -197,8 +198,8 @@ TimeValue IParamBlock2::GetKeyTime(ParamID id, int i) const {
 }
 
 ReferenceTarget* IParamBlock2::Clone(RemapDir& remap) {
-  auto* copy = new IParamBlock2(desc_);
+  auto copy = std::make_unique<IParamBlock2>(desc_);
   copy->slots_ = slots_;
-  BaseClone(this, copy, remap);
-  return copy;
+  BaseClone(this, copy.get(), remap);
+  return copy.release();
 }

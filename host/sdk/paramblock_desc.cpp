@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "iparamb2.h"
+#include "iparamm2.h"
 
 void ParamBlockDesc2::Init(std::vector<ParamItem> items) {
   items_ = std::move(items);
@@ -55,7 +56,6 @@ const ParamDef* ParamBlockDesc2::GetParamDefByIndex(int index) const {
 }
 
 void ParamBlockDesc2::InvalidateUI() {
-  // No parameter map is open until the rollout machinery opens one; then
-  // this is where its controls are set again from their blocks.
   ++invalidateUICount_;
+  InvalidateParamMaps(this);
 }

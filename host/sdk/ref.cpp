@@ -18,6 +18,8 @@ RefResult ReferenceMaker::ReplaceReference(int which, RefTargetHandle target, BO
   ReferenceTarget* old = GetReference(which);
   if (old == target) return REF_SUCCEED;
   if (target) {
+    // Room first, so that a failed allocation leaves both sides as they were.
+    held_.reserve(held_.size() + 1);
     target->AddDependent(this);
     held_.push_back(target);
   }
@@ -83,6 +85,7 @@ RefTargetHandle RemapDir::CloneRef(RefTargetHandle target) {
   if (!target) return nullptr;
   for (const auto& [from, to] : done_)
     if (from == target) return to;
+  done_.reserve(done_.size() + 1);  // a copy made is always recorded
   RefTargetHandle copy = target->Clone(*this);
   done_.emplace_back(target, copy);
   return copy;

@@ -1,0 +1,28 @@
+// The star records an effect generates, as CSV for inspection and other
+// tools (`velumbra stars`).
+//
+// The records are the effect's cached field: positions in the unit ball
+// before any placement (origin, band flattening, 3D domain, camera), colours
+// on the 16-bit scale (full intensity 65280), the alpha on that scale and
+// the size as a radius in pixels. They are generated here from the values of
+// the effect's parameter block at a time, exactly as the render pass forms
+// its generation key, with the same seeded generator.
+#pragma once
+
+#include <string>
+
+#include "host/sdk/check_abort.h"
+#include "host/sdk/iparamb2.h"
+#include "starfield/star_field.h"
+
+namespace velumbra {
+
+// The generation key of the block's values at t. Throws InputError when the
+// block lacks a generation parameter (it is not a star-field effect's).
+StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t);
+
+// "index,x,y,z,r,g,b,a,size" and one line per star; floats with 9
+// significant digits (they read back to the same float).
+std::string StarsCsv(const StarField& field);
+
+}  // namespace velumbra

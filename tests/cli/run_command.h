@@ -1,0 +1,86 @@
+// Runs the built velumbra binary for end-to-end tests: arguments as given
+// (no shell), standard output and error captured, exit status returned.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+inline std::filesystem::path BuildDir() {
+  const char* env = std::getenv("VELUMBRA_BUILD_DIR");
+  return env ? env : VELUMBRA_BUILD_DIR_FALLBACK;
+}
+
+inline std::filesystem::path SourceDir() {
+  const char* env = std::getenv("VELUMBRA_SOURCE_DIR");
+  return env ? env : VELUMBRA_SOURCE_DIR_FALLBACK;
+}
+
+inline std::string Slurp(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct CommandResult {
+  int status = -1;      // the exit status; 128 + n when signal n ended it
+  std::string out;
+  std::string err;
+};
+
+// A velumbra process started in `cwd` with stdout and stderr going to files
+// in `logDir`.
+class Command {
+ public:
+  Command(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+          const std::filesystem::path& logDir)
+      : outFile_(logDir / "stdout.txt"), errFile_(logDir / "stderr.txt") {
+    std::vector<std::string> argv{(BuildDir() / "velumbra").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+      const int out = ::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0) ::_exit(127);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      std::vector<char*> cargv;
+      for (std::string& a : argv) cargv.push_back(a.data());
+      cargv.push_back(nullptr);
+      ::execv(cargv[0], cargv.data());
+      ::_exit(127);
+    }
+  }
+
+  pid_t Pid() const { return pid_; }
+  std::string ErrSoFar() const { return Slurp(errFile_); }
+
+  CommandResult Wait() {
+    CommandResult r;
+    int status = 0;
+    if (::waitpid(pid_, &status, 0) == pid_)
+      r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = Slurp(outFile_);
+    r.err = Slurp(errFile_);
+    return r;
+  }
+
+ private:
+  std::filesystem::path outFile_, errFile_;
+  pid_t pid_ = -1;
+};
+
+inline CommandResult RunVelumbra(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                                 const std::filesystem::path& logDir) {
+  return Command(args, cwd, logDir).Wait();
+}

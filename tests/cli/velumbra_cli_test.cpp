@@ -1,0 +1,360 @@
+// End-to-end tests of the velumbra command: the built binary, the module
+// beside it, real files.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+#include "app/temp_dir.h"
+#include "cli/run_command.h"
+#include "host/app/png_io.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using velumbra::ReadPngRgba;
+
+class Velumbra : public ::testing::Test {
+ protected:
+  // Runs velumbra in the work folder; logs go elsewhere, so the work folder
+  // holds only what the command wrote.
+  CommandResult Run(const std::vector<std::string>& args) { return RunVelumbra(args, work_, logs_.Path()); }
+
+  fs::path Work(const std::string& name) const { return work_ / name; }
+  int Entries() const { return CountEntries(work_); }
+
+  void WriteScene(const std::string& name, const std::string& json) { WriteAll(Work(name), json); }
+
+  TempDir root_;
+  TempDir logs_;
+  fs::path work_ = [this] {
+    fs::create_directories(root_ / "work");
+    return root_ / "work";
+  }();
+};
+
+// A scene of `width` x `height` with one Qe_Velumbra effect of `params`.
+std::string SmallScene(const std::string& params, int width = 64, int height = 48, const std::string& extraRender = "") {
+  return R"({"render": {"width": )" + std::to_string(width) + R"(, "height": )" + std::to_string(height) +
+         extraRender + R"(},
+  "nodes": [{"name": "Camera001", "type": "camera", "fov": 45, "position": [0, 0, 0], "target": [0, 1, 0]},
+            {"name": "Helper", "type": "dummy"}],
+  "effects": [{"class": "Qe_Velumbra", "params": {)" + params + "}}]}";
+}
+
+bool AnyStarPixel(const velumbra::RgbaImage& image) {
+  return std::any_of(image.pixels.begin(), image.pixels.end(),
+                     [](const BMM_Color_64& p) { return p.r != 0 || p.g != 0 || p.b != 0; });
+}
+
+TEST_F(Velumbra, DefaultRenderWritesA16BitStarField) {
+  const CommandResult r = Run({"render"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const velumbra::RgbaImage image = ReadPngRgba(Work("stars.png"));
+  EXPECT_EQ(image.width, 640);
+  EXPECT_EQ(image.height, 480);
+  EXPECT_EQ(image.fileBitDepth, 16);
+  EXPECT_TRUE(AnyStarPixel(image));
+  EXPECT_EQ(Entries(), 1);  // no temporary left behind
+  // stderr is a file here: titles on lines of their own, no bar.
+  EXPECT_NE(r.err.find("Qe_Velumbra: Rendering Star Field\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+}
+
+TEST_F(Velumbra, RendersAreByteIdenticalAcrossRuns) {
+  ASSERT_EQ(Run({"render", "-o", "a.png", "--set", "colorvariance=30"}).status, 0);
+  ASSERT_EQ(Run({"render", "-o", "b.png", "--set", "colorvariance=30"}).status, 0);
+  const std::string a = ReadAll(Work("a.png"));
+  EXPECT_FALSE(a.empty());
+  EXPECT_EQ(a, ReadAll(Work("b.png")));
+}
+
+TEST_F(Velumbra, FrameSequenceNamesEachFrame) {
+  WriteScene("s.json", SmallScene(R"("starscount": 200)"));
+  const CommandResult r = Run({"render", "s.json", "-f", "8-12x2,-1", "-o", "out/s.##.png", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;  // --quiet
+  for (const char* name : {"s.08.png", "s.10.png", "s.12.png", "s.-01.png"})
+    EXPECT_TRUE(fs::exists(Work("out") / name)) << name;
+  EXPECT_EQ(CountEntries(Work("out")), 4);
+}
+
+TEST_F(Velumbra, SeveralFramesWithoutHashAreRefused) {
+  const CommandResult r = Run({"render", "-f", "1-3", "-o", "one.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("velumbra: error:"), std::string::npos);
+  EXPECT_NE(r.err.find('#'), std::string::npos) << r.err;
+  EXPECT_EQ(Entries(), 0);
+}
+
+TEST_F(Velumbra, BadSceneNamesTheJsonPathAndWritesNothing) {
+  WriteScene("bad.json", R"({"render": {"widht": 10}})");
+  CommandResult r = Run({"render", "bad.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("bad.json: /render/widht: unknown key"), std::string::npos) << r.err;
+
+  WriteScene("range.json", SmallScene(R"("starscount": 20000000)"));
+  r = Run({"render", "range.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/effects/0/params/starscount"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("0..10000000"), std::string::npos) << r.err;
+
+  WriteScene("node.json", SmallScene(R"("usecameraflag": 1, "camera": "Helper")"));
+  r = Run({"render", "node.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/effects/0/params/camera: \"Helper\" is not a camera"), std::string::npos) << r.err;
+
+  WriteScene("cam.json", SmallScene("", 64, 48, R"(, "camera": "Helper")"));
+  r = Run({"render", "cam.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/render/camera"), std::string::npos) << r.err;
+
+  WriteScene("class.json", R"({"nodes": [{"name": "C", "type": "camera"}], "effects": [{"class": "Nope"}]})");
+  r = Run({"render", "class.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/effects/0/class"), std::string::npos) << r.err;
+
+  r = Run({"render", "missing.json", "-o", "x.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("missing.json"), std::string::npos) << r.err;
+
+  EXPECT_FALSE(fs::exists(Work("x.png")));
+}
+
+TEST_F(Velumbra, BadSetOptionIsNamed) {
+  CommandResult r = Run({"render", "--set", "starscount=-5"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--set starscount=-5: expected an integer in 0..10000000"), std::string::npos) << r.err;
+
+  r = Run({"render", "--set", "starcount=5"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--set starcount=5: unknown parameter \"starcount\" (did you mean \"starscount\"?)"),
+            std::string::npos)
+      << r.err;
+
+  r = Run({"render", "--set", "brightstarscolor=[1,2,0]"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--set brightstarscolor=[1,2,0]: /1: expected a number in [0, 1]"), std::string::npos)
+      << r.err;
+
+  r = Run({"render", "--set", "nothing"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("NAME=VALUE"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Work("stars.png")));
+}
+
+TEST_F(Velumbra, SetOverridesTheSceneIncludingKeys) {
+  WriteScene("s.json", SmallScene(R"("starscount": {"keys": [[0, 0], [10, 0]]})"));
+  ASSERT_EQ(Run({"render", "s.json", "-o", "none.png"}).status, 0);
+  EXPECT_FALSE(AnyStarPixel(ReadPngRgba(Work("none.png"))));
+  // A constant --set replaces the keys.
+  ASSERT_EQ(Run({"render", "s.json", "-o", "some.png", "--set", "starscount=3000"}).status, 0);
+  EXPECT_TRUE(AnyStarPixel(ReadPngRgba(Work("some.png"))));
+  // Keys given on the command line, held for integers: frame 5 is before the key at 10.
+  ASSERT_EQ(Run({"render", "s.json", "-f", "5", "-o", "keyed.png", "--set",
+                 R"(starscount={"keys":[[0,0],[10,3000]]})"})
+                .status,
+            0);
+  EXPECT_FALSE(AnyStarPixel(ReadPngRgba(Work("keyed.png"))));
+}
+
+TEST_F(Velumbra, InputImageRoundTripsExactlyOutsideStars) {
+  // Every 16-bit value pattern an effect must leave alone, including values
+  // above full intensity 65280.
+  std::mt19937 rng(7);
+  std::vector<BMM_Color_64> pixels(64 * 48);
+  for (auto& p : pixels)
+    p = {static_cast<WORD>(rng()), static_cast<WORD>(rng()), static_cast<WORD>(rng()), static_cast<WORD>(rng())};
+  velumbra::WritePngRgba(Work("in.png"), 64, 48, pixels.data(), 16);
+  WriteScene("s.json", SmallScene(R"("starscount": 0)", 64, 48, R"(, "image": "in.png")"));
+  ASSERT_EQ(Run({"render", "s.json", "-o", "out.png"}).status, 0);
+  const velumbra::RgbaImage out = ReadPngRgba(Work("out.png"));
+  EXPECT_EQ(out.fileBitDepth, 16);
+  EXPECT_EQ(out.pixels, pixels);
+
+  // With stars, pixels away from them stay exact.
+  ASSERT_EQ(Run({"render", "s.json", "-o", "stars.png", "--set", "starscount=30"}).status, 0);
+  const velumbra::RgbaImage starred = ReadPngRgba(Work("stars.png"));
+  size_t same = 0;
+  for (size_t i = 0; i < pixels.size(); ++i) same += starred.pixels[i] == pixels[i];
+  EXPECT_LT(same, pixels.size());
+  EXPECT_GT(same, pixels.size() * 3 / 4);
+}
+
+TEST_F(Velumbra, ExrInputAndOutputKeepUntouchedPixels) {
+  ASSERT_EQ(Run({"render", "-o", "a.exr", "-q"}).status, 0);
+  WriteScene("s.json", SmallScene(R"("starscount": 0)", 640, 480, R"(, "image": "a.exr")"));
+  ASSERT_EQ(Run({"render", "s.json", "-o", "b.exr", "-q"}).status, 0);
+  EXPECT_EQ(ReadAll(Work("a.exr")), ReadAll(Work("b.exr")));
+  // A PNG output of the same frame holds the 16-bit values of the floats.
+  ASSERT_EQ(Run({"render", "s.json", "-o", "b.png", "-q"}).status, 0);
+  ASSERT_EQ(Run({"render", "-o", "c.png", "-q"}).status, 0);
+  EXPECT_EQ(ReadPngRgba(Work("b.png")).pixels, ReadPngRgba(Work("c.png")).pixels);
+}
+
+TEST_F(Velumbra, InputImageOfAnotherSizeIsRefused) {
+  std::vector<BMM_Color_64> pixels(10 * 10);
+  velumbra::WritePngRgba(Work("in.png"), 10, 10, pixels.data(), 8);
+  WriteScene("s.json", SmallScene("", 64, 48, R"(, "image": "in.png")"));
+  const CommandResult r = Run({"render", "s.json", "-o", "out.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/render/image"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("10 x 10"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(Work("out.png")));
+
+  // A truncated image is refused too.
+  WriteAll(Work("in.png"), ReadAll(Work("in.png")).substr(0, 40));
+  EXPECT_EQ(Run({"render", "s.json", "-o", "out.png"}).status, 2);
+}
+
+TEST_F(Velumbra, DepthFollowsTheInputAndTheOption) {
+  std::vector<BMM_Color_64> pixels(64 * 48, BMM_Color_64{256, 512, 768, 0});
+  velumbra::WritePngRgba(Work("in8.png"), 64, 48, pixels.data(), 8);
+  WriteScene("s.json", SmallScene(R"("starscount": 50)", 64, 48, R"(, "image": "in8.png")"));
+  ASSERT_EQ(Run({"render", "s.json", "-o", "a.png"}).status, 0);
+  EXPECT_EQ(ReadPngRgba(Work("a.png")).fileBitDepth, 8);
+  ASSERT_EQ(Run({"render", "s.json", "-o", "b.png", "--depth", "16"}).status, 0);
+  EXPECT_EQ(ReadPngRgba(Work("b.png")).fileBitDepth, 16);
+  ASSERT_EQ(Run({"render", "-o", "c.png", "--depth", "8"}).status, 0);
+  EXPECT_EQ(ReadPngRgba(Work("c.png")).fileBitDepth, 8);
+  EXPECT_EQ(Run({"render", "-o", "d.png", "--depth", "12"}).status, 2);
+}
+
+TEST_F(Velumbra, IdsWritesTheGBufferChannels) {
+  // Object IDs come in from an ID image and stars stamp their own.
+  std::vector<WORD> ids(64 * 48, 0);
+  for (size_t i = 0; i < ids.size(); i += 7) ids[i] = 300;
+  velumbra::WriteObjectIdPng(Work("ids.png"), 64, 48, ids.data());
+  WriteScene("s.json", SmallScene(R"("starscount": 400, "starsobjectidflag": 1, "starsobjectid": 9,
+                                     "starsmaterialidflag": 1, "starsmaterialid": 3)",
+                                  64, 48, R"(, "objectId": "ids.png")"));
+  const CommandResult r = Run({"render", "s.json", "-o", "f.png", "--ids", "g/f"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto objects = velumbra::ReadObjectIdPng(Work("g/f.objectid.png"));
+  const auto materials = velumbra::ReadMaterialIdPng(Work("g/f.materialid.png"));
+  EXPECT_EQ(objects.fileBitDepth, 16);
+  EXPECT_EQ(materials.fileBitDepth, 8);
+  ASSERT_EQ(objects.values.size(), ids.size());
+  size_t kept = 0, stamped = 0;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    kept += objects.values[i] == 300;
+    stamped += objects.values[i] == 9;
+  }
+  EXPECT_GT(kept, 0u);
+  EXPECT_GT(stamped, 0u);
+  EXPECT_NE(std::count(materials.values.begin(), materials.values.end(), 3), 0);
+
+  // Several frames need a '#' in the prefix too.
+  EXPECT_EQ(Run({"render", "s.json", "-f", "1-2", "-o", "f.#.png", "--ids", "same"}).status, 2);
+}
+
+TEST_F(Velumbra, UnwritableOutputFolderIsBadInput) {
+  WriteAll(Work("file"), "not a folder");
+  const CommandResult r = Run({"render", "-o", "file/stars.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("file/stars.png"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(Work("file")), "not a folder");
+}
+
+TEST_F(Velumbra, SceneNewRoundTripsToTheSameImage) {
+  ASSERT_EQ(Run({"scene", "new", "sub/new.json"}).status, 0);
+  const nlohmann::json scene = nlohmann::json::parse(ReadAll(Work("sub/new.json")));
+  // Every parameter but the three node parameters, at its default.
+  EXPECT_EQ(scene["effects"][0]["params"].size(), 40u);
+  EXPECT_EQ(scene["effects"][0]["params"]["starscount"], 10000);
+  EXPECT_EQ(scene["effects"][0]["params"]["scintillationfrequency"], 2);
+
+  ASSERT_EQ(Run({"render", "sub/new.json", "-o", "a.png"}).status, 0);
+  ASSERT_EQ(Run({"render", "-o", "b.png"}).status, 0);
+  EXPECT_EQ(ReadAll(Work("a.png")), ReadAll(Work("b.png")));
+
+  // Standard output without a file.
+  const CommandResult r = Run({"scene", "new"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(r.out), scene);
+}
+
+TEST_F(Velumbra, ParamsListsTheSchema) {
+  CommandResult r = Run({"params"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 44);  // header + 43
+  EXPECT_NE(r.out.find("\"Scintillation Delta \""), std::string::npos);  // trailing blank kept
+
+  r = Run({"params", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  const auto& params = j["blocks"][0]["params"];
+  ASSERT_EQ(params.size(), 43u);
+  EXPECT_EQ(params[0]["name"], "starscount");
+  EXPECT_EQ(params[0]["default"], 10000);
+  EXPECT_EQ(params[0]["range"], nlohmann::json::array({0, 10000000}));
+  for (const auto& p : params)
+    if (p["name"] == "scintillationfrequency") {
+      EXPECT_EQ(p["range"][0].dump(), "0.001");
+      EXPECT_EQ(p["rollout"], "Scintillation Effect");
+    }
+}
+
+TEST_F(Velumbra, StarsWritesOneCsvRecordPerStar) {
+  CommandResult r = Run({"stars", "--set", "starscount=300", "--set", "starsalpha=128", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "index,x,y,z,r,g,b,a,size");
+  int n = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 8) << line;
+    EXPECT_EQ(line.rfind(std::to_string(n) + ",", 0), 0u) << line;
+    // alpha on the 16-bit scale: 128 << 8
+    EXPECT_NE(line.find(",32768,"), std::string::npos) << line;
+    ++n;
+  }
+  EXPECT_EQ(n, 300);
+
+  ASSERT_EQ(Run({"stars", "--set", "starscount=300", "--set", "starsalpha=128", "-o", "s.csv"}).status, 0);
+  EXPECT_EQ(ReadAll(Work("s.csv")), r.out);
+  // The seed changes the records.
+  r = Run({"stars", "--set", "starscount=300", "--set", "seed=8", "-q"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.substr(0, 200), ReadAll(Work("s.csv")).substr(0, 200));
+}
+
+TEST_F(Velumbra, InfoListsTheModuleAndItsClass) {
+  const CommandResult r = Run({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Qe_Velumbra.dlv"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("class Qe_Velumbra"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("category \"Render Effect\""), std::string::npos) << r.out;
+}
+
+TEST_F(Velumbra, UsageErrorsAreExitStatusTwo) {
+  EXPECT_EQ(Run({}).status, 2);
+  EXPECT_EQ(Run({"render", "--bogus"}).status, 2);
+  EXPECT_EQ(Run({"render", "-f", "3-1"}).status, 2);
+  const CommandResult help = Run({"render", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Examples:"), std::string::npos);
+}
+
+TEST_F(Velumbra, CtrlCStopsWithStatus130AndWritesNothing) {
+  // A render heavy enough to be caught mid-frame: many stars, long blur.
+  WriteScene("s.json", SmallScene(R"("starscount": 3000000, "duration": 4, "durationsubdivisions": 200)", 640,
+                                  480));
+  WriteAll(Work("out.png"), "previous render");
+  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  // Wait until the render is under way (its first title line), then interrupt.
+  for (int i = 0; i < 3000 && render.ErrSoFar().find("Star Field") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ::kill(render.Pid(), SIGINT);
+  const CommandResult r = render.Wait();
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(Work("out.png")), "previous render");  // never touched
+  EXPECT_EQ(Entries(), 2);  // the scene and the old output: no temporary
+}
+
+}  // namespace
