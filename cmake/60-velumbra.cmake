@@ -1,11 +1,7 @@
 # The velumbra command: render scenes through the effects of the loaded
 # modules, list modules, classes and parameters, dump star records, write
 # scene files.
-find_package(OpenEXR REQUIRED)
 find_package(CLI11 REQUIRED)
-
-# EXR inputs (render.image, ID channels) are read by the app library.
-target_link_libraries(velumbra_app PRIVATE OpenEXR::OpenEXR)
 
 # The executable carries the star-field generator for `velumbra stars`: the
 # records are generated from the effect block's values with the same code the

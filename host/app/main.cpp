@@ -29,6 +29,7 @@
 #include "host/app/frame_range.h"
 #include "host/app/module_loader.h"
 #include "host/app/output_name.h"
+#include "host/app/panel.h"
 #include "host/app/param_binding.h"
 #include "host/app/param_listing.h"
 #include "host/app/png_io.h"
@@ -344,6 +345,7 @@ constexpr const char* kFooter = R"(Examples:
   velumbra render --set starscount=50000 --set brightstarscolor=[1,0.9,0.8]
   velumbra params                              every parameter with its default and range
   velumbra scene new my.json                   a scene to edit, every parameter at its default
+  velumbra panel scenes/band.json              the effect's rollouts and a live preview in a browser
 
 Exit status: 0 success, 1 system failure, 2 bad input, 130 interrupted (Ctrl-C).
 Scene files are described in docs/scene-format.md.)";
@@ -437,6 +439,19 @@ Examples:
   AddModuleOptions(sceneNew, sceneModules);
   sceneNew->footer("Examples:\n  velumbra scene new my.json && velumbra render my.json -o my.png");
 
+  PanelOptions po;
+  ModuleOptions panelModules;
+  CLI::App* panel = app.add_subcommand("panel", "edit a scene's effects in their rollouts in a web browser, "
+                                                "with a live preview (served on 127.0.0.1 only)");
+  panel->add_option("scene", po.scene, "scene file (JSON) to edit and save; without one the built-in default scene")
+      ->type_name("SCENE.json");
+  panel->add_option("--port", po.port, "TCP port on 127.0.0.1 (0: any free port)")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+  panel->add_flag("-q,--quiet", po.quiet, "no warning about unsaved changes at exit");
+  AddModuleOptions(panel, panelModules);
+  panel->footer("Examples:\n  velumbra panel scenes/pan.json\n  velumbra panel --port 9000");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -458,6 +473,10 @@ Examples:
     if (params->parsed()) return RunParams(paramsClass, paramsJson, paramsModules);
     if (stars->parsed()) return RunStars(so);
     if (sceneNew->parsed()) return RunSceneNew(sceneFile, sceneOutput, sceneModules);
+    if (panel->parsed()) {
+      const auto registry = LoadModules(panelModules, po.quiet);
+      return RunPanel(po, LookupIn(*registry));
+    }
   } catch (const InputError& e) {
     std::fprintf(stderr, "velumbra: error: %s\n", e.what());
     return kExitInput;
