@@ -1,5 +1,7 @@
 #include "host/app/json_pretty.h"
 
+#include <charconv>
+
 namespace velumbra {
 
 namespace {
@@ -61,6 +63,12 @@ std::string PrettyJson(const nlohmann::ordered_json& value) {
   std::string text;
   WritePretty(text, value, 0);
   return text;
+}
+
+std::string FloatText(float x) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, x);
+  return std::string(text, result.ptr);
 }
 
 }  // namespace velumbra

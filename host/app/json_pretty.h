@@ -12,4 +12,8 @@ namespace velumbra {
 // The text of `value`, without a final newline; reads back to the same value.
 std::string PrettyJson(const nlohmann::ordered_json& value);
 
+// The shortest text that reads back to the same float: 0.001, not
+// 0.001000000047.
+std::string FloatText(float x);
+
 }  // namespace velumbra

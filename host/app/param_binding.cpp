@@ -1,10 +1,10 @@
 #include "host/app/param_binding.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "host/app/app_error.h"
+#include "host/app/json_pretty.h"
 #include "host/app/scene_check.h"
 
 namespace velumbra {
@@ -13,13 +13,6 @@ namespace {
 
 using json = nlohmann::json;
 
-// The shortest text that reads back to the same float: 0.001, not
-// 0.001000000047.
-std::string FloatText(float x) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, x);
-  return std::string(text, result.ptr);
-}
 
 const char* TypeName(ParamType2 type) {
   switch (type) {

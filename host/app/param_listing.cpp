@@ -1,8 +1,8 @@
 #include "host/app/param_listing.h"
 
 #include <algorithm>
-#include <charconv>
 
+#include "host/app/json_pretty.h"
 #include "host/platform/windows.h"
 #include "host/sdk/iparamb2.h"
 
@@ -12,11 +12,6 @@ namespace {
 
 using ojson = nlohmann::ordered_json;
 
-std::string FloatText(float x) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, x);
-  return std::string(text, result.ptr);
-}
 
 // Floats as their shortest decimal text, so 0.01f shows as 0.01.
 ojson FloatJson(float x) { return ojson::parse(FloatText(x)); }
