@@ -9,14 +9,17 @@ CMAKE_FLAGS ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PACKAGES := $(shell sed -e 's/\#.*//' packages.txt)
 
-.PHONY: all deps build build-asan test test-release test-asan bench run clean
+.PHONY: all deps build build-asan test test-release test-asan bench run fuzz screenshot clean
 
 all: build
 
+# npm is wanted only where no npm command is there: a Node.js from outside
+# Debian brings its own, and Debian's npm package conflicts with it.
 deps:
 	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
+	command -v npm >/dev/null 2>&1 || missing="$$missing npm"; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing missing packages:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
@@ -52,6 +55,36 @@ run: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target velumbra
 	$(BUILD)/velumbra render -o stars.png
 	@echo "The star field is in $(CURDIR)/stars.png"
+
+# libFuzzer over the scene loader, the PNG and EXR readers and the parameter
+# list parser (clang, AddressSanitizer + UBSan), FUZZ_SECONDS each. New
+# inputs collect in $(BUILD_FUZZ)/fuzz/work; a finding stops the run and is
+# left in $(BUILD_FUZZ)/fuzz/findings/<target>/: fix it, and add the file to
+# fuzz/regressions/<target>/ so that `make test` replays it.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := scene_file png_reader exr_reader param_list
+
+$(BUILD_FUZZ)/CMakeCache.txt: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMBRA_FUZZ=ON \
+	  -DVELUMBRA_SANITIZE=ON -DVELUMBRA_TESTS=OFF -DVELUMBRA_BENCH=OFF $(CMAKE_FLAGS)
+
+fuzz: deps $(BUILD_FUZZ)/CMakeCache.txt
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/fuzz/work/$$t $(BUILD_FUZZ)/fuzz/findings/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(BUILD_FUZZ)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(BUILD_FUZZ)/fuzz/findings/$$t/ \
+	    $(BUILD_FUZZ)/fuzz/work/$$t fuzz/corpus/$$t fuzz/regressions/$$t \
+	  || { echo "fuzz_$$t found a fault: see $(BUILD_FUZZ)/fuzz/findings/$$t/"; exit 1; }; \
+	done
+
+# docs/images/panel.png: the velumbra panel in headless Chromium, for the
+# README (the browser test's driver; see cmake/80-browser.cmake).
+screenshot: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target screenshot
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

@@ -7,6 +7,15 @@
 let state = null;
 let current = 0;        // the effect shown
 let previewSeq = 0;     // the newest preview request wins
+let busy = 0;           // actions and preview renders under way
+
+// While anything is under way the page says so (aria-busy on the body), so
+// that assistive tools, and scripts driving the page, know when the
+// controls and the preview show the server's latest state.
+function setBusy(delta) {
+  busy += delta;
+  document.body.setAttribute('aria-busy', String(busy > 0));
+}
 
 const $ = (id) => document.getElementById(id);
 
@@ -31,6 +40,7 @@ function status(text, isError) {
 // Sends one action; on success the answer is the new state. `render`
 // re-renders the preview afterwards (not for rolling rollouts up).
 async function act(path, body, render = true) {
+  setBusy(1);
   try {
     state = await api(path, body);
     status('');
@@ -39,6 +49,8 @@ async function act(path, body, render = true) {
   } catch (e) {
     status(e.message, true);
     await reload();
+  } finally {
+    setBusy(-1);
   }
 }
 
@@ -267,16 +279,23 @@ $('save').addEventListener('click', async () => {
     if (!file) return;
     body = { file };
   }
+  setBusy(1);
   try {
     state = await api('/api/save', body);
     draw();
     status('saved ' + state.saved);
   } catch (e) {
     status(e.message, true);
+  } finally {
+    setBusy(-1);
   }
 });
 window.addEventListener('beforeunload', (ev) => {
   if (state && state.dirty) ev.preventDefault();
 });
 
-reload().then(refreshPreview);
+setBusy(1);
+reload()
+  .then(refreshPreview)
+  .catch((e) => status(e.message, true))
+  .finally(() => setBusy(-1));
