@@ -49,7 +49,9 @@ inline bool Attempt(const Random& rng, std::uint64_t q, Point3& p) {
   p.y = unit(3 * q + 1) * 2.0f - 1.0f;
   p.z = unit(3 * q + 2) * 2.0f - 1.0f;
   const float length = p.Length();
-  return !(length > 1.0f) && length != 0.0f;
+  // Both tests evaluated, without a branch between them: half the attempts
+  // fail, at random.
+  return static_cast<bool>(static_cast<unsigned>(!(length > 1.0f)) & static_cast<unsigned>(length != 0.0f));
 }
 
 }  // namespace
@@ -152,6 +154,7 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
   };
   std::vector<Chunk> chunk(static_cast<size_t>(chunks));
   std::vector<std::uint8_t> taken;
+  std::vector<std::vector<std::uint32_t>> beginnings(static_cast<size_t>(chunks));
 
   std::uint32_t done = 0;       // stars written
   std::uint64_t round = 0;      // first triple of the round
@@ -173,18 +176,21 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
       Chunk& ch = chunk[static_cast<size_t>(c)];
       Point3 p;
       for (std::uint64_t i = ch.lo; i < ch.hi; ++i) taken[i] = Attempt(rng_, round + i, p);
-      for (int start = 0; start < 2; ++start) {
-        bool colour = start == 1;
-        std::uint32_t stars = 0;
-        for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
-          if (colour)
-            colour = false;
-          else if (taken[i])
-            ++stars, colour = true;
-        }
-        ch.stars[start] = stars;
-        ch.endsInColour[start] = colour;
+      // Both readings at once, without branches: a triple begins a star
+      // when it is read as an attempt (not as colour) and is taken; the
+      // next triple is then read as colour.
+      std::uint32_t colour0 = 0, colour1 = 1, stars0 = 0, stars1 = 0;
+      for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
+        const std::uint32_t t = taken[i];
+        colour0 = t & (colour0 ^ 1u);
+        colour1 = t & (colour1 ^ 1u);
+        stars0 += colour0;
+        stars1 += colour1;
       }
+      ch.stars[0] = stars0;
+      ch.stars[1] = stars1;
+      ch.endsInColour[0] = colour0 != 0;
+      ch.endsInColour[1] = colour1 != 0;
     }
 
     std::uint64_t next = done;
@@ -200,19 +206,25 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
     for (int c = 0; c < chunks; ++c) {
       const Chunk& ch = chunk[static_cast<size_t>(c)];
       if (ch.firstStar >= count) continue;
-      bool colour = ch.startsInColour;
-      std::uint64_t j = ch.firstStar;
-      for (std::uint64_t i = ch.lo; i < ch.hi && j < count; ++i) {
-        if (colour) {
-          colour = false;
-        } else if (taken[i]) {
-          StarRecord& s = stars_[j];
-          Attempt(rng_, round + i, s.pos);
-          grading.Finish(s, static_cast<std::uint32_t>(j), rng_, 3 * (round + i) + 3);
-          if (j == count - 1) lastTriple = round + i;
-          ++j;
-          colour = true;
-        }
+      // The triples that begin stars, gathered without branches, then the
+      // stars written from them.
+      std::vector<std::uint32_t>& begins = beginnings[static_cast<size_t>(c)];
+      begins.resize(ch.hi - ch.lo + 1);
+      std::uint32_t colour = ch.startsInColour ? 1u : 0u, n = 0;
+      for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
+        colour = taken[i] & (colour ^ 1u);
+        begins[n] = static_cast<std::uint32_t>(i);
+        n += colour;
+      }
+      const std::uint64_t room = count - ch.firstStar;
+      if (n > room) n = static_cast<std::uint32_t>(room);
+      for (std::uint32_t k = 0; k < n; ++k) {
+        const std::uint64_t q = round + begins[k];
+        const std::uint64_t j = ch.firstStar + k;
+        StarRecord& s = stars_[j];
+        Attempt(rng_, q, s.pos);
+        grading.Finish(s, static_cast<std::uint32_t>(j), rng_, 3 * q + 3);
+        if (j == count - 1) lastTriple = q;
       }
     }
 
