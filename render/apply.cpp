@@ -276,6 +276,7 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
 
   // 9. The star loop, brightest first; 10. the samples go with `path`.
   const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
+  const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
   RunStarLoop(count, target, cb, n,
-              [&](std::uint32_t i, auto& sink) { path.EmitStarPath(stars[i], *ri, shift, sink); });
+              [&](std::uint32_t i, auto& sink) { path.EmitStarPath(stars[i], *ri, shift, imageMax, sink); });
 }

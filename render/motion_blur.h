@@ -52,14 +52,16 @@ class MotionBlurPath {
   void DrawStarPath(const StarRecord& s, PixelTarget& target, const RenderInfo& ri,
                     const Hyperspace* hyperspace) const {
     TargetSink sink{target};
-    EmitStarPath(s, ri, hyperspace, sink);
+    EmitStarPath(s, ri, hyperspace, Point2(static_cast<float>(target.maxX), static_cast<float>(target.maxY)), sink);
   }
 
   // The same path handed to `sink` as the drawing calls it makes, in order:
   // sink.Capsule(a, b, colour, r) for the oldest segment, then
-  // sink.Trail(newer, older, colour, r) for each later one.
+  // sink.Trail(newer, older, colour, r) for each later one. Calls that
+  // cannot draw a pixel of an image whose last pixel is `imageMax` (a trail
+  // of length 0; a splat of a still star far off the image) are left out.
   template <typename Sink>
-  void EmitStarPath(const StarRecord& s, const RenderInfo& ri, const Hyperspace* hyperspace,
+  void EmitStarPath(const StarRecord& s, const RenderInfo& ri, const Hyperspace* hyperspace, Point2 imageMax,
                     Sink& sink) const;
 
  private:
@@ -77,7 +79,7 @@ class MotionBlurPath {
 
 template <typename Sink>
 void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, const Hyperspace* hyperspace,
-                                  Sink& sink) const {
+                                  Point2 imageMax, Sink& sink) const {
   const int n = n_;
   // P: the unshifted, unclipped point of the previous (older) sample.
   Point3 p;
@@ -92,6 +94,20 @@ void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, con
     // A point without a placement (flattened onto the 3D domain's centre)
     // takes no part: the segments that touch it are skipped.
     if (!prevValid || !pValid) continue;
+    if (!hyperspace && same_[k]) {
+      // Both ends are the same point: a later segment is a trail of length
+      // 0, which draws nothing; the oldest is a splat at the point when it
+      // is in front of the camera, and a splat reaches no pixel from more
+      // than its radius + 1 outside the image. Tested together, so that the
+      // one branch is predictable for the many stars outside the view.
+      if (k != n - 1) continue;
+      const Point2 a = ri.MapCamToScreen(prev);
+      const float m = s.size + 2.0f;
+      const bool draw = (prev.z < 0.0f) & (a.x >= -m) & (a.x <= imageMax.x + m) & (a.y >= -m) &
+                        (a.y <= imageMax.y + m);
+      if (draw) sink.Capsule(a, a, s.color, s.size);
+      continue;
+    }
     if (hyperspace) cur = hyperspace->Shift(cur, view_[k]);
 
     // Near-plane clipping; only this segment's copies change.
@@ -109,8 +125,7 @@ void MotionBlurPath::EmitStarPath(const StarRecord& s, const RenderInfo& ri, con
     }
 
     const Point2 a = ri.MapCamToScreen(prev);
-    // Equal points project to the same position.
-    const Point2 b = !hyperspace && same_[k] ? a : ri.MapCamToScreen(cur);
+    const Point2 b = ri.MapCamToScreen(cur);
     if (k == n - 1)
       sink.Capsule(a, b, s.color, s.size);
     else
