@@ -441,10 +441,8 @@ ExrReader::ExrReader(const std::filesystem::path& file, const ExrReadOptions& op
       if (pixels == 0) throw InputError(file.string() + ": the " + what + " window is empty");
       if (pixels > options.maxPixels)
         throw InputError(file.string() + ": the " + what + " window of " +
-                         std::to_string(std::int64_t{box.max.x} - box.min.x + 1) + " x " +
-                         std::to_string(std::int64_t{box.max.y} - box.min.y + 1) +
-                         " pixels is more than the limit of " + std::to_string(options.maxPixels) +
-                         " pixels");
+                         TooManyPixels(std::int64_t{box.max.x} - box.min.x + 1,
+                                       std::int64_t{box.max.y} - box.min.y + 1, options.maxPixels));
     }
     g.width = g.display.max.x - g.display.min.x + 1;
     g.height = g.display.max.y - g.display.min.y + 1;

@@ -25,6 +25,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/atomic_file.h"
+#include "host/app/exr_camera.h"
 #include "host/app/exr_io.h"
 #include "host/app/frame_range.h"
 #include "host/app/module_loader.h"
@@ -129,16 +130,23 @@ struct RenderOptions {
   bool quiet = false;
   int depth = 0;  // 0: after the input image (16 without one)
   std::string ids;
+  std::string input;  // --input: the image to paint into
+  std::string exrCamera = "auto";
+  std::string exrIdType = "float";
   ModuleOptions modules;
 };
 
 // An EXR output: pixels the effects left as read keep the input EXR's own
 // floats (and its sample type); every other pixel is its 16-bit value / 65280,
 // as FLOAT samples when there is no EXR input, so that it reads back exactly.
-void WriteExrFrame(const RenderSession& session, const BitmapStorage& storage, const std::string& file) {
+// The G-buffer goes along as ObjectID and MaterialID, and the render camera
+// as worldToCamera and worldToNDC: an input file's own attributes unchanged
+// when its camera rendered, else the scene camera in the OpenEXR convention.
+void WriteExrFrame(const RenderSession& session, BitmapStorage& storage, const std::string& file, ExrIdType idType) {
   const size_t count = static_cast<size_t>(storage.Width()) * static_cast<size_t>(storage.Height());
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
   ExrWriteOptions options;
+  options.ids = idType;
   std::vector<FloatRgba> floats;
   if (const ExrRgbaImage* input = session.InputExr()) {
     floats = MergeEffectOutput(input->floats, input->pixels, output);
@@ -148,11 +156,29 @@ void WriteExrFrame(const RenderSession& session, const BitmapStorage& storage, c
     floats = FloatsFrom16(output);
     options.colour = ExrColourType::Float;
   }
-  WriteExr(file, storage.Width(), storage.Height(), floats.data(), nullptr, nullptr, options);
+  if (session.InputCamera())
+    options.camera = session.InputExr()->camera;
+  else if (const RenderInfo* ri = storage.GetRenderInfo())
+    options.camera = ExrCameraFromRenderInfo(*ri, storage.Width(), storage.Height());
+  ULONG type = 0;
+  WriteExr(file, storage.Width(), storage.Height(), floats.data(),
+           static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)),
+           static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)), options);
 }
 
 int RunRender(const RenderOptions& o) {
   SceneDesc scene = LoadSceneOrDefault(o.scene);
+  InputOptions inputs;
+  if (!o.input.empty()) inputs.image = fs::path(o.input);
+  if (o.scene.empty()) {
+    // The built-in scene's camera renders only when the input image brings
+    // none of its own.
+    scene.render.camera.clear();
+    inputs.builtInScene = true;
+  }
+  if (const auto convention = ParseExrCameraConvention(o.exrCamera)) inputs.exrCamera = *convention;
+  else throw InputError("--exr-camera " + o.exrCamera + ": expected auto, openexr or minus-z");
+  if (!o.quiet) inputs.note = [](const std::string& line) { std::fprintf(stderr, "velumbra: %s\n", line.c_str()); };
   const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
   CheckOutputName(o.output, frames.size());
   if (!o.ids.empty() && frames.size() > 1 && !HasFrameNumberField(o.ids))
@@ -161,7 +187,7 @@ int RunRender(const RenderOptions& o) {
   const std::vector<SetOption> sets = ParseSets(o.sets, scene);
 
   const auto registry = LoadModules(o.modules, o.quiet);
-  RenderSession session(scene, LookupIn(*registry), sets);
+  RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
 
   // Last of the checks, as it may create folders.
@@ -176,7 +202,9 @@ int RunRender(const RenderOptions& o) {
     }
   }
   const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
-  const ULONG idChannels = o.ids.empty() ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  const bool exrOutput = IsExrFile(o.output);
+  const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
 
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
@@ -191,7 +219,7 @@ int RunRender(const RenderOptions& o) {
     }
     BitmapStorage& storage = *bitmap->Storage();
     const std::string out = OutputNameForFrame(o.output, frame);
-    if (IsExrFile(out)) WriteExrFrame(session, storage, out);
+    if (exrOutput) WriteExrFrame(session, storage, out, exrIdType);
     else WritePngRgba(out, storage.Width(), storage.Height(), storage.Pixels(), depth);
     if (!o.ids.empty()) {
       const std::string prefix = OutputNameForFrame(o.ids, frame);
@@ -337,7 +365,7 @@ int RunSceneNew(const std::string& positional, const std::string& option, const 
 
 constexpr const char* kDescription =
     "velumbra renders star fields with the Qe_Velumbra render effect: it loads the effect modules, "
-    "reads a scene file (or uses a built-in default scene), and writes PNG images.";
+    "reads a scene file (or uses a built-in default scene), and writes PNG or OpenEXR images.";
 
 constexpr const char* kFooter = R"(Examples:
   velumbra render                              the default scene to stars.png
@@ -359,7 +387,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "velumbra 3.0.1");
 
   RenderOptions ro;
-  CLI::App* render = app.add_subcommand("render", "render a scene (or the built-in default scene) to PNG images");
+  CLI::App* render = app.add_subcommand("render", "render a scene (or the built-in default scene) to PNG or OpenEXR images");
   render->add_option("scene", ro.scene, "scene file (JSON); without one the built-in default scene renders")
       ->type_name("SCENE.json");
   render->add_option("-o,--output", ro.output,
@@ -383,9 +411,26 @@ int main(int argc, char** argv) {
                      "also write PREFIX.objectid.png (16-bit grey) and PREFIX.materialid.png (8-bit grey) "
                      "with the G-buffer IDs; '#' runs as in -o")
       ->type_name("PREFIX");
+  render->add_option("-i,--input", ro.input,
+                     "image to paint the stars into (PNG or OpenEXR), instead of the scene's render.image; "
+                     "without a scene its size is the render size, and an OpenEXR image's ID channels and "
+                     "camera are used")
+      ->type_name("IMAGE");
+  render->add_option("--exr-camera", ro.exrCamera,
+                     "how to read an OpenEXR input's worldToCamera/worldToNDC: auto (tell by the optical axis), "
+                     "openexr (looks down +z, NDC 0..1 from the top left), minus-z (looks down -z, NDC -1..1, y up)")
+      ->check(CLI::IsMember({"auto", "openexr", "minus-z"}))
+      ->type_name("CONVENTION")
+      ->capture_default_str();
+  render->add_option("--exr-id-type", ro.exrIdType,
+                     "sample type of the ObjectID and MaterialID channels of an OpenEXR output")
+      ->check(CLI::IsMember({"float", "uint"}))
+      ->type_name("TYPE")
+      ->capture_default_str();
   AddModuleOptions(render, ro.modules);
   render->footer(R"(Examples:
   velumbra render
+  velumbra render --input beauty.exr -o out.exr
   velumbra render scenes/hyperspace.json -o hyper.png
   velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
   velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png

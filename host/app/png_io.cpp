@@ -140,9 +140,7 @@ class PngFileReader {
     if (!ReadInfoC(&ctx, &header_)) Fail();
     const std::uint64_t pixels = std::uint64_t{header_.width} * header_.height;
     if (pixels > options.maxPixels)
-      throw InputError(file.string() + ": " + std::to_string(header_.width) + " x " +
-                       std::to_string(header_.height) + " pixels is more than the limit of " +
-                       std::to_string(options.maxPixels) + " pixels");
+      throw InputError(file.string() + ": " + TooManyPixels(header_.width, header_.height, options.maxPixels));
     if (layout == Layout::Grey && header_.colorType != PNG_COLOR_TYPE_GRAY)
       throw InputError(file.string() + ": an ID image must be a grey PNG without alpha; this one is " +
                        ColorTypeName(header_.colorType));

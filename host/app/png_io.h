@@ -28,17 +28,17 @@
 #include <filesystem>
 #include <vector>
 
+#include "host/app/image_limits.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
 namespace velumbra {
 
-// The largest image read by default: 2^28 pixels (16384 x 16384), 2 GiB as
-// 16-bit RGBA. Checked against the header before anything is allocated.
-inline constexpr std::uint64_t kDefaultMaxImagePixels = std::uint64_t{1} << 28;
-
+// The largest image read: MaxImagePixels() (image_limits.h: 2^28 pixels
+// unless VELUMBRA_MAX_PIXELS says otherwise). Checked against the header
+// before anything is allocated.
 struct PngReadOptions {
-  std::uint64_t maxPixels = kDefaultMaxImagePixels;  // width * height
+  std::uint64_t maxPixels = MaxImagePixels();  // width * height
 };
 
 struct RgbaImage {

@@ -21,13 +21,22 @@ auto ReadInput(const std::string& where, Fn&& read) {
   }
 }
 
+// `sizeWhere` names where the render's size comes from.
 void CheckSize(const std::string& where, const std::filesystem::path& file, int width, int height,
-               const RenderDesc& rd) {
+               const RenderDesc& rd, const std::string& sizeWhere) {
   if (width != rd.width || height != rd.height)
     throw InputError(where + ": " + file.string() + " is " + std::to_string(width) + " x " + std::to_string(height) +
                      " pixels, but the render is " + std::to_string(rd.width) + " x " + std::to_string(rd.height) +
-                     " (/render/width, /render/height)");
+                     " (" + sizeWhere + ")");
 }
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code ec;
+  return a == b || std::filesystem::equivalent(a, b, ec);
+}
+
+// "object IDs" or "material IDs".
+std::string IdsName(IdKind kind) { return kind == IdKind::Object ? "object IDs" : "material IDs"; }
 
 }  // namespace
 
@@ -50,17 +59,19 @@ void SetRenderCamera(RenderInfo& info, INode& camera, TimeValue t, int width, in
   info.SetPerspective(width, height, object->GetFOV());
 }
 
-RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets)
+RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets,
+                             const InputOptions& inputs)
     : scene_(scene), manager_(&ip_) {
   const BuiltScene built = BuildScene(scene_, ip_);
   camera_ = built.camera;
   ticksPerFrame_ = built.ticksPerFrame;
   // A camera node always carries a CameraObject (BuildScene makes them).
-  if (!camera_ || !camera_->GetObjectRef() || camera_->GetObjectRef()->SuperClassID() != CAMERA_CLASS_ID)
+  if (camera_ && (!camera_->GetObjectRef() || camera_->GetObjectRef()->SuperClassID() != CAMERA_CLASS_ID))
     throw InputError(scene_.source + ": /render/camera: the render camera is not a camera");
   try {
     CreateEffects(lookup, sets);
-    LoadInputs();
+    LoadInputs(inputs);
+    ChooseCamera(inputs);
   } catch (...) {
     for (Effect* e : effects_) e->DeleteMe();
     effects_.clear();
@@ -114,38 +125,117 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
   }
 }
 
-void RenderSession::LoadInputs() {
-  const RenderDesc& rd = scene_.render;
+void RenderSession::LoadInputs(const InputOptions& inputs) {
+  RenderDesc& rd = scene_.render;
   const std::string& src = scene_.source;
-  if (rd.image) {
-    const std::string where = src + ": /render/image";
-    if (IsExrFile(*rd.image)) {
-      exrImage_ = ReadInput(where, [&] { return ReadExrRgba(*rd.image); });
-      image_ = static_cast<const RgbaImage&>(*exrImage_);
-    } else {
-      image_ = ReadInput(where, [&] { return ReadPngRgba(*rd.image); });
-    }
-    CheckSize(where, *rd.image, image_->width, image_->height, rd);
+  const std::optional<std::filesystem::path> imageFile = inputs.image ? inputs.image : rd.image;
+  imageLabel_ = inputs.image ? std::string("--input") : src + ": /render/image";
+  bool objectsRead = false, materialsRead = false;
+  if (imageFile && IsExrFile(*imageFile)) {
+    // The image and the ID channels it holds come in one pass over the file.
+    ExrFrame frame = ReadInput(imageLabel_, [&] {
+      ExrReader reader(*imageFile);
+      const auto channelFor = [&](const std::optional<ImageSource>& named, IdKind kind, bool& read) {
+        std::string channel;
+        if (named && !(IsExrFile(named->path) && SameFile(named->path, *imageFile))) return channel;
+        if (named && !named->channel.empty()) {
+          channel = named->channel;
+        } else if (std::optional<std::string> found = reader.FindIdChannel(kind)) {
+          channel = *found;
+          Note(inputs, IdsName(kind) + " from " + imageFile->string() + ":" + channel + " (found by its name)");
+        } else {
+          return channel;  // named without a channel and none found: read below, which says why
+        }
+        read = true;
+        return channel;
+      };
+      const std::string objectChannel = channelFor(rd.objectId, IdKind::Object, objectsRead);
+      const std::string materialChannel = channelFor(rd.materialId, IdKind::Material, materialsRead);
+      return reader.ReadFrame(objectChannel, materialChannel);
+    });
+    exrImage_ = std::move(frame.image);
+    objectIds_ = std::move(frame.objectIds);
+    materialIds_ = std::move(frame.materialIds);
+  } else if (imageFile) {
+    pngImage_ = ReadInput(imageLabel_, [&] { return ReadPngRgba(*imageFile); });
   }
-  if (rd.objectId) {
+  if (const RgbaImage* image = InputImage()) {
+    if (inputs.builtInScene) {
+      if (image->width > 65535 || image->height > 65535)
+        throw InputError(imageLabel_ + ": " + imageFile->string() + " is " + std::to_string(image->width) + " x " +
+                         std::to_string(image->height) + " pixels; a render is at most 65535 pixels on a side");
+      rd.width = image->width;
+      rd.height = image->height;
+    } else {
+      CheckSize(imageLabel_, *imageFile, image->width, image->height, rd, src + ": /render/width, /render/height");
+    }
+  }
+  const std::string sizeWhere = inputs.builtInScene ? "the size of the --input image"
+                                                     : src + ": /render/width, /render/height";
+
+  if (rd.objectId && !objectsRead) {
     const std::string where = src + ": /render/objectId";
     const ImageSource& s = *rd.objectId;
     objectIds_ = ReadInput(where, [&] {
-      return IsExrFile(s.path) ? IdImage<WORD>(ReadExrObjectIds(s.path, s.channel)) : ReadObjectIdPng(s.path);
+      if (!IsExrFile(s.path)) return ReadObjectIdPng(s.path);
+      ExrIds<WORD> ids = ReadExrObjectIds(s.path, s.channel);
+      if (s.channel.empty()) Note(inputs, "object IDs from " + s.path.string() + ":" + ids.channel);
+      return IdImage<WORD>(std::move(ids));
     });
-    CheckSize(where, s.path, objectIds_->width, objectIds_->height, rd);
+    CheckSize(where, s.path, objectIds_->width, objectIds_->height, rd, sizeWhere);
   }
-  if (rd.materialId) {
+  if (rd.materialId && !materialsRead) {
     const std::string where = src + ": /render/materialId";
     const ImageSource& s = *rd.materialId;
     materialIds_ = ReadInput(where, [&] {
-      return IsExrFile(s.path) ? IdImage<UBYTE>(ReadExrMaterialIds(s.path, s.channel)) : ReadMaterialIdPng(s.path);
+      if (!IsExrFile(s.path)) return ReadMaterialIdPng(s.path);
+      ExrIds<UBYTE> ids = ReadExrMaterialIds(s.path, s.channel);
+      if (s.channel.empty()) Note(inputs, "material IDs from " + s.path.string() + ":" + ids.channel);
+      return IdImage<UBYTE>(std::move(ids));
     });
-    CheckSize(where, s.path, materialIds_->width, materialIds_->height, rd);
+    CheckSize(where, s.path, materialIds_->width, materialIds_->height, rd, sizeWhere);
   }
   if ((rd.objectId && !rd.objectId->channel.empty() && !IsExrFile(rd.objectId->path)) ||
       (rd.materialId && !rd.materialId->channel.empty() && !IsExrFile(rd.materialId->path)))
     throw InputError(src + ": /render: a channel name is only meaningful for an EXR file");
+}
+
+void RenderSession::ChooseCamera(const InputOptions& inputs) {
+  const RenderDesc& rd = scene_.render;
+  const std::string& src = scene_.source;
+  if (!rd.camera.empty()) return;  // the scene names its camera: BuildScene found it
+  const std::filesystem::path file = inputs.image ? *inputs.image : rd.image.value_or(std::filesystem::path());
+  const ExrCamera none;
+  const ExrCamera& attributes = exrImage_ ? exrImage_->camera : none;
+  const bool view = attributes.worldToCamera.has_value(), projection = attributes.worldToNDC.has_value();
+  std::string instead;
+  if (camera_ && !inputs.builtInScene)
+    instead = std::string("; set render.camera to \"") + camera_->GetName() + "\" to render from the scene's camera";
+  if (view && projection) {
+    try {
+      fileCamera_ = CameraFromExr(attributes, rd.width, rd.height, inputs.exrCamera, file.string());
+    } catch (const InputError& e) {
+      throw InputError(imageLabel_ + ": " + e.what() + instead);
+    }
+    Note(inputs, "camera from " + file.string() + " (worldToCamera and worldToNDC, " +
+                     ExrCameraConventionName(fileCamera_->convention) + " convention)");
+    return;
+  }
+  if (view || projection) {
+    const std::string missing = view ? "worldToNDC (the projection)" : "worldToCamera (the view)";
+    if (!camera_)
+      throw InputError(imageLabel_ + ": " + file.string() + " has " + (view ? "worldToCamera" : "worldToNDC") +
+                       " but no " + missing + " attribute, and " + src + " has no camera node to render from");
+    Note(inputs, file.string() + " has no " + missing + " attribute: the scene's camera \"" + camera_->GetName() +
+                     "\" renders");
+    return;
+  }
+  if (camera_) return;
+  std::string why;
+  if (exrImage_) why = file.string() + " has neither a worldToCamera nor a worldToNDC attribute";
+  else if (pngImage_) why = "the input image " + file.string() + " is a PNG, which holds no camera";
+  else why = "there is no input image to take a camera from (an OpenEXR image with worldToCamera and worldToNDC)";
+  throw InputError(src + ": /render/camera: no camera to render from: the scene has no camera node, and " + why);
 }
 
 TimeValue RenderSession::FrameTime(int frame) const {
@@ -156,7 +246,10 @@ TimeValue RenderSession::FrameTime(int frame) const {
   return *ticks;
 }
 
-int RenderSession::DefaultOutputDepth() const { return image_ ? image_->DefaultOutputDepth() : 16; }
+int RenderSession::DefaultOutputDepth() const {
+  const RgbaImage* image = InputImage();
+  return image ? image->DefaultOutputDepth() : 16;
+}
 
 std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels) {
   const TimeValue t = FrameTime(frame);
@@ -164,8 +257,8 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   auto bitmap = std::make_unique<Bitmap>(w, h, &manager_);
   BitmapStorage* storage = bitmap->Storage();
 
-  if (image_) {
-    std::copy(image_->pixels.begin(), image_->pixels.end(), storage->Pixels());
+  if (const RgbaImage* image = InputImage()) {
+    std::copy(image->pixels.begin(), image->pixels.end(), storage->Pixels());
   } else {
     std::fill_n(storage->Pixels(), static_cast<size_t>(w) * static_cast<size_t>(h),
                 BackgroundPixel(scene_.render.background));
@@ -185,7 +278,8 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
     std::copy(materialIds_->values.begin(), materialIds_->values.end(), ids);
   }
 
-  SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
+  if (fileCamera_) SetFileRenderInfo(*storage->AllocRenderInfo(), *fileCamera_, t);
+  else SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
 
   for (Effect* e : effects_) {
     if (!e->Active(t)) continue;

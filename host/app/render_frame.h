@@ -11,19 +11,24 @@
 //      ID images where the scene gives them and zero elsewhere;
 //   3. the RenderInfo of the render camera at the frame's time:
 //      worldToCam = Inverse of the camera's world transform, the perspective
-//      projection of its field of view, renderTime = the time;
+//      projection of its field of view, renderTime = the time; or, when the
+//      scene names no render camera and the input image is an OpenEXR file
+//      with worldToCamera and worldToNDC attributes, the file's camera
+//      (exr_camera.h);
 //   4. the bitmap's manager reaches the scene's Interface (and so the root);
 //   5. every active effect's Apply, in scene order, with the caller's abort
 //      callback. When the callback answers Check() nonzero after an effect,
 //      the frame counts as aborted.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "host/app/exr_camera.h"
 #include "host/app/exr_io.h"
 #include "host/app/param_binding.h"
 #include "host/app/png_io.h"
@@ -39,12 +44,37 @@ namespace velumbra {
 // provides it; null when none does.
 using ClassLookup = std::function<ClassDesc*(const std::string& className)>;
 
+// What the command line changes in a scene's inputs.
+struct InputOptions {
+  // --input: the image to paint into, instead of render.image.
+  std::optional<std::filesystem::path> image;
+  // The scene is the built-in one (no scene file was given): the input
+  // image's size sets the render size (else the sizes must agree), and
+  // messages suggest no edits to a scene file.
+  bool builtInScene = false;
+  // How to read an EXR input's camera attributes.
+  ExrCameraConvention exrCamera = ExrCameraConvention::Auto;
+  // Receives one line for each choice the session made on its own (the ID
+  // channels found in an EXR input, the camera taken from it); may be empty.
+  std::function<void(const std::string&)> note;
+};
+
 class RenderSession {
  public:
   // Throws InputError naming the scene file and JSON path (or the --set
   // option, or the image file) of the first problem; nothing is rendered
   // then.
-  RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets = {});
+  //
+  // The inputs: the image (inputs.image, else render.image) and the ID
+  // channels render.objectId and render.materialId name. When the image is
+  // an EXR and an ID source is not named, the image's own channel of a
+  // common name is used (FindIdChannel), and inputs.note says which. When
+  // render.camera is empty and the EXR image has camera attributes, they
+  // give the view and projection; without them the first camera node
+  // renders, and a scene with neither is an error that says what is
+  // missing.
+  RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets = {},
+                const InputOptions& inputs = {});
   // Deletes the effects (and with them their parameter blocks). The
   // session must die before the modules that made its effects are unloaded.
   ~RenderSession();
@@ -53,7 +83,10 @@ class RenderSession {
 
   const SceneDesc& Scene() const { return scene_; }
   Interface& Host() { return ip_; }
+  // The camera node that renders; null when the input file's camera does.
   INode* Camera() const { return camera_; }
+  // The input file's camera when it renders.
+  const std::optional<FileCamera>& InputCamera() const { return fileCamera_; }
   int Width() const { return scene_.render.width; }
   int Height() const { return scene_.render.height; }
   int TicksPerFrame() const { return ticksPerFrame_; }
@@ -67,7 +100,7 @@ class RenderSession {
 
   // The input image as read (null without one), and, for an EXR input, the
   // file's own floats and sample type.
-  const RgbaImage* InputImage() const { return image_ ? &*image_ : nullptr; }
+  const RgbaImage* InputImage() const { return exrImage_ ? &*exrImage_ : pngImage_ ? &*pngImage_ : nullptr; }
   const ExrRgbaImage* InputExr() const { return exrImage_ ? &*exrImage_ : nullptr; }
 
   // The effects in scene order, each with its name and class as in the scene.
@@ -78,17 +111,23 @@ class RenderSession {
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
  private:
-  void LoadInputs();
+  void LoadInputs(const InputOptions& inputs);
+  void ChooseCamera(const InputOptions& inputs);
+  void Note(const InputOptions& inputs, const std::string& line) const {
+    if (inputs.note) inputs.note(line);
+  }
   void CreateEffects(const ClassLookup& lookup, const std::vector<SetOption>& sets);
 
   SceneDesc scene_;
   Interface ip_;
   BitmapManager manager_;
   INode* camera_ = nullptr;
+  std::optional<FileCamera> fileCamera_;
+  std::string imageLabel_;  // the input image as messages name it
   int ticksPerFrame_ = 0;
   std::vector<Effect*> effects_;
-  std::optional<RgbaImage> image_;
-  // The input image's own floats when it is an EXR (for EXR outputs).
+  // The input image: a PNG, or an EXR with its own floats (for EXR outputs).
+  std::optional<RgbaImage> pngImage_;
   std::optional<ExrRgbaImage> exrImage_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;

@@ -2,6 +2,8 @@
 
 #include <map>
 #include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "host/app/app_error.h"
 #include "host/sdk/max_time.h"
@@ -46,15 +48,32 @@ BuiltScene BuildScene(const SceneDesc& scene, Interface& ip) {
   if (!SetTicksPerFrame(built.ticksPerFrame))
     throw std::logic_error("ticks per frame refused after the scene was checked");
 
-  std::map<std::string, INode*> byName;
-  for (const NodeDesc& n : scene.nodes) {
+  // Nodes are created parents first, each as the last child of its
+  // parent, visiting the file's nodes depth first with an explicit stack:
+  // every parent's children (and the root's) stand in file order, and no
+  // node is ever moved, so any depth builds in linear time without
+  // recursion. ValidateScene has made sure every parent exists and no
+  // parents form a cycle, so every node is reached from the root.
+  std::map<std::string, size_t> indexOf;
+  for (size_t i = 0; i < scene.nodes.size(); ++i) indexOf.emplace(scene.nodes[i].name, i);
+  const size_t kRoot = scene.nodes.size();
+  std::vector<std::vector<size_t>> children(scene.nodes.size() + 1);
+  for (size_t i = 0; i < scene.nodes.size(); ++i)
+    children[scene.nodes[i].parent ? indexOf.at(*scene.nodes[i].parent) : kRoot].push_back(i);
+  std::vector<INode*> created(scene.nodes.size(), nullptr);
+  std::vector<size_t> stack(children[kRoot].rbegin(), children[kRoot].rend());
+  while (!stack.empty()) {
+    const size_t i = stack.back();
+    stack.pop_back();
+    const NodeDesc& n = scene.nodes[i];
     std::unique_ptr<Object> object;
     if (n.type == NodeType::Camera)
       object = std::make_unique<CameraObject>(static_cast<float>(n.fov * kPi / 180.0));
     else
       object = std::make_unique<DummyObject>();
-    INode* node = ip.CreateNode(n.name, std::move(object));
-    byName[n.name] = node;
+    INode* parent = n.parent ? created[indexOf.at(*n.parent)] : nullptr;
+    INode* node = ip.CreateNode(n.name, std::move(object), parent);
+    created[i] = node;
 
     std::vector<TransformKey> keys;
     if (n.keys.empty()) {
@@ -66,15 +85,11 @@ BuiltScene BuildScene(const SceneDesc& scene, Interface& ip) {
                                       *FrameToTicks(k.frame, built.ticksPerFrame)));
     }
     node->SetTransformKeys(std::move(keys));
+    stack.insert(stack.end(), children[i].rbegin(), children[i].rend());
   }
-  for (size_t i = 0; i < scene.nodes.size(); ++i) {
-    const NodeDesc& n = scene.nodes[i];
-    if (!n.parent) continue;
-    if (!byName.at(*n.parent)->AttachChild(byName.at(n.name)))
-      throw InputError(scene.source + ": /nodes/" + std::to_string(i) + "/parent: attaching \"" + n.name +
-                       "\" to \"" + *n.parent + "\" would make a cycle");
-  }
-  built.camera = byName.at(scene.RenderCamera()->name);
+  for (size_t i = 0; i < scene.nodes.size(); ++i)
+    if (!created[i]) throw std::logic_error("node \"" + scene.nodes[i].name + "\" not reached from the root after the scene was checked");
+  if (const NodeDesc* camera = scene.RenderCamera()) built.camera = created[indexOf.at(camera->name)];
   return built;
 }
 

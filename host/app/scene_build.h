@@ -7,7 +7,7 @@
 namespace velumbra {
 
 struct BuiltScene {
-  INode* camera = nullptr;  // the render camera
+  INode* camera = nullptr;  // the render camera; null when the scene has no camera node
   int ticksPerFrame = 0;
 };
 

@@ -254,54 +254,108 @@ class SceneReader {
   int tpf_;  // of the scene's fps, for the range of frame numbers
 };
 
-// nlohmann's parser keeps the last of two equal keys; a scene file that
-// says a thing twice is a mistake to report, not to resolve silently. The
-// callback tracks where the parser is to name the duplicate's JSON path,
-// and bounds the nesting depth.
-class DuplicateKeyCheck {
+// The document, built from the parser's events. nlohmann's parser keeps the
+// last of two equal keys; a scene file that says a thing twice is a mistake
+// to report, not to resolve silently, so the builder tracks where the parser
+// is (to name the duplicate's JSON path) and bounds the nesting depth. It
+// builds the tree itself, in time linear in the text: the library's
+// callback parser rescans a parent's elements at the end of every object
+// in it (quadratic in the length of an array of objects), and an ordered
+// object's own insertion searches its keys (quadratic in their number);
+// keys are known to be new here, so members are appended.
+class SceneDocumentBuilder {
  public:
-  static constexpr int kMaxDepth = 32;
+  static constexpr size_t kMaxDepth = 32;
 
-  explicit DuplicateKeyCheck(const Reporter& r) : r_(r) {}
+  explicit SceneDocumentBuilder(const Reporter& r) : r_(r) {}
 
-  bool operator()(int depth, ojson::parse_event_t event, ojson& parsed) {
-    switch (event) {
-      case ojson::parse_event_t::object_start:
-      case ojson::parse_event_t::array_start:
-        BeginElement();
-        // Deeper nesting has no meaning in a scene and would only let a
-        // hostile file exhaust the stack of the recursive code after parsing.
-        if (depth >= kMaxDepth)
-          r_.Fail(Path(), "values nested more than " + std::to_string(kMaxDepth) + " levels deep");
-        stack_.push_back(Frame{event == ojson::parse_event_t::array_start, -1, {}, {}});
-        break;
-      case ojson::parse_event_t::object_end:
-      case ojson::parse_event_t::array_end:
-        stack_.pop_back();
-        break;
-      case ojson::parse_event_t::key: {
-        Frame& top = stack_.back();
-        top.key = parsed.get<std::string>();
-        if (!top.seen.insert(top.key).second) r_.Fail(Path(), "the key is given twice in one object");
-        break;
-      }
-      case ojson::parse_event_t::value:
-        BeginElement();
-        break;
-    }
+  ojson& Root() { return root_; }
+
+  // --- nlohmann's SAX interface ---
+  bool null() { return Value(nullptr); }
+  bool boolean(bool v) { return Value(v); }
+  bool number_integer(ojson::number_integer_t v) { return Value(v); }
+  bool number_unsigned(ojson::number_unsigned_t v) { return Value(v); }
+  bool number_float(ojson::number_float_t v, const std::string&) { return Value(v); }
+  bool string(std::string& v) { return Value(v); }
+  bool binary(ojson::binary_t& v) { return Value(v); }
+  bool start_object(std::size_t) { return Open(false); }
+  bool start_array(std::size_t) { return Open(true); }
+  bool end_object() { return Close(); }
+  bool end_array() { return Close(); }
+  bool key(std::string& k) {
+    Frame& top = stack_.back();
+    top.key = k;
+    if (!top.seen.insert(k).second) r_.Fail(Path(), "the key is given twice in one object");
     return true;
+  }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& e) {
+    throw e;
+  }
+
+  // The path of the value the parser is reading now, before it is
+  // complete (the next element of an array, or the member whose key was
+  // read last): where a number that overflows a double stands.
+  std::string PendingPath() const {
+    std::string path;
+    for (size_t i = 0; i < stack_.size(); ++i) {
+      const Frame& f = stack_[i];
+      const long index = i + 1 == stack_.size() ? f.index + 1 : f.index;
+      path = f.array ? Join(path, static_cast<size_t>(index)) : Join(path, f.key);
+    }
+    return path;
   }
 
  private:
   struct Frame {
+    ojson* value;     // the array or object being filled
     bool array;
-    long index;  // arrays: the element being read
+    long index;       // arrays: the element being read
     std::string key;  // objects: the member being read
     std::set<std::string> seen;
   };
 
-  void BeginElement() {
-    if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
+  // Places a complete value (or an empty container about to be filled) at
+  // the parser's position and returns where it now lives.
+  template <class T>
+  ojson* Place(T&& v) {
+    if (stack_.empty()) {
+      root_ = ojson(std::forward<T>(v));
+      return &root_;
+    }
+    Frame& top = stack_.back();
+    if (top.array) {
+      ++top.index;
+      top.value->get_ref<ojson::array_t&>().emplace_back(std::forward<T>(v));
+      return &top.value->get_ref<ojson::array_t&>().back();
+    }
+    auto& members = top.value->get_ref<ojson::object_t&>();
+    members.emplace_back(top.key, ojson(std::forward<T>(v)));
+    return &members.back().second;
+  }
+
+  template <class T>
+  bool Value(T&& v) {
+    Place(std::forward<T>(v));
+    return true;
+  }
+
+  bool Open(bool array) {
+    // Deeper nesting has no meaning in a scene and would only let a
+    // hostile file exhaust the stack of the recursive code after parsing.
+    if (stack_.size() >= kMaxDepth) {
+      if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
+      r_.Fail(Path(), "values nested more than " + std::to_string(kMaxDepth) + " levels deep");
+    }
+    ojson* v = Place(array ? ojson::array() : ojson::object());
+    stack_.push_back(Frame{v, array, -1, {}, {}});
+    return true;
+  }
+
+  bool Close() {
+    stack_.pop_back();
+    return true;
   }
 
   std::string Path() const {
@@ -312,6 +366,7 @@ class DuplicateKeyCheck {
   }
 
   const Reporter& r_;
+  ojson root_;
   std::vector<Frame> stack_;
 };
 
@@ -377,14 +432,10 @@ std::optional<int> FrameToTicks(long long frame, int ticksPerFrame) {
 
 SceneDesc ParseScene(std::string_view text, const std::string& label, const std::filesystem::path& baseDir) {
   const Reporter reporter(label);
-  ojson root;
+  SceneDocumentBuilder builder(reporter);
   try {
-    DuplicateKeyCheck duplicates(reporter);
     // Ordered: parameters keep the order the file gives them.
-    root = ojson::parse(text.begin(), text.end(),
-                       [&duplicates](int depth, ojson::parse_event_t event, ojson& parsed) {
-                         return duplicates(depth, event, parsed);
-                       });
+    ojson::sax_parse(text.begin(), text.end(), &builder);
   } catch (const ojson::parse_error& e) {
     // "file:line:column: message", the position of the byte at fault.
     size_t line = 1, column = 1;
@@ -402,9 +453,9 @@ SceneDesc ParseScene(std::string_view text, const std::string& label, const std:
     std::string what = e.what();
     const size_t bracket = what.find("] ");
     if (bracket != std::string::npos) what = what.substr(bracket + 2);
-    throw InputError(label + ": " + what + " (numbers must be finite)");
+    reporter.Fail(builder.PendingPath(), what + " (numbers must be finite)");
   }
-  return SceneReader(reporter, baseDir).Read(root);
+  return SceneReader(reporter, baseDir).Read(builder.Root());
 }
 
 SceneDesc LoadSceneFile(const std::filesystem::path& file) {
@@ -424,6 +475,19 @@ void ValidateScene(const SceneDesc& scene) { scene_check::Validate(scene_check::
 ParamDesc ParseParamValue(const nlohmann::json& value, const std::string& name, const std::string& label,
                           const std::string& jsonPath, int ticksPerFrame) {
   const Reporter reporter(label);
+  // A value from elsewhere (the command line) has not been through the
+  // scene reader's nesting bound; copying and checking it recurse, so its
+  // depth is measured first, without recursion.
+  std::vector<std::pair<const json*, size_t>> stack{{&value, 1}};  // a container and its depth
+  while (!stack.empty()) {
+    const auto [v, depth] = stack.back();
+    stack.pop_back();
+    if (!v->is_structured()) continue;
+    if (depth > SceneDocumentBuilder::kMaxDepth)
+      reporter.Fail(jsonPath, "values nested more than " + std::to_string(SceneDocumentBuilder::kMaxDepth) +
+                                  " levels deep");
+    for (const json& element : *v) stack.emplace_back(&element, depth + 1);
+  }
   SceneReader reader(reporter, {}, ticksPerFrame);
   return reader.ReadParam(ojson(value), name, jsonPath);
 }

@@ -76,7 +76,7 @@ struct ImageSource {
 };
 
 struct RenderDesc {
-  int width = 640;   // 1..65535, width * height at most kMaxScenePixels
+  int width = 640;   // 1..65535, width * height at most MaxImagePixels()
   int height = 480;
   int frame = 0;     // rendered when no frame list is given
   std::string camera;  // a camera node's name; empty: the first camera node
@@ -129,7 +129,9 @@ struct SceneDesc {
   }
 };
 
-// The largest render: 2^28 pixels, as for images read.
+// The largest render by default: 2^28 pixels, as for images read; the
+// limit in force is MaxImagePixels() (image_limits.h), which the
+// environment variable VELUMBRA_MAX_PIXELS changes.
 inline constexpr long long kMaxScenePixels = 1LL << 28;
 
 // Reads and checks a scene file; relative paths resolve from its folder.

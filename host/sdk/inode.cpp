@@ -8,14 +8,38 @@ namespace {
 
 constexpr float kDegToRad = 3.14159265358979323846f / 180.0f;
 
-Point3 Lerp(const Point3& a, const Point3& b, float f) { return a + (b - a) * f; }
+// a + (b - a) * f, in single precision. Where that overflows (keys far
+// apart near the float range: b - a is infinite although every point
+// between them is a float) the same line is evaluated in double.
+Point3 Lerp(const Point3& a, const Point3& b, float f) {
+  const Point3 r = a + (b - a) * f;
+  if (std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z)) return r;
+  const auto lerp = [f](float p, float q) {
+    return static_cast<float>(static_cast<double>(p) + (static_cast<double>(q) - p) * f);
+  };
+  return {lerp(a.x, b.x), lerp(a.y, b.y), lerp(a.z, b.z)};
+}
 
 }  // namespace
 
 Matrix3 LookAtMatrix(const Point3& position, const Point3& target) {
-  Point3 forward = target - position;
-  if (forward.Length() == 0.0f) forward = {0, 1, 0};
-  const Point3 z = -forward * (1.0f / forward.Length());  // the camera's +Z points away from the target
+  Point3 z;  // the camera's +Z, pointing away from the target
+  const Point3 forward = target - position;
+  const float length = forward.Length();
+  if (length > 0.0f && std::isfinite(length)) {
+    z = -forward * (1.0f / length);
+  } else {
+    // The distance is too large (target - position, or its square,
+    // overflows) or too small (the square underflows to 0) for single
+    // precision; in double both are exact enough. Only a target on the
+    // position has no direction: it looks along +Y.
+    const double dx = static_cast<double>(target.x) - position.x;
+    const double dy = static_cast<double>(target.y) - position.y;
+    const double dz = static_cast<double>(target.z) - position.z;
+    const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+    z = d > 0.0 ? Point3(static_cast<float>(-dx / d), static_cast<float>(-dy / d), static_cast<float>(-dz / d))
+                : Point3(0, -1, 0);
+  }
   Point3 up{0, 0, 1};
   if (std::fabs(DotProd(up, z)) > 0.999999f) up = {0, 1, 0};
   Point3 x = CrossProd(up, z);
@@ -106,10 +130,10 @@ bool INode::AttachChild(INode* child) {
 
 Interface::Interface() : root_(std::make_unique<INode>("Scene Root", nullptr)) {}
 
-INode* Interface::CreateNode(std::string name, std::unique_ptr<Object> object) {
+INode* Interface::CreateNode(std::string name, std::unique_ptr<Object> object, INode* parent) {
   nodes_.push_back(std::make_unique<INode>(std::move(name), std::move(object)));
   INode* node = nodes_.back().get();
-  root_->AttachChild(node);
+  (parent ? parent : root_.get())->AttachChild(node);
   return node;
 }
 

@@ -101,8 +101,10 @@ class Interface {
  public:
   Interface();
   INode* GetRootNode() { return root_.get(); }
-  // Creates a node under the root (AttachChild moves it elsewhere).
-  INode* CreateNode(std::string name, std::unique_ptr<Object> object);
+  // Creates a node as the last child of `parent` (null: the root). A
+  // scene built parents first this way never moves a node, which with
+  // AttachChild costs a search of the old parent's children.
+  INode* CreateNode(std::string name, std::unique_ptr<Object> object, INode* parent = nullptr);
   // The first node with that name in depth-first order, or null.
   INode* GetINodeByName(const char* name);
 

@@ -107,7 +107,7 @@ struct ErrorCase {
 const ErrorCase kErrors[] = {
     {"syntax", "{\n  \"fps\": 30,\n  \"render\": x\n}", "s.json:3:13: syntax error"},
     {"trailing comma", "{\"fps\": 30,}", "s.json:1:12: syntax error"},
-    {"number overflow", R"({"fps": 1e999})", "s.json: number overflow parsing '1e999'"},
+    {"number overflow", R"({"fps": 1e999})", "s.json: /fps: number overflow parsing '1e999'"},
     {"not an object", "[1, 2]", "s.json: top level: expected an object, got [1,2]"},
     {"unknown top key", R"({"nodez": []})",
      "s.json: /nodez: unknown key (did you mean \"nodes\"?); expected one of: $schema, fps, render, nodes, effects"},
@@ -186,8 +186,6 @@ const ErrorCase kErrors[] = {
      "s.json: /render/camera: no node named \"Cam\""},
     {"camera is dummy", R"({"render": {"camera": "d"}, "nodes": [{"name": "d", "type": "dummy"}]})",
      "s.json: /render/camera: \"d\" is a dummy, not a camera"},
-    {"no camera", R"({"nodes": [{"name": "d", "type": "dummy"}]})",
-     "s.json: /render/camera: the scene has no camera node to render from"},
     {"effect without class", R"({"nodes": [{"name": "c", "type": "camera"}], "effects": [{"name": "x"}]})",
      "s.json: /effects/0: an effect needs a \"class\""},
     {"effect unknown key", R"({"nodes": [{"name": "c", "type": "camera"}], "effects": [{"class": "Qe_Velumbra", "param": {}}]})",

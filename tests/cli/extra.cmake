@@ -5,3 +5,5 @@ target_link_libraries(test_cli PRIVATE velumbra_app)
 target_compile_definitions(test_cli PRIVATE
   VELUMBRA_BUILD_DIR_FALLBACK="${CMAKE_BINARY_DIR}"
   VELUMBRA_SOURCE_DIR_FALLBACK="${CMAKE_SOURCE_DIR}")
+# The OpenEXR tests write their inputs with the OpenEXR library directly.
+target_link_libraries(test_cli PRIVATE OpenEXR::OpenEXR)

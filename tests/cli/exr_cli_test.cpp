@@ -1,0 +1,374 @@
+// End-to-end tests of OpenEXR in `velumbra render`: images, ID channels and
+// cameras of files written the way other applications write them.
+#include <gtest/gtest.h>
+
+#include <OpenEXR/ImfInputFile.h>
+#include <OpenEXR/ImfMatrixAttribute.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <fstream>
+
+#include "app/temp_dir.h"
+#include "cli/run_command.h"
+#include "exr/exr_test_files.h"
+#include "host/app/exr_io.h"
+#include "host/app/png_io.h"
+#include "host/app/scene_build.h"
+#include "host/app/scene_file.h"
+#include "host/sdk/render_info.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using velumbra::ExrReader;
+using velumbra::FloatRgba;
+using velumbra::ReadPngRgba;
+
+constexpr int kW = 64;
+constexpr int kH = 32;
+
+class ExrCommand : public ::testing::Test {
+ protected:
+  CommandResult Run(const std::vector<std::string>& args) { return RunVelumbra(args, work_, logs_.Path()); }
+  fs::path Work(const std::string& name) const { return work_ / name; }
+
+  TempDir root_;
+  TempDir logs_;
+  fs::path work_ = [this] {
+    fs::create_directories(root_ / "work");
+    return root_ / "work";
+  }();
+};
+
+TestExr Image(int width = kW, int height = kH) {
+  TestExr exr;
+  exr.display = exr.data = Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(width - 1, height - 1));
+  return exr;
+}
+
+// Transparent black RGBA at the top level, FLOAT: the scenes' default
+// background.
+void AddBlack(TestExr& exr) {
+  for (const char* c : {"R", "G", "B", "A"}) exr.channels.push_back(Filled(c, exr.Count(), 0.0f));
+}
+
+// A 64 x 32 scene of `nodes` with one Qe_Velumbra effect of `params`.
+std::string Scene(const std::string& nodes, const std::string& params, const std::string& extraRender = "") {
+  return R"({"render": {"width": 64, "height": 32)" + extraRender + R"(}, "nodes": [)" + nodes +
+         R"(], "effects": [{"class": "Qe_Velumbra", "params": {)" + params + "}}]}";
+}
+
+const std::string kStars = R"("starscount": 3000, "brightstarssize": 2)";
+const std::vector<std::string> kStarSets = {"--set", "starscount=3000", "--set", "brightstarssize=2"};
+
+bool SameBits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
+
+bool IsStar(const BMM_Color_64& p) { return p.r != 0 || p.g != 0 || p.b != 0; }
+
+// --- colour and IDs ------------------------------------------------------------------------
+
+TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand) {
+  TestExr in = Image();
+  // A view layer's passes, as a 3D application names them: HDR and negative
+  // colour, a float object index and a half material index.
+  const size_t n = in.Count();
+  TestChannel r{"ViewLayer.Combined.R", Imf::FLOAT, {}, {}}, g = r, b = r, a = r;
+  g.name = "ViewLayer.Combined.G", b.name = "ViewLayer.Combined.B", a.name = "ViewLayer.Combined.A";
+  TestChannel object{"ViewLayer.IndexOB.X", Imf::FLOAT, {}, {}};
+  TestChannel material{"ViewLayer.IndexMA.X", Imf::HALF, {}, {}};
+  for (size_t i = 0; i < n; ++i) {
+    const int x = static_cast<int>(i % kW), y = static_cast<int>(i / kW);
+    r.values.push_back(x % 5 == 0 ? 3.5f : 0.01f * x);
+    g.values.push_back(y % 3 == 0 ? -0.25f : 0.7f);
+    b.values.push_back(1e-5f * static_cast<float>(i));
+    a.values.push_back(x < 8 ? 0.0f : 1.0f);
+    object.values.push_back(static_cast<float>((x % 4) * 1000 + y));
+    material.values.push_back(static_cast<float>(x % 7));
+  }
+  in.channels = {r, g, b, a, object, material};
+  WriteTestExr(Work("beauty.exr"), in);
+
+  const CommandResult run = Run({"render", "--input", "beauty.exr", "-o", "out.exr", "--set", "starscount=400"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("velumbra: object IDs from beauty.exr:ViewLayer.IndexOB.X (found by its name)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("velumbra: material IDs from beauty.exr:ViewLayer.IndexMA.X"), std::string::npos);
+
+  ExrReader out(Work("out.exr"));
+  EXPECT_EQ(out.Width(), kW);  // no scene: the image's size is the render size
+  EXPECT_EQ(out.Height(), kH);
+  const velumbra::ExrFrame frame = out.ReadFrame("ObjectID", "MaterialID");
+  EXPECT_EQ(frame.image.sampleType, velumbra::ExrColourType::Float);
+  size_t changed = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const FloatRgba& o = frame.image.floats[i];
+    const bool kept = SameBits(o.r, r.values[i]) && SameBits(o.g, g.values[i]) && SameBits(o.b, b.values[i]) &&
+                      SameBits(o.a, a.values[i]);
+    if (kept) continue;
+    ++changed;
+    // A changed pixel is its 16-bit value on the 8.8 scale, in all four channels.
+    const BMM_Color_64 v = frame.image.pixels[i];
+    EXPECT_TRUE(SameBits(o.r, v.r / 65280.0f) && SameBits(o.a, v.a / 65280.0f)) << "pixel " << i;
+    EXPECT_NE(v, velumbra::FloatRgbaTo16({r.values[i], g.values[i], b.values[i], a.values[i]})) << "pixel " << i;
+  }
+  EXPECT_GT(changed, 0u);
+  EXPECT_LT(changed, n / 4);
+  ASSERT_TRUE(frame.objectIds && frame.materialIds);
+  for (size_t i = 0; i < n; ++i) {
+    ASSERT_EQ(frame.objectIds->values[i], object.values[i]) << "pixel " << i;
+    ASSERT_EQ(frame.materialIds->values[i], material.values[i]) << "pixel " << i;
+  }
+
+  // UINT ID channels on request; the values are the same.
+  ASSERT_EQ(Run({"render", "--input", "beauty.exr", "-o", "uint.exr", "-q", "--exr-id-type", "uint"}).status, 0);
+  Imf::InputFile file(Work("uint.exr").c_str());
+  EXPECT_EQ(file.header().channels().findChannel("ObjectID")->type, Imf::UINT);
+  EXPECT_EQ(file.header().channels().findChannel("MaterialID")->type, Imf::UINT);
+  EXPECT_EQ(ExrReader(Work("uint.exr")).ReadObjectIds("ObjectID").values, frame.objectIds->values);
+}
+
+TEST_F(ExrCommand, FileWhiteIsFullIntensityBothWays) {
+  // Float to 16 bits: 1.0 is 65280; above 65535/65280 clamps, below 0 is 0.
+  TestExr in = Image(4, 1);
+  in.channels = {{"R", Imf::FLOAT, {1.0f, 0.5f, 2.0f, -1.0f}, {}},
+                 {"G", Imf::HALF, {0.25f, 1.0f, 0.0f, 1.00390625f}, {}},
+                 {"B", Imf::FLOAT, {0.0f, 0.0f, 0.0f, 0.0f}, {}}};
+  WriteTestExr(Work("in.exr"), in);
+  ASSERT_EQ(Run({"render", "--input", "in.exr", "-o", "out.png", "-q", "--set", "starscount=0"}).status, 0);
+  const velumbra::RgbaImage png = ReadPngRgba(Work("out.png"));
+  ASSERT_EQ(png.pixels.size(), 4u);
+  EXPECT_EQ(png.fileBitDepth, 16);
+  const std::array<WORD, 4> red{65280, 32640, 65535, 0}, green{16320, 65280, 0, 65535};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(png.pixels[i].r, red[i]) << i;
+    EXPECT_EQ(png.pixels[i].g, green[i]) << i;
+    EXPECT_EQ(png.pixels[i].a, 65280) << i;  // no alpha: opaque
+  }
+
+  // 16 bits to float: v / 65280, exactly, for a PNG input.
+  std::vector<BMM_Color_64> pixels{{65280, 32640, 65535, 65280}, {1, 0, 256, 0}};
+  velumbra::WritePngRgba(Work("in.png"), 2, 1, pixels.data(), 16);
+  ASSERT_EQ(Run({"render", "--input", "in.png", "-o", "out.exr", "-q", "--set", "starscount=0"}).status, 0);
+  const velumbra::ExrRgbaImage exr = velumbra::ReadExrRgba(Work("out.exr"));
+  ASSERT_EQ(exr.floats.size(), 2u);
+  EXPECT_EQ(exr.sampleType, velumbra::ExrColourType::Float);
+  EXPECT_EQ(exr.floats[0].r, 1.0f);
+  EXPECT_EQ(exr.floats[0].g, 0.5f);
+  EXPECT_EQ(exr.floats[0].b, 65535.0f / 65280.0f);
+  EXPECT_EQ(exr.floats[1].r, 1.0f / 65280.0f);
+  EXPECT_EQ(exr.pixels, pixels);
+}
+
+TEST_F(ExrCommand, AnIdChannelOfTheImageMasksTheStars) {
+  TestExr in = Image();
+  AddBlack(in);
+  TestChannel ids{"IndexOB", Imf::FLOAT, {}, {}};
+  for (size_t i = 0; i < in.Count(); ++i) ids.values.push_back(i % kW < kW / 2 ? 5.0f : 2.0f);
+  in.channels.push_back(ids);
+  WriteTestExr(Work("in.exr"), in);
+
+  std::vector<std::string> args{"render", "--input", "in.exr", "-o", "masked.png", "-q",
+                                "--set", "bakobjectidflag=1", "--set", "bakobjectid=5"};
+  args.insert(args.end(), kStarSets.begin(), kStarSets.end());
+  const CommandResult r = Run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const velumbra::RgbaImage masked = ReadPngRgba(Work("masked.png"));
+  size_t left = 0, right = 0;
+  for (size_t i = 0; i < masked.pixels.size(); ++i)
+    if (IsStar(masked.pixels[i])) ++(i % kW < kW / 2 ? left : right);
+  EXPECT_GT(left, 10u);
+  EXPECT_EQ(right, 0u) << "stars only over object 5";
+
+  // Unmasked, the same stars fall on both halves.
+  args = {"render", "--input", "in.exr", "-o", "all.png", "-q"};
+  args.insert(args.end(), kStarSets.begin(), kStarSets.end());
+  ASSERT_EQ(Run(args).status, 0);
+  const velumbra::RgbaImage all = ReadPngRgba(Work("all.png"));
+  size_t allRight = 0;
+  for (size_t i = 0; i < all.pixels.size(); ++i) allRight += i % kW >= kW / 2 && IsStar(all.pixels[i]);
+  EXPECT_GT(allRight, 10u);
+}
+
+// --- cameras ---------------------------------------------------------------------------------
+
+// The host's world-to-camera matrix and projection of a scene's camera.
+struct HostCamera {
+  Matrix3 worldToCam;
+  RenderInfo info;
+};
+
+HostCamera SceneCamera(const std::string& nodes) {
+  const velumbra::SceneDesc scene = velumbra::ParseScene(Scene(nodes, ""), "s.json", ".");
+  Interface ip;
+  const velumbra::BuiltScene built = velumbra::BuildScene(scene, ip);
+  HostCamera c;
+  c.worldToCam = Inverse(built.camera->GetNodeTM(0));
+  c.info.SetPerspective(kW, kH, static_cast<const CameraObject*>(built.camera->GetObjectRef())->GetFOV());
+  return c;
+}
+
+using M4 = std::array<std::array<double, 4>, 4>;
+
+Imath::M44f ToImath(const M4& m) {
+  Imath::M44f r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) r[i][j] = static_cast<float>(m[i][j]);
+  return r;
+}
+
+// The camera's attributes as a renderer of each convention writes them:
+// openexr looks down +z with NDC 0..1 from the top left, minus-z looks down
+// -z with an OpenGL projection (NDC -1..1, y up).
+void AddCamera(TestExr& exr, const HostCamera& cam, bool openexr) {
+  M4 c{};
+  for (int i = 0; i < 4; ++i) {
+    const Point3& row = cam.worldToCam.GetRow(i);
+    c[i] = {row.x, row.y, openexr ? -double(row.z) : double(row.z), i == 3 ? 1.0 : 0.0};
+  }
+  M4 p{};
+  const double w = kW, h = kH;
+  if (openexr) {
+    p[0][0] = cam.info.kx / w;
+    p[1][1] = -cam.info.ky / h;
+    p[2][0] = 0.5, p[2][1] = 0.5, p[2][3] = 1.0, p[3][2] = 1.0;
+  } else {
+    const double n = 0.1, f = 100.0;
+    p[0][0] = cam.info.kx / (w / 2);
+    p[1][1] = cam.info.ky / (h / 2);
+    p[2][2] = (f + n) / (n - f), p[2][3] = -1.0, p[3][2] = 2 * f * n / (n - f);
+  }
+  M4 ndc{};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      for (int k = 0; k < 4; ++k) ndc[i][j] += c[i][k] * p[k][j];
+  exr.extra.insert("worldToCamera", Imf::M44fAttribute(ToImath(c)));
+  exr.extra.insert("worldToNDC", Imf::M44fAttribute(ToImath(ndc)));
+}
+
+TEST_F(ExrCommand, TheFilesCameraRendersAsTheSameCameraInAScene) {
+  // A camera looking along world -X, 60 degrees wide.
+  const std::string camera =
+      R"({"name": "Cam", "type": "camera", "fov": 60, "position": [0, 0, 0], "target": [-1, 0, 0]})";
+  std::ofstream(Work("scene.json")) << Scene(camera, kStars);
+  ASSERT_EQ(Run({"render", "scene.json", "-o", "scene.png", "-q"}).status, 0);
+  const velumbra::RgbaImage expected = ReadPngRgba(Work("scene.png"));
+  ASSERT_GT(std::count_if(expected.pixels.begin(), expected.pixels.end(), IsStar), 10);
+
+  const HostCamera host = SceneCamera(camera);
+  for (const bool openexr : {true, false}) {
+    SCOPED_TRACE(openexr ? "openexr" : "minus-z");
+    TestExr in = Image();
+    AddBlack(in);
+    AddCamera(in, host, openexr);
+    WriteTestExr(Work("cam.exr"), in);
+
+    // A scene without a camera node.
+    std::ofstream(Work("nocam.json")) << Scene("", kStars, R"(, "image": "cam.exr")");
+    CommandResult r = Run({"render", "nocam.json", "-o", "file.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(std::string("cam.exr (worldToCamera and worldToNDC, ") + (openexr ? "openexr" : "minus-z") +
+                         " convention)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadPngRgba(Work("file.png")).pixels, expected.pixels);
+
+    // No scene at all: the file's camera and size, the parameters from --set.
+    std::vector<std::string> args{"render", "--input", "cam.exr", "-o", "bare.png", "-q"};
+    args.insert(args.end(), kStarSets.begin(), kStarSets.end());
+    r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadPngRgba(Work("bare.png")).pixels, expected.pixels);
+
+    // Forcing the other convention is refused with the reason.
+    r = Run({"render", "nocam.json", "-o", "wrong.png", "--exr-camera", openexr ? "minus-z" : "openexr"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(std::string("its convention is ") + (openexr ? "openexr" : "minus-z")), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(Work("wrong.png")));
+  }
+
+  // A camera the scene names wins over the file's.
+  std::ofstream(Work("named.json")) << Scene(
+      R"({"name": "Other", "type": "camera", "fov": 60, "position": [0, 0, 0], "target": [0, 1, 0]})", kStars,
+      R"(, "image": "cam.exr", "camera": "Other")");
+  ASSERT_EQ(Run({"render", "named.json", "-o", "named.png", "-q"}).status, 0);
+  EXPECT_NE(ReadPngRgba(Work("named.png")).pixels, expected.pixels);
+
+  // An EXR output carries the camera: rendering it again sees the same view.
+  ASSERT_EQ(Run({"render", "scene.json", "-o", "scene.exr", "-q", "--set", "starscount=0"}).status, 0);
+  std::vector<std::string> args{"render", "--input", "scene.exr", "-o", "again.png", "-q"};
+  args.insert(args.end(), kStarSets.begin(), kStarSets.end());
+  ASSERT_EQ(Run(args).status, 0);
+  EXPECT_EQ(ReadPngRgba(Work("again.png")).pixels, expected.pixels);
+}
+
+// --- bad inputs ---------------------------------------------------------------------------------
+
+TEST_F(ExrCommand, BadInputsAreRefusedWithWhereAndWhy) {
+  TestExr in = Image();
+  AddBlack(in);
+  TestChannel ids = Filled("IndexOB", in.Count(), 4.0f);
+  ids.values[1 * kW + 3] = 2.5f;  // pixel (3, 1)
+  in.channels.push_back(ids);
+  WriteTestExr(Work("in.exr"), in);
+  const std::string camera = R"({"name": "Cam", "type": "camera"})";
+
+  struct Case {
+    const char* what;
+    std::string scene;  // empty: no scene
+    std::vector<std::string> args;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"missing channel", Scene(camera, "", R"(, "image": "in.exr", "objectId": "in.exr:IndexOB.Nope")"),
+       {},
+       {"no channel named \"IndexOB.Nope\" for the object IDs", "IndexOB"}},
+      {"non-integer ID", "", {"--input", "in.exr"}, {"in.exr", "IndexOB", "(3, 1)", "2.5", "not a whole number"}},
+      {"input of another size", Scene(camera, ""), {"--input", "small.exr"},
+       {"--input: small.exr is 16 x 8 pixels, but the render is 64 x 32", "/render/width"}},
+      {"ID file of another size", Scene(camera, "", R"(, "objectId": "small.exr:ObjectID")"),
+       {},
+       {"/render/objectId", "16 x 8 pixels, but the render is 64 x 32"}},
+      {"no camera anywhere", Scene("", "", R"(, "image": "small.exr")"),
+       {"--input", "plain.exr"},
+       {"/render/camera: no camera to render from: the scene has no camera node, and plain.exr has neither a "
+        "worldToCamera nor a worldToNDC attribute"}},
+      {"half a camera", Scene("", ""), {"--input", "view.exr"},
+       {"--input: view.exr has worldToCamera but no worldToNDC (the projection) attribute, and", "has no camera node"}},
+      {"PNG without a camera", Scene("", ""), {"--input", "in.png"}, {"the input image in.png is a PNG"}},
+      {"no image, no camera", Scene("", ""), {}, {"there is no input image to take a camera from"}},
+  };
+  TestExr small = Image(16, 8);
+  AddBlack(small);
+  small.channels.push_back(Filled("ObjectID", small.Count(), 1.0f));
+  WriteTestExr(Work("small.exr"), small);
+  TestExr plain = Image();
+  AddBlack(plain);
+  WriteTestExr(Work("plain.exr"), plain);
+  TestExr view = plain;
+  view.extra.insert("worldToCamera", Imf::M44fAttribute(Imath::M44f()));
+  WriteTestExr(Work("view.exr"), view);
+  std::vector<BMM_Color_64> pixels(kW * kH);
+  velumbra::WritePngRgba(Work("in.png"), kW, kH, pixels.data(), 16);
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args{"render"};
+    if (!c.scene.empty()) {
+      std::ofstream(Work("s.json")) << c.scene;
+      args.push_back("s.json");
+    }
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"-o", "out.exr"});
+    const CommandResult r = Run(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("velumbra: error: "), std::string::npos) << r.err;
+    for (const std::string& m : c.messages) EXPECT_NE(r.err.find(m), std::string::npos) << m << "\n" << r.err;
+    EXPECT_FALSE(fs::exists(Work("out.exr")));
+  }
+}
+
+}  // namespace
