@@ -25,4 +25,8 @@ class SystemError : public std::runtime_error {
   explicit SystemError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// The user pressed Ctrl-C: the work in hand stops, nothing half-done is
+// published. The command exits with status 130.
+struct Interrupted {};
+
 }  // namespace velumbra

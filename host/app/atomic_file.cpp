@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "host/app/app_error.h"
+#include "host/app/progress.h"
 
 namespace velumbra {
 
@@ -112,6 +113,9 @@ void AtomicFile::Commit() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) Throw("cannot write", errno);
+  // Ctrl-C while the file was being written: the previous file stays and
+  // the temporary goes with this object.
+  if (InterruptGuard::Requested()) throw Interrupted{};
   if (::rename(temporary_.c_str(), target_.c_str()) != 0) Throw("cannot replace", errno);
   committed_ = true;
   // Make the rename itself durable. The target is complete and in place by

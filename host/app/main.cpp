@@ -48,9 +48,6 @@ constexpr int kExitInput = 2;
 constexpr int kExitSystem = 1;
 constexpr int kExitInterrupted = 130;
 
-// Ctrl-C stopped the work; nothing of the interrupted frame was written.
-struct Interrupted {};
-
 // --- modules -----------------------------------------------------------------
 
 struct ModuleOptions {
@@ -166,6 +163,17 @@ void WriteExrFrame(const RenderSession& session, BitmapStorage& storage, const s
            static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)), options);
 }
 
+// Whether two names reach the same file: the same file on disk, or (for a
+// file not yet made) the same absolute name once links and dots are resolved.
+bool SameFileName(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec)) return true;
+  const fs::path ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const fs::path cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
 int RunRender(const RenderOptions& o) {
   SceneDesc scene = LoadSceneOrDefault(o.scene);
   InputOptions inputs;
@@ -189,6 +197,28 @@ int RunRender(const RenderOptions& o) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
+
+  // An output that is one of the render's inputs would destroy what it reads.
+  std::vector<std::pair<fs::path, std::string>> readFrom;
+  if (!o.scene.empty()) readFrom.emplace_back(o.scene, "the scene file");
+  if (inputs.image) readFrom.emplace_back(*inputs.image, "the --input image");
+  else if (scene.render.image) readFrom.emplace_back(*scene.render.image, "the scene's render.image");
+  if (scene.render.objectId) readFrom.emplace_back(scene.render.objectId->path, "the scene's render.objectId");
+  if (scene.render.materialId) readFrom.emplace_back(scene.render.materialId->path, "the scene's render.materialId");
+  const auto refuseInput = [&](const fs::path& out, const std::string& option) {
+    for (const auto& [in, what] : readFrom)
+      if (SameFileName(out, in))
+        throw InputError(option + " " + out.string() + ": that is " + what + " (" + in.string() +
+                         "); the render would overwrite what it reads");
+  };
+  for (int frame : frames) {
+    refuseInput(OutputNameForFrame(o.output, frame), "-o");
+    if (!o.ids.empty()) {
+      const std::string prefix = OutputNameForFrame(o.ids, frame);
+      refuseInput(prefix + ".objectid.png", "--ids");
+      refuseInput(prefix + ".materialid.png", "--ids");
+    }
+  }
 
   // Last of the checks, as it may create folders.
   std::set<fs::path> folders;

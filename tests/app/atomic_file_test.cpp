@@ -1,6 +1,9 @@
 #include "host/app/atomic_file.h"
+#include "host/app/progress.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +41,22 @@ TEST(AtomicFile, RefusesTargetsThatAreNotRegularFiles) {
   struct stat st {};
   ASSERT_EQ(::stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(AtomicFile, CtrlCWhileWritingKeepsThePreviousFile) {
+  TempDir dir;
+  const auto target = dir / "out.txt";
+  WriteAll(target, "old");
+  velumbra::InterruptGuard guard;
+  {
+    AtomicFile file(target);
+    ASSERT_TRUE(file.TryWrite("new", 3));
+    std::raise(SIGINT);  // arrives while the file is being written
+    EXPECT_THROW(file.Commit(), velumbra::Interrupted);
+  }
+  velumbra::InterruptGuard::Clear();
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
 }
 
 TEST(AtomicFile, NewFilesGetTheUmaskPermissions) {

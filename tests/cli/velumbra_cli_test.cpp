@@ -2,6 +2,10 @@
 // beside it, real files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -355,6 +359,100 @@ TEST_F(Velumbra, CtrlCStopsWithStatus130AndWritesNothing) {
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   EXPECT_EQ(ReadAll(Work("out.png")), "previous render");  // never touched
   EXPECT_EQ(Entries(), 2);  // the scene and the old output: no temporary
+}
+
+// --- faults: Ctrl-C in each stage, outputs that are inputs, the largest work ---
+
+// The peak resident memory of a running process, in MiB (0 when unknown).
+double PeakMiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  return 0.0;
+}
+
+// Waits until the command's stderr holds `text` (at most a minute).
+bool WaitForText(const Command& c, const std::string& text) {
+  for (int i = 0; i < 6000; ++i) {
+    if (c.ErrSoFar().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(Velumbra, CtrlCDuringGenerationLeavesThePreviousOutput) {
+  WriteScene("s.json", SmallScene(R"("starscount": 10000000)", 320, 240));
+  WriteAll(Work("out.png"), "previous render");
+  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  ASSERT_TRUE(WaitForText(render, "Creating Star Field"));
+  ::kill(render.Pid(), SIGINT);
+  const CommandResult r = render.Wait();
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_EQ(r.err.find("Rendering Star Field"), std::string::npos) << "stopped during generation: " << r.err;
+  EXPECT_EQ(ReadAll(Work("out.png")), "previous render");
+  EXPECT_EQ(Entries(), 2);
+}
+
+TEST_F(Velumbra, TenMillionStarsWithAThousandSubdivisionsStayBoundedAndStop) {
+  // A panning camera: every star is a path of 1,000 segments.
+  WriteScene("s.json", R"({"render": {"width": 1920, "height": 1080},
+    "nodes": [{"name": "Camera001", "type": "camera", "fov": 45, "position": [0, 0, 0], "target": [0, 1, 0],
+               "keys": [{"frame": -1, "target": [-0.2, 1, 0]}, {"frame": 0, "target": [0, 1, 0]}]}],
+    "effects": [{"class": "Qe_Velumbra",
+                 "params": {"starscount": 10000000, "duration": 1, "durationsubdivisions": 1000}}]})");
+  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  ASSERT_TRUE(WaitForText(render, "Rendering Star Field"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const double peak = PeakMiB(render.Pid());
+  const auto stop = std::chrono::steady_clock::now();
+  ::kill(render.Pid(), SIGINT);
+  const CommandResult r = render.Wait();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - stop).count();
+  EXPECT_EQ(r.status, 130) << r.err;
+  // The records (240 MB) and a 1920 x 1080 frame set the size, not the
+  // subdivisions; the stop comes within the next 256 stars.
+  EXPECT_GT(peak, 0.0);
+  EXPECT_LT(peak, 700.0);
+  EXPECT_LT(seconds, 20.0);
+  EXPECT_EQ(Entries(), 1);
+}
+
+TEST_F(Velumbra, AnOutputThatIsAnInputIsRefused) {
+  WriteScene("s.json", SmallScene(R"("starscount": 100)"));
+  const std::string scene = ReadAll(Work("s.json"));
+  CommandResult r = Run({"render", "s.json", "-o", "s.json"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("that is the scene file"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(Work("s.json")), scene);
+
+  ASSERT_EQ(Run({"render", "s.json", "-o", "in.png", "-q"}).status, 0);
+  const std::string image = ReadAll(Work("in.png"));
+  r = Run({"render", "s.json", "--input", "in.png", "-o", "./sub/../in.png"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("that is the --input image"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(Work("in.png")), image);
+  EXPECT_EQ(Entries(), 2);
+}
+
+TEST_F(Velumbra, AFullDeviceIsAnErrorAndStaysADevice) {
+  const CommandResult r = Run({"render", "-o", "/dev/full", "-q"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("/dev/full"), std::string::npos) << r.err;
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_EQ(Entries(), 0);
+}
+
+TEST_F(Velumbra, ASingularCameraIsAnError) {
+  // The camera's scale passes through 0 between its keys.
+  WriteScene("s.json", R"({"nodes": [{"name": "Camera001", "type": "camera",
+      "keys": [{"frame": 0, "scale": [1, 1, 1]}, {"frame": 2, "scale": [-1, -1, -1]}]}]})");
+  const CommandResult r = Run({"render", "s.json", "-f", "1", "-o", "out.png"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("Camera001 has a singular transform"), std::string::npos) << r.err;
+  EXPECT_EQ(Entries(), 1);
 }
 
 }  // namespace
