@@ -98,12 +98,12 @@ TEST(ExrIds, RoundTripAsUintAndFloat) {
 
 TEST(ExrIds, HalfAndLayeredChannelsWithADataWindow) {
   TempDir dir;
-  TestExr spec;
-  spec.display = {Imath::V2i(0, 0), Imath::V2i(3, 2)};
-  spec.data = {Imath::V2i(1, 1), Imath::V2i(4, 2)};  // one column beyond the display
-  spec.channels = {{"ViewLayer.IndexOB.X", Imf::HALF, {1, 2, 3, 9, 2048, 5, 6, 9}, {}},
+  TestExr layout;
+  layout.display = {Imath::V2i(0, 0), Imath::V2i(3, 2)};
+  layout.data = {Imath::V2i(1, 1), Imath::V2i(4, 2)};  // one column beyond the display
+  layout.channels = {{"ViewLayer.IndexOB.X", Imf::HALF, {1, 2, 3, 9, 2048, 5, 6, 9}, {}},
                    {"ViewLayer.IndexMA.X", Imf::FLOAT, {7, 7, 7, 300, 7, 7, 7, 300}, {}}};
-  WriteTestExr(dir / "blender.exr", spec);
+  WriteTestExr(dir / "blender.exr", layout);
   const velumbra::ExrIds<WORD> ids = velumbra::ReadExrObjectIds(dir / "blender.exr");
   EXPECT_EQ(ids.channel, "ViewLayer.IndexOB.X");
   EXPECT_EQ(ids.values, (std::vector<WORD>{0, 0, 0, 0, 0, 1, 2, 3, 0, 2048, 5, 6}));
@@ -112,10 +112,10 @@ TEST(ExrIds, HalfAndLayeredChannelsWithADataWindow) {
   EXPECT_EQ(velumbra::ReadExrMaterialIds(dir / "blender.exr").values, materials);
 
   // Read together with the colour in one pass: the same.
-  spec.channels.push_back(Filled("ViewLayer.Combined.R", spec.Count(), 0.5f));
-  spec.channels.push_back(Filled("ViewLayer.Combined.G", spec.Count(), 0.5f));
-  spec.channels.push_back(Filled("ViewLayer.Combined.B", spec.Count(), 0.5f));
-  WriteTestExr(dir / "all.exr", spec);
+  layout.channels.push_back(Filled("ViewLayer.Combined.R", layout.Count(), 0.5f));
+  layout.channels.push_back(Filled("ViewLayer.Combined.G", layout.Count(), 0.5f));
+  layout.channels.push_back(Filled("ViewLayer.Combined.B", layout.Count(), 0.5f));
+  WriteTestExr(dir / "all.exr", layout);
   ExrReader reader(dir / "all.exr");
   const velumbra::ExrFrame frame = reader.ReadFrame("ViewLayer.IndexOB.X", "ViewLayer.IndexMA.X");
   ASSERT_TRUE(frame.objectIds && frame.materialIds);
@@ -130,13 +130,13 @@ TEST(ExrIds, HalfAndLayeredChannelsWithADataWindow) {
 
 TEST(ExrIds, NearlyWholeValuesRoundOthersAreReportedWithThePixel) {
   TempDir dir;
-  TestExr spec;
-  spec.display = spec.data = {Imath::V2i(5, 5), Imath::V2i(7, 6)};  // 3 x 2 at (5, 5)
+  TestExr layout;
+  layout.display = layout.data = {Imath::V2i(5, 5), Imath::V2i(7, 6)};  // 3 x 2 at (5, 5)
   const auto withValueAt = [&](int index, float v) {
     std::vector<float> values = {2.0004f, 2.9996f, 0, 0, -0.0004f, 65535};
     values[index] = v;
-    spec.channels = {{"ObjectID", Imf::FLOAT, values, {}}, {"MaterialID", Imf::FLOAT, values, {}}};
-    WriteTestExr(dir / "ids.exr", spec);
+    layout.channels = {{"ObjectID", Imf::FLOAT, values, {}}, {"MaterialID", Imf::FLOAT, values, {}}};
+    WriteTestExr(dir / "ids.exr", layout);
   };
   withValueAt(2, 0);
   EXPECT_EQ(ExrReader(dir / "ids.exr").ReadObjectIds("ObjectID").values, (std::vector<WORD>{2, 3, 0, 0, 0, 65535}));
@@ -171,9 +171,9 @@ TEST(ExrIds, NearlyWholeValuesRoundOthersAreReportedWithThePixel) {
 
 TEST(ExrIds, UintValuesAreCheckedForRange) {
   TempDir dir;
-  TestExr spec;
-  spec.channels = {{"id", Imf::UINT, {}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 70000}}};
-  WriteTestExr(dir / "u.exr", spec);
+  TestExr layout;
+  layout.channels = {{"id", Imf::UINT, {}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 70000}}};
+  WriteTestExr(dir / "u.exr", layout);
   ExrReader reader(dir / "u.exr");
   EXPECT_NE(InputErrorOf([&] { reader.ReadObjectIds("id"); }).find("object ID 70000 at pixel (3, 2) is outside 0..65535"),
             std::string::npos);
@@ -183,17 +183,17 @@ TEST(ExrIds, UintValuesAreCheckedForRange) {
 
 TEST(ExrIds, ChannelChoiceWhenNoneIsNamed) {
   TempDir dir;
-  TestExr spec;
+  TestExr layout;
   // A single channel of any name is the ID channel.
-  spec.channels = {Filled("Z", spec.Count(), 4)};
-  WriteTestExr(dir / "one.exr", spec);
+  layout.channels = {Filled("Z", layout.Count(), 4)};
+  WriteTestExr(dir / "one.exr", layout);
   const velumbra::ExrIds<WORD> one = velumbra::ReadExrObjectIds(dir / "one.exr");
   EXPECT_EQ(one.channel, "Z");
-  EXPECT_EQ(one.values, std::vector<WORD>(spec.Count(), 4));
+  EXPECT_EQ(one.values, std::vector<WORD>(layout.Count(), 4));
 
   // Several, none of them known: the error lists them.
-  spec.channels.push_back(Filled("depth", spec.Count(), 4));
-  WriteTestExr(dir / "two.exr", spec);
+  layout.channels.push_back(Filled("depth", layout.Count(), 4));
+  WriteTestExr(dir / "two.exr", layout);
   const std::string message = InputErrorOf([&] { velumbra::ReadExrMaterialIds(dir / "two.exr"); });
   EXPECT_NE(message.find("no material ID channel found"), std::string::npos) << message;
   EXPECT_NE(message.find("channels Z, depth"), std::string::npos) << message;

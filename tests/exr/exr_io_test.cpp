@@ -108,15 +108,15 @@ TEST(ExrRead, DataWindowMapsIntoDisplayWindowAndOutsideIsZero) {
   for (const bool tiled : {false, true}) {
     // Display 6 x 4 at (10, 20); data from (12, 19) to (17, 21): one row above
     // and two columns to the right of the display window are not shown.
-    TestExr spec;
-    spec.tiled = tiled;
-    spec.display = {Imath::V2i(10, 20), Imath::V2i(15, 23)};
-    spec.data = {Imath::V2i(12, 19), Imath::V2i(17, 21)};
+    TestExr layout;
+    layout.tiled = tiled;
+    layout.display = {Imath::V2i(10, 20), Imath::V2i(15, 23)};
+    layout.data = {Imath::V2i(12, 19), Imath::V2i(17, 21)};
     TestChannel r{"R", Imf::FLOAT, {}, {}};
-    for (int y = spec.data.min.y; y <= spec.data.max.y; ++y)
-      for (int x = spec.data.min.x; x <= spec.data.max.x; ++x) r.values.push_back(float(100 * y + x));
-    spec.channels = {r, Filled("G", spec.Count(), 0.5f), Filled("B", spec.Count(), -1.0f, Imf::HALF)};
-    WriteTestExr(dir / "w.exr", spec);
+    for (int y = layout.data.min.y; y <= layout.data.max.y; ++y)
+      for (int x = layout.data.min.x; x <= layout.data.max.x; ++x) r.values.push_back(float(100 * y + x));
+    layout.channels = {r, Filled("G", layout.Count(), 0.5f), Filled("B", layout.Count(), -1.0f, Imf::HALF)};
+    WriteTestExr(dir / "w.exr", layout);
 
     const velumbra::ExrRgbaImage image = velumbra::ReadExrRgba(dir / "w.exr");
     ASSERT_EQ(image.width, 6);
@@ -142,13 +142,13 @@ TEST(ExrRead, DataWindowMapsIntoDisplayWindowAndOutsideIsZero) {
 
 TEST(ExrRead, TallImagesReadAcrossBandsOfRows) {
   TempDir dir;
-  TestExr spec;
-  spec.display = {Imath::V2i(0, 0), Imath::V2i(2, 199)};
-  spec.data = {Imath::V2i(0, 5), Imath::V2i(2, 190)};
+  TestExr layout;
+  layout.display = {Imath::V2i(0, 0), Imath::V2i(2, 199)};
+  layout.data = {Imath::V2i(0, 5), Imath::V2i(2, 190)};
   TestChannel y{"Y", Imf::HALF, {}, {}};
-  for (size_t i = 0; i < spec.Count(); ++i) y.values.push_back(float(i / 3));
-  spec.channels = {y};
-  WriteTestExr(dir / "tall.exr", spec);
+  for (size_t i = 0; i < layout.Count(); ++i) y.values.push_back(float(i / 3));
+  layout.channels = {y};
+  WriteTestExr(dir / "tall.exr", layout);
   const velumbra::ExrRgbaImage image = velumbra::ReadExrRgba(dir / "tall.exr");
   EXPECT_TRUE(image.fromLuminance);
   for (int row = 0; row < 200; ++row) {
@@ -165,13 +165,13 @@ TEST(ExrRead, WideShortDataWindowReadsWithinItsOwnSize) {
   // Two million samples in one row: a band of rows may not be sized by
   // rows alone (that would be gigabytes).
   TempDir dir;
-  TestExr spec;
-  spec.display = {Imath::V2i(0, 0), Imath::V2i(3, 0)};
-  spec.data = {Imath::V2i(-1000000, 0), Imath::V2i(1000000, 0)};
-  TestChannel y{"Y", Imf::FLOAT, std::vector<float>(spec.Count(), 9.0f), {}};
+  TestExr layout;
+  layout.display = {Imath::V2i(0, 0), Imath::V2i(3, 0)};
+  layout.data = {Imath::V2i(-1000000, 0), Imath::V2i(1000000, 0)};
+  TestChannel y{"Y", Imf::FLOAT, std::vector<float>(layout.Count(), 9.0f), {}};
   for (int x = 0; x < 4; ++x) y.values[size_t(1000000 + x)] = float(x);
-  spec.channels = {y};
-  WriteTestExr(dir / "wide.exr", spec);
+  layout.channels = {y};
+  WriteTestExr(dir / "wide.exr", layout);
   const velumbra::ExrRgbaImage image = velumbra::ReadExrRgba(dir / "wide.exr");
   ASSERT_EQ(image.floats.size(), 4u);
   for (int x = 0; x < 4; ++x) EXPECT_EQ(image.floats[x].g, float(x));
@@ -179,23 +179,23 @@ TEST(ExrRead, WideShortDataWindowReadsWithinItsOwnSize) {
 
 TEST(ExrRead, ColourFromALayerWhenTheTopLevelHasNone) {
   TempDir dir;
-  TestExr spec;
-  const size_t n = spec.Count();
-  spec.channels = {Filled("AOV.R", n, 9), Filled("AOV.G", n, 9), Filled("AOV.B", n, 9),
+  TestExr layout;
+  const size_t n = layout.Count();
+  layout.channels = {Filled("AOV.R", n, 9), Filled("AOV.G", n, 9), Filled("AOV.B", n, 9),
                    Filled("ViewLayer.Combined.R", n, 0.25f), Filled("ViewLayer.Combined.G", n, 0.5f),
                    Filled("ViewLayer.Combined.B", n, 0.75f), Filled("ViewLayer.Combined.A", n, 0.5f),
                    Filled("ViewLayer.Depth.Z", n, 7)};
-  WriteTestExr(dir / "layers.exr", spec);
+  WriteTestExr(dir / "layers.exr", layout);
   const velumbra::ExrRgbaImage image = velumbra::ReadExrRgba(dir / "layers.exr");
   EXPECT_EQ(image.layer, "ViewLayer.Combined.");
   EXPECT_TRUE(image.hasAlpha);
   EXPECT_EQ(image.pixels[0], (BMM_Color_64{16320, 32640, 48960, 32640}));
 
   // Top-level RGB wins over every layer.
-  spec.channels.push_back(Filled("R", n, 1));
-  spec.channels.push_back(Filled("G", n, 1));
-  spec.channels.push_back(Filled("B", n, 1));
-  WriteTestExr(dir / "top.exr", spec);
+  layout.channels.push_back(Filled("R", n, 1));
+  layout.channels.push_back(Filled("G", n, 1));
+  layout.channels.push_back(Filled("B", n, 1));
+  WriteTestExr(dir / "top.exr", layout);
   const velumbra::ExrRgbaImage top = velumbra::ReadExrRgba(dir / "top.exr");
   EXPECT_EQ(top.layer, "");
   EXPECT_EQ(top.pixels[0], (BMM_Color_64{65280, 65280, 65280, 65280}));
@@ -227,15 +227,15 @@ TEST(ExrRead, CameraAttributesInFloatOrDouble) {
   Imath::M44d toNdc;
   toNdc[0][1] = 0.5;
   toNdc[3][3] = 2.0;
-  TestExr spec;
-  spec.channels = {Filled("R", spec.Count(), 0), Filled("G", spec.Count(), 0), Filled("B", spec.Count(), 0)};
-  WriteTestExr(dir / "none.exr", spec);
+  TestExr layout;
+  layout.channels = {Filled("R", layout.Count(), 0), Filled("G", layout.Count(), 0), Filled("B", layout.Count(), 0)};
+  WriteTestExr(dir / "none.exr", layout);
   EXPECT_FALSE(ExrReader(dir / "none.exr").Camera().worldToCamera);
   EXPECT_FALSE(ExrReader(dir / "none.exr").Camera().worldToNDC);
 
-  spec.extra.insert("worldToCamera", Imf::M44fAttribute(toCamera));
-  spec.extra.insert("worldToNDC", Imf::M44dAttribute(toNdc));
-  WriteTestExr(dir / "cam.exr", spec);
+  layout.extra.insert("worldToCamera", Imf::M44fAttribute(toCamera));
+  layout.extra.insert("worldToNDC", Imf::M44dAttribute(toNdc));
+  WriteTestExr(dir / "cam.exr", layout);
   const velumbra::ExrCamera camera = ExrReader(dir / "cam.exr").Camera();
   ASSERT_TRUE(camera.worldToCamera && camera.worldToNDC);
   EXPECT_EQ(camera.worldToCamera->m[3][0], 1.0f);
@@ -261,16 +261,16 @@ TEST(ExrMerge, UnchangedPixelsKeepTheirFloatsChangedOnesTakeTheOutput) {
                                            {std::nanf(""), 1.0f, 2.0f, 1.0f},
                                            {0.3f, 0.3f, 0.3f, 1.0f},
                                            {-4.0f, 100.0f, 0.0f, 0.0f}};
-  TestExr spec;
-  spec.display = spec.data = {Imath::V2i(0, 0), Imath::V2i(1, 1)};
-  for (const char* name : {"R", "G", "B", "A"}) spec.channels.push_back({name, Imf::FLOAT, {}, {}});
+  TestExr layout;
+  layout.display = layout.data = {Imath::V2i(0, 0), Imath::V2i(1, 1)};
+  for (const char* name : {"R", "G", "B", "A"}) layout.channels.push_back({name, Imf::FLOAT, {}, {}});
   for (const FloatRgba& p : original) {
-    spec.channels[0].values.push_back(p.r);
-    spec.channels[1].values.push_back(p.g);
-    spec.channels[2].values.push_back(p.b);
-    spec.channels[3].values.push_back(p.a);
+    layout.channels[0].values.push_back(p.r);
+    layout.channels[1].values.push_back(p.g);
+    layout.channels[2].values.push_back(p.b);
+    layout.channels[3].values.push_back(p.a);
   }
-  WriteTestExr(dir / "in.exr", spec);
+  WriteTestExr(dir / "in.exr", layout);
   const velumbra::ExrRgbaImage in = velumbra::ReadExrRgba(dir / "in.exr");
   for (size_t i = 0; i < original.size(); ++i) ASSERT_TRUE(SameBits(in.floats[i], original[i])) << i;
 
@@ -357,9 +357,9 @@ TEST(ExrRead, BadFilesAreInputErrorsNamingTheFile) {
   EXPECT_NE(InputErrorOf([&] { ExrReader(dir / "good.exr", small); }).find("limit"), std::string::npos);
 
   // No colour channels at all.
-  TestExr spec;
-  spec.channels = {Filled("Z", spec.Count(), 1)};
-  WriteTestExr(dir / "depth.exr", spec);
+  TestExr layout;
+  layout.channels = {Filled("Z", layout.Count(), 1)};
+  WriteTestExr(dir / "depth.exr", layout);
   EXPECT_NE(InputErrorOf([&] { velumbra::ReadExrRgba(dir / "depth.exr"); }).find("channels Z"), std::string::npos);
 }
 

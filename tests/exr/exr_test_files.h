@@ -34,14 +34,14 @@ struct TestExr {
   size_t Count() const { return size_t(DataWidth()) * DataHeight(); }
 };
 
-inline void WriteTestExr(const std::filesystem::path& file, const TestExr& spec) {
-  Imf::Header header(spec.display, spec.data);
-  for (auto it = spec.extra.begin(); it != spec.extra.end(); ++it)
+inline void WriteTestExr(const std::filesystem::path& file, const TestExr& layout) {
+  Imf::Header header(layout.display, layout.data);
+  for (auto it = layout.extra.begin(); it != layout.extra.end(); ++it)
     if (header.find(it.name()) == header.end()) header.insert(it.name(), it.attribute());
   Imf::FrameBuffer fb;
   std::vector<std::vector<half>> halves;  // the library writes a slice of the channel's own type
-  halves.reserve(spec.channels.size());
-  for (const TestChannel& c : spec.channels) {
+  halves.reserve(layout.channels.size());
+  for (const TestChannel& c : layout.channels) {
     header.channels().insert(c.name, Imf::Channel(c.type));
     const void* data = c.type == Imf::UINT ? static_cast<const void*>(c.uints.data()) : c.values.data();
     size_t size = 4;
@@ -50,9 +50,9 @@ inline void WriteTestExr(const std::filesystem::path& file, const TestExr& spec)
       data = halves.back().data();
       size = 2;
     }
-    fb.insert(c.name, Imf::Slice::Make(c.type, data, spec.data, size, size * size_t(spec.DataWidth())));
+    fb.insert(c.name, Imf::Slice::Make(c.type, data, layout.data, size, size * size_t(layout.DataWidth())));
   }
-  if (spec.tiled) {
+  if (layout.tiled) {
     header.setTileDescription(Imf::TileDescription(3, 2, Imf::ONE_LEVEL));
     Imf::TiledOutputFile out(file.c_str(), header);
     out.setFrameBuffer(fb);
@@ -60,7 +60,7 @@ inline void WriteTestExr(const std::filesystem::path& file, const TestExr& spec)
   } else {
     Imf::OutputFile out(file.c_str(), header);
     out.setFrameBuffer(fb);
-    out.writePixels(spec.DataHeight());
+    out.writePixels(layout.DataHeight());
   }
 }
 
