@@ -88,9 +88,12 @@ bool SetTransformsC(PngContext* ctx, Layout layout, PngHeader* header) {
     if (header->colorType == PNG_COLOR_TYPE_PALETTE || header->bitDepth < 8 || header->hasTrns)
       png_set_expand(png);
     if (!(header->colorType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
-    if (!(header->colorType & PNG_COLOR_MASK_ALPHA) && !header->hasTrns)
+    if (!(header->colorType & PNG_COLOR_MASK_ALPHA))
       // Opaque is the effect's full opacity 65280 (0xFF00); the 8-bit filler
-      // 0xFF becomes the same on the 8.8 scale.
+      // 0xFF becomes the same on the 8.8 scale. libpng adds the filler only
+      // to rows still without alpha after the tRNS expansion, so a tRNS
+      // chunk libpng sets aside (one out of place) leaves an opaque image,
+      // not a row of another layout.
       png_set_filler(png, header->bitDepth == 16 ? 0xFF00 : 0xFF, PNG_FILLER_AFTER);
   } else if (header->colorType == PNG_COLOR_TYPE_GRAY && header->bitDepth < 8) {
     png_set_packing(png);  // one byte per pixel, values not scaled

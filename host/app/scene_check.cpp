@@ -71,7 +71,10 @@ int WholeTicksPerFrame(double fps) {
   if (!kFpsRule.Accepts(fps)) return 0;
   const double ticks = TIME_TICKSPERSEC / fps;
   const double rounded = std::round(ticks);
-  return std::fabs(ticks - rounded) <= 1e-9 * ticks && rounded >= 1 ? static_cast<int>(rounded) : 0;
+  // A tiny rate gives more ticks a frame than an int holds: not a whole
+  // number the host can use.
+  if (!(rounded >= 1.0 && rounded <= 2147483647.0)) return 0;
+  return std::fabs(ticks - rounded) <= 1e-9 * ticks ? static_cast<int>(rounded) : 0;
 }
 
 void CheckFps(const Reporter& r, double fps, const std::string& path) {
