@@ -125,21 +125,23 @@ void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* c
                  Emit&& emit) {
   const int threads = EffectThreads();
   const int total = static_cast<int>(count);  // counts come from an int parameter
-  if (DrawCallObserver* observer = StarLoopObserver()) {
-    ObserverSink sink{*observer};
+  // The straightforward loop, drawing (the reference) or handing the calls
+  // to an observer: star i, then Progress when i is a multiple of 256.
+  const auto serial = [&](auto& sink) {
     for (std::uint32_t i = 0; i < count; ++i) {
-      sink.star = i;
+      if constexpr (requires { sink.star; }) sink.star = i;
       emit(i, sink);
       if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
     }
+  };
+  if (DrawCallObserver* observer = StarLoopObserver()) {
+    ObserverSink sink{*observer};
+    serial(sink);
     return;
   }
   if (threads == 0) {
     TargetSink sink{target};
-    for (std::uint32_t i = 0; i < count; ++i) {
-      emit(i, sink);
-      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
-    }
+    serial(sink);
     return;
   }
 

@@ -20,16 +20,6 @@ using velumbra::FloatRgba;
 using velumbra::IdKind;
 using velumbra::InputError;
 
-template <class Fn>
-std::string InputErrorOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // --- discovery ------------------------------------------------------------------------
 
 TEST(ExrIdDiscovery, PrefersExactNamesThenComponentsThenLayers) {

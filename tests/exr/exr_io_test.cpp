@@ -35,17 +35,6 @@ bool SameBits(const FloatRgba& a, const FloatRgba& b) {
   return SameBits(a.r, b.r) && SameBits(a.g, b.g) && SameBits(a.b, b.b) && SameBits(a.a, b.a);
 }
 
-// The message of the InputError `fn` throws ("" when it throws none).
-template <class Fn>
-std::string InputErrorOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // --- the 8.8 scale --------------------------------------------------------------------
 
 TEST(ExrScale, MapsFileWhiteToFullIntensityAndClamps) {

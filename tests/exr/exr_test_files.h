@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+
+#include "host/app/app_error.h"
 #include <vector>
 
 struct TestChannel {
@@ -67,4 +69,15 @@ inline void WriteTestExr(const std::filesystem::path& file, const TestExr& layou
 // A channel of `count` samples, all `v`.
 inline TestChannel Filled(const std::string& name, size_t count, float v, Imf::PixelType type = Imf::FLOAT) {
   return {name, type, std::vector<float>(count, v), {}};
+}
+
+// The message of the InputError `fn` throws ("" when it throws none).
+template <class Fn>
+std::string InputErrorOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const velumbra::InputError& e) {
+    return e.what();
+  }
+  return "";
 }
