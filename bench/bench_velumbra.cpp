@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "bench_util.h"
-#include "host/app/png_io.h"
+#include "host/app/image/png_io.h"
 #include "host/app/render_frame.h"
-#include "host/app/scene_file.h"
+#include "host/app/scene/scene_file.h"
 #include "plugin/class_desc.h"
 
 namespace {

@@ -20,11 +20,12 @@ set(VELUMBRA_RC_CPP ${CMAKE_BINARY_DIR}/generated/Qe_Velumbra_rc.cpp)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
 add_custom_command(
   OUTPUT ${VELUMBRA_RC_CPP}
-  COMMAND velumbra_rcc -o ${VELUMBRA_RC_CPP} ${VELUMBRA_RC}
+  COMMAND velumbra_rcc -I ${CMAKE_BINARY_DIR}/generated -o ${VELUMBRA_RC_CPP} ${VELUMBRA_RC}
   DEPENDS velumbra_rcc
           ${VELUMBRA_RC}
           ${CMAKE_SOURCE_DIR}/resources/resource.h
           ${CMAKE_SOURCE_DIR}/resources/about.bmp
+          ${CMAKE_BINARY_DIR}/generated/velumbra_version.h
   COMMENT "Compiling resources/Qe_Velumbra.rc"
   VERBATIM)
 target_sources(velumbra_effect_obj PRIVATE ${VELUMBRA_RC_CPP})

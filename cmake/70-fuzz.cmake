@@ -17,7 +17,7 @@ if(VELUMBRA_FUZZ)
   # Coverage feedback from the code under test, not only from the targets.
   # The effect's descriptor list is one call of several hundred arguments,
   # captured by a fold expression deeper than clang's default limit of 256.
-  foreach(lib IN ITEMS hostsdk velumbra_effect_obj velumbra_app velumbra_fuzz_targets)
+  foreach(lib IN ITEMS hostsdk velumbra_effect_obj velumbra_base velumbra_image velumbra_scene velumbra_app velumbra_fuzz_targets)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link -fbracket-depth=2048)
   endforeach()
   foreach(pair IN ITEMS "scene_file:FuzzSceneFile" "png_reader:FuzzPngReader" "exr_reader:FuzzExrReader"

@@ -21,6 +21,7 @@
 #include "render/motion_blur.h"
 #include "render/scintillation.h"
 #include "render/star_loop.h"
+#include "starfield/star_field_key.h"
 #include "starfield/view_transforms.h"
 
 namespace {
@@ -69,25 +70,6 @@ class ParamReader {
   TimeValue t_;
 };
 
-// A parameter colour component (nominally 0..1) times 65535, truncated
-// toward zero, as a 16-bit channel. Values a script put outside 0..1, and
-// NaN, are held to the channel's range rather than wrapped.
-WORD ColourChannel(float c) {
-  const float v = c * 65535.0f;
-  if (!(v > 0.0f)) return 0;
-  if (v >= 65535.0f) return 65535;
-  return static_cast<WORD>(static_cast<int>(v));
-}
-
-BMM_Color_64 ColourKey(const Color& c) {
-  BMM_Color_64 out;
-  out.r = ColourChannel(c.r);
-  out.g = ColourChannel(c.g);
-  out.b = ColourChannel(c.b);
-  out.a = 0;
-  return out;
-}
-
 }  // namespace
 
 void Qe_Velumbra::FindRenderCamera(TimeValue t, Bitmap* bm) {
@@ -111,22 +93,20 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
 
   // 1. The star field: its key, then a refresh that regenerates only when
   // the key changed.
-  StarFieldKey key;
-  // A negative count (possible from a script) means no stars.
-  const int starsCount = read.Int(pb_starscount);
-  key.count = starsCount > 0 ? static_cast<std::uint32_t>(starsCount) : 0u;
-  key.seed = read.Int(pb_seed);
-  key.brightColor = ColourKey(read.Colour(pb_brightstarscolor));
-  key.dimColor = ColourKey(read.Colour(pb_dimstarscolor));
-  // Percent to fraction: the product in double precision, stored as float.
-  key.colorVariance = static_cast<float>(static_cast<double>(read.Float(pb_colorvariance)) * 0.01);
-  key.brightDimBalance = read.Float(pb_brightdimbalance);
-  key.brightSize = read.Float(pb_brightstarssize);
-  key.dimSize = read.Float(pb_dimstarssize);
+  StarFieldParams gen;
+  gen.starsCount = read.Int(pb_starscount);
+  gen.seed = read.Int(pb_seed);
+  gen.brightColor = read.Colour(pb_brightstarscolor);
+  gen.dimColor = read.Colour(pb_dimstarscolor);
+  gen.colorVariancePercent = read.Float(pb_colorvariance);
+  gen.brightDimBalance = read.Float(pb_brightdimbalance);
+  gen.brightSize = read.Float(pb_brightstarssize);
+  gen.dimSize = read.Float(pb_dimstarssize);
   starsAlphaFlag = read.Int(pb_starsalphaflag);
-  const int alpha = starsAlphaFlag ? read.Int(pb_starsalpha) : 255;
-  alpha16 = static_cast<int>(static_cast<unsigned>(alpha) << 8);
-  key.alpha16 = alpha16;
+  gen.starsAlphaFlag = starsAlphaFlag != 0;
+  gen.starsAlpha = read.Int(pb_starsalpha);
+  const StarFieldKey key = MakeStarFieldKey(gen);
+  alpha16 = key.alpha16;
   if (!starField.RefreshStarField(key, cb)) return;
 
   // 2. Placement and mask settings.

@@ -3,8 +3,9 @@
 //   about_bitmap OUT.bmp
 //
 // 300 x 50 pixels, 8 bits per pixel with a palette of 255 colours: a night
-// sky gradient with a scatter of stars, the module's name and version
-// "3.0.1", and the maker's notice, in a 5 x 7 pixel font. The output is a
+// sky gradient with a scatter of stars, the module's name and version (the
+// project's, VELUMBRA_VERSION_STRING), and the maker's notice, in a 5 x 7
+// pixel font. The output is a
 // pure function of this program (no clock, no system generator), so the
 // committed file can be checked against a fresh run.
 #include <array>
@@ -15,6 +16,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "velumbra_version.h"
 
 namespace {
 
@@ -223,7 +226,7 @@ int main(int argc, char** argv) {
   DrawSky(canvas);
 
   const std::string title = "QE_VELUMBRA";
-  const std::string version = "3.0.1";
+  const std::string version = VELUMBRA_VERSION_STRING;
   const std::string line2 = "ADVANCED STAR FIELD GENERATOR";
   const std::string notice = "(C) THE QE_VELUMBRA PROJECT";
   const int titleWidth = TextWidth(title, 2) + 12 + TextWidth(version, 2);

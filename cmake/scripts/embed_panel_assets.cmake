@@ -1,12 +1,12 @@
-# Writes OUTPUT: a C++ source defining PanelAssets() (host/app/panel_assets.h)
+# Writes OUTPUT: a C++ source defining PanelAssets() (host/app/panel/panel_assets.h)
 # with the bytes of every file of ASSET_DIR the panel serves.
 # File, URL and content type of each asset.
 set(files index.html panel.css panel.js)
 set(urls / /panel.css /panel.js)
 set(types text/html text/css text/javascript)
 
-set(body "// Generated from host/app/panel_assets by cmake/scripts/embed_panel_assets.cmake.\n")
-string(APPEND body "#include \"host/app/panel_assets.h\"\n\nnamespace velumbra {\n\nnamespace {\n\n")
+set(body "// Generated from host/app/panel/assets by cmake/scripts/embed_panel_assets.cmake.\n")
+string(APPEND body "#include \"host/app/panel/panel_assets.h\"\n\nnamespace velumbra {\n\nnamespace {\n\n")
 set(table "")
 set(index 0)
 foreach(file IN LISTS files)

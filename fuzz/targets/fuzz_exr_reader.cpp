@@ -6,7 +6,7 @@
 #include "fuzz/targets/fuzz_targets.h"
 #include "fuzz/targets/memory_file.h"
 #include "host/app/app_error.h"
-#include "host/app/exr_io.h"
+#include "host/app/image/exr_io.h"
 
 namespace velumbra::fuzz {
 

@@ -4,8 +4,8 @@
 
 #include "fuzz/targets/fuzz_targets.h"
 #include "host/app/app_error.h"
-#include "host/app/scene_build.h"
-#include "host/app/scene_file.h"
+#include "host/app/scene/scene_build.h"
+#include "host/app/scene/scene_file.h"
 #include "host/sdk/inode.h"
 #include "host/sdk/max_time.h"
 #include "starfield/view_transforms.h"

@@ -15,32 +15,14 @@
 // at once (the default action is back after the first).
 #pragma once
 
-#include <signal.h>
-
 #include <cstdio>
 #include <functional>
 #include <string>
 
+#include "host/app/interrupt.h"
 #include "host/sdk/check_abort.h"
 
 namespace velumbra {
-
-// Installs the SIGINT handler for its lifetime (sigaction) and restores the
-// previous action when it dies. One at a time.
-class InterruptGuard {
- public:
-  InterruptGuard();
-  ~InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-  // True once SIGINT arrived since the newest guard was made (or Clear).
-  static bool Requested() noexcept;
-  static void Clear() noexcept;
-
- private:
-  struct sigaction previous_ {};
-};
 
 class ProgressReporter final : public CheckAbortCallback {
  public:

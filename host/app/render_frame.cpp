@@ -4,8 +4,9 @@
 #include <cmath>
 
 #include "host/app/app_error.h"
-#include "host/app/scene_build.h"
-#include "host/app/scene_check.h"
+#include "host/app/paths.h"
+#include "host/app/scene/scene_build.h"
+#include "host/app/scene/scene_check.h"
 
 namespace velumbra {
 
@@ -28,11 +29,6 @@ void CheckSize(const std::string& where, const std::filesystem::path& file, int 
     throw InputError(where + ": " + file.string() + " is " + std::to_string(width) + " x " + std::to_string(height) +
                      " pixels, but the render is " + std::to_string(rd.width) + " x " + std::to_string(rd.height) +
                      " (" + sizeWhere + ")");
-}
-
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  std::error_code ec;
-  return a == b || std::filesystem::equivalent(a, b, ec);
 }
 
 // "object IDs" or "material IDs".
@@ -95,9 +91,9 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
     ClassDesc* cd = lookup ? lookup(fx.className) : nullptr;
     if (!cd)
       throw InputError(scene_.source + ": " + path + "/class: no loaded module provides the class " +
-                       scene_check::Quoted(fx.className) + " (`velumbra info` lists the loaded classes)");
+                       Quoted(fx.className) + " (`velumbra info` lists the loaded classes)");
     if (cd->SuperClassID() != RENDER_EFFECT_CLASS_ID)
-      throw InputError(scene_.source + ": " + path + "/class: " + scene_check::Quoted(fx.className) +
+      throw InputError(scene_.source + ": " + path + "/class: " + Quoted(fx.className) +
                        " is not a render effect");
     // The descriptor's object, cast to the super class's base as the host does.
     auto* effect = static_cast<Effect*>(cd->Create(FALSE));
@@ -107,7 +103,7 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
     IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
     if (!block) {
       if (!fx.params.empty())
-        throw InputError(scene_.source + ": " + path + "/params: the class " + scene_check::Quoted(fx.className) +
+        throw InputError(scene_.source + ": " + path + "/params: the class " + Quoted(fx.className) +
                          " has no parameters");
       continue;
     }
@@ -126,7 +122,7 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
     if (effects_.empty()) throw InputError(set.Where() + ": the scene has no effect to set a parameter of");
     IParamBlock2* block = effects_.front()->GetParamBlock(0);
     if (block) BindParam(*block, set.param, set.Where(), ip_, ticksPerFrame_);  // reports the unknown name
-    throw InputError(set.Where() + ": no effect of the scene has a parameter " + scene_check::Quoted(set.param.name));
+    throw InputError(set.Where() + ": no effect of the scene has a parameter " + Quoted(set.param.name));
   }
 }
 

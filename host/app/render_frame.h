@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "host/app/exr_camera.h"
-#include "host/app/exr_io.h"
-#include "host/app/param_binding.h"
-#include "host/app/png_io.h"
-#include "host/app/scene_file.h"
+#include "host/app/image/exr_camera.h"
+#include "host/app/image/exr_io.h"
+#include "host/app/scene/param_binding.h"
+#include "host/app/image/png_io.h"
+#include "host/app/scene/scene_file.h"
 #include "host/sdk/bitmap.h"
 #include "host/sdk/classdesc.h"
 #include "host/sdk/effect.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host/app/app_error.h"
+#include "starfield/star_field_key.h"
 
 namespace velumbra {
 
@@ -30,31 +31,28 @@ float FloatAt(IParamBlock2& block, const char* name, TimeValue t) {
   return v;
 }
 
-// Each component x 65535 in single precision, truncated toward zero and
-// kept in 16 bits; alpha 0.
-BMM_Color_64 KeyColour(IParamBlock2& block, const char* name, TimeValue t) {
+Color ColourAt(IParamBlock2& block, const char* name, TimeValue t) {
   Color c;
   Interval valid(TIME_NegInfinity, TIME_PosInfinity);
   block.GetValue(IdOf(block, name), t, c, valid);
-  const auto channel = [](float v) { return static_cast<WORD>(static_cast<int>(v * 65535.0f)); };
-  return {channel(c.r), channel(c.g), channel(c.b), 0};
+  return c;
 }
 
 }  // namespace
 
 StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t) {
-  StarFieldKey key;
-  key.count = static_cast<std::uint32_t>(IntAt(block, "starscount", t));
-  key.seed = IntAt(block, "seed", t);
-  key.brightColor = KeyColour(block, "brightstarscolor", t);
-  key.dimColor = KeyColour(block, "dimstarscolor", t);
-  key.colorVariance = static_cast<float>(static_cast<double>(FloatAt(block, "colorvariance", t)) * 0.01);
-  key.brightDimBalance = FloatAt(block, "brightdimbalance", t);
-  key.brightSize = FloatAt(block, "brightstarssize", t);
-  key.dimSize = FloatAt(block, "dimstarssize", t);
-  const int alpha = IntAt(block, "starsalphaflag", t) ? IntAt(block, "starsalpha", t) : 255;
-  key.alpha16 = alpha << 8;
-  return key;
+  StarFieldParams p;
+  p.starsCount = IntAt(block, "starscount", t);
+  p.seed = IntAt(block, "seed", t);
+  p.brightColor = ColourAt(block, "brightstarscolor", t);
+  p.dimColor = ColourAt(block, "dimstarscolor", t);
+  p.colorVariancePercent = FloatAt(block, "colorvariance", t);
+  p.brightDimBalance = FloatAt(block, "brightdimbalance", t);
+  p.brightSize = FloatAt(block, "brightstarssize", t);
+  p.dimSize = FloatAt(block, "dimstarssize", t);
+  p.starsAlphaFlag = IntAt(block, "starsalphaflag", t) != 0;
+  p.starsAlpha = IntAt(block, "starsalpha", t);
+  return MakeStarFieldKey(p);
 }
 
 std::string StarsCsv(const StarField& field) {

@@ -5,8 +5,8 @@
 // before any placement (origin, band flattening, 3D domain, camera), colours
 // on the 16-bit scale (full intensity 65280), the alpha on that scale and
 // the size as a radius in pixels. They are generated here from the values of
-// the effect's parameter block at a time, exactly as the render pass forms
-// its generation key, with the same seeded generator.
+// the effect's parameter block at a time, through the render pass's own
+// generation key (starfield/star_field_key.h) and seeded generator.
 #pragma once
 
 #include <string>
@@ -17,8 +17,9 @@
 
 namespace velumbra {
 
-// The generation key of the block's values at t. Throws InputError when the
-// block lacks a generation parameter (it is not a star-field effect's).
+// The generation key of the block's values at t (MakeStarFieldKey). Throws
+// InputError when the block lacks a generation parameter (it is not a
+// star-field effect's).
 StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t);
 
 // "index,x,y,z,r,g,b,a,size" and one line per star; floats with 9

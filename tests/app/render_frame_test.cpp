@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "app/temp_dir.h"
+#include "support/temp_dir.h"
 #include "host/app/app_error.h"
 #include "host/sdk/max_time.h"
 #include "plugin/class_desc.h"

@@ -11,13 +11,13 @@
 #include <cmath>
 #include <fstream>
 
-#include "app/temp_dir.h"
+#include "support/temp_dir.h"
 #include "cli/run_command.h"
-#include "exr/exr_test_files.h"
-#include "host/app/exr_io.h"
-#include "host/app/png_io.h"
-#include "host/app/scene_build.h"
-#include "host/app/scene_file.h"
+#include "app/image/exr_test_files.h"
+#include "host/app/image/exr_io.h"
+#include "host/app/image/png_io.h"
+#include "host/app/scene/scene_build.h"
+#include "host/app/scene/scene_file.h"
 #include "host/sdk/render_info.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <random>
 #include <sstream>
 
-#include "app/temp_dir.h"
+#include "support/temp_dir.h"
 #include "cli/run_command.h"
-#include "host/app/png_io.h"
+#include "host/app/image/png_io.h"
 
 namespace {
 

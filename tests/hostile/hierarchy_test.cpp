@@ -9,8 +9,8 @@
 #include <string>
 
 #include "hostile/hostile_support.h"
-#include "host/app/scene_build.h"
-#include "host/app/scene_file.h"
+#include "host/app/scene/scene_build.h"
+#include "host/app/scene/scene_file.h"
 #include "host/sdk/max_time.h"
 #include "starfield/view_transforms.h"
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/temp_dir.h"
+#include "support/temp_dir.h"
 #include "hostile/hostile_support.h"
-#include "host/app/exr_io.h"
-#include "host/app/image_limits.h"
-#include "host/app/png_io.h"
-#include "host/app/scene_file.h"
+#include "host/app/image/exr_io.h"
+#include "host/app/image/image_limits.h"
+#include "host/app/image/png_io.h"
+#include "host/app/scene/scene_file.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "hostile/hostile_support.h"
-#include "host/app/scene_build.h"
-#include "host/app/scene_file.h"
+#include "host/app/scene/scene_build.h"
+#include "host/app/scene/scene_file.h"
 #include "host/sdk/max_time.h"
 
 namespace {

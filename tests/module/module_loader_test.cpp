@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/temp_dir.h"
+#include "support/temp_dir.h"
 #include "host/app/module_loader.h"
 #include "host/sdk/reference_io.h"
 #include "plugin/class_desc.h"

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "velumbra_version.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,11 +79,11 @@ TEST(AboutBitmap, CommittedFileIsTheGeneratorsOutput) {
 TEST(VersionRecord, NamesTheModuleAndTheHostRelease) {
   const VersionResource* v = Module()->versionInfo;
   ASSERT_NE(v, nullptr);
-  EXPECT_EQ(std::vector<int>(v->fileVersion, v->fileVersion + 4), (std::vector<int>{3, 0, 1, 0}));
+  EXPECT_EQ(std::vector<int>(v->fileVersion, v->fileVersion + 4), (std::vector<int>{VELUMBRA_VERSION_MAJOR, VELUMBRA_VERSION_MINOR, VELUMBRA_VERSION_PATCH, 0}));
   EXPECT_EQ(std::vector<int>(v->productVersion, v->productVersion + 4), (std::vector<int>{9, 0, 0, 0}));
   EXPECT_EQ(v->language, 0x0409);  // US English
   const std::pair<const char*, const char*> fixed[] = {
-      {"FileVersion", "3.0.1"},
+      {"FileVersion", VELUMBRA_VERSION_STRING},
       {"ProductVersion", "9.0"},
       {"ProductName", "3D Studio MAX"},
       {"InternalName", "Qe_Velumbra"},

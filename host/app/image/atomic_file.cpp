@@ -1,0 +1,154 @@
+#include "host/app/image/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "host/app/app_error.h"
+#include "host/app/interrupt.h"
+
+namespace velumbra {
+
+namespace {
+
+// Distinguishes the temporary files of one process (several outputs may be
+// open at once, e.g. an image and its ID channels).
+std::atomic<unsigned> g_temporaryCounter{0};
+
+// A hidden name beside the target, short enough for NAME_MAX even when the
+// target's own name is at the limit.
+std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
+  std::string base = target.filename().string();
+  if (base.size() > 200) base.resize(200);
+  const std::string name = "." + base + ".tmp" + std::to_string(::getpid()) + "-" +
+                           std::to_string(g_temporaryCounter.fetch_add(1));
+  return target.parent_path() / name;
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
+  if (target_.empty()) throw SystemError("cannot write a file with an empty name");
+  if (!target_.has_filename())
+    throw SystemError("cannot write " + target_.string() + ": the name ends in a folder separator");
+  // The rename would replace whatever stands at the target: a device such
+  // as /dev/full, a pipe or a folder is refused, never swapped for a file.
+  {
+    std::error_code ec;
+    const auto st = std::filesystem::status(target_, ec);
+    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+      throw SystemError("cannot write " + target_.string() + ": it exists and is not a regular file");
+  }
+  const std::filesystem::path folder = target_.parent_path();
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec)
+      throw SystemError("cannot create the folder " + folder.string() + " for " + target_.string() +
+                        ": " + ec.message());
+  }
+  // O_EXCL: never reuse a file someone else made; 0666 lets the umask decide
+  // the final permissions, as for any newly created output.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary_ = TemporaryNameFor(target_);
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return;
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  temporary_.clear();
+  throw SystemError("cannot write " + target_.string() + ": " + std::strerror(error));
+}
+
+AtomicFile::~AtomicFile() {
+  if (!committed_) Discard();
+}
+
+bool AtomicFile::TryWrite(const void* data, std::size_t size) noexcept {
+  if (fd_ < 0) {
+    if (lastError_ == 0) lastError_ = EBADF;
+    return false;
+  }
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return false;
+    }
+    if (n == 0) {  // not expected of a regular file; do not loop forever
+      lastError_ = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void AtomicFile::Write(const void* data, std::size_t size) {
+  if (!TryWrite(data, size)) Throw("cannot write", lastError_);
+}
+
+void AtomicFile::Fail(std::string_view fallbackReason) {
+  if (lastError_ != 0) Throw("cannot write", lastError_);
+  Discard();
+  throw SystemError("cannot write " + target_.string() + ": " + std::string(fallbackReason));
+}
+
+void AtomicFile::Commit() {
+  if (committed_) return;
+  // A write that failed earlier leaves a partial file: never publish it,
+  // even when the caller went on.
+  if (lastError_ != 0) Throw("cannot write", lastError_);
+  if (fd_ < 0) Throw("cannot write", EBADF);
+  // A full disk may only show at fsync or close (delayed allocation, NFS).
+  if (::fsync(fd_) != 0) Throw("cannot write", errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) Throw("cannot write", errno);
+  // Ctrl-C while the file was being written: the previous file stays and
+  // the temporary goes with this object.
+  if (InterruptGuard::Requested()) throw Interrupted{};
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Throw("cannot replace", errno);
+  committed_ = true;
+  // Make the rename itself durable. The target is complete and in place by
+  // now, so a failure here is not a failure of the write.
+  const std::filesystem::path folder = target_.parent_path().empty() ? "." : target_.parent_path();
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+void AtomicFile::Discard() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temporary_.empty() && !committed_) {
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+}
+
+void AtomicFile::Throw(const char* what, int error) {
+  Discard();
+  throw SystemError(std::string(what) + " " + target_.string() + ": " +
+                    std::strerror(error != 0 ? error : EIO));
+}
+
+void WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+  AtomicFile file(target);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
+}
+
+}  // namespace velumbra

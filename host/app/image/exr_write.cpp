@@ -1,0 +1,170 @@
+// Writing OpenEXR files, and the floats written for the effect's output.
+#include "host/app/image/exr_io.h"
+
+#include <Imath/half.h>
+#include <OpenEXR/Iex.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfCompression.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfMatrixAttribute.h>
+#include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfThreading.h>
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "host/app/app_error.h"
+#include "host/app/image/atomic_file.h"
+
+namespace velumbra {
+
+// --- merging the effect's output ------------------------------------------------------
+
+std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
+                                         std::span<const BMM_Color_64> input16,
+                                         std::span<const BMM_Color_64> output16) {
+  if (original.size() != input16.size() || input16.size() != output16.size())
+    throw std::invalid_argument("MergeEffectOutput: the original, input and output differ in size");
+  std::vector<FloatRgba> merged(output16.size());
+  for (size_t i = 0; i < merged.size(); ++i) {
+    const BMM_Color_64& o = output16[i];
+    merged[i] = o == input16[i] ? original[i]
+                                : FloatRgba{Float16ToFloat(o.r), Float16ToFloat(o.g), Float16ToFloat(o.b),
+                                            Float16ToFloat(o.a)};
+  }
+  return merged;
+}
+
+std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels) {
+  std::vector<FloatRgba> floats(pixels.size());
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    const BMM_Color_64& p = pixels[i];
+    floats[i] = {Float16ToFloat(p.r), Float16ToFloat(p.g), Float16ToFloat(p.b), Float16ToFloat(p.a)};
+  }
+  return floats;
+}
+
+// --- writing --------------------------------------------------------------------------
+
+namespace {
+
+// The encoded file in memory: the library seeks back to fill in its chunk
+// offsets, which the append-only AtomicFile cannot do.
+class MemoryStream final : public Imf::OStream {
+ public:
+  explicit MemoryStream(const std::string& name) : Imf::OStream(name.c_str()) {}
+
+  void write(const char c[], int n) override {
+    if (n < 0) throw Iex::ArgExc("negative write size");
+    const size_t end = position_ + static_cast<size_t>(n);
+    if (end > bytes_.size()) bytes_.resize(end);
+    std::memcpy(bytes_.data() + position_, c, static_cast<size_t>(n));
+    position_ = end;
+  }
+  uint64_t tellp() override { return position_; }
+  void seekp(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
+
+  const std::vector<char>& Bytes() const { return bytes_; }
+
+ private:
+  std::vector<char> bytes_;
+  size_t position_ = 0;
+};
+
+Imath::M44f ToImath(const ExrMatrix& m) {
+  Imath::M44f out;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) out[i][j] = m.m[i][j];
+  return out;
+}
+
+// The library's slices take a char* for reading and writing alike; a write
+// only reads through it.
+template <class T>
+char* SliceBase(const T* p) {
+  return const_cast<char*>(reinterpret_cast<const char*>(p));
+}
+
+}  // namespace
+
+void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
+              const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options) {
+  if (width <= 0 || height <= 0 || !pixels)
+    throw std::invalid_argument("cannot write " + file.string() + ": the image is empty");
+  // Renaming over a device or a pipe would replace it with a file.
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(file, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    throw SystemError("cannot write " + file.string() + ": it exists and is not a regular file");
+
+  const size_t count = size_t(width) * size_t(height);
+  MemoryStream encoded(file.string());
+  try {
+    EnableExrThreads();
+    Imf::Header header(width, height);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    const Imf::PixelType colourType = options.colour == ExrColourType::Half ? Imf::HALF : Imf::FLOAT;
+    const Imf::PixelType idType = options.ids == ExrIdType::Uint ? Imf::UINT : Imf::FLOAT;
+    Imf::FrameBuffer fb;
+    // The library writes each channel from a slice of its own type: HALF
+    // colour is converted here (to nearest, ties to even).
+    std::vector<half> halves;
+    if (colourType == Imf::HALF) {
+      halves.resize(4 * count);
+      for (size_t i = 0; i < count; ++i) {
+        halves[4 * i + 0] = half(pixels[i].r);
+        halves[4 * i + 1] = half(pixels[i].g);
+        halves[4 * i + 2] = half(pixels[i].b);
+        halves[4 * i + 3] = half(pixels[i].a);
+      }
+    }
+    const char* const colourNames[] = {"R", "G", "B", "A"};
+    for (int c = 0; c < 4; ++c) {
+      header.channels().insert(colourNames[c], Imf::Channel(colourType));
+      if (colourType == Imf::HALF)
+        fb.insert(colourNames[c], Imf::Slice(Imf::HALF, SliceBase(halves.data() + c), 4 * sizeof(half),
+                                             4 * sizeof(half) * size_t(width)));
+      else
+        fb.insert(colourNames[c], Imf::Slice(Imf::FLOAT, SliceBase(&pixels->r + c), sizeof(FloatRgba),
+                                             sizeof(FloatRgba) * size_t(width)));
+    }
+    // The IDs widened to the written type.
+    std::vector<std::uint32_t> objectUint, materialUint;
+    std::vector<float> objectFloat, materialFloat;
+    const auto addIds = [&](const char* name, const auto* ids, std::vector<std::uint32_t>& asUint,
+                            std::vector<float>& asFloat) {
+      if (!ids) return;
+      header.channels().insert(name, Imf::Channel(idType));
+      if (idType == Imf::UINT) {
+        asUint.assign(ids, ids + count);
+        fb.insert(name, Imf::Slice(Imf::UINT, SliceBase(asUint.data()), sizeof(std::uint32_t),
+                                   sizeof(std::uint32_t) * size_t(width)));
+      } else {
+        asFloat.assign(ids, ids + count);
+        fb.insert(name, Imf::Slice(Imf::FLOAT, SliceBase(asFloat.data()), sizeof(float),
+                                   sizeof(float) * size_t(width)));
+      }
+    };
+    addIds("ObjectID", objectIds, objectUint, objectFloat);
+    addIds("MaterialID", materialIds, materialUint, materialFloat);
+    if (options.camera.worldToCamera)
+      header.insert("worldToCamera", Imf::M44fAttribute(ToImath(*options.camera.worldToCamera)));
+    if (options.camera.worldToNDC)
+      header.insert("worldToNDC", Imf::M44fAttribute(ToImath(*options.camera.worldToNDC)));
+
+    Imf::OutputFile out(encoded, header, Imf::globalThreadCount());
+    out.setFrameBuffer(fb);
+    out.writePixels(height);
+  } catch (const Iex::BaseExc& e) {
+    throw SystemError("cannot write " + file.string() + ": " + e.what());
+  }
+  AtomicFile target(file);
+  target.Write(encoded.Bytes().data(), encoded.Bytes().size());
+  target.Commit();
+}
+
+}  // namespace velumbra

@@ -1,0 +1,423 @@
+#include "host/app/image/png_io.h"
+
+#include <png.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "host/app/app_error.h"
+#include "host/app/image/atomic_file.h"
+
+// libpng reports errors by longjmp back to a setjmp. The functions below that
+// call setjmp (the *C functions) hold plain data only, and nothing between
+// them and libpng owns a destructor, so the jump skips no C++ clean-up; the
+// C++ objects (file handles, buffers) live in their callers, which the jump
+// never crosses.
+
+namespace velumbra {
+
+namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// State shared with libpng's callbacks: plain data only.
+struct PngContext {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::FILE* in = nullptr;     // reading
+  AtomicFile* out = nullptr;   // writing to a file, or
+  std::string* memory = nullptr;  // to memory
+  char error[256] = {};        // libpng's message of the error that ended the call
+};
+
+void OnPngError(png_structp png, png_const_charp message) {
+  auto* ctx = static_cast<PngContext*>(png_get_error_ptr(png));
+  std::snprintf(ctx->error, sizeof ctx->error, "%s", message ? message : "unknown error");
+  png_longjmp(png, 1);
+}
+
+// Warnings (an odd ancillary chunk, a known-bad colour profile) do not make
+// an image unusable; the pixels are taken as stored either way.
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void OnPngWrite(png_structp png, png_bytep data, size_t size) {
+  auto* ctx = static_cast<PngContext*>(png_get_io_ptr(png));
+  if (ctx->memory) ctx->memory->append(reinterpret_cast<const char*>(data), size);
+  else if (!ctx->out->TryWrite(data, size)) png_error(png, "write failed");
+}
+
+void OnPngFlush(png_structp) {}
+
+// --- reading ------------------------------------------------------------------
+
+enum class Layout { Rgba, Grey };
+
+struct PngHeader {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 0;
+  int colorType = 0;
+  bool hasTrns = false;
+  size_t rowBytes = 0;  // after the transforms
+  int channels = 0;     // after the transforms
+};
+
+bool ReadInfoC(PngContext* ctx, PngHeader* header) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
+  png_init_io(ctx->png, ctx->in);
+  png_set_sig_bytes(ctx->png, 8);
+  // The pixel-count limit of the caller decides, not libpng's default
+  // one-million-pixel width and height limits.
+  png_set_user_limits(ctx->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_read_info(ctx->png, ctx->info);
+  header->width = png_get_image_width(ctx->png, ctx->info);
+  header->height = png_get_image_height(ctx->png, ctx->info);
+  header->bitDepth = png_get_bit_depth(ctx->png, ctx->info);
+  header->colorType = png_get_color_type(ctx->png, ctx->info);
+  header->hasTrns = png_get_valid(ctx->png, ctx->info, PNG_INFO_tRNS) != 0;
+  return true;
+}
+
+bool SetTransformsC(PngContext* ctx, Layout layout, PngHeader* header) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
+  png_structp png = ctx->png;
+  if (layout == Layout::Rgba) {
+    // Palette to RGB, 1/2/4-bit grey to 8 bits, tRNS to an alpha channel.
+    if (header->colorType == PNG_COLOR_TYPE_PALETTE || header->bitDepth < 8 || header->hasTrns)
+      png_set_expand(png);
+    if (!(header->colorType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
+    if (!(header->colorType & PNG_COLOR_MASK_ALPHA))
+      // Opaque is the effect's full opacity 65280 (0xFF00); the 8-bit filler
+      // 0xFF becomes the same on the 8.8 scale. libpng adds the filler only
+      // to rows still without alpha after the tRNS expansion, so a tRNS
+      // chunk libpng sets aside (one out of place) leaves an opaque image,
+      // not a row of another layout.
+      png_set_filler(png, header->bitDepth == 16 ? 0xFF00 : 0xFF, PNG_FILLER_AFTER);
+  } else if (header->colorType == PNG_COLOR_TYPE_GRAY && header->bitDepth < 8) {
+    png_set_packing(png);  // one byte per pixel, values not scaled
+  }
+  if (header->bitDepth == 16 && kLittleEndian) png_set_swap(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, ctx->info);
+  header->rowBytes = png_get_rowbytes(png, ctx->info);
+  header->channels = png_get_channels(png, ctx->info);
+  return true;
+}
+
+bool ReadRowsC(PngContext* ctx, png_bytepp rows) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
+  png_read_image(ctx->png, rows);
+  png_read_end(ctx->png, nullptr);
+  return true;
+}
+
+const char* ColorTypeName(int colorType) {
+  switch (colorType) {
+    case PNG_COLOR_TYPE_GRAY: return "grey";
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return "grey+alpha";
+    case PNG_COLOR_TYPE_RGB: return "RGB";
+    case PNG_COLOR_TYPE_RGB_ALPHA: return "RGBA";
+    case PNG_COLOR_TYPE_PALETTE: return "palette";
+    default: return "unknown";
+  }
+}
+
+// One PNG file being read: opened, header read, size checked, transforms
+// set; then ReadRows fills the caller's buffer.
+class PngFileReader {
+ public:
+  PngFileReader(const std::filesystem::path& file, Layout layout, const PngReadOptions& options)
+      : file_(file) {
+    PngContext& ctx = handles_.ctx;
+    ctx.in = std::fopen(file.c_str(), "rb");
+    if (!ctx.in) throw InputError("cannot open " + file.string() + ": " + std::strerror(errno));
+    png_byte signature[8];
+    const size_t n = std::fread(signature, 1, sizeof signature, ctx.in);
+    if (n < sizeof signature || png_sig_cmp(signature, 0, sizeof signature) != 0)
+      throw InputError(file.string() + ": not a PNG file");
+    ctx.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &ctx, OnPngError, OnPngWarning);
+    if (ctx.png) ctx.info = png_create_info_struct(ctx.png);
+    if (!ctx.png || !ctx.info) throw std::bad_alloc();
+    if (!ReadInfoC(&ctx, &header_)) Fail();
+    const std::uint64_t pixels = std::uint64_t{header_.width} * header_.height;
+    if (pixels > options.maxPixels)
+      throw InputError(file.string() + ": " + TooManyPixels(header_.width, header_.height, options.maxPixels));
+    if (layout == Layout::Grey && header_.colorType != PNG_COLOR_TYPE_GRAY)
+      throw InputError(file.string() + ": an ID image must be a grey PNG without alpha; this one is " +
+                       ColorTypeName(header_.colorType));
+    if (!SetTransformsC(&ctx, layout, &header_)) Fail();
+  }
+
+  PngFileReader(const PngFileReader&) = delete;
+  PngFileReader& operator=(const PngFileReader&) = delete;
+
+  const PngHeader& Header() const { return header_; }
+
+  // Reads every row; row y goes to rowStart + y * rowStride bytes. The
+  // caller's buffer must hold Header().rowBytes at each row.
+  void ReadRows(unsigned char* rowStart, size_t rowStride) {
+    std::vector<png_bytep> rows(header_.height);
+    for (png_uint_32 y = 0; y < header_.height; ++y) rows[y] = rowStart + y * rowStride;
+    if (!ReadRowsC(&handles_.ctx, rows.data())) Fail();
+  }
+
+  // Checks the layout the transforms produced; anything else is a fault of
+  // this reader, not of the file.
+  void ExpectLayout(int channels, size_t bytesPerSample) const {
+    if (header_.channels != channels ||
+        header_.rowBytes != size_t{header_.width} * channels * bytesPerSample)
+      throw std::logic_error(file_.string() + ": unexpected PNG row layout after transforms");
+  }
+
+ private:
+  [[noreturn]] void Fail() {
+    throw InputError(file_.string() + ": damaged or truncated PNG (" + handles_.ctx.error + ")");
+  }
+
+  // Released also when the constructor throws (a member, not the body).
+  struct Handles {
+    PngContext ctx;
+    Handles() = default;
+    Handles(const Handles&) = delete;
+    Handles& operator=(const Handles&) = delete;
+    ~Handles() {
+      if (ctx.png) png_destroy_read_struct(&ctx.png, ctx.info ? &ctx.info : nullptr, nullptr);
+      if (ctx.in) std::fclose(ctx.in);
+    }
+  };
+
+  std::filesystem::path file_;
+  Handles handles_;
+  PngHeader header_;
+};
+
+// --- writing ------------------------------------------------------------------
+
+// Fills one PNG row (as stored: big-endian 16-bit samples) from row y of
+// the source. Plain functions: they run between setjmp and libpng.
+using RowFill = void (*)(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row);
+
+struct PngWriteJob {
+  const void* source = nullptr;
+  RowFill fill = nullptr;
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 8;
+  int colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  int compressionLevel = -1;  // zlib's level 0..9; -1 its default
+  png_bytep row = nullptr;  // one row of the file's layout
+};
+
+bool WritePngC(PngContext* ctx, const PngWriteJob* job) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
+  png_set_write_fn(ctx->png, ctx, OnPngWrite, OnPngFlush);
+  png_set_IHDR(ctx->png, ctx->info, job->width, job->height, job->bitDepth, job->colorType,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (job->compressionLevel >= 0) png_set_compression_level(ctx->png, job->compressionLevel);
+  png_write_info(ctx->png, ctx->info);
+  for (png_uint_32 y = 0; y < job->height; ++y) {
+    job->fill(job->source, job->width, y, job->row);
+    png_write_row(ctx->png, job->row);
+  }
+  png_write_end(ctx->png, nullptr);
+  return true;
+}
+
+void FillRgba8(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
+  const BMM_Color_64* p = static_cast<const BMM_Color_64*>(source) + size_t{y} * width;
+  for (png_uint_32 x = 0; x < width; ++x, row += 4) {
+    row[0] = static_cast<png_byte>(p[x].r >> 8);
+    row[1] = static_cast<png_byte>(p[x].g >> 8);
+    row[2] = static_cast<png_byte>(p[x].b >> 8);
+    row[3] = static_cast<png_byte>(p[x].a >> 8);
+  }
+}
+
+inline void Put16(png_bytep out, WORD v) {
+  out[0] = static_cast<png_byte>(v >> 8);
+  out[1] = static_cast<png_byte>(v & 0xFF);
+}
+
+void FillRgba16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
+  const BMM_Color_64* p = static_cast<const BMM_Color_64*>(source) + size_t{y} * width;
+  for (png_uint_32 x = 0; x < width; ++x, row += 8) {
+    Put16(row + 0, p[x].r);
+    Put16(row + 2, p[x].g);
+    Put16(row + 4, p[x].b);
+    Put16(row + 6, p[x].a);
+  }
+}
+
+void FillGrey16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
+  const WORD* p = static_cast<const WORD*>(source) + size_t{y} * width;
+  for (png_uint_32 x = 0; x < width; ++x) Put16(row + 2 * x, p[x]);
+}
+
+void FillGrey8(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
+  std::memcpy(row, static_cast<const UBYTE*>(source) + size_t{y} * width, width);
+}
+
+// Encodes to `out` (a file) or `memory`, exactly one of them.
+void EncodePng(AtomicFile* out, std::string* memory, const std::string& name, int width, int height,
+               const void* source, RowFill fill, int bitDepth, int colorType, int channels, int compressionLevel) {
+  if (width <= 0 || height <= 0 || !source)
+    throw std::invalid_argument("cannot write " + name + ": the image is empty");
+  PngContext ctx;
+  ctx.out = out;
+  ctx.memory = memory;
+  std::vector<png_byte> row(size_t(width) * channels * (bitDepth / 8));
+  ctx.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, OnPngError, OnPngWarning);
+  if (ctx.png) ctx.info = png_create_info_struct(ctx.png);
+  struct Destroy {
+    PngContext& ctx;
+    ~Destroy() {
+      if (ctx.png) png_destroy_write_struct(&ctx.png, ctx.info ? &ctx.info : nullptr);
+    }
+  } destroy{ctx};
+  if (!ctx.png || !ctx.info) throw std::bad_alloc();
+  PngWriteJob job;
+  job.source = source;
+  job.fill = fill;
+  job.width = static_cast<png_uint_32>(width);
+  job.height = static_cast<png_uint_32>(height);
+  job.bitDepth = bitDepth;
+  job.colorType = colorType;
+  job.compressionLevel = compressionLevel;
+  job.row = row.data();
+  if (!WritePngC(&ctx, &job)) {
+    if (out) out->Fail(ctx.error);
+    throw SystemError("cannot encode " + name + ": " + ctx.error);
+  }
+}
+
+void WritePng(const std::filesystem::path& file, int width, int height, const void* source, RowFill fill,
+              int bitDepth, int colorType, int channels, int compressionLevel = -1) {
+  if (width <= 0 || height <= 0 || !source)
+    throw std::invalid_argument("cannot write " + file.string() + ": the image is empty");
+  AtomicFile out(file);
+  EncodePng(&out, nullptr, file.string(), width, height, source, fill, bitDepth, colorType, channels,
+            compressionLevel);
+  out.Commit();
+}
+
+}  // namespace
+
+RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& options) {
+  PngFileReader reader(file, Layout::Rgba, options);
+  const PngHeader& h = reader.Header();
+  const bool sixteen = h.bitDepth == 16;
+  reader.ExpectLayout(4, sixteen ? 2 : 1);
+  RgbaImage image;
+  image.width = static_cast<int>(h.width);
+  image.height = static_cast<int>(h.height);
+  image.fileBitDepth = h.bitDepth;
+  image.pixels.resize(size_t{h.width} * h.height);
+  // Rows land at the start of their own pixel row: 16-bit samples (in host
+  // byte order) are the pixels already; 8-bit rows fill the first half and
+  // are widened in place from the right, so no byte is overwritten before it
+  // is read.
+  auto* base = reinterpret_cast<unsigned char*>(image.pixels.data());
+  const size_t stride = size_t{h.width} * sizeof(BMM_Color_64);
+  reader.ReadRows(base, stride);
+  const bool keyed16 = sixteen && h.hasTrns;  // tRNS alpha comes as 0 or 0xFFFF
+  for (png_uint_32 y = 0; y < h.height; ++y) {
+    BMM_Color_64* px = image.pixels.data() + size_t{y} * h.width;
+    if (!sixteen) {
+      const unsigned char* bytes = base + y * stride;
+      for (png_uint_32 x = h.width; x-- > 0;) {
+        const unsigned char* s = bytes + 4 * size_t{x};
+        const BMM_Color_64 c{static_cast<WORD>(s[0] << 8), static_cast<WORD>(s[1] << 8),
+                             static_cast<WORD>(s[2] << 8), static_cast<WORD>(s[3] << 8)};
+        px[x] = c;
+      }
+    } else if (keyed16) {
+      for (png_uint_32 x = 0; x < h.width; ++x) px[x].a = px[x].a ? 65280 : 0;
+    }
+  }
+  return image;
+}
+
+std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, const PngWriteOptions& options) {
+  if (options.bitDepth != 8 && options.bitDepth != 16)
+    throw std::invalid_argument("PNG bit depth must be 8 or 16, not " + std::to_string(options.bitDepth));
+  std::string bytes;
+  EncodePng(nullptr, &bytes, "the image", width, height, pixels, options.bitDepth == 16 ? FillRgba16 : FillRgba8,
+            options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4, options.compressionLevel);
+  return bytes;
+}
+
+void WritePngRgba(const std::filesystem::path& file, int width, int height,
+                  const BMM_Color_64* pixels, int bitDepth) {
+  if (bitDepth != 8 && bitDepth != 16)
+    throw std::invalid_argument("cannot write " + file.string() + ": bit depth " +
+                                std::to_string(bitDepth) + " is not 8 or 16");
+  WritePng(file, width, height, pixels, bitDepth == 16 ? FillRgba16 : FillRgba8, bitDepth,
+           PNG_COLOR_TYPE_RGB_ALPHA, 4);
+}
+
+IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options) {
+  PngFileReader reader(file, Layout::Grey, options);
+  const PngHeader& h = reader.Header();
+  const bool sixteen = h.bitDepth == 16;
+  reader.ExpectLayout(1, sixteen ? 2 : 1);
+  IdImage<WORD> image;
+  image.width = static_cast<int>(h.width);
+  image.height = static_cast<int>(h.height);
+  image.fileBitDepth = h.bitDepth;
+  image.values.resize(size_t{h.width} * h.height);
+  auto* base = reinterpret_cast<unsigned char*>(image.values.data());
+  const size_t stride = size_t{h.width} * sizeof(WORD);
+  reader.ReadRows(base, stride);
+  if (!sixteen) {
+    // Widen 8-bit IDs in place, from the right (see ReadPngRgba).
+    for (png_uint_32 y = 0; y < h.height; ++y) {
+      const unsigned char* bytes = base + y * stride;
+      WORD* ids = image.values.data() + size_t{y} * h.width;
+      for (png_uint_32 x = h.width; x-- > 0;) {
+        const WORD v = bytes[x];
+        ids[x] = v;
+      }
+    }
+  }
+  return image;
+}
+
+IdImage<UBYTE> ReadMaterialIdPng(const std::filesystem::path& file, const PngReadOptions& options) {
+  PngFileReader reader(file, Layout::Grey, options);
+  const PngHeader& h = reader.Header();
+  IdImage<UBYTE> image;
+  image.width = static_cast<int>(h.width);
+  image.height = static_cast<int>(h.height);
+  image.fileBitDepth = h.bitDepth;
+  image.values.resize(size_t{h.width} * h.height);
+  if (h.bitDepth != 16) {
+    reader.ExpectLayout(1, 1);
+    reader.ReadRows(image.values.data(), h.width);
+    return image;
+  }
+  reader.ExpectLayout(1, 2);
+  std::vector<WORD> wide(size_t{h.width} * h.height);
+  reader.ReadRows(reinterpret_cast<unsigned char*>(wide.data()), size_t{h.width} * sizeof(WORD));
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (wide[i] > 255)
+      throw InputError(file.string() + ": material ID " + std::to_string(wide[i]) + " at pixel (" +
+                       std::to_string(i % h.width) + ", " + std::to_string(i / h.width) +
+                       ") is outside 0..255 (material IDs are 8-bit)");
+    image.values[i] = static_cast<UBYTE>(wide[i]);
+  }
+  return image;
+}
+
+void WriteObjectIdPng(const std::filesystem::path& file, int width, int height, const WORD* ids) {
+  WritePng(file, width, height, ids, FillGrey16, 16, PNG_COLOR_TYPE_GRAY, 1);
+}
+
+void WriteMaterialIdPng(const std::filesystem::path& file, int width, int height, const UBYTE* ids) {
+  WritePng(file, width, height, ids, FillGrey8, 8, PNG_COLOR_TYPE_GRAY, 1);
+}
+
+}  // namespace velumbra

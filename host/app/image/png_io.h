@@ -1,0 +1,93 @@
+// PNG images for the velumbra command: the rendered frame (RGBA) and the
+// G-buffer ID images (grey).
+//
+// Colour images convert on the host's 8.8 scale, so that file white is the
+// effect's full intensity 65280:
+//   reading  8-bit v  -> v * 256        16-bit v -> v (unchanged)
+//   writing  8-bit    <- v >> 8         16-bit   <- v (unchanged, so 16-bit
+//                                                     files round-trip exactly)
+// Every colour type is read: grey, grey+alpha, RGB, RGBA and palette, at any
+// bit depth (palettes and 1/2/4-bit grey are expanded to 8 bits, grey is
+// copied to red, green and blue; a tRNS chunk becomes alpha). An image
+// without alpha reads as opaque (65280). No gamma or colour-space transform
+// is applied: values are taken as stored.
+//
+// ID images hold raw values, not on the 8.8 scale: object IDs are 16-bit,
+// material IDs 8-bit. Both read from grey PNGs of any bit depth (1/2/4-bit
+// values unpacked, not scaled); a 16-bit image read as material IDs must
+// hold values 0..255 only.
+//
+// Errors: anything wrong with a file being read (missing, not a PNG,
+// truncated, bad CRC, too large, wrong kind of image) throws InputError
+// naming the file; a failed write throws SystemError naming the file and
+// the system's reason, and leaves any existing file untouched (writes go
+// through AtomicFile).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/app/image/image_limits.h"
+#include "host/sdk/color.h"
+#include "host/sdk/max_types.h"
+
+namespace velumbra {
+
+// The largest image read: MaxImagePixels() (image_limits.h: 2^28 pixels
+// unless VELUMBRA_MAX_PIXELS says otherwise). Checked against the header
+// before anything is allocated.
+struct PngReadOptions {
+  std::uint64_t maxPixels = MaxImagePixels();  // width * height
+};
+
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  // The file's bit depth per sample as stored (1, 2, 4, 8 or 16; a palette
+  // image gives the depth of its indices). Outputs of 8-bit inputs default
+  // to 8 bits, see DefaultOutputDepth.
+  int fileBitDepth = 16;
+  std::vector<BMM_Color_64> pixels;  // rows top to bottom, width * height
+
+  // 16 for a 16-bit file, 8 for every other.
+  int DefaultOutputDepth() const { return fileBitDepth == 16 ? 16 : 8; }
+};
+
+template <class T>
+struct IdImage {
+  int width = 0;
+  int height = 0;
+  int fileBitDepth = 8;
+  std::vector<T> values;  // raw IDs, rows top to bottom
+};
+
+RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& options = {});
+
+struct PngWriteOptions {
+  int bitDepth = 16;           // 8 or 16 bits per sample
+  int compressionLevel = -1;   // zlib's level 0 (none) .. 9 (smallest); -1 its default
+};
+
+// The PNG file of `width` x `height` pixels (rows top to bottom) as bytes in
+// memory, for a browser or a pipe.
+std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, const PngWriteOptions& options);
+
+// Writes `width` x `height` pixels (rows top to bottom) as an RGBA PNG of
+// `bitDepth` 8 or 16 bits per sample.
+void WritePngRgba(const std::filesystem::path& file, int width, int height,
+                  const BMM_Color_64* pixels, int bitDepth);
+inline void WritePngRgba(const std::filesystem::path& file, const RgbaImage& image, int bitDepth) {
+  WritePngRgba(file, image.width, image.height, image.pixels.data(), bitDepth);
+}
+
+IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options = {});
+IdImage<UBYTE> ReadMaterialIdPng(const std::filesystem::path& file,
+                                 const PngReadOptions& options = {});
+
+// 16-bit grey of raw object IDs; 8-bit grey of raw material IDs.
+void WriteObjectIdPng(const std::filesystem::path& file, int width, int height, const WORD* ids);
+void WriteMaterialIdPng(const std::filesystem::path& file, int width, int height, const UBYTE* ids);
+
+}  // namespace velumbra

@@ -1,0 +1,34 @@
+// The plug-in folder option every sub-command shares, and the registry it
+// loads.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "host/app/module_loader.h"
+#include "host/app/render_frame.h"
+
+namespace velumbra {
+
+struct ModuleOptions {
+  std::string pluginDir;  // empty: the folder of the velumbra binary
+};
+
+// --plugins DIR.
+void AddModuleOptions(CLI::App* cmd, ModuleOptions& o);
+
+// Loads every module of the plug-in folder. Modules that fail to load are
+// reported as warnings (unless `quiet`); the classes of the others stay
+// usable. Throws InputError for a --plugins folder that does not exist.
+std::unique_ptr<ModuleRegistry> LoadModules(const ModuleOptions& o, bool quiet);
+
+// The registry's classes by name, as a RenderSession looks them up.
+ClassLookup LookupIn(ModuleRegistry& registry);
+
+// A class with parameter-block descriptors (a ClassDesc2), by name. Throws
+// InputError when no module provides it or it declares no parameters.
+ClassDesc2& FindEffectClass(ModuleRegistry& registry, const std::string& name);
+
+}  // namespace velumbra

@@ -1,0 +1,458 @@
+#include "host/app/panel/panel_model.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "host/app/app_error.h"
+#include "host/app/image/dib.h"
+#include "host/app/image/png_io.h"
+#include "host/app/quoting.h"
+#include "host/app/scene/json_pretty.h"
+#include "host/platform/resource_constants.h"
+
+namespace velumbra {
+
+using json = nlohmann::json;
+
+struct PanelModel::EffectPanel {
+  EffectPanel(Effect* e, Interface* scene, ClassDesc* cd) : effect(e), classDesc(cd), ip(scene) {}
+  ~EffectPanel() {
+    if (dlg) dlg->DeleteThis();
+  }
+  Effect* effect;
+  ClassDesc* classDesc;
+  IRendParams ip;
+  EffectParamDlg* dlg = nullptr;
+};
+
+namespace {
+
+// Previews are sent once and shown at once: 8 bits, speed over size.
+constexpr PngWriteOptions kPreviewPng{8, 1};
+
+json ColorJson(const Color& c) { return json::array({FloatJson(c.r), FloatJson(c.g), FloatJson(c.b)}); }
+
+// The preview never stops early.
+class NoAbort : public CheckAbortCallback {
+ public:
+  BOOL Check() override { return FALSE; }
+  BOOL Progress(int, int) override { return FALSE; }
+  void SetTitle(const MCHAR*) override {}
+};
+
+const char* ControlKind(HWND h, const ParamDef* def) {
+  const std::string& cls = h->className;
+  if (cls == "BUTTON") {
+    if ((h->style & BS_TYPEMASK) == BS_GROUPBOX) return "group";
+    if (IsCheckBox(h)) return "check";
+    if (IsRadioButton(h)) return "radio";
+    return "button";
+  }
+  if (cls == "STATIC") return (h->style & SS_TYPEMASK) == SS_BITMAP ? "picture" : "label";
+  if (cls == "CustEdit") return "edit";
+  if (cls == "SpinnerControl") return "spinner";
+  if (cls == "SliderControl") return "slider";
+  if (cls == "ColorSwatch") return "swatch";
+  if (cls == "CustButton") return def && def->type == TYPE_INODE ? "pick" : "button";
+  return "other";
+}
+
+json ControlJson(IParamMap2& map, HWND dialog, HWND h) {
+  RECT r = h->dialogRect;
+  MapDialogRect(dialog, &r);
+  const ParamDef* def = h->id != -1 ? map.ParamOfControl(h->id) : nullptr;
+  const std::string kind = ControlKind(h, def);
+  json c = {{"id", h->id},
+            {"class", h->className},
+            {"kind", kind},
+            {"text", h->text},
+            {"x", r.left},
+            {"y", r.top},
+            {"w", r.right - r.left},
+            {"h", r.bottom - r.top},
+            {"enabled", h->enabled},
+            {"param", def ? json(def->internalName) : json(nullptr)}};
+  if (kind == "check" || kind == "radio") {
+    c["checked"] = h->checked == BST_CHECKED;
+    c["leftText"] = (h->style & BS_LEFTTEXT) != 0;
+  } else if (kind == "label") {
+    const DWORD align = h->style & SS_TYPEMASK;
+    c["align"] = align == SS_RIGHT ? "right" : align == SS_CENTER ? "center" : "left";
+  } else if (kind == "picture") {
+    c["bitmap"] = h->textResourceId;
+  } else if (kind == "spinner") {
+    const ISpinnerControl* s = GetISpinner(h);
+    c["value"] = s->GetFVal();
+    c["step"] = s->GetStep();
+    c["low"] = s->GetLow();
+    c["high"] = s->GetHigh();
+    c["integer"] = s->GetEditKind() == NumericKind::Int;
+  } else if (kind == "slider") {
+    const ISliderControl* s = GetISlider(h);
+    c["value"] = s->GetFVal();
+    c["low"] = s->GetLow();
+    c["high"] = s->GetHigh();
+    c["ticks"] = s->GetNumSegs();
+    c["reset"] = s->GetResetValue();
+    c["integer"] = s->GetEditKind() == NumericKind::Int;
+  } else if (kind == "swatch") {
+    c["color"] = ColorJson(GetIColorSwatch(h)->GetColor());
+  } else if (kind == "pick" || kind == "button") {
+    c["checked"] = GetICustButton(h)->IsChecked() != FALSE;
+  }
+  return c;
+}
+
+// "#rrggbb" or [r, g, b] in 0..1.
+bool ParseColor(const json& v, Color& out) {
+  if (v.is_string()) {
+    const std::string& s = v.get_ref<const std::string&>();
+    if (s.size() != 7 || s[0] != '#') return false;
+    unsigned rgb = 0;
+    const auto r = std::from_chars(s.data() + 1, s.data() + 7, rgb, 16);
+    if (r.ec != std::errc() || r.ptr != s.data() + 7) return false;
+    out = Color(static_cast<float>((rgb >> 16) & 0xFF) / 255.0f, static_cast<float>((rgb >> 8) & 0xFF) / 255.0f,
+                static_cast<float>(rgb & 0xFF) / 255.0f);
+    return true;
+  }
+  if (!v.is_array() || v.size() != 3) return false;
+  for (int k = 0; k < 3; ++k) {
+    if (!v[static_cast<size_t>(k)].is_number()) return false;
+    const double x = v[static_cast<size_t>(k)].get<double>();
+    if (!(x >= 0.0 && x <= 1.0)) return false;
+    out[k] = static_cast<float>(x);
+  }
+  return true;
+}
+
+// The value of `def` in `block` as a scene's params write it; null for a
+// node parameter without a node.
+json ValueJson(IParamBlock2& block, const ParamDef& def, TimeValue t) {
+  Interval valid = FOREVER;
+  switch (def.type) {
+    case TYPE_FLOAT: {
+      float v = 0;
+      block.GetValue(def.id, t, v, valid);
+      return FloatJson(v);
+    }
+    case TYPE_RGBA: {
+      Color v;
+      block.GetValue(def.id, t, v, valid);
+      return ColorJson(v);
+    }
+    case TYPE_INODE: {
+      INode* v = nullptr;
+      block.GetValue(def.id, t, v, valid);
+      return v ? json(v->GetName()) : json(nullptr);
+    }
+    default: {
+      int v = 0;
+      block.GetValue(def.id, t, v, valid);
+      return v;
+    }
+  }
+}
+
+// The parameter as the block holds it, or nullopt when it is a node
+// parameter without a node.
+std::optional<ParamDesc> ParamOf(IParamBlock2& block, const ParamDef& def, int ticksPerFrame) {
+  ParamDesc p;
+  p.name = def.internalName;
+  const int keys = block.NumKeys(def.id);
+  if (keys == 0) {
+    p.value = ValueJson(block, def, 0);
+    if (p.value.is_null()) return std::nullopt;
+    return p;
+  }
+  p.keyed = true;
+  for (int k = 0; k < keys; ++k) {
+    const TimeValue t = block.GetKeyTime(def.id, k);
+    // Keys made by the panel and by scene files lie on whole frames.
+    const int frame = static_cast<int>(std::lround(static_cast<double>(t) / ticksPerFrame));
+    p.keys.emplace_back(frame, ValueJson(block, def, t));
+  }
+  return p;
+}
+
+bool IsDefault(IParamBlock2& block, const ParamDef& def) {
+  if (block.NumKeys(def.id) > 0) return false;
+  Interval valid = FOREVER;
+  switch (def.type) {
+    case TYPE_FLOAT: {
+      float v = 0;
+      block.GetValue(def.id, 0, v, valid);
+      return v == def.def.f;
+    }
+    case TYPE_RGBA: {
+      Color v;
+      block.GetValue(def.id, 0, v, valid);
+      return v == def.def.c;
+    }
+    case TYPE_INODE: {
+      INode* v = nullptr;
+      block.GetValue(def.id, 0, v, valid);
+      return v == nullptr;
+    }
+    default: {
+      int v = 0;
+      block.GetValue(def.id, 0, v, valid);
+      return v == def.def.i;
+    }
+  }
+}
+
+}  // namespace
+
+
+// --- the model ------------------------------------------------------------------------------
+
+PanelModel::PanelModel(const SceneDesc& scene, const ClassLookup& lookup, std::filesystem::path sceneFile)
+    : scene_(scene), sceneFile_(std::move(sceneFile)) {
+  session_ = std::make_unique<RenderSession>(scene_, lookup);
+  frame_ = scene_.render.frame;
+  const TimeValue t = session_->FrameTime(frame_);
+  const auto& effects = session_->Effects();
+  for (std::size_t i = 0; i < effects.size(); ++i) {
+    const EffectDesc& fx = scene_.effects[i];
+    auto panel = std::make_unique<EffectPanel>(effects[i], &session_->Host(), lookup(fx.className));
+    panel->ip.SetTime(t);
+    panel->dlg = effects[i]->CreateParamDialog(&panel->ip);
+    if (!panel->dlg && !panel->ip.LastError().empty())
+      throw InputError(scene_.source + ": /effects/" + std::to_string(i) + ": the rollouts of " +
+                       Quoted(fx.className) + " cannot be built: " + panel->ip.LastError());
+    panels_.push_back(std::move(panel));
+  }
+}
+
+// The dialogs close (panels_) before the session deletes the effects.
+PanelModel::~PanelModel() { panels_.clear(); }
+
+PanelModel::EffectPanel& PanelModel::PanelOf(int effect) const {
+  if (effect < 0 || effect >= NumEffects())
+    throw InputError("no effect " + std::to_string(effect) + " (the scene has " + std::to_string(NumEffects()) + ")");
+  return *panels_[static_cast<std::size_t>(effect)];
+}
+
+IRendParams& PanelModel::RendParams(int effect) const { return PanelOf(effect).ip; }
+
+IParamMap2* PanelModel::Map(int effect, MapID map) const {
+  EffectPanel& p = PanelOf(effect);
+  auto* dlg = dynamic_cast<IAutoEParamDlg*>(p.dlg);
+  if (!dlg) return nullptr;
+  for (int i = 0; i < dlg->NumMaps(); ++i)
+    if (dlg->GetMap(i)->GetMapID() == map) return dlg->GetMap(i);
+  return nullptr;
+}
+
+TimeValue PanelModel::Time() const { return session_->FrameTime(frame_); }
+
+std::pair<int, int> PanelModel::FrameRange() const {
+  int first = 0, last = 100;
+  const auto widen = [&](int f) {
+    first = std::min(first, f);
+    last = std::max(last, f);
+  };
+  widen(frame_);
+  for (const NodeDesc& n : scene_.nodes)
+    for (const TransformKeyDesc& k : n.keys) widen(k.frame);
+  const int tpf = session_->TicksPerFrame();
+  for (const auto& p : panels_) {
+    IParamBlock2* block = p->effect->NumParamBlocks() > 0 ? p->effect->GetParamBlock(0) : nullptr;
+    if (!block) continue;
+    for (int k = 0; k < block->NumParams(); ++k) {
+      const ParamID id = block->IndexToID(k);
+      for (int j = 0; j < block->NumKeys(id); ++j) widen(block->GetKeyTime(id, j) / tpf);
+    }
+  }
+  return {first, last};
+}
+
+json PanelModel::State() const {
+  const auto [first, last] = FrameRange();
+  json effects = json::array();
+  for (int e = 0; e < NumEffects(); ++e) {
+    const EffectPanel& p = *panels_[static_cast<std::size_t>(e)];
+    json rollouts = json::array();
+    for (int i = 0; i < p.ip.NumRollups(); ++i) {
+      const RollupPage* page = p.ip.GetRollup(i);
+      IParamMap2* map = nullptr;
+      for (MapID id = 0; !map && id < 256; ++id) {
+        IParamMap2* m = Map(e, id);
+        if (m && m->GetHWnd() == page->hwnd) map = m;
+      }
+      if (!map) continue;
+      HWND dialog = map->GetHWnd();
+      RECT size = dialog->dialogRect;
+      MapDialogRect(dialog, &size);
+      json controls = json::array();
+      for (const auto& child : dialog->children) controls.push_back(ControlJson(*map, dialog, child.get()));
+      rollouts.push_back({{"map", map->GetMapID()},
+                          {"title", page->title},
+                          {"template", map->TemplateID()},
+                          {"open", page->open},
+                          {"autoClose", (page->rollupFlags & DONTAUTOCLOSE) == 0},
+                          {"width", size.right - size.left},
+                          {"height", size.bottom - size.top},
+                          {"controls", std::move(controls)}});
+    }
+    json pick = nullptr;
+    IRendParams& ip = const_cast<IRendParams&>(p.ip);
+    if (PickModeCallback* mode = ip.GetPickMode()) {
+      json candidates = json::array();
+      for (INode* n : ip.PickCandidates()) candidates.push_back(n->GetName());
+      pick = {{"prompt", mode->Prompt()}, {"candidates", std::move(candidates)}};
+    }
+    effects.push_back({{"index", e},
+                       {"name", p.effect->name},
+                       {"className", scene_.effects[static_cast<std::size_t>(e)].className},
+                       {"pick", std::move(pick)},
+                       {"rollouts", std::move(rollouts)}});
+  }
+  return {{"scene", scene_.source},
+          {"file", sceneFile_.string()},
+          {"dirty", dirty_},
+          {"frame", frame_},
+          {"frameRange", {first, last}},
+          {"width", session_->Width()},
+          {"height", session_->Height()},
+          {"effects", std::move(effects)}};
+}
+
+void PanelModel::Input(const json& request) {
+  try {
+    const int effect = request.at("effect").get<int>();
+    const MapID mapID = static_cast<MapID>(request.at("map").get<int>());
+    const int id = request.at("id").get<int>();
+    const std::string action = request.at("action").get<std::string>();
+    IParamMap2* map = Map(effect, mapID);
+    if (!map) throw InputError("effect " + std::to_string(effect) + " has no rollout with map " + std::to_string(mapID));
+    HWND control = id == -1 ? nullptr : GetDlgItem(map->GetHWnd(), id);
+    const std::string where = "control " + std::to_string(id) + " of rollout " + Quoted(map->Title());
+    if (!control) throw InputError("there is no " + where);
+    const json none;
+    const json& value = request.contains("value") ? request["value"] : none;
+    bool ok = false;
+    if (action == "text") {
+      if (!value.is_string()) throw InputError(where + ": \"text\" needs the typed text as a string");
+      ok = UserEnterText(control, value.get<std::string>());
+      if (!ok && control->enabled && GetICustEdit(control))
+        throw InputError(where + ": " + Quoted(value.get<std::string>()) + " is not a number");
+    } else if (action == "spin") {
+      if (!value.is_number_integer()) throw InputError(where + ": \"spin\" needs a whole number of clicks");
+      ok = UserSpin(control, std::clamp(value.get<int>(), -1000000, 1000000));
+    } else if (action == "slide") {
+      if (!value.is_number()) throw InputError(where + ": \"slide\" needs a number");
+      ok = UserSetSlider(control, value.get<float>());
+    } else if (action == "reset") {
+      ok = UserReset(control);
+    } else if (action == "color") {
+      Color c;
+      if (!ParseColor(value, c)) throw InputError(where + ": \"color\" needs [r, g, b] in 0..1 or \"#rrggbb\"");
+      ok = UserSetColor(control, c);
+    } else if (action == "click") {
+      ok = UserClick(control);
+    } else {
+      throw InputError("unknown action " + Quoted(action) + " (text, spin, slide, reset, color, click)");
+    }
+    if (!ok) {
+      if (!control->enabled) throw InputError(where + " is disabled");
+      throw InputError(where + " (" + control->className + ") takes no " + Quoted(action) + " input");
+    }
+    dirty_ = true;
+  } catch (const json::exception& e) {
+    throw InputError(std::string("malformed input request: ") + e.what());
+  }
+}
+
+void PanelModel::Pick(int effect, const std::string& node) {
+  IRendParams& ip = RendParams(effect);
+  PickModeCallback* mode = ip.GetPickMode();
+  if (node.empty()) {
+    ip.EndPickMode();
+    return;
+  }
+  if (!mode) throw InputError("no pick button of effect " + std::to_string(effect) + " is waiting for a node");
+  INode* n = session_->Host().GetINodeByName(node.c_str());
+  if (!n || n->IsRootNode()) throw InputError("the scene has no node named " + Quoted(node));
+  if (!ip.PickNode(n)) throw InputError(Quoted(node) + " cannot be picked here (" + mode->Prompt() + ")");
+  dirty_ = true;
+}
+
+void PanelModel::SetRollupOpen(int effect, MapID map, bool open) {
+  IParamMap2* m = Map(effect, map);
+  if (!m) throw InputError("effect " + std::to_string(effect) + " has no rollout with map " + std::to_string(map));
+  RendParams(effect).SetRollupPanelOpen(m->GetHWnd(), open);
+}
+
+void PanelModel::CloseAll(int effect) { RendParams(effect).CloseAll(); }
+
+void PanelModel::SetFrame(int frame) {
+  const TimeValue t = session_->FrameTime(frame);
+  frame_ = frame;
+  for (auto& p : panels_) {
+    p->ip.SetTime(t);
+    if (p->dlg) p->dlg->SetTime(t);
+  }
+}
+
+std::string PanelModel::RenderPreviewPng() {
+  NoAbort keepGoing;
+  const std::unique_ptr<Bitmap> bitmap = session_->RenderFrame(frame_, &keepGoing);
+  if (!bitmap) throw SystemError("the preview render stopped");
+  BitmapStorage& storage = *bitmap->Storage();
+  return EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), kPreviewPng);
+}
+
+std::string PanelModel::BitmapPng(int effect, int id) const {
+  const EffectPanel& p = PanelOf(effect);
+  const BitmapResource* res =
+      p.classDesc ? FindBitmapResource(ModuleResourcesOf(p.classDesc->HInstance()), id) : nullptr;
+  if (!res) throw InputError("the module of effect " + std::to_string(effect) + " has no bitmap " + std::to_string(id));
+  int w = 0, h = 0;
+  std::vector<BMM_Color_64> px;
+  if (!DecodeDib(res->dib, res->size, w, h, px))
+    throw InputError("bitmap " + std::to_string(id) + " of effect " + std::to_string(effect) +
+                     " is not an uncompressed 8-, 24- or 32-bit bitmap");
+  return EncodePngRgba(w, h, px.data(), kPreviewPng);
+}
+
+SceneDesc PanelModel::CurrentScene() const {
+  SceneDesc out = scene_;
+  const int tpf = session_->TicksPerFrame();
+  for (std::size_t e = 0; e < panels_.size(); ++e) {
+    Effect* effect = panels_[e]->effect;
+    IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
+    if (!block) continue;
+    EffectDesc& fx = out.effects[e];
+    std::vector<ParamDesc> params;
+    std::vector<bool> written(static_cast<std::size_t>(block->NumParams()), false);
+    const auto add = [&](int index) {
+      written[static_cast<std::size_t>(index)] = true;
+      const ParamDef& def = *block->GetDesc()->GetParamDefByIndex(index);
+      if (auto p = ParamOf(*block, def, tpf)) params.push_back(std::move(*p));
+    };
+    for (const ParamDesc& given : fx.params) {
+      const int index = block->FindParamByName(given.name);
+      if (index >= 0 && !written[static_cast<std::size_t>(index)]) add(index);
+    }
+    for (int k = 0; k < block->NumParams(); ++k)
+      if (!written[static_cast<std::size_t>(k)] && !IsDefault(*block, *block->GetDesc()->GetParamDefByIndex(k)))
+        add(k);
+    fx.params = std::move(params);
+  }
+  return out;
+}
+
+std::filesystem::path PanelModel::Save(const std::filesystem::path& file) {
+  const std::filesystem::path target = file.empty() ? sceneFile_ : file;
+  if (target.empty())
+    throw InputError("the panel was started without a scene file: give a file name to save the scene to");
+  SaveSceneFile(CurrentScene(), target);
+  sceneFile_ = target;
+  dirty_ = false;
+  return target;
+}
+
+}  // namespace velumbra

@@ -1,0 +1,167 @@
+// velumbra render: a scene (or the built-in one) to PNG or OpenEXR frames.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/app/app_error.h"
+#include "host/app/commands.h"
+#include "host/app/frame_range.h"
+#include "host/app/image/exr_camera.h"
+#include "host/app/image/exr_frame.h"
+#include "host/app/image/exr_io.h"
+#include "host/app/image/png_io.h"
+#include "host/app/module_options.h"
+#include "host/app/output_plan.h"
+#include "host/app/progress.h"
+#include "host/app/quoting.h"
+#include "host/app/render_frame.h"
+#include "host/app/scene/param_binding.h"
+#include "host/app/scene/scene_file.h"
+
+namespace velumbra {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RenderOptions {
+  std::string scene;
+  std::string output = "stars.png";
+  std::string frames;
+  std::vector<std::string> sets;
+  bool quiet = false;
+  int depth = 0;  // 0: after the input image (16 without one)
+  std::string ids;
+  std::string input;  // --input: the image to paint into
+  std::string exrCamera = "auto";
+  std::string exrIdType = "float";
+  ModuleOptions modules;
+};
+
+// The files the render reads, for the output plan's checks.
+std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs) {
+  std::vector<PlannedInput> in;
+  if (!o.scene.empty()) in.push_back({o.scene, "the scene file"});
+  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
+  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
+  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
+  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
+  return in;
+}
+
+int RunRender(const RenderOptions& o) {
+  SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
+  InputOptions inputs;
+  if (!o.input.empty()) inputs.image = fs::path(o.input);
+  if (o.scene.empty()) {
+    // The built-in scene's camera renders only when the input image brings
+    // none of its own.
+    scene.render.camera.clear();
+    inputs.builtInScene = true;
+  }
+  if (const auto convention = ParseExrCameraConvention(o.exrCamera)) inputs.exrCamera = *convention;
+  else throw InputError("--exr-camera " + Quoted(o.exrCamera) + ": expected auto, openexr or minus-z");
+  if (!o.quiet) inputs.note = [](const std::string& line) { std::fprintf(stderr, "velumbra: %s\n", line.c_str()); };
+  const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
+  std::vector<SetOption> sets;
+  for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
+
+  const auto registry = LoadModules(o.modules, o.quiet);
+  RenderSession session(scene, LookupIn(*registry), sets, inputs);
+  for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
+  const OutputPlan plan(o.output, o.ids, frames, InputsOf(o, scene, inputs));
+
+  const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
+  const bool exrOutput = IsExrFile(o.output);
+  const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
+
+  InterruptGuard guard;
+  ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
+  const int count = static_cast<int>(plan.Frames().size());
+  for (int i = 0; i < count; ++i) {
+    const FrameOutputs& out = plan.Frames()[static_cast<size_t>(i)];
+    progress.StartFrame(out.frame, i, count);
+    const std::unique_ptr<Bitmap> bitmap = session.RenderFrame(out.frame, &progress, idChannels);
+    if (!bitmap || progress.Interrupted()) {
+      progress.EndLine();
+      throw Interrupted{};
+    }
+    BitmapStorage& storage = *bitmap->Storage();
+    if (exrOutput) WriteExrFrame(out.image, storage, session.InputExr(), session.InputCamera().has_value(), exrIdType);
+    else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth);
+    std::vector<std::string> written{out.image};
+    if (!out.objectIds.empty()) {
+      ULONG type = 0;
+      WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
+                       static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)));
+      WriteMaterialIdPng(out.materialIds, storage.Width(), storage.Height(),
+                         static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)));
+      written.push_back(out.objectIds);
+      written.push_back(out.materialIds);
+    }
+    progress.FinishFrame();
+    if (!o.quiet)
+      for (const std::string& file : written) std::fprintf(stderr, "wrote %s\n", file.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+CommandRun AddRenderCommand(CLI::App& app) {
+  auto o = std::make_shared<RenderOptions>();
+  CLI::App* render = app.add_subcommand("render", "render a scene (or the built-in default scene) to PNG or OpenEXR images");
+  render->add_option("scene", o->scene, "scene file (JSON); without one the built-in default scene renders")
+      ->type_name("SCENE.json");
+  render->add_option("-o,--output", o->output,
+                     "output image: PNG, or OpenEXR for a name ending in .exr; each '#' is one digit of the "
+                     "frame number (stars.####.png)")
+      ->type_name("OUT")
+      ->capture_default_str();
+  render->add_option("-f,--frames", o->frames,
+                     "frames to render: 12, 1-100, 1-100x2, 1-10,20 (default: the scene's render.frame)")
+      ->type_name("FRAMES");
+  render->add_option("--set", o->sets,
+                     "override a parameter of the scene's effects; VALUE is JSON as in a scene's params, "
+                     "a bare word is a string (repeatable)")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false);
+  render->add_flag("-q,--quiet", o->quiet, "no progress display and no messages but errors");
+  render->add_option("--depth", o->depth, "bits per channel of the output PNG (default 16; 8 for an 8-bit input image)")
+      ->check(CLI::IsMember({8, 16}))
+      ->type_name("BITS");
+  render->add_option("--ids", o->ids,
+                     "also write PREFIX.objectid.png (16-bit grey) and PREFIX.materialid.png (8-bit grey) "
+                     "with the G-buffer IDs; '#' runs as in -o")
+      ->type_name("PREFIX");
+  render->add_option("-i,--input", o->input,
+                     "image to paint the stars into (PNG or OpenEXR), instead of the scene's render.image; "
+                     "without a scene its size is the render size, and an OpenEXR image's ID channels and "
+                     "camera are used")
+      ->type_name("IMAGE");
+  render->add_option("--exr-camera", o->exrCamera,
+                     "how to read an OpenEXR input's worldToCamera/worldToNDC: auto (tell by the optical axis), "
+                     "openexr (looks down +z, NDC 0..1 from the top left), minus-z (looks down -z, NDC -1..1, y up)")
+      ->check(CLI::IsMember({"auto", "openexr", "minus-z"}))
+      ->type_name("CONVENTION")
+      ->capture_default_str();
+  render->add_option("--exr-id-type", o->exrIdType,
+                     "sample type of the ObjectID and MaterialID channels of an OpenEXR output")
+      ->check(CLI::IsMember({"float", "uint"}))
+      ->type_name("TYPE")
+      ->capture_default_str();
+  AddModuleOptions(render, o->modules);
+  render->footer(R"(Examples:
+  velumbra render
+  velumbra render --input beauty.exr -o out.exr
+  velumbra render scenes/hyperspace.json -o hyper.png
+  velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
+  velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png
+  velumbra render scenes/masks.json --ids masks --depth 8)");
+  return [o] { return RunRender(*o); };
+}
+
+}  // namespace velumbra

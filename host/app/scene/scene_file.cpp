@@ -1,0 +1,587 @@
+#include "host/app/scene/scene_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+#include <sstream>
+
+#include "host/app/app_error.h"
+#include "host/app/image/atomic_file.h"
+#include "host/app/scene/json_pretty.h"
+#include "host/app/scene/scene_check.h"
+#include "host/sdk/max_types.h"
+
+namespace velumbra {
+
+namespace {
+
+using json = nlohmann::json;
+using ojson = nlohmann::ordered_json;
+using namespace scene_check;
+
+// --- reading JSON ----------------------------------------------------------------
+
+class SceneReader {
+ public:
+  SceneReader(const Reporter& reporter, std::filesystem::path baseDir, int ticksPerFrame = TIME_TICKSPERSEC / 30)
+      : r_(reporter), baseDir_(std::move(baseDir)), tpf_(ticksPerFrame) {}
+
+  SceneDesc Read(const ojson& root) {
+    SceneDesc s;
+    s.source = r_.Label();
+    ExpectObject(root, "");
+    CheckKeys(root, "", {"$schema", "fps", "render", "nodes", "effects"});
+    if (root.contains("$schema")) String(root["$schema"], "/$schema", false);
+    if (root.contains("fps")) {
+      s.fps = Number(root["fps"], "/fps", kFpsRule);
+      CheckFps(r_, s.fps, "/fps");
+    }
+    tpf_ = WholeTicksPerFrame(s.fps);
+    if (root.contains("render")) s.render = ReadRender(root["render"], "/render");
+    if (root.contains("nodes")) {
+      const ojson& nodes = root["nodes"];
+      ExpectArray(nodes, "/nodes");
+      for (size_t i = 0; i < nodes.size(); ++i) s.nodes.push_back(ReadNode(nodes[i], Join("/nodes", i)));
+    }
+    if (root.contains("effects")) {
+      const ojson& effects = root["effects"];
+      ExpectArray(effects, "/effects");
+      for (size_t i = 0; i < effects.size(); ++i)
+        s.effects.push_back(ReadEffect(effects[i], Join("/effects", i)));
+    }
+    Validate(r_, s);
+    return s;
+  }
+
+  ParamDesc ReadParam(const ojson& v, const std::string& name, const std::string& path) {
+    ParamDesc p;
+    p.name = name;
+    p.jsonPath = path;
+    if (v.is_object() && v.contains("keys")) {
+      CheckKeys(v, path, {"keys"});
+      const std::string keysPath = Join(path, "keys");
+      const ojson& keys = v["keys"];
+      ExpectArray(keys, keysPath);
+      p.keyed = true;
+      for (size_t k = 0; k < keys.size(); ++k) {
+        const std::string keyPath = Join(keysPath, k);
+        const ojson& key = keys[k];
+        if (!key.is_array() || key.size() != 2)
+          r_.Fail(keyPath, "expected a key [frame, value], got " + Shown(key));
+        const int frame = static_cast<int>(Number(key[0], Join(keyPath, 0), FrameRule(tpf_)));
+        p.keys.emplace_back(frame, json(key[1]));
+      }
+    } else {
+      p.value = json(v);
+    }
+    CheckParam(r_, p, path, tpf_);
+    return p;
+  }
+
+ private:
+  void ExpectObject(const ojson& v, const std::string& path) {
+    if (!v.is_object()) r_.Fail(path, "expected an object, got " + Shown(v));
+  }
+  void ExpectArray(const ojson& v, const std::string& path) {
+    if (!v.is_array()) r_.Fail(path, "expected an array, got " + Shown(v));
+  }
+
+  void CheckKeys(const ojson& object, const std::string& path, std::initializer_list<std::string_view> allowed) {
+    for (const auto& [key, value] : object.items()) {
+      if (std::find(allowed.begin(), allowed.end(), key) != allowed.end()) continue;
+      std::string message = "unknown key";
+      std::string_view best;
+      size_t bestDistance = 3;
+      for (std::string_view a : allowed) {
+        const size_t d = EditDistance(key, a);
+        if (d < bestDistance) bestDistance = d, best = a;
+      }
+      if (!best.empty()) message += " (did you mean " + Quoted(best) + "?)";
+      std::string list;
+      for (std::string_view a : allowed) list += (list.empty() ? "" : ", ") + std::string(a);
+      r_.Fail(Join(path, key), message + "; expected one of: " + list);
+    }
+  }
+
+  double Number(const ojson& v, const std::string& path, const Rule& rule) {
+    if (!v.is_number() || !rule.Accepts(v.get<double>()))
+      r_.Fail(path, "expected " + rule.Describe() + ", got " + Shown(v));
+    return v.get<double>();
+  }
+
+  std::string String(const ojson& v, const std::string& path, bool nonEmpty) {
+    if (!v.is_string() || (nonEmpty && v.get_ref<const std::string&>().empty()))
+      r_.Fail(path, std::string(nonEmpty ? "expected a non-empty string" : "expected a string") +
+                        ", got " + Shown(v));
+    return v.get<std::string>();
+  }
+
+  Vec3 ReadVec3(const ojson& v, const std::string& path) {
+    if (!v.is_array() || v.size() != 3) r_.Fail(path, "expected 3 numbers [x, y, z], got " + Shown(v));
+    Vec3 out{};
+    for (size_t i = 0; i < 3; ++i) out[i] = Number(v[i], Join(path, i), kAnyNumber);
+    return out;
+  }
+
+  std::filesystem::path Resolve(const std::string& name) const {
+    std::filesystem::path p(name);
+    if (p.is_relative() && !baseDir_.empty()) p = baseDir_ / p;
+    return p.lexically_normal();
+  }
+
+  ImageSource ReadSource(const ojson& v, const std::string& path) {
+    const std::string text = String(v, path, true);
+    ImageSource source;
+    const size_t colon = text.rfind(':');
+    if (colon != std::string::npos && colon + 1 < text.size() &&
+        text.find('/', colon) == std::string::npos && colon >= 4) {
+      std::string before = text.substr(0, colon);
+      std::string ext = before.substr(before.size() - 4);
+      std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (ext == ".exr") {
+        source.path = Resolve(before);
+        source.channel = text.substr(colon + 1);
+        return source;
+      }
+    }
+    source.path = Resolve(text);
+    return source;
+  }
+
+  RenderDesc ReadRender(const ojson& v, const std::string& path) {
+    ExpectObject(v, path);
+    CheckKeys(v, path, {"width", "height", "frame", "camera", "background", "image", "objectId", "materialId"});
+    RenderDesc rd;
+    if (v.contains("width")) rd.width = static_cast<int>(Number(v["width"], Join(path, "width"), kSizeRule));
+    if (v.contains("height")) rd.height = static_cast<int>(Number(v["height"], Join(path, "height"), kSizeRule));
+    if (v.contains("frame")) rd.frame = static_cast<int>(Number(v["frame"], Join(path, "frame"), FrameRule(tpf_)));
+    if (v.contains("camera")) rd.camera = String(v["camera"], Join(path, "camera"), true);
+    if (v.contains("background")) {
+      const ojson& bg = v["background"];
+      const std::string bgPath = Join(path, "background");
+      if (!bg.is_array() || bg.size() != 4) r_.Fail(bgPath, "expected 4 numbers [r, g, b, a], got " + Shown(bg));
+      for (size_t i = 0; i < 4; ++i) rd.background[i] = Number(bg[i], Join(bgPath, i), kChannelRule);
+    }
+    if (v.contains("image")) rd.image = Resolve(String(v["image"], Join(path, "image"), true));
+    if (v.contains("objectId")) rd.objectId = ReadSource(v["objectId"], Join(path, "objectId"));
+    if (v.contains("materialId")) rd.materialId = ReadSource(v["materialId"], Join(path, "materialId"));
+    return rd;
+  }
+
+  // The transform fields present in `v` (a node or a key).
+  TransformFields ReadTransform(const ojson& v, const std::string& path) {
+    TransformFields f;
+    if (v.contains("matrix")) {
+      const ojson& m = v["matrix"];
+      const std::string mPath = Join(path, "matrix");
+      if (!m.is_array() || m.size() != 4) r_.Fail(mPath, "expected 4 rows of 3 numbers, got " + Shown(m));
+      MatrixRows rows{};
+      for (size_t i = 0; i < 4; ++i) rows[i] = ReadVec3(m[i], Join(mPath, i));
+      f.matrix = rows;
+    }
+    if (v.contains("position")) f.position = ReadVec3(v["position"], Join(path, "position"));
+    if (v.contains("target")) f.target = ReadVec3(v["target"], Join(path, "target"));
+    if (v.contains("rotation")) f.rotation = ReadVec3(v["rotation"], Join(path, "rotation"));
+    if (v.contains("scale")) f.scale = ReadVec3(v["scale"], Join(path, "scale"));
+    return f;
+  }
+
+  NodeDesc ReadNode(const ojson& v, const std::string& path) {
+    ExpectObject(v, path);
+    CheckKeys(v, path, {"name", "type", "fov", "parent", "matrix", "position", "target", "rotation", "scale", "keys"});
+    NodeDesc n;
+    if (!v.contains("name")) r_.Fail(path, "a node needs a \"name\"");
+    n.name = String(v["name"], Join(path, "name"), true);
+    if (!v.contains("type")) r_.Fail(path, "a node needs a \"type\" (\"camera\" or \"dummy\")");
+    const std::string type = String(v["type"], Join(path, "type"), true);
+    if (type == "camera") n.type = NodeType::Camera;
+    else if (type == "dummy") n.type = NodeType::Dummy;
+    else r_.Fail(Join(path, "type"), "expected \"camera\" or \"dummy\", got " + Shown(v["type"]));
+    if (v.contains("fov")) {
+      if (n.type != NodeType::Camera) r_.Fail(Join(path, "fov"), "only cameras have a field of view");
+      n.fov = Number(v["fov"], Join(path, "fov"), kFovRule);
+    }
+    if (v.contains("parent") && !v["parent"].is_null())
+      n.parent = String(v["parent"], Join(path, "parent"), true);
+    n.transform = ReadTransform(v, path);
+    if (v.contains("keys")) {
+      const ojson& keys = v["keys"];
+      const std::string keysPath = Join(path, "keys");
+      ExpectArray(keys, keysPath);
+      for (size_t k = 0; k < keys.size(); ++k) {
+        const ojson& key = keys[k];
+        const std::string keyPath = Join(keysPath, k);
+        ExpectObject(key, keyPath);
+        CheckKeys(key, keyPath, {"frame", "matrix", "position", "target", "rotation", "scale"});
+        if (!key.contains("frame")) r_.Fail(keyPath, "a key needs a \"frame\"");
+        TransformKeyDesc kd;
+        kd.frame = static_cast<int>(Number(key["frame"], Join(keyPath, "frame"), FrameRule(tpf_)));
+        kd.fields = ReadTransform(key, keyPath);
+        if (kd.fields.Empty())
+          r_.Fail(keyPath, "a key needs at least one of matrix, position, target, rotation, scale");
+        n.keys.push_back(std::move(kd));
+      }
+    }
+    return n;
+  }
+
+  EffectDesc ReadEffect(const ojson& v, const std::string& path) {
+    ExpectObject(v, path);
+    CheckKeys(v, path, {"class", "name", "params"});
+    EffectDesc fx;
+    if (!v.contains("class")) r_.Fail(path, "an effect needs a \"class\" (e.g. \"Qe_Velumbra\")");
+    fx.className = String(v["class"], Join(path, "class"), true);
+    fx.name = v.contains("name") ? String(v["name"], Join(path, "name"), true) : fx.className;
+    if (v.contains("params")) {
+      const ojson& params = v["params"];
+      const std::string paramsPath = Join(path, "params");
+      ExpectObject(params, paramsPath);
+      for (const auto& [name, value] : params.items()) {
+        if (name.empty()) r_.Fail(Join(paramsPath, name), "a parameter needs a name");
+        fx.params.push_back(ReadParam(value, name, Join(paramsPath, name)));
+      }
+    }
+    return fx;
+  }
+
+  const Reporter& r_;
+  std::filesystem::path baseDir_;
+  int tpf_;  // of the scene's fps, for the range of frame numbers
+};
+
+// The document, built from the parser's events. nlohmann's parser keeps the
+// last of two equal keys; a scene file that says a thing twice is a mistake
+// to report, not to resolve silently, so the builder tracks where the parser
+// is (to name the duplicate's JSON path) and bounds the nesting depth. It
+// builds the tree itself, in time linear in the text: the library's
+// callback parser rescans a parent's elements at the end of every object
+// in it (quadratic in the length of an array of objects), and an ordered
+// object's own insertion searches its keys (quadratic in their number);
+// keys are known to be new here, so members are appended.
+class SceneDocumentBuilder {
+ public:
+  static constexpr size_t kMaxDepth = 32;
+
+  explicit SceneDocumentBuilder(const Reporter& r) : r_(r) {}
+
+  ojson& Root() { return root_; }
+
+  // --- nlohmann's SAX interface ---
+  bool null() { return Value(nullptr); }
+  bool boolean(bool v) { return Value(v); }
+  bool number_integer(ojson::number_integer_t v) { return Value(v); }
+  bool number_unsigned(ojson::number_unsigned_t v) { return Value(v); }
+  bool number_float(ojson::number_float_t v, const std::string&) { return Value(v); }
+  bool string(std::string& v) { return Value(v); }
+  bool binary(ojson::binary_t& v) { return Value(v); }
+  bool start_object(std::size_t) { return Open(false); }
+  bool start_array(std::size_t) { return Open(true); }
+  bool end_object() { return Close(); }
+  bool end_array() { return Close(); }
+  bool key(std::string& k) {
+    Frame& top = stack_.back();
+    top.key = k;
+    if (!top.seen.insert(k).second) r_.Fail(Path(), "the key is given twice in one object");
+    return true;
+  }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& e) {
+    throw e;
+  }
+
+  // The path of the value the parser is reading now, before it is
+  // complete (the next element of an array, or the member whose key was
+  // read last): where a number that overflows a double stands.
+  std::string PendingPath() const {
+    std::string path;
+    for (size_t i = 0; i < stack_.size(); ++i) {
+      const Frame& f = stack_[i];
+      const long index = i + 1 == stack_.size() ? f.index + 1 : f.index;
+      path = f.array ? Join(path, static_cast<size_t>(index)) : Join(path, f.key);
+    }
+    return path;
+  }
+
+ private:
+  struct Frame {
+    ojson* value;     // the array or object being filled
+    bool array;
+    long index;       // arrays: the element being read
+    std::string key;  // objects: the member being read
+    std::set<std::string> seen;
+  };
+
+  // Places a complete value (or an empty container about to be filled) at
+  // the parser's position and returns where it now lives.
+  template <class T>
+  ojson* Place(T&& v) {
+    if (stack_.empty()) {
+      root_ = ojson(std::forward<T>(v));
+      return &root_;
+    }
+    Frame& top = stack_.back();
+    if (top.array) {
+      ++top.index;
+      top.value->get_ref<ojson::array_t&>().emplace_back(std::forward<T>(v));
+      return &top.value->get_ref<ojson::array_t&>().back();
+    }
+    auto& members = top.value->get_ref<ojson::object_t&>();
+    members.emplace_back(top.key, ojson(std::forward<T>(v)));
+    return &members.back().second;
+  }
+
+  template <class T>
+  bool Value(T&& v) {
+    Place(std::forward<T>(v));
+    return true;
+  }
+
+  bool Open(bool array) {
+    // Deeper nesting has no meaning in a scene and would only let a
+    // hostile file exhaust the stack of the recursive code after parsing.
+    if (stack_.size() >= kMaxDepth) {
+      if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
+      r_.Fail(Path(), "values nested more than " + std::to_string(kMaxDepth) + " levels deep");
+    }
+    ojson* v = Place(array ? ojson::array() : ojson::object());
+    stack_.push_back(Frame{v, array, -1, {}, {}});
+    return true;
+  }
+
+  bool Close() {
+    stack_.pop_back();
+    return true;
+  }
+
+  std::string Path() const {
+    std::string path;
+    for (const Frame& f : stack_)
+      path = f.array ? Join(path, static_cast<size_t>(f.index)) : Join(path, f.key);
+    return path;
+  }
+
+  const Reporter& r_;
+  ojson root_;
+  std::vector<Frame> stack_;
+};
+
+// --- writing JSON ----------------------------------------------------------------
+
+// Integral values as JSON integers (fps 30, not 30.0); others in the
+// shortest form that reads back to the same double.
+ojson Num(double x) {
+  if (std::floor(x) == x && std::fabs(x) < 9007199254740992.0) return ojson(static_cast<long long>(x));
+  return ojson(x);
+}
+
+ojson Vec(const Vec3& v) { return ojson::array({Num(v[0]), Num(v[1]), Num(v[2])}); }
+
+std::string RelativeTo(const std::filesystem::path& p, const std::filesystem::path& baseDir) {
+  if (baseDir.empty()) return p.string();
+  const std::filesystem::path rel = p.lexically_relative(baseDir);
+  return rel.empty() ? p.string() : rel.string();
+}
+
+void WriteTransform(ojson& out, const TransformFields& f) {
+  if (f.matrix) {
+    ojson rows = ojson::array();
+    for (const Vec3& row : *f.matrix) rows.push_back(Vec(row));
+    out["matrix"] = rows;
+  }
+  if (f.position) out["position"] = Vec(*f.position);
+  if (f.target) out["target"] = Vec(*f.target);
+  if (f.rotation) out["rotation"] = Vec(*f.rotation);
+  if (f.scale) out["scale"] = Vec(*f.scale);
+}
+
+ojson Ordered(const json& v) { return ojson(v); }
+
+}  // namespace
+
+// --- public -----------------------------------------------------------------------
+
+TransformFields MergeKeyFields(const TransformFields& node, const TransformFields& key) {
+  TransformFields m = key;
+  if (!m.matrix) m.matrix = node.matrix;
+  if (!m.position) m.position = node.position;
+  if (!m.target) m.target = node.target;
+  if (!m.rotation) m.rotation = node.rotation;
+  if (!m.scale) m.scale = node.scale;
+  return m;
+}
+
+
+int SceneDesc::TicksPerFrame() const { return WholeTicksPerFrame(fps); }
+
+const NodeDesc* SceneDesc::RenderCamera() const {
+  for (const NodeDesc& n : nodes)
+    if (render.camera.empty() ? n.type == NodeType::Camera : n.name == render.camera) return &n;
+  return nullptr;
+}
+
+std::optional<int> FrameToTicks(long long frame, int ticksPerFrame) {
+  const long long ticks = frame * static_cast<long long>(ticksPerFrame);
+  if (ticks < INT_MIN || ticks > INT_MAX) return std::nullopt;
+  return static_cast<int>(ticks);
+}
+
+SceneDesc ParseScene(std::string_view text, const std::string& label, const std::filesystem::path& baseDir) {
+  const Reporter reporter(label);
+  SceneDocumentBuilder builder(reporter);
+  try {
+    // Ordered: parameters keep the order the file gives them.
+    ojson::sax_parse(text.begin(), text.end(), &builder);
+  } catch (const ojson::parse_error& e) {
+    // "file:line:column: message", the position of the byte at fault.
+    size_t line = 1, column = 1;
+    const size_t end = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    for (size_t i = 0; i < end; ++i) {
+      if (text[i] == '\n') ++line, column = 1;
+      else ++column;
+    }
+    std::string what = e.what();
+    const size_t colon = what.find(": ");
+    if (what.rfind("[json.exception", 0) == 0 && colon != std::string::npos) what = what.substr(colon + 2);
+    throw InputError(label + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
+  } catch (const ojson::out_of_range& e) {
+    // A number too large for a double, e.g. 1e999: no finite value to keep.
+    std::string what = e.what();
+    const size_t bracket = what.find("] ");
+    if (bracket != std::string::npos) what = what.substr(bracket + 2);
+    reporter.Fail(builder.PendingPath(), what + " (numbers must be finite)");
+  }
+  return SceneReader(reporter, baseDir).Read(builder.Root());
+}
+
+SceneDesc LoadSceneFile(const std::filesystem::path& file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec))
+    throw InputError("cannot read " + file.string() + ": it is a folder, not a scene file");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw InputError("cannot open " + file.string() + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw InputError("cannot read " + file.string());
+  return ParseScene(text.str(), file.string(), file.parent_path());
+}
+
+void ValidateScene(const SceneDesc& scene) { scene_check::Validate(scene_check::Reporter(scene.source), scene); }
+
+ParamDesc ParseParamValue(const nlohmann::json& value, const std::string& name, const std::string& label,
+                          const std::string& jsonPath, int ticksPerFrame) {
+  const Reporter reporter(label);
+  // A value from elsewhere (the command line) has not been through the
+  // scene reader's nesting bound; copying and checking it recurse, so its
+  // depth is measured first, without recursion.
+  std::vector<std::pair<const json*, size_t>> stack{{&value, 1}};  // a container and its depth
+  while (!stack.empty()) {
+    const auto [v, depth] = stack.back();
+    stack.pop_back();
+    if (!v->is_structured()) continue;
+    if (depth > SceneDocumentBuilder::kMaxDepth)
+      reporter.Fail(jsonPath, "values nested more than " + std::to_string(SceneDocumentBuilder::kMaxDepth) +
+                                  " levels deep");
+    for (const json& element : *v) stack.emplace_back(&element, depth + 1);
+  }
+  SceneReader reader(reporter, {}, ticksPerFrame);
+  return reader.ReadParam(ojson(value), name, jsonPath);
+}
+
+std::string SceneToJson(const SceneDesc& s, const std::filesystem::path& baseDir) {
+  ojson root;
+  root["fps"] = Num(s.fps);
+  const RenderDesc& rd = s.render;
+  ojson render;
+  render["width"] = rd.width;
+  render["height"] = rd.height;
+  render["frame"] = rd.frame;
+  if (!rd.camera.empty()) render["camera"] = rd.camera;
+  render["background"] = ojson::array({Num(rd.background[0]), Num(rd.background[1]),
+                                       Num(rd.background[2]), Num(rd.background[3])});
+  if (rd.image) render["image"] = RelativeTo(*rd.image, baseDir);
+  const auto source = [&](const ImageSource& src) {
+    std::string text = RelativeTo(src.path, baseDir);
+    if (!src.channel.empty()) text += ":" + src.channel;
+    return text;
+  };
+  if (rd.objectId) render["objectId"] = source(*rd.objectId);
+  if (rd.materialId) render["materialId"] = source(*rd.materialId);
+  root["render"] = render;
+
+  ojson nodes = ojson::array();
+  for (const NodeDesc& n : s.nodes) {
+    ojson node;
+    node["name"] = n.name;
+    node["type"] = n.type == NodeType::Camera ? "camera" : "dummy";
+    if (n.type == NodeType::Camera) node["fov"] = Num(n.fov);
+    if (n.parent) node["parent"] = *n.parent;
+    WriteTransform(node, n.transform);
+    if (!n.keys.empty()) {
+      ojson keys = ojson::array();
+      for (const TransformKeyDesc& k : n.keys) {
+        ojson key;
+        key["frame"] = k.frame;
+        WriteTransform(key, k.fields);
+        keys.push_back(key);
+      }
+      node["keys"] = keys;
+    }
+    nodes.push_back(node);
+  }
+  root["nodes"] = nodes;
+
+  ojson effects = ojson::array();
+  for (const EffectDesc& fx : s.effects) {
+    ojson effect;
+    effect["class"] = fx.className;
+    effect["name"] = fx.name;
+    ojson params = ojson::object();
+    for (const ParamDesc& p : fx.params) {
+      if (!p.keyed) {
+        params[p.name] = Ordered(p.value);
+        continue;
+      }
+      ojson keys = ojson::array();
+      for (const auto& [frame, value] : p.keys) keys.push_back(ojson::array({frame, Ordered(value)}));
+      params[p.name] = ojson{{"keys", keys}};
+    }
+    effect["params"] = params;
+    effects.push_back(effect);
+  }
+  root["effects"] = effects;
+  return PrettyJson(root) + "\n";
+}
+
+void SaveSceneFile(const SceneDesc& scene, const std::filesystem::path& file) {
+  ValidateScene(scene);  // never write a file that would not load
+  WriteFileAtomically(file, SceneToJson(scene, file.parent_path()));
+}
+
+SceneDesc DefaultScene() {
+  SceneDesc s;
+  s.fps = 30;
+  s.render.width = 640;
+  s.render.height = 480;
+  s.render.frame = 0;
+  s.render.camera = "Camera001";
+  s.render.background = {0, 0, 0, 0};
+  NodeDesc camera;
+  camera.name = "Camera001";
+  camera.type = NodeType::Camera;
+  camera.fov = 45;
+  camera.transform.position = Vec3{0, 0, 0};
+  camera.transform.target = Vec3{0, 1, 0};
+  s.nodes.push_back(camera);
+  EffectDesc fx;
+  fx.className = "Qe_Velumbra";
+  fx.name = "Qe_Velumbra";
+  s.effects.push_back(fx);
+  return s;
+}
+
+}  // namespace velumbra

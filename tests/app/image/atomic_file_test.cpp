@@ -1,0 +1,177 @@
+#include "host/app/image/atomic_file.h"
+#include "host/app/progress.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+#include "host/app/app_error.h"
+
+namespace {
+
+using velumbra::AtomicFile;
+using velumbra::SystemError;
+using velumbra::WriteFileAtomically;
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const SystemError& e) {
+    return e.what();
+  }
+  return "(no SystemError)";
+}
+
+TEST(AtomicFile, ReplacesTheTargetAndCreatesFolders) {
+  TempDir dir;
+  const auto target = dir / "a/b/c/out.txt";
+  WriteFileAtomically(target, "first");
+  EXPECT_EQ(ReadAll(target), "first");
+  WriteFileAtomically(target, "second, longer");
+  EXPECT_EQ(ReadAll(target), "second, longer");
+  EXPECT_EQ(CountEntries(target.parent_path()), 1);
+}
+
+TEST(AtomicFile, RefusesTargetsThatAreNotRegularFiles) {
+  // Run as root, a rename over /dev/full would replace the device itself.
+  EXPECT_THROW(WriteFileAtomically("/dev/full", "x"), SystemError);
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(AtomicFile, CtrlCWhileWritingKeepsThePreviousFile) {
+  TempDir dir;
+  const auto target = dir / "out.txt";
+  WriteAll(target, "old");
+  velumbra::InterruptGuard guard;
+  {
+    AtomicFile file(target);
+    ASSERT_TRUE(file.TryWrite("new", 3));
+    std::raise(SIGINT);  // arrives while the file is being written
+    EXPECT_THROW(file.Commit(), velumbra::Interrupted);
+  }
+  velumbra::InterruptGuard::Clear();
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+TEST(AtomicFile, NewFilesGetTheUmaskPermissions) {
+  // A temporary made with mkstemp would be 0600 and keep that after the
+  // rename; outputs are ordinary files.
+  TempDir dir;
+  const mode_t old = ::umask(022);
+  WriteFileAtomically(dir / "out.txt", "x");
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "out.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(AtomicFile, NothingVisibleUntilCommitAndNothingLeftWhenAbandoned) {
+  TempDir dir;
+  const auto target = dir / "out.txt";
+  WriteAll(target, "old");
+  {
+    AtomicFile file(target);
+    file.Write("new", 3);
+    EXPECT_EQ(ReadAll(target), "old");
+    EXPECT_TRUE(std::filesystem::exists(file.TemporaryPath()));
+    EXPECT_EQ(file.TemporaryPath().parent_path(), target.parent_path());
+  }  // dies uncommitted
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+TEST(AtomicFile, FolderThatCannotBeCreated) {
+  TempDir dir;
+  WriteAll(dir / "plain", "a file, not a folder");
+  const auto target = dir / "plain/sub/out.png";
+  const std::string message = MessageOf([&] { WriteFileAtomically(target, "x"); });
+  EXPECT_NE(message.find("cannot create the folder " + (dir / "plain/sub").string()), std::string::npos) << message;
+  EXPECT_NE(message.find("Not a directory"), std::string::npos) << message;
+  EXPECT_EQ(ReadAll(dir / "plain"), "a file, not a folder");
+}
+
+TEST(AtomicFile, ReadOnlyFolderLeavesTheTargetUntouched) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: folder permissions are not enforced";
+  TempDir dir;
+  const auto folder = dir / "ro";
+  std::filesystem::create_directory(folder);
+  WriteAll(folder / "out.png", "old");
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const std::string message = MessageOf([&] { WriteFileAtomically(folder / "out.png", "new"); });
+  EXPECT_NE(message.find((folder / "out.png").string()), std::string::npos) << message;
+  EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+  EXPECT_EQ(ReadAll(folder / "out.png"), "old");
+}
+
+TEST(AtomicFile, FailedWriteLeavesTheTargetUntouched) {
+  // The failure a full disk gives, on the write itself; the target keeps its
+  // contents and no temporary file stays behind.
+  TempDir dir;
+  const auto target = dir / "out.bin";
+  WriteAll(target, "old");
+  const std::string big(64 * 1024, 'x');
+  std::string message;
+  {
+    FileSizeLimit limit(1000);
+    message = MessageOf([&] { WriteFileAtomically(target, big); });
+  }
+  EXPECT_NE(message.find("cannot write " + target.string()), std::string::npos) << message;
+  EXPECT_NE(message.find("File too large"), std::string::npos) << message;
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+TEST(AtomicFile, FailReportsTheFailedWrite) {
+  TempDir dir;
+  AtomicFile file(dir / "out.bin");
+  const std::string big(8192, 'y');
+  {
+    FileSizeLimit limit(100);
+    EXPECT_FALSE(file.TryWrite(big.data(), big.size()));
+  }
+  const std::string message = MessageOf([&] { file.Fail("libpng's own words"); });
+  EXPECT_NE(message.find("cannot write " + (dir / "out.bin").string() + ": File too large"), std::string::npos)
+      << message;
+  EXPECT_EQ(CountEntries(dir.Path()), 0);
+  // Without a failed write, Fail gives the caller's reason.
+  AtomicFile other(dir / "other.bin");
+  const std::string reason = MessageOf([&] { other.Fail("bad image"); });
+  EXPECT_NE(reason.find("other.bin: bad image"), std::string::npos) << reason;
+  EXPECT_EQ(CountEntries(dir.Path()), 0);
+}
+
+TEST(AtomicFile, RenameOntoAFolderFailsCleanly) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "taken");
+  WriteAll(dir / "taken/inside", "keep");
+  const std::string message = MessageOf([&] { WriteFileAtomically(dir / "taken", "x"); });
+  EXPECT_NE(message.find((dir / "taken").string() + ": it exists and is not a regular file"), std::string::npos)
+      << message;
+  EXPECT_EQ(ReadAll(dir / "taken/inside"), "keep");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+TEST(AtomicFile, CommitAfterAFailedTryWriteFails) {
+  TempDir dir;
+  AtomicFile file(dir / "out.bin");
+  const std::string big(8192, 'y');
+  bool ok = true;
+  {
+    FileSizeLimit limit(100);
+    ok = file.TryWrite(big.data(), big.size());
+  }
+  EXPECT_FALSE(ok);
+  // A caller that goes on regardless cannot publish the partial file.
+  const std::string message = MessageOf([&] { file.Commit(); });
+  EXPECT_NE(message.find("File too large"), std::string::npos) << message;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+  EXPECT_EQ(CountEntries(dir.Path()), 0);
+}
+
+}  // namespace

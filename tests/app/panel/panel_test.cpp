@@ -1,0 +1,304 @@
+// The velumbra panel's HTTP API, driven in-process with httplib's client:
+// edits go through the rollouts' parameter maps, the preview follows them,
+// and a saved scene renders what the preview showed.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "effect/qe_velumbra_params.h"
+#include "host/app/app_error.h"
+#include "host/app/panel/panel.h"
+#include "plugin/class_desc.h"
+#include "resources/resource.h"
+#include "support/module_handle.h"
+
+namespace {
+
+using json = nlohmann::json;
+using velumbra::PanelModel;
+using velumbra::PanelServer;
+
+constexpr const char* kScene = R"({
+  "render": {"width": 96, "height": 64, "camera": "Camera001"},
+  "nodes": [
+    {"name": "Camera001", "type": "camera", "fov": 60, "position": [0, 0, 0], "target": [0, 1, 0]},
+    {"name": "Dummy001", "type": "dummy", "position": [0, 5, 0]}
+  ],
+  "effects": [
+    {"class": "Qe_Velumbra", "name": "Stars",
+     "params": {"seed": 7, "duration": {"keys": [[0, 0.5], [40, 2.5]]}}}
+  ]
+})";
+
+velumbra::ClassLookup Lookup() {
+  return [](const std::string& name) -> ClassDesc* {
+    return name == "Qe_Velumbra" ? GetQe_VelumbraDesc() : nullptr;
+  };
+}
+
+// A panel of kScene served on a free port of 127.0.0.1.
+class LivePanel {
+ public:
+  explicit LivePanel(const std::string& sceneText = kScene) {
+    InitCustomControls(hInstance);
+    file = dir.Path() / "scene.json";
+    velumbra::SceneDesc scene = velumbra::ParseScene(sceneText, file.string(), dir.Path());
+    model = std::make_unique<PanelModel>(scene, Lookup(), file);
+    server = std::make_unique<PanelServer>(*model);
+    port = server->Bind(0);
+    thread = std::thread([this] { server->Run(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  }
+  ~LivePanel() {
+    server->Stop();
+    thread.join();
+  }
+
+  json State() { return json::parse(client->Get("/api/state")->body); }
+  httplib::Result Post(const std::string& path, const json& body) {
+    return client->Post(path.c_str(), body.dump(), "application/json");
+  }
+  json Input(MapID map, int id, const std::string& action, const json& value = nullptr) {
+    auto res = Post("/api/input", {{"effect", 0}, {"map", map}, {"id", id}, {"action", action}, {"value", value}});
+    EXPECT_EQ(res->status, 200) << res->body;
+    return json::parse(res->body);
+  }
+  std::string Preview() {
+    auto res = client->Get("/api/preview.png");
+    EXPECT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
+    return res->body;
+  }
+
+  ScopedInstance module;
+  TempDir dir;
+  std::filesystem::path file;
+  std::unique_ptr<PanelModel> model;
+  std::unique_ptr<PanelServer> server;
+  int port = 0;
+  std::thread thread;
+  std::unique_ptr<httplib::Client> client;
+};
+
+const json& Rollout(const json& state, int map) {
+  for (const json& r : state["effects"][0]["rollouts"])
+    if (r["map"] == map) return r;
+  throw std::runtime_error("no rollout " + std::to_string(map));
+}
+
+const json& Control(const json& state, int map, int id) {
+  for (const json& c : Rollout(state, map)["controls"])
+    if (c["id"] == id) return c;
+  throw std::runtime_error("no control " + std::to_string(id));
+}
+
+TEST(PanelApi, ServesThePageAndTheRolloutsLaidOutInPixels) {
+  LivePanel p;
+  auto page = p.client->Get("/");
+  ASSERT_EQ(page->status, 200);
+  EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_NE(page->body.find("/panel.js"), std::string::npos);
+  for (const char* asset : {"/panel.js", "/panel.css"}) EXPECT_EQ(p.client->Get(asset)->status, 200) << asset;
+
+  const json s = p.State();
+  ASSERT_EQ(s["effects"].size(), 1u);
+  const json& rollouts = s["effects"][0]["rollouts"];
+  ASSERT_EQ(rollouts.size(), 6u);
+  const char* titles[] = {"Stars Creation", "Motion Blur", "Apply", "Hyperspace Effect", "Scintillation Effect",
+                          "About"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(rollouts[static_cast<size_t>(i)]["title"], titles[i]);
+  // "MS Sans Serif" 8 has dialog base units 6 x 13: 211 x 239 units are
+  // 316 x 388 pixels, the stars-count field at (52, 14) is at (78, 22).
+  EXPECT_EQ(rollouts[0]["width"], 316);
+  EXPECT_EQ(rollouts[0]["height"], 388);
+  const json& count = Control(s, 0, IDC_STARSCOUNT_EDIT);
+  EXPECT_EQ(count["x"], 78);
+  EXPECT_EQ(count["y"], 22);
+  EXPECT_EQ(count["w"], 57);
+  EXPECT_EQ(count["kind"], "edit");
+  EXPECT_EQ(count["param"], "starscount");
+  EXPECT_EQ(Control(s, 0, IDC_SEED_EDIT)["text"], "7");
+  EXPECT_EQ(rollouts[0]["open"], true);
+  EXPECT_EQ(rollouts[1]["open"], false);
+  EXPECT_EQ(rollouts[5]["open"], true);
+
+  // The About picture is the module's bitmap, 300 x 50 pixels.
+  const json& about = Rollout(s, 5)["controls"][1];
+  ASSERT_EQ(about["kind"], "picture");
+  auto png = p.client->Get(("/api/bitmap?effect=0&id=" + std::to_string(about["bitmap"].get<int>())).c_str());
+  ASSERT_EQ(png->status, 200) << png->body;
+  ASSERT_GT(png->body.size(), 24u);
+  EXPECT_EQ(png->body.substr(1, 3), "PNG");
+  const auto be32 = [&](size_t at) {
+    const auto* b = reinterpret_cast<const unsigned char*>(png->body.data() + at);
+    return b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3];
+  };
+  EXPECT_EQ(be32(16), 300);
+  EXPECT_EQ(be32(20), 50);
+  EXPECT_EQ(p.client->Get("/api/bitmap?effect=0&id=999")->status, 400);
+}
+
+TEST(PanelApi, EditsGoThroughTheParameterMaps) {
+  LivePanel p;
+  json s = p.Input(0, IDC_STARSCOUNT_EDIT, "text", "20000000");
+  EXPECT_EQ(Control(s, 0, IDC_STARSCOUNT_EDIT)["text"], "10000000");  // clamped to the range
+  EXPECT_EQ(s["dirty"], true);
+  s = p.Input(0, IDC_STARSCOUNT_SPIN, "spin", -1);
+  EXPECT_EQ(Control(s, 0, IDC_STARSCOUNT_EDIT)["text"], "9000000");  // autoscale: a tenth of the magnitude
+  s = p.Input(0, IDC_BRIGHTSTARSCOLOR_SWATCH, "color", "#ff8000");
+  const json& colour = Control(s, 0, IDC_BRIGHTSTARSCOLOR_SWATCH)["color"];
+  EXPECT_EQ(colour[0], 1.0);
+  EXPECT_NEAR(colour[1].get<double>(), 128.0 / 255.0, 1e-6);
+  EXPECT_EQ(colour[2], 0.0);
+
+  // The enable lists apply: switching the alpha flag off disables its field.
+  s = p.Input(0, IDC_STARSALPHA_CHECK, "click");
+  EXPECT_EQ(Control(s, 0, IDC_STARSALPHA_EDIT)["enabled"], false);
+  auto refused = p.Post("/api/input", {{"effect", 0}, {"map", 0}, {"id", IDC_STARSALPHA_EDIT}, {"action", "text"},
+                                       {"value", "3"}});
+  EXPECT_EQ(refused->status, 400);
+  EXPECT_NE(json::parse(refused->body)["error"].get<std::string>().find("disabled"), std::string::npos);
+
+  // Scintillation off leaves Delta Y as the lock radio says (enabled with UnLock).
+  p.Input(4, IDC_SCINTILLATION_CHECK, "click");
+  s = p.Input(4, IDC_SCINTLOCK_UNLOCK, "click");
+  s = p.Input(4, IDC_SCINTILLATION_CHECK, "click");
+  EXPECT_EQ(Control(s, 4, IDC_SCINTDX_EDIT)["enabled"], false);
+  EXPECT_EQ(Control(s, 4, IDC_SCINTDY_EDIT)["enabled"], true);
+
+  // Requests the panel cannot act on are errors that say why.
+  struct Bad {
+    json body;
+    const char* says;
+  };
+  const Bad bad[] = {
+      {{{"effect", 0}, {"map", 0}, {"id", 4242}, {"action", "click"}}, "no control 4242"},
+      {{{"effect", 3}, {"map", 0}, {"id", 1491}, {"action", "click"}}, "no effect 3"},
+      {{{"effect", 0}, {"map", 9}, {"id", 1491}, {"action", "click"}}, "no rollout with map 9"},
+      {{{"effect", 0}, {"map", 0}, {"id", 1491}, {"action", "paint"}}, "unknown action"},
+      {{{"effect", 0}, {"map", 0}, {"id", 1491}, {"action", "text"}, {"value", "many"}}, "is not a number"},
+      {{{"effect", 0}, {"map", 0}, {"id", 1005}, {"action", "color"}, {"value", "red"}}, "needs [r, g, b]"},
+      {{{"map", 0}}, "malformed"},
+  };
+  for (const Bad& b : bad) {
+    auto res = p.Post("/api/input", b.body);
+    EXPECT_EQ(res->status, 400) << b.body;
+    EXPECT_NE(res->body.find(b.says), std::string::npos) << res->body;
+  }
+}
+
+TEST(PanelApi, PickButtonsOfferOnlyTheNodesTheirFilterAccepts) {
+  LivePanel p;
+  p.Input(1, IDC_USECAMERA_CHECK, "click");
+  json s = p.Input(1, IDC_CAMERA_PICK, "click");
+  const json& pick = s["effects"][0]["pick"];
+  ASSERT_TRUE(pick.is_object());
+  EXPECT_EQ(pick["prompt"], "Pick Camera");
+  EXPECT_EQ(pick["candidates"], json::array({"Camera001"}));
+  auto refused = p.Post("/api/pick", {{"effect", 0}, {"node", "Dummy001"}});
+  EXPECT_EQ(refused->status, 400);
+  EXPECT_EQ(p.Post("/api/pick", {{"effect", 0}, {"node", "Nobody"}})->status, 400);
+  auto picked = p.Post("/api/pick", {{"effect", 0}, {"node", "Camera001"}});
+  ASSERT_EQ(picked->status, 200) << picked->body;
+  s = json::parse(picked->body);
+  EXPECT_TRUE(s["effects"][0]["pick"].is_null());
+  EXPECT_EQ(Control(s, 1, IDC_CAMERA_PICK)["text"], "Camera001");
+
+  p.Input(0, IDC_USEOBJORIGIN_CHECK, "click");
+  s = p.Input(0, IDC_OBJECTORIGIN_PICK, "click");
+  EXPECT_EQ(s["effects"][0]["pick"]["prompt"], "Pick Object");
+  EXPECT_EQ(s["effects"][0]["pick"]["candidates"].size(), 2u);
+  s = json::parse(p.Post("/api/pick", {{"effect", 0}, {"node", ""}})->body);  // cancel
+  EXPECT_TRUE(s["effects"][0]["pick"].is_null());
+}
+
+TEST(PanelApi, RollupsAndTheTimeSlider) {
+  LivePanel p;
+  json s = json::parse(p.Post("/api/rollup", {{"effect", 0}, {"map", 1}, {"open", true}})->body);
+  EXPECT_EQ(Rollout(s, 1)["open"], true);
+  s = json::parse(p.Post("/api/close-all", {{"effect", 0}})->body);
+  for (int map = 0; map < 5; ++map) EXPECT_EQ(Rollout(s, map)["open"], false) << map;
+  EXPECT_EQ(Rollout(s, 5)["open"], true);
+
+  // The duration is keyed 0.5 at frame 0 and 2.5 at frame 40: the slider
+  // reaches past frame 40, the field shows the value of the frame, and an
+  // edit there becomes a key.
+  EXPECT_EQ(s["frameRange"], json::array({0, 100}));
+  s = json::parse(p.Post("/api/frame", {{"frame", 20}})->body);
+  EXPECT_EQ(s["frame"], 20);
+  EXPECT_EQ(Control(s, 1, IDC_DURATION_EDIT)["text"], "1.500");
+  s = p.Input(1, IDC_DURATION_EDIT, "text", "3");
+  s = json::parse(p.Post("/api/frame", {{"frame", 10}})->body);
+  EXPECT_EQ(Control(s, 1, IDC_DURATION_EDIT)["text"], "1.750");
+  EXPECT_EQ(p.Post("/api/frame", {{"frame", 99999999}})->status, 400);
+}
+
+TEST(PanelApi, TheLockWriteShowsInDeltaYAfterThePreview) {
+  LivePanel p;
+  p.Input(4, IDC_SCINTILLATION_CHECK, "click");
+  p.Input(4, IDC_SCINTDX_EDIT, "text", "4");
+  json s = p.State();
+  EXPECT_EQ(Control(s, 4, IDC_SCINTDY_EDIT)["text"], "0.000");
+  p.Preview();
+  s = p.State();
+  EXPECT_EQ(Control(s, 4, IDC_SCINTDY_EDIT)["text"], "4.000");
+}
+
+TEST(PanelApi, ThePreviewFollowsEditsAndTheSavedSceneRendersTheSame) {
+  LivePanel p;
+  const std::string before = p.Preview();
+  p.Input(0, IDC_STARSCOUNT_EDIT, "text", "30000");
+  p.Input(0, IDC_BRIGHTSTARSCOLOR_SWATCH, "color", {1.0, 0.5, 0.25});
+  const std::string after = p.Preview();
+  EXPECT_NE(before, after);
+
+  auto saved = p.Post("/api/save", json::object());
+  ASSERT_EQ(saved->status, 200) << saved->body;
+  const json s = json::parse(saved->body);
+  EXPECT_EQ(s["saved"], p.file.string());
+  EXPECT_EQ(s["dirty"], false);
+
+  // The file holds the given params first, in their order, then the changed ones.
+  const velumbra::SceneDesc reread = velumbra::LoadSceneFile(p.file);
+  const auto& params = reread.effects.at(0).params;
+  std::vector<std::string> names;
+  for (const auto& prm : params) names.push_back(prm.name);
+  ASSERT_GE(names.size(), 4u);
+  EXPECT_EQ(names[0], "seed");
+  EXPECT_EQ(names[1], "duration");
+  EXPECT_TRUE(params[1].keyed);
+  EXPECT_NE(std::find(names.begin(), names.end(), "starscount"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "brightstarscolor"), names.end());
+
+  // A fresh panel of the saved file renders the same image.
+  PanelModel again(reread, Lookup(), p.file);
+  EXPECT_EQ(again.RenderPreviewPng(), after);
+}
+
+TEST(PanelApi, RefusesOtherHostsAndPostsThatAreNotJson) {
+  LivePanel p;
+  httplib::Headers foreign = {{"Host", "attacker.example:" + std::to_string(p.port)}};
+  EXPECT_EQ(p.client->Get("/api/state", foreign)->status, 403);
+  httplib::Headers local = {{"Host", "localhost:" + std::to_string(p.port)}};
+  EXPECT_EQ(p.client->Get("/api/state", local)->status, 200);
+  auto form = p.client->Post("/api/close-all", "effect=0", "application/x-www-form-urlencoded");
+  EXPECT_EQ(form->status, 415);
+  EXPECT_EQ(p.client->Post("/api/close-all", "{", "application/json")->status, 400);
+}
+
+TEST(PanelModel, SavingTheBuiltInSceneNeedsAFileName) {
+  ScopedInstance module;
+  InitCustomControls(hInstance);
+  TempDir dir;
+  PanelModel model(velumbra::DefaultScene(), Lookup(), {});
+  EXPECT_THROW(model.Save(), velumbra::InputError);
+  const auto target = dir.Path() / "sub" / "mine.json";
+  EXPECT_EQ(model.Save(target), target);
+  EXPECT_EQ(model.SceneFile(), target);
+  // Nothing changed: the effect is written with no params.
+  EXPECT_TRUE(velumbra::LoadSceneFile(target).effects.at(0).params.empty());
+}
+
+}  // namespace

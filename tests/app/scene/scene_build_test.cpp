@@ -1,0 +1,125 @@
+#include "host/app/scene/scene_build.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/app/app_error.h"
+#include "host/sdk/max_time.h"
+
+namespace {
+
+using velumbra::BuildScene;
+using velumbra::ParseScene;
+
+// Restores the host's global frame rate, which BuildScene sets.
+class SceneBuild : public ::testing::Test {
+ protected:
+  void TearDown() override { SetTicksPerFrame(160); }
+};
+
+void ExpectNear(const Point3& a, const Point3& b, float eps = 1e-4f) {
+  EXPECT_NEAR(a.x, b.x, eps);
+  EXPECT_NEAR(a.y, b.y, eps);
+  EXPECT_NEAR(a.z, b.z, eps);
+}
+
+TEST_F(SceneBuild, DefaultSceneCameraLooksAlongWorldY) {
+  Interface ip;
+  const velumbra::BuiltScene built = BuildScene(velumbra::DefaultScene(), ip);
+  ASSERT_NE(built.camera, nullptr);
+  EXPECT_STREQ(built.camera->GetName(), "Camera001");
+  EXPECT_EQ(built.ticksPerFrame, 160);
+  EXPECT_EQ(GetTicksPerFrame(), 160);
+  ASSERT_EQ(built.camera->GetObjectRef()->SuperClassID(), CAMERA_CLASS_ID);
+  const auto* cam = static_cast<CameraObject*>(built.camera->GetObjectRef());
+  EXPECT_NEAR(cam->GetFOV(), 0.785398163f, 1e-6f);  // 45 degrees
+  const Matrix3 tm = built.camera->GetNodeTM(0);
+  ExpectNear(tm.VectorTransform({0, 0, -1}), {0, 1, 0});  // view axis
+  ExpectNear(tm.VectorTransform({0, 1, 0}), {0, 0, 1});   // up
+  ExpectNear(tm.GetTrans(), {0, 0, 0});
+  // A point ahead on +Y lands in front of the camera (negative z) and at the
+  // image centre.
+  ExpectNear(Inverse(tm).PointTransform({0, 5, 0}), {0, 0, -5});
+}
+
+TEST_F(SceneBuild, KeyedTransformsInterpolateBetweenFrames) {
+  Interface ip;
+  const auto scene = ParseScene(R"({
+    "fps": 25,
+    "nodes": [
+      { "name": "cam", "type": "camera", "fov": 60, "position": [0, 0, 0],
+        "keys": [ { "frame": 0, "target": [0, 10, 0] }, { "frame": 10, "target": [10, 10, 0] } ] },
+      { "name": "mover", "type": "dummy", "position": [1, 2, 3],
+        "keys": [ { "frame": 10, "rotation": [0, 0, 90] }, { "frame": 0, "rotation": [0, 0, 0] } ] },
+      { "name": "slider", "type": "dummy",
+        "keys": [ { "frame": -4, "position": [-4, 0, 0] }, { "frame": 4, "position": [4, 8, 0] } ] }
+    ]})", "s.json", "");
+  const auto built = BuildScene(scene, ip);
+  EXPECT_EQ(built.ticksPerFrame, 192);
+  EXPECT_EQ(GetTicksPerFrame(), 192);
+
+  // Halfway in ticks: 5 frames of 192.
+  INode* slider = ip.GetINodeByName("slider");
+  ExpectNear(slider->GetNodeTM(0).GetTrans(), {0, 4, 0});
+  ExpectNear(slider->GetNodeTM(192).GetTrans(), {1, 5, 0});
+  ExpectNear(slider->GetNodeTM(96).GetTrans(), {0.5f, 4.5f, 0});  // half a frame
+  ExpectNear(slider->GetNodeTM(-10 * 192).GetTrans(), {-4, 0, 0});  // held before the first key
+
+  // Rotation 0 -> 90 degrees about Z over 10 frames: 45 at frame 5; the
+  // node's own position carries into every key.
+  INode* mover = ip.GetINodeByName("mover");
+  const Matrix3 m = mover->GetNodeTM(5 * 192);
+  const float h = std::sqrt(0.5f);
+  ExpectNear(m.VectorTransform({1, 0, 0}), {h, h, 0});
+  ExpectNear(m.GetTrans(), {1, 2, 3});
+
+  // The camera's target moves from (0,10,0) to (10,10,0): at frame 5 it
+  // looks at (5,10,0).
+  INode* cam = ip.GetINodeByName("cam");
+  const Point3 view = cam->GetNodeTM(5 * 192).VectorTransform({0, 0, -1});
+  const float n = std::sqrt(125.0f);
+  ExpectNear(view, {5 / n, 10 / n, 0});
+  EXPECT_NEAR(static_cast<CameraObject*>(cam->GetObjectRef())->GetFOV(), 1.04719755f, 1e-6f);
+}
+
+TEST_F(SceneBuild, ParentsAttachInAnyOrder) {
+  Interface ip;
+  // The child comes before its parent in the file.
+  const auto scene = ParseScene(R"({
+    "nodes": [
+      { "name": "cam", "type": "camera", "parent": "arm", "position": [0, 0, 1] },
+      { "name": "arm", "type": "dummy", "parent": "base", "position": [10, 0, 0] },
+      { "name": "base", "type": "dummy", "rotation": [0, 0, 90] }
+    ]})", "s.json", "");
+  const auto built = BuildScene(scene, ip);
+  INode* base = ip.GetINodeByName("base");
+  INode* arm = ip.GetINodeByName("arm");
+  EXPECT_EQ(built.camera->GetParentNode(), arm);
+  EXPECT_EQ(arm->GetParentNode(), base);
+  EXPECT_EQ(ip.GetRootNode()->NumberOfChildren(), 1);
+  // (0,0,1) in cam -> (10,0,1) in base -> turned 90 degrees about Z.
+  ExpectNear(built.camera->GetNodeTM(0).GetTrans(), {0, 10, 1});
+}
+
+TEST_F(SceneBuild, MatrixNodesKeepTheirMatrix) {
+  Interface ip;
+  const auto scene = ParseScene(R"({
+    "nodes": [ { "name": "cam", "type": "camera",
+                 "matrix": [[0, 1, 0], [-1, 0, 0], [0, 0, 1], [5, 6, 7]] } ]})", "s.json", "");
+  const auto built = BuildScene(scene, ip);
+  const Matrix3 tm = built.camera->GetNodeTM(0);
+  ExpectNear(tm.PointTransform({1, 0, 0}), {5, 7, 7});
+  ExpectNear(tm.PointTransform({0, 1, 0}), {4, 6, 7});
+}
+
+TEST_F(SceneBuild, RefusesAnInvalidDescription) {
+  velumbra::SceneDesc s = velumbra::DefaultScene();
+  s.fps = 7;
+  Interface ip;
+  EXPECT_THROW(BuildScene(s, ip), velumbra::InputError);
+  EXPECT_EQ(ip.GetRootNode()->NumberOfChildren(), 0);  // nothing half-built
+  EXPECT_EQ(GetTicksPerFrame(), 160);
+}
+
+}  // namespace
