@@ -3,6 +3,7 @@
 # The sub-commands and main() are the executable's own (65-velumbra.cmake).
 set(VELUMBRA_APP_SOURCES
   ${CMAKE_SOURCE_DIR}/host/app/frame_range.cpp
+  ${CMAKE_SOURCE_DIR}/host/app/frame_writer.cpp
   ${CMAKE_SOURCE_DIR}/host/app/module_loader.cpp
   ${CMAKE_SOURCE_DIR}/host/app/output_name.cpp
   ${CMAKE_SOURCE_DIR}/host/app/output_plan.cpp
@@ -10,4 +11,5 @@ set(VELUMBRA_APP_SOURCES
   ${CMAKE_SOURCE_DIR}/host/app/render_frame.cpp
   ${CMAKE_SOURCE_DIR}/host/app/star_table.cpp)
 add_library(velumbra_app STATIC ${VELUMBRA_APP_SOURCES})
-target_link_libraries(velumbra_app PUBLIC velumbra_scene velumbra_image velumbra_base velumbra_effect hostsdk)
+find_package(Threads REQUIRED)
+target_link_libraries(velumbra_app PUBLIC velumbra_scene velumbra_image velumbra_base velumbra_effect hostsdk Threads::Threads)

@@ -93,7 +93,6 @@ OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, 
   std::map<fs::path, std::string> written;  // key -> "-o name (frame N)"
   std::set<fs::path> checkedFolders;
   const auto plan = [&](const std::string& name, const std::string& option, int frame) {
-    if (name.empty()) return;
     const fs::path file(name);
     const fs::path folder = OutputKey(file).parent_path();
     if (checkedFolders.insert(folder).second) CheckOutputFile(file, option);
@@ -120,6 +119,7 @@ OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, 
   };
   for (const FrameOutputs& f : frames_) {
     plan(f.image, "-o", f.frame);
+    if (idsPrefix.empty()) continue;
     plan(f.objectIds, "--ids", f.frame);
     plan(f.materialIds, "--ids", f.frame);
   }

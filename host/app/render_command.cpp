@@ -8,6 +8,7 @@
 #include "host/app/app_error.h"
 #include "host/app/commands.h"
 #include "host/app/frame_range.h"
+#include "host/app/frame_writer.h"
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
@@ -37,6 +38,8 @@ struct RenderOptions {
   std::string input;  // --input: the image to paint into
   std::string exrCamera = "auto";
   std::string exrIdType = "float";
+  std::string compression;  // empty: fast for PNG, zip for OpenEXR
+  int threads = 0;          // 0: every core
   ModuleOptions modules;
 };
 
@@ -77,35 +80,63 @@ int RunRender(const RenderOptions& o) {
   const bool exrOutput = IsExrFile(o.output);
   const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
+  PngCompression pngCompression = PngCompression::Fast;
+  ExrCompression exrCompression = ExrCompression::Zip;
+  if (!o.compression.empty()) {
+    const auto png = ParsePngCompression(o.compression);
+    const auto exr = ParseExrCompression(o.compression);
+    if (exrOutput && !exr)
+      throw InputError("--compression " + Quoted(o.compression) +
+                       ": an OpenEXR output takes zip, zips, piz, dwaa, rle or none");
+    if (!exrOutput && !png)
+      throw InputError("--compression " + Quoted(o.compression) + ": a PNG output takes fast, default, small or none");
+    if (png) pngCompression = *png;
+    if (exr) exrCompression = *exr;
+  }
 
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
+  // Each frame is written on the writer's thread while the next renders;
+  // "wrote" lines are printed here, in frame order, between progress lines.
+  FrameWriter writer(/*background=*/o.threads != 1);
+  const auto announce = [&] {
+    for (const std::string& file : writer.TakeWritten())
+      if (!o.quiet) std::fprintf(stderr, "wrote %s\n", file.c_str());
+  };
   const int count = static_cast<int>(plan.Frames().size());
   for (int i = 0; i < count; ++i) {
     const FrameOutputs& out = plan.Frames()[static_cast<size_t>(i)];
     progress.StartFrame(out.frame, i, count);
-    const std::unique_ptr<Bitmap> bitmap = session.RenderFrame(out.frame, &progress, idChannels);
+    std::shared_ptr<Bitmap> bitmap = session.RenderFrame(out.frame, &progress, idChannels);
     if (!bitmap || progress.Interrupted()) {
       progress.EndLine();
+      writer.Finish();
+      announce();
       throw Interrupted{};
     }
-    BitmapStorage& storage = *bitmap->Storage();
-    if (exrOutput) WriteExrFrame(out.image, storage, session.InputExr(), session.InputCamera().has_value(), exrIdType);
-    else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth);
-    std::vector<std::string> written{out.image};
-    if (!out.objectIds.empty()) {
-      ULONG type = 0;
-      WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
-                       static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)));
-      WriteMaterialIdPng(out.materialIds, storage.Width(), storage.Height(),
-                         static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)));
-      written.push_back(out.objectIds);
-      written.push_back(out.materialIds);
-    }
     progress.FinishFrame();
-    if (!o.quiet)
-      for (const std::string& file : written) std::fprintf(stderr, "wrote %s\n", file.c_str());
+    const ExrRgbaImage* inputExr = session.InputExr();
+    const bool keepInputCamera = session.InputCamera().has_value();
+    writer.Submit([=] {
+      BitmapStorage& storage = *bitmap->Storage();
+      if (exrOutput) WriteExrFrame(out.image, storage, inputExr, keepInputCamera, exrIdType, exrCompression);
+      else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth, pngCompression);
+      std::vector<std::string> written{out.image};
+      if (!out.objectIds.empty()) {
+        ULONG type = 0;
+        WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
+                         static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)));
+        WriteMaterialIdPng(out.materialIds, storage.Width(), storage.Height(),
+                           static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)));
+        written.push_back(out.objectIds);
+        written.push_back(out.materialIds);
+      }
+      return written;
+    });
+    announce();
   }
+  writer.Finish();
+  announce();
   return 0;
 }
 
@@ -153,6 +184,16 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->check(CLI::IsMember({"float", "uint"}))
       ->type_name("TYPE")
       ->capture_default_str();
+  render->add_option("--compression", o->compression,
+                     "PNG: fast (the default: unfiltered rows, run-length zlib; quick, and small for star "
+                     "frames), default (libpng's adaptive filters, zlib 6), small (zlib 9), none; "
+                     "OpenEXR: zip (the default), zips, piz, dwaa, rle, none")
+      ->type_name("NAME");
+  render->add_option("--threads", o->threads,
+                     "threads the render may use: the effect's workers, and a writer that saves each frame "
+                     "while the next renders (default: every core; 1: everything on one thread)")
+      ->check(CLI::Range(1, 1024))
+      ->type_name("N");
   AddModuleOptions(render, o->modules);
   render->footer(R"(Examples:
   velumbra render

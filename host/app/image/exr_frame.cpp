@@ -8,11 +8,12 @@
 namespace velumbra {
 
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrRgbaImage* input,
-                   bool keepInputCamera, ExrIdType idType) {
+                   bool keepInputCamera, ExrIdType idType, ExrCompression compression) {
   const size_t count = static_cast<size_t>(storage.Width()) * static_cast<size_t>(storage.Height());
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
   ExrWriteOptions options;
   options.ids = idType;
+  options.compression = compression;
   std::vector<FloatRgba> floats;
   if (input) {
     floats = MergeEffectOutput(input->floats, input->pixels, output);

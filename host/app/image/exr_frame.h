@@ -14,11 +14,12 @@ namespace velumbra {
 //     FLOAT samples when there is no EXR input, so that it reads back
 //     exactly;
 //   - the G-buffer goes along as ObjectID and MaterialID (`idType`);
+//   - compressed as `compression` says;
 //   - the camera: the input file's own attributes unchanged when its camera
 //     rendered (`keepInputCamera`), else the render camera of the bitmap's
 //     RenderInfo in the OpenEXR convention.
 // `input` is the EXR the frame was read from, or null.
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrRgbaImage* input,
-                   bool keepInputCamera, ExrIdType idType);
+                   bool keepInputCamera, ExrIdType idType, ExrCompression compression = ExrCompression::Zip);
 
 }  // namespace velumbra

@@ -71,6 +71,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/app/image/png_io.h"
@@ -220,7 +221,17 @@ std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
 // original (a PNG input or a plain background).
 std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels);
 
+// The compression of an OpenEXR output (`--compression`): zip (the
+// default: lossless, 16 scan lines a block), zips (one line a block), piz
+// (wavelet, lossless, good on grainy renders), rle, none; and dwaa (lossy on
+// colour, 32 lines a block; IDs and alpha stay exact).
+enum class ExrCompression { Zip, Zips, Piz, Dwaa, Rle, None };
+
+// The name `--compression` gives each; nullopt for another name.
+std::optional<ExrCompression> ParseExrCompression(std::string_view name);
+
 struct ExrWriteOptions {
+  ExrCompression compression = ExrCompression::Zip;
   // HALF keeps 11 significant bits and values up to 65504 (larger ones
   // become infinity); FLOAT keeps every float.
   ExrColourType colour = ExrColourType::Half;

@@ -75,6 +75,18 @@ class MemoryStream final : public Imf::OStream {
   size_t position_ = 0;
 };
 
+Imf::Compression ToImf(ExrCompression c) {
+  switch (c) {
+    case ExrCompression::Zip: return Imf::ZIP_COMPRESSION;
+    case ExrCompression::Zips: return Imf::ZIPS_COMPRESSION;
+    case ExrCompression::Piz: return Imf::PIZ_COMPRESSION;
+    case ExrCompression::Dwaa: return Imf::DWAA_COMPRESSION;
+    case ExrCompression::Rle: return Imf::RLE_COMPRESSION;
+    case ExrCompression::None: return Imf::NO_COMPRESSION;
+  }
+  return Imf::ZIP_COMPRESSION;
+}
+
 Imath::M44f ToImath(const ExrMatrix& m) {
   Imath::M44f out;
   for (int i = 0; i < 4; ++i)
@@ -91,6 +103,16 @@ char* SliceBase(const T* p) {
 
 }  // namespace
 
+std::optional<ExrCompression> ParseExrCompression(std::string_view name) {
+  if (name == "zip") return ExrCompression::Zip;
+  if (name == "zips") return ExrCompression::Zips;
+  if (name == "piz") return ExrCompression::Piz;
+  if (name == "dwaa") return ExrCompression::Dwaa;
+  if (name == "rle") return ExrCompression::Rle;
+  if (name == "none") return ExrCompression::None;
+  return std::nullopt;
+}
+
 void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
               const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options) {
   if (width <= 0 || height <= 0 || !pixels)
@@ -106,7 +128,7 @@ void WriteExr(const std::filesystem::path& file, int width, int height, const Fl
   try {
     EnableExrThreads();
     Imf::Header header(width, height);
-    header.compression() = Imf::ZIP_COMPRESSION;
+    header.compression() = ToImf(options.compression);
     const Imf::PixelType colourType = options.colour == ExrColourType::Half ? Imf::HALF : Imf::FLOAT;
     const Imf::PixelType idType = options.ids == ExrIdType::Uint ? Imf::UINT : Imf::FLOAT;
     Imf::FrameBuffer fb;

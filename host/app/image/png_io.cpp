@@ -1,6 +1,7 @@
 #include "host/app/image/png_io.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <bit>
 #include <cstdio>
@@ -208,7 +209,7 @@ struct PngWriteJob {
   png_uint_32 height = 0;
   int bitDepth = 8;
   int colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  int compressionLevel = -1;  // zlib's level 0..9; -1 its default
+  PngCompression compression = PngCompression::Fast;
   png_bytep row = nullptr;  // one row of the file's layout
 };
 
@@ -217,7 +218,19 @@ bool WritePngC(PngContext* ctx, const PngWriteJob* job) {
   png_set_write_fn(ctx->png, ctx, OnPngWrite, OnPngFlush);
   png_set_IHDR(ctx->png, ctx->info, job->width, job->height, job->bitDepth, job->colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (job->compressionLevel >= 0) png_set_compression_level(ctx->png, job->compressionLevel);
+  switch (job->compression) {
+    case PngCompression::Fast:
+      png_set_filter(ctx->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+      png_set_compression_strategy(ctx->png, Z_RLE);
+      png_set_compression_level(ctx->png, 1);
+      break;
+    case PngCompression::Default: break;
+    case PngCompression::Small: png_set_compression_level(ctx->png, 9); break;
+    case PngCompression::None:
+      png_set_filter(ctx->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+      png_set_compression_level(ctx->png, 0);
+      break;
+  }
   png_write_info(ctx->png, ctx->info);
   for (png_uint_32 y = 0; y < job->height; ++y) {
     job->fill(job->source, job->width, y, job->row);
@@ -263,7 +276,7 @@ void FillGrey8(const void* source, png_uint_32 width, png_uint_32 y, png_bytep r
 
 // Encodes to `out` (a file) or `memory`, exactly one of them.
 void EncodePng(AtomicFile* out, std::string* memory, const std::string& name, int width, int height,
-               const void* source, RowFill fill, int bitDepth, int colorType, int channels, int compressionLevel) {
+               const void* source, RowFill fill, int bitDepth, int colorType, int channels, PngCompression compression) {
   if (width <= 0 || height <= 0 || !source)
     throw std::invalid_argument("cannot write " + name + ": the image is empty");
   PngContext ctx;
@@ -286,7 +299,7 @@ void EncodePng(AtomicFile* out, std::string* memory, const std::string& name, in
   job.height = static_cast<png_uint_32>(height);
   job.bitDepth = bitDepth;
   job.colorType = colorType;
-  job.compressionLevel = compressionLevel;
+  job.compression = compression;
   job.row = row.data();
   if (!WritePngC(&ctx, &job)) {
     if (out) out->Fail(ctx.error);
@@ -295,12 +308,12 @@ void EncodePng(AtomicFile* out, std::string* memory, const std::string& name, in
 }
 
 void WritePng(const std::filesystem::path& file, int width, int height, const void* source, RowFill fill,
-              int bitDepth, int colorType, int channels, int compressionLevel = -1) {
+              int bitDepth, int colorType, int channels, PngCompression compression = PngCompression::Fast) {
   if (width <= 0 || height <= 0 || !source)
     throw std::invalid_argument("cannot write " + file.string() + ": the image is empty");
   AtomicFile out(file);
   EncodePng(&out, nullptr, file.string(), width, height, source, fill, bitDepth, colorType, channels,
-            compressionLevel);
+            compression);
   out.Commit();
 }
 
@@ -346,17 +359,25 @@ std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, con
     throw std::invalid_argument("PNG bit depth must be 8 or 16, not " + std::to_string(options.bitDepth));
   std::string bytes;
   EncodePng(nullptr, &bytes, "the image", width, height, pixels, options.bitDepth == 16 ? FillRgba16 : FillRgba8,
-            options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4, options.compressionLevel);
+            options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4, options.compression);
   return bytes;
 }
 
+std::optional<PngCompression> ParsePngCompression(std::string_view name) {
+  if (name == "fast") return PngCompression::Fast;
+  if (name == "default") return PngCompression::Default;
+  if (name == "small") return PngCompression::Small;
+  if (name == "none") return PngCompression::None;
+  return std::nullopt;
+}
+
 void WritePngRgba(const std::filesystem::path& file, int width, int height,
-                  const BMM_Color_64* pixels, int bitDepth) {
+                  const BMM_Color_64* pixels, int bitDepth, PngCompression compression) {
   if (bitDepth != 8 && bitDepth != 16)
     throw std::invalid_argument("cannot write " + file.string() + ": bit depth " +
                                 std::to_string(bitDepth) + " is not 8 or 16");
   WritePng(file, width, height, pixels, bitDepth == 16 ? FillRgba16 : FillRgba8, bitDepth,
-           PNG_COLOR_TYPE_RGB_ALPHA, 4);
+           PNG_COLOR_TYPE_RGB_ALPHA, 4, compression);
 }
 
 IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options) {

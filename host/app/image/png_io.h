@@ -26,6 +26,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -65,9 +67,22 @@ struct IdImage {
 
 RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& options = {});
 
+// How PNG files are compressed; the pixels are the same in every case.
+// Measured on 1080p 16-bit star frames: Fast writes about ten times faster
+// than zlib's defaults and, on frames that are mostly black, also smaller
+// files (zlib's run-length strategy on unfiltered rows: runs of black are
+// what such frames hold); Small takes longest for the smallest files of
+// busy images.
+enum class PngCompression {
+  Fast,     // rows unfiltered, zlib's run-length strategy (the default)
+  Default,  // libpng's adaptive filters, zlib level 6
+  Small,    // adaptive filters, zlib level 9
+  None,     // stored, not compressed (zlib level 0)
+};
+
 struct PngWriteOptions {
-  int bitDepth = 16;           // 8 or 16 bits per sample
-  int compressionLevel = -1;   // zlib's level 0 (none) .. 9 (smallest); -1 its default
+  int bitDepth = 16;  // 8 or 16 bits per sample
+  PngCompression compression = PngCompression::Fast;
 };
 
 // The PNG file of `width` x `height` pixels (rows top to bottom) as bytes in
@@ -76,8 +91,12 @@ std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, con
 
 // Writes `width` x `height` pixels (rows top to bottom) as an RGBA PNG of
 // `bitDepth` 8 or 16 bits per sample.
-void WritePngRgba(const std::filesystem::path& file, int width, int height,
-                  const BMM_Color_64* pixels, int bitDepth);
+// The name `--compression` gives each (fast, default, small, none); nullopt
+// for another name.
+std::optional<PngCompression> ParsePngCompression(std::string_view name);
+
+void WritePngRgba(const std::filesystem::path& file, int width, int height, const BMM_Color_64* pixels,
+                  int bitDepth, PngCompression compression = PngCompression::Fast);
 inline void WritePngRgba(const std::filesystem::path& file, const RgbaImage& image, int bitDepth) {
   WritePngRgba(file, image.width, image.height, image.pixels.data(), bitDepth);
 }

@@ -30,7 +30,7 @@ struct PanelModel::EffectPanel {
 namespace {
 
 // Previews are sent once and shown at once: 8 bits, speed over size.
-constexpr PngWriteOptions kPreviewPng{8, 1};
+constexpr PngWriteOptions kPreviewPng{8, PngCompression::Fast};
 
 json ColorJson(const Color& c) { return json::array({FloatJson(c.r), FloatJson(c.g), FloatJson(c.b)}); }
 
