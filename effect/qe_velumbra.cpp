@@ -1,5 +1,8 @@
 #include "effect/qe_velumbra.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
 #include <new>
 
 #include "effect/qe_velumbra_params.h"
@@ -61,6 +64,39 @@ ReferenceTarget* Qe_Velumbra::Clone(RemapDir& remap) {
     if (copy) copy->DeleteMe();
     return nullptr;
   }
+}
+
+void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbortCallback* cb) {
+  // The host boundary: whatever goes wrong is logged, never thrown.
+  const std::uint64_t generations = starField.generations();
+  try {
+    RenderPass(t, bm, cb);
+  } catch (const std::bad_alloc&) {
+    LogFailure(SYSLOG_ERROR, "not enough memory for the render pass");
+  } catch (const std::exception& e) {
+    LogFailure(SYSLOG_ERROR, "the render pass failed: %s", e.what());
+  } catch (...) {
+    LogFailure(SYSLOG_ERROR, "the render pass failed");
+  }
+  if (starField.generations() == generations) return;  // the field was reused
+  if (starField.outOfMemory()) {
+    LogFailure(SYSLOG_ERROR, "not enough memory for %u stars", starField.count());
+  } else if (starField.fellBackToSerial()) {
+    LogFailure(SYSLOG_WARN, "not enough memory to create the stars on %d threads; created on one",
+               RenderThreadsGranted());
+  }
+}
+
+void Qe_Velumbra::LogFailure(DWORD type, const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  // The name comes from the string table, and a std::string of it can fail
+  // to allocate like anything else here.
+  const MCHAR* name = GetString(IDS_CLASS_NAME);
+  GetHostLog()->LogEntry(type, NO_DIALOG, name ? name : "", "%s", text);
 }
 
 void Qe_Velumbra::GetClassName(std::string& s) { s = TextOf(GetString(IDS_CLASS_NAME)); }

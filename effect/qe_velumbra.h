@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plugin/host.h"
+#include "render/star_loop.h"
 #include "starfield/star_field.h"
 
 // The class ID of the effect and of its class descriptor.
@@ -63,7 +64,16 @@ class Qe_Velumbra : public Effect {
   // The material-effects ID (2) and node ID (4) channels, always: the
   // compositing reads and writes both.
   DWORD GBufferChannelsRequired(TimeValue) override { return BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID; }
+  // Runs the render pass on the threads the host grants (RenderThreadsGranted)
+  // and writes what it could not do, or did another way, to the host's log
+  // (GetHostLog(), titled with GetName()): an error entry when the image
+  // lacks stars it should have ("not enough memory for N stars"), a warning
+  // when a fallback gave the same image. No exception leaves it; where the
+  // pass fails before it draws, the bitmap is left as it came.
   void Apply(TimeValue t, Bitmap* bm, RenderGlobalContext* gc, CheckAbortCallback* cb) override;
+  // The render pass itself (render/apply.cpp); may throw std::bad_alloc
+  // before it draws.
+  void RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb);
   // The six rollouts, built by the host (param_dialog.cpp); null when the host builds none.
   EffectParamDlg* CreateParamDialog(IRendParams* ip) override;
 
@@ -72,6 +82,11 @@ class Qe_Velumbra : public Effect {
   // render's world-to-camera matrix), makes it `cameraNode` and writes it
   // into the `camera` parameter; otherwise clears `cameraNode`.
   void FindRenderCamera(TimeValue t, Bitmap* bm);
+
+  // --- options of the render pass that are not parameters (never saved) ---
+  // Set: the pass draws nothing and hands every drawing call it would make,
+  // in order, to this observer. Not owned. Null (the default): it draws.
+  DrawCallObserver* drawCallObserver = nullptr;
 
   // --- members ---
   // Reference 0: the parameter block, owned by the reference system. Always
@@ -124,6 +139,19 @@ class Qe_Velumbra : public Effect {
   int scintLockFlag = 0;
 
  protected:
+  // Writes a `type` entry (SYSLOG_ERROR, SYSLOG_WARN) titled with the
+  // effect's name to the host's log; printf-style message.
+  void LogFailure(DWORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
   // Reference 0 (every index) is the block: `target` is an IParamBlock2.
   void SetReference(int i, RefTargetHandle target) override;
+
+ public:
+  // The star loop options of a pass under the host's current grant: the
+  // parallel loop on the granted threads when two or more are granted,
+  // otherwise the serial loop on the calling thread; the pass's observer.
+  StarLoopOptions LoopOptions() const;
+
+ private:
+  void ReportLoop(StarLoopRun run);
 };

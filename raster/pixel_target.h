@@ -29,14 +29,14 @@
 #include <cstddef>
 
 #include "plugin/host.h"
+#include "starfield/channel.h"
 
 class PixelTarget {
  public:
-  // Full intensity / full opacity of a channel, and its reciprocal in single
-  // precision (65280 * kInvFull == 1 exactly, so full alpha gives factors of
-  // exactly 0 or 1).
-  static constexpr int kFull = 65280;
-  static constexpr float kInvFull = 1.0f / 65280.0f;
+  // The reciprocal of full intensity (kFullChannel) in single precision
+  // (65280 * kInvFull == 1 exactly, so full alpha gives factors of exactly 0
+  // or 1).
+  static constexpr float kInvFull = 1.0f / static_cast<float>(kFullChannel);
 
   // The apply methods (`applyMethod`).
   enum ApplyMethod : UBYTE {
@@ -143,8 +143,8 @@ class PixelTarget {
 // the product of a 16-bit channel always fits an int.
 inline BMM_Color_64 PixelTarget::ClampColor(int r, int g, int b, int a) {
   const auto limit = [](int v) -> WORD {
-    return static_cast<unsigned>(v) > static_cast<unsigned>(kFull) ? static_cast<WORD>(kFull)
-                                                                     : static_cast<WORD>(v);
+    return static_cast<unsigned>(v) > static_cast<unsigned>(kFullChannel) ? static_cast<WORD>(kFullChannel)
+                                                                            : static_cast<WORD>(v);
   };
   return {limit(r), limit(g), limit(b), limit(a)};
 }
@@ -225,7 +225,7 @@ inline void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c) {
   const std::size_t i = static_cast<std::size_t>(py) * static_cast<std::size_t>(width) +
                         static_cast<std::size_t>(px);
   BMM_Color_64 image = pixels[i];
-  image.a = std::min<WORD>(image.a, static_cast<WORD>(kFull));
+  image.a = std::min<WORD>(image.a, static_cast<WORD>(kFullChannel));
 
   // Masks come before any arithmetic; a pixel they stop is left wholly
   // untouched. A mask whose channel the bitmap lacks cannot be tested and

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr float kFullF = static_cast<float>(PixelTarget::kFull);
+constexpr float kFullF = static_cast<float>(kFullChannel);
 
 // Streak ends farther than this many pixels outside the image (a streak
 // clipped at the near plane projects far out) are brought near it before the
@@ -21,16 +21,6 @@ constexpr float kFullF = static_cast<float>(PixelTarget::kFull);
 constexpr double kFarOut = 1 << 12;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-
-// A channel value computed in floating point, stored back as a 16-bit
-// channel: truncated toward zero and limited to 0..65280 (NaN gives 0), so
-// that no rounding corner can leave the channel range or reach an undefined
-// conversion.
-WORD ToChannel(float v) {
-  if (!(v > 0.0f)) return 0;
-  if (v >= kFullF) return static_cast<WORD>(PixelTarget::kFull);
-  return static_cast<WORD>(v);
-}
 
 BMM_Color_64 Scale(BMM_Color_64 c, float factor) {
   return {ToChannel(static_cast<float>(c.r) * factor), ToChannel(static_cast<float>(c.g) * factor),

@@ -1,4 +1,5 @@
-// Qe_Velumbra::Apply: the render pass, once per rendered frame.
+// Qe_Velumbra::RenderPass: the render pass, once per rendered frame (Apply,
+// the host's entry, runs it and reports what failed).
 //
 // In order: read the generation settings and bring the cached star field up
 // to date; read the placement and mask settings; choose the view (a picked
@@ -87,7 +88,7 @@ void Qe_Velumbra::FindRenderCamera(TimeValue t, Bitmap* bm) {
   }
 }
 
-void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbortCallback* cb) {
+void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
   if (!pblock) return;
   const ParamReader read(pblock, t);
 
@@ -202,11 +203,12 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
     radialDensityBalance = placement.radialDensityBalance;
     if (cb) cb->SetTitle(kRenderingTitle);
     const Matrix3 view = viewMatrix;
-    RunStarLoop(count, target, cb, 1, [&](std::uint32_t i, auto& sink) {
+    const StarLoopRun run = RunStarLoop(count, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
       float x, y;
       BMM_Color_64 c;
       if (pass.Place(i, stars[i], placement, origin, view, *ri, x, y, c)) sink.Splat(Point2(x, y), c, stars[i].size);
     });
+    ReportLoop(run);
     return;
   }
 
@@ -231,7 +233,10 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
   // interval by zero and draw nothing: it counts as one.
   const int n = subdivisions < 1 ? 1 : subdivisions;
   MotionBlurPath path;
-  if (!path.Allocate(n)) return;
+  if (!path.Allocate(n)) {
+    LogFailure(SYSLOG_ERROR, "not enough memory for %d motion-blur subdivisions", n);
+    return;
+  }
 
   const Color filter = read.Colour(pb_starsdimmingfilter);
   dimmingFilter[0] = 1.0f - filter.r;
@@ -257,6 +262,23 @@ void Qe_Velumbra::Apply(TimeValue t, Bitmap* bm, RenderGlobalContext*, CheckAbor
   // 9. The star loop, brightest first; 10. the samples go with `path`.
   const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
   const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
-  RunStarLoop(count, target, cb, n,
-              [&](std::uint32_t i, auto& sink) { path.EmitStarPath(stars[i], *ri, shift, imageMax, sink); });
+  const StarLoopRun run = RunStarLoop(count, target, cb, n, LoopOptions(), [&](std::uint32_t i, auto& sink) {
+    path.EmitStarPath(stars[i], *ri, shift, imageMax, sink);
+  });
+  ReportLoop(run);
+}
+
+StarLoopOptions Qe_Velumbra::LoopOptions() const {
+  StarLoopOptions options;
+  // One granted thread is the calling thread: the serial loop.
+  const int granted = RenderThreadsGranted();
+  options.threads = granted >= 2 ? granted : 0;
+  options.observer = drawCallObserver;
+  return options;
+}
+
+void Qe_Velumbra::ReportLoop(StarLoopRun run) {
+  if (run == StarLoopRun::kSerialAfterFailure)
+    LogFailure(SYSLOG_WARN, "not enough memory to draw the stars on %d threads; drawn on one",
+               RenderThreadsGranted());
 }

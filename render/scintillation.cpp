@@ -2,17 +2,7 @@
 
 #include <cmath>
 
-namespace {
-
-// Truncates toward zero, then limits to 0..65280; NaN gives 0. Tested on
-// the float first, so nothing out of the integer range is converted.
-WORD ScaledChannel(float v) {
-  if (!(v > 0.0f)) return 0;
-  if (v >= 65280.0f) return 65280;
-  return static_cast<WORD>(static_cast<int>(v));
-}
-
-}  // namespace
+#include "starfield/channel.h"
 
 ScintillationPass::ScintillationPass(const ScintillationSettings& settings, TimeValue t)
     : s_(settings) {
@@ -68,9 +58,9 @@ bool ScintillationPass::Place(std::uint32_t index, const StarRecord& s, const St
   const float m = CatmullRom(mk[0], mk[1], mk[2], mk[3], u);
   const float d = CatmullRom(dk[0], dk[1], dk[2], dk[3], u);
 
-  c.r = ScaledChannel(static_cast<float>(s.color.r) * m - d);
-  c.g = ScaledChannel(static_cast<float>(s.color.g) * m - d);
-  c.b = ScaledChannel(static_cast<float>(s.color.b) * m - d);
+  c.r = ToChannel(static_cast<float>(s.color.r) * m - d);
+  c.g = ToChannel(static_cast<float>(s.color.g) * m - d);
+  c.b = ToChannel(static_cast<float>(s.color.b) * m - d);
   c.a = s.color.a;
   return true;
 }

@@ -1,12 +1,9 @@
 #include "render/star_loop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 namespace {
-
-std::atomic<DrawCallObserver*> g_observer{nullptr};
 
 // Rows per band: small enough that both cores find work in any image, large
 // enough that most discs lie in one band.
@@ -19,13 +16,9 @@ constexpr std::uint64_t kOpsPerBatch = 1u << 18;
 }  // namespace
 
 
-void SetStarLoopObserver(DrawCallObserver* observer) { g_observer = observer; }
-DrawCallObserver* StarLoopObserver() { return g_observer; }
-
-
-void OpRecorder::Reset(int bands) {
+void OpRecorder::Reset() {
+  failed_ = false;
   ops_.clear();
-  bands_.resize(static_cast<size_t>(bands));
   for (auto& b : bands_) b.clear();
 }
 
@@ -35,7 +28,7 @@ void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colo
   // wholly outside the image. The box is the ends' box widened by r + 2,
   // more than the drawing's own margin of trunc(r + 1) pixels; NaN or
   // infinite ends go to every band and are left to the drawing.
-  if (!(r > 0.0f)) return;
+  if (!(r > 0.0f) || failed_) return;
   const double margin = static_cast<double>(r) + 2.0;
   const double xlo = std::min(a.x, b.x) - margin, xhi = std::max(a.x, b.x) + margin;
   const double ylo = std::min(a.y, b.y) - margin, yhi = std::max(a.y, b.y) + margin;
@@ -46,8 +39,12 @@ void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colo
     last = static_cast<int>(std::min(static_cast<double>(maxY_), yhi)) / bandRows_;
   }
   const auto index = static_cast<std::uint32_t>(ops_.size());
-  ops_.push_back(DrawOp{a, b, colour, r, star, kind});
-  for (int band = first; band <= last; ++band) bands_[static_cast<size_t>(band)].push_back(index);
+  try {
+    ops_.push_back(DrawOp{a, b, colour, r, star, kind});
+    for (int band = first; band <= last; ++band) bands_[static_cast<size_t>(band)].push_back(index);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+  }
 }
 
 ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar)
@@ -61,15 +58,26 @@ ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int o
   batch_ = static_cast<std::uint32_t>(stars & ~std::uint64_t{0xFF});
   // A few chunks per thread keep the cores busy when stars differ in cost.
   recorders_.resize(static_cast<size_t>(threads_ * 4));
+  // Room for a chunk's share of a batch at one call a star, so that a
+  // typical batch records without allocating.
+  const size_t typical = batch_ / recorders_.size() + 1;
   for (OpRecorder& r : recorders_) {
     r.bandRows_ = bandRows_;
     r.maxX_ = target.maxX;
     r.maxY_ = target.maxY;
+    r.ops_.reserve(typical);
+    r.bands_.resize(static_cast<size_t>(bands_));
   }
 }
 
 void ParallelStarLoop::BeginBatch() {
-  for (OpRecorder& r : recorders_) r.Reset(bands_);
+  for (OpRecorder& r : recorders_) r.Reset();
+}
+
+bool ParallelStarLoop::BatchFailed() const {
+  for (const OpRecorder& r : recorders_)
+    if (r.failed_) return true;
+  return false;
 }
 
 void ParallelStarLoop::DrawBatch(std::uint32_t limit) {

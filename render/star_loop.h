@@ -14,14 +14,21 @@
 //   the recorded calls in star order clipped to its rows: every pixel sees
 //   the same operations in the same order as in the serial loop, so images
 //   and G-buffers are identical.
+//
+// No exception leaves the loop. The parallel loop gets its memory before it
+// places a batch and allocates inside a parallel region only where a failure
+// is caught there; where it cannot get memory, the serial loop takes over
+// from the first star not yet drawn, before that star's batch has asked
+// Progress, so the result and the progress calls are the serial loop's.
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <optional>
 #include <vector>
 
 #include "plugin/host.h"
 #include "raster/pixel_target.h"
-#include "starfield/effect_threads.h"
 
 
 // Hands drawing calls straight to a PixelTarget.
@@ -42,19 +49,32 @@ struct DrawOp {
   Kind kind;
 };
 
-// The loop's workers are EffectThreads(): 0 runs the serial reference loop.
-
-// While set, star loops draw nothing and hand every drawing call they would
-// make, in order, to the observer (progress is still reported). For
-// benchmarks and tools that need a pass's geometry; null (the default)
-// draws.
+// Takes a pass's drawing calls instead of the image (see StarLoopOptions).
 class DrawCallObserver {
  public:
   virtual ~DrawCallObserver() = default;
   virtual void Call(const DrawOp& op) = 0;
 };
-void SetStarLoopObserver(DrawCallObserver* observer);
-DrawCallObserver* StarLoopObserver();
+
+// How one star loop runs; given with the loop by the pass that runs it.
+struct StarLoopOptions {
+  // 0 runs the serial reference loop on the calling thread (no thread is
+  // started); n >= 1 the parallel loop on n threads, the calling one among
+  // them.
+  int threads = 0;
+  // Set: the loop draws nothing and hands every drawing call it would make,
+  // in order, to the observer (serially; progress is still reported). For
+  // benchmarks and tools that need a pass's geometry. Null: draws.
+  DrawCallObserver* observer = nullptr;
+};
+
+// How a star loop ran.
+enum class StarLoopRun {
+  kAsAsked,
+  // The parallel loop could not get its memory; the serial loop drew (the
+  // same result).
+  kSerialAfterFailure,
+};
 
 // A sink that hands drawing calls to an observer.
 struct ObserverSink {
@@ -79,26 +99,34 @@ class OpRecorder {
 
  private:
   friend class ParallelStarLoop;
+  // Called on a worker thread: a failed allocation is caught here and marks
+  // the recorder failed (the call is not recorded).
   void Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r);
-  void Reset(int bands);
+  void Reset();
 
   int bandRows_ = 1;
   int maxX_ = -1, maxY_ = -1;
+  bool failed_ = false;
   std::vector<DrawOp> ops_;
   std::vector<std::vector<std::uint32_t>> bands_;  // per band: indices into ops_, in order
 };
 
 class ParallelStarLoop {
  public:
+  // Gets the loop's memory: the recorders, their band lists and room for a
+  // typical batch of calls. Throws std::bad_alloc when it cannot.
   ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar);
 
   int threads() const { return threads_; }
   int chunks() const { return static_cast<int>(recorders_.size()); }
   std::uint32_t batchStars() const { return batch_; }
 
-  // Starts a batch: every recorder empty.
+  // Starts a batch: every recorder empty (keeping its memory).
   void BeginBatch();
   OpRecorder& Recorder(int chunk) { return recorders_[static_cast<size_t>(chunk)]; }
+  // True when a recorder of this batch could not record a call: the batch
+  // cannot be drawn from the recordings.
+  bool BatchFailed() const;
   // Draws the batch's recorded calls of the stars below `limit`.
   void DrawBatch(std::uint32_t limit);
 
@@ -113,39 +141,47 @@ class ParallelStarLoop {
 
 // Runs the star loop over stars 0..count-1: emit(i, sink) makes star i's
 // drawing calls on `sink` (a TargetSink-like object with Splat, Capsule and
-// Trail). `opsPerStar` bounds the calls a star makes (sizes the batches).
+// Trail) and must not throw. `opsPerStar` bounds the calls a star makes
+// (sizes the batches). Never throws.
 template <typename Emit>
-void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
-                 Emit&& emit);
+StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+                        const StarLoopOptions& options, Emit&& emit);
 
 // --- implementation -------------------------------------------------------
 
 template <typename Emit>
-void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
-                 Emit&& emit) {
-  const int threads = EffectThreads();
+StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+                        const StarLoopOptions& options, Emit&& emit) {
   const int total = static_cast<int>(count);  // counts come from an int parameter
-  // The straightforward loop, drawing (the reference) or handing the calls
-  // to an observer: star i, then Progress when i is a multiple of 256.
-  const auto serial = [&](auto& sink) {
-    for (std::uint32_t i = 0; i < count; ++i) {
+  // The straightforward loop from star `first`, drawing (the reference) or
+  // handing the calls to an observer: star i, then Progress when i is a
+  // multiple of 256.
+  const auto serial = [&](auto& sink, std::uint32_t first) {
+    for (std::uint32_t i = first; i < count; ++i) {
       if constexpr (requires { sink.star; }) sink.star = i;
       emit(i, sink);
       if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
     }
   };
-  if (DrawCallObserver* observer = StarLoopObserver()) {
-    ObserverSink sink{*observer};
-    serial(sink);
-    return;
+  if (options.observer) {
+    ObserverSink sink{*options.observer};
+    serial(sink, 0);
+    return StarLoopRun::kAsAsked;
   }
-  if (threads == 0) {
-    TargetSink sink{target};
-    serial(sink);
-    return;
+  TargetSink direct{target};
+  if (options.threads <= 0) {
+    serial(direct, 0);
+    return StarLoopRun::kAsAsked;
   }
 
-  ParallelStarLoop loop(target, threads, opsPerStar);
+  std::optional<ParallelStarLoop> made;
+  try {
+    made.emplace(target, options.threads, opsPerStar);
+  } catch (const std::bad_alloc&) {
+    serial(direct, 0);
+    return StarLoopRun::kSerialAfterFailure;
+  }
+  ParallelStarLoop& loop = *made;
   const std::uint32_t batch = loop.batchStars();
   const int chunks = loop.chunks();
   for (std::uint32_t start = 0; start < count; start += batch) {
@@ -163,6 +199,11 @@ void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* c
         emit(i, rec);
       }
     }
+    if (loop.BatchFailed()) {
+      // Nothing of this batch is drawn and none of its progress asked yet.
+      serial(direct, start);
+      return StarLoopRun::kSerialAfterFailure;
+    }
     // Progress for the batch's multiples of 256, in order, on this thread;
     // the batch is drawn up to the star whose report asked to stop.
     std::uint32_t limit = end;
@@ -177,6 +218,7 @@ void RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* c
       }
     }
     loop.DrawBatch(limit);
-    if (stop) return;
+    if (stop) return StarLoopRun::kAsAsked;
   }
+  return StarLoopRun::kAsAsked;
 }

@@ -4,20 +4,6 @@
 #include <new>
 #include <vector>
 
-#include "starfield/effect_threads.h"
-
-namespace {
-
-// Truncates toward zero, then limits to 0..65280. NaN gives 0. The limits
-// are tested on the float first, so no value outside the integer range ever
-// reaches a conversion; for finite values the result equals trunc-then-limit.
-inline WORD TruncToChannel(float v) {
-  if (!(v > 0.0f)) return 0;
-  if (v >= static_cast<float>(kFullChannel)) return kFullChannel;
-  return static_cast<WORD>(static_cast<int>(v));
-}
-
-}  // namespace
 
 bool StarField::KeyMatches(const StarFieldKey& k) const {
   return key_.count == k.count && key_.seed == k.seed &&
@@ -87,7 +73,7 @@ struct StarField::Grading {
                       static_cast<float>(Random::s_rand_max);
       const float factor = r * factorSpan + factorBase;
       const float value = (static_cast<float>(bright[c] - dim[c]) * u + static_cast<float>(dim[c])) * factor;
-      *channel[c] = TruncToChannel(value);
+      *channel[c] = ToChannel(value);
     }
     s.color.a = alpha;
   }
@@ -95,6 +81,9 @@ struct StarField::Grading {
 
 int StarField::GenerateStarField(CheckAbortCallback* abort) {
   rng_.srand(static_cast<unsigned int>(key_.seed));
+  ++generations_;
+  outOfMemory_ = false;
+  fellBackToSerial_ = false;
 
   // new[] of count records; an empty field is a valid (non-null) array. An
   // array of exactly that size is reused: every record is written anew.
@@ -103,15 +92,25 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
     stars_.reset();
     capacity_ = 0;
     stars_.reset(new (std::nothrow) StarRecord[size]);
-    if (!stars_) return 0;
+    if (!stars_) {
+      outOfMemory_ = true;
+      return 0;
+    }
     capacity_ = size;
   }
 
   if (abort) abort->SetTitle(kCreatingTitle);
 
-  const int threads = EffectThreads();
-  if (threads > 0) return GenerateParallel(abort, threads);
+  const int threads = RenderThreadsGranted();
+  if (threads >= 2) {
+    const int done = GenerateParallel(abort, threads);
+    if (done >= 0) return done;
+    fellBackToSerial_ = true;
+  }
+  return GenerateSerial(abort);
+}
 
+int StarField::GenerateSerial(CheckAbortCallback* abort) {
   // The reference: the stream read in order. Each star takes position
   // attempts (three draws each) until one is inside the ball, then three
   // colour draws.
@@ -152,20 +151,33 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
     bool startsInColour = false;    // after stitching
     std::uint64_t firstStar = 0;
   };
-  std::vector<Chunk> chunk(static_cast<size_t>(chunks));
+  // About 2.9 triples a star (the ball fills pi/6 of the cube), plus one for
+  // its colour: a round reaches the rest with a margin, in bounded memory.
+  // Rounds shrink as stars are written, so the first is the largest.
+  const auto roundTriples = [](std::uint64_t rest) {
+    return std::clamp<std::uint64_t>(rest * 3 + rest / 8 + 4096, 1 << 16, 1 << 22);
+  };
+  // All working memory is had before the first parallel region, which then
+  // allocates nothing (an exception cannot leave a parallel region).
+  std::vector<Chunk> chunk;
   std::vector<std::uint8_t> taken;
-  std::vector<std::vector<std::uint32_t>> beginnings(static_cast<size_t>(chunks));
+  std::vector<std::vector<std::uint32_t>> beginnings;
+  try {
+    const std::uint64_t most = roundTriples(count);
+    chunk.resize(static_cast<size_t>(chunks));
+    taken.resize(most);
+    beginnings.resize(static_cast<size_t>(chunks));
+    for (auto& b : beginnings) b.resize(most / static_cast<std::uint64_t>(chunks) + 2);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
 
   std::uint32_t done = 0;       // stars written
   std::uint64_t round = 0;      // first triple of the round
   bool inColour = false;        // state at `round`
   std::uint64_t lastTriple = 0; // the taken attempt of the last star
   while (done < count) {
-    // About 2.9 triples a star (the ball fills pi/6 of the cube), plus one
-    // for its colour: a round reaches the rest with a margin, in bounded memory.
-    const std::uint64_t rest = count - done;
-    const std::uint64_t triples = std::clamp<std::uint64_t>(rest * 3 + rest / 8 + 4096, 1 << 16, 1 << 22);
-    taken.resize(triples);
+    const std::uint64_t triples = roundTriples(count - done);
     for (int c = 0; c < chunks; ++c) {
       chunk[c].lo = triples * c / chunks;
       chunk[c].hi = triples * (c + 1) / chunks;
@@ -209,7 +221,6 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
       // The triples that begin stars, gathered without branches, then the
       // stars written from them.
       std::vector<std::uint32_t>& begins = beginnings[static_cast<size_t>(c)];
-      begins.resize(ch.hi - ch.lo + 1);
       std::uint32_t colour = ch.startsInColour ? 1u : 0u, n = 0;
       for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
         colour = taken[i] & (colour ^ 1u);

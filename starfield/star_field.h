@@ -12,10 +12,8 @@
 
 #include "plugin/host.h"
 #include "starfield/balance_curve.h"
+#include "starfield/channel.h"
 #include "starfield/star_record.h"
-
-// Full intensity of every channel the effect writes (255 x 256).
-inline constexpr int kFullChannel = 65280;
 
 // The values the field is generated from, formed from the parameters at the
 // render time.
@@ -41,13 +39,25 @@ class StarField {
   bool RefreshStarField(const StarFieldKey& key, CheckAbortCallback* abort);
 
   // Generates from the current key. 1 on success; 0 when the array cannot be
-  // allocated (stars() becomes null) or when Progress asks to stop (count
-  // becomes 0, the partly filled array stays).
+  // allocated (stars() becomes null, outOfMemory() true, count() keeps the
+  // count asked for) or when Progress asks to stop (count becomes 0, the
+  // partly filled array stays). Runs on the threads the host grants
+  // (RenderThreadsGranted); where the parallel reading cannot get its
+  // working memory it reads serially instead (same stars) and
+  // fellBackToSerial() tells so. Never throws.
   int GenerateStarField(CheckAbortCallback* abort);
 
   std::uint32_t count() const { return key_.count; }
   const StarRecord* stars() const { return stars_.get(); }
   const StarFieldKey& key() const { return key_; }
+
+  // Generations run so far (a refresh that reused the field runs none).
+  std::uint64_t generations() const { return generations_; }
+  // Of the latest generation: the record array could not be allocated.
+  bool outOfMemory() const { return outOfMemory_; }
+  // Of the latest generation: threads were granted, but the parallel
+  // reading could not get its working memory and the serial one ran.
+  bool fellBackToSerial() const { return fellBackToSerial_; }
 
   // Generation's own generator; nothing else draws from it.
   const Random& rng() const { return rng_; }
@@ -56,10 +66,15 @@ class StarField {
   struct Grading;
   bool KeyMatches(const StarFieldKey& key) const;
   // The parallel generation, star for star the serial reading's result.
+  // -1, with nothing written, when its working memory cannot be had.
   int GenerateParallel(CheckAbortCallback* abort, int threads);
+  int GenerateSerial(CheckAbortCallback* abort);
 
   StarFieldKey key_;
   std::unique_ptr<StarRecord[]> stars_;
   std::uint32_t capacity_ = 0;  // records in stars_
   Random rng_;
+  std::uint64_t generations_ = 0;
+  bool outOfMemory_ = false;
+  bool fellBackToSerial_ = false;
 };

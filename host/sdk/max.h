@@ -21,3 +21,5 @@
 #include "custcont.h"
 #include "iparamb2.h"
 #include "iparamm2.h"
+#include "log_sys.h"
+#include "render_threads.h"

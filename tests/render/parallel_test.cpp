@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "render/star_loop.h"
 #include "render_fixture.h"
 
 namespace {
 
-// Restores the default worker count when a test ends.
-struct ThreadsScope {
-  ~ThreadsScope() { SetEffectThreads(-1); }
+// Takes back the host's grant when a test ends.
+struct GrantScope {
+  ~GrantScope() { GrantRenderThreads(0); }
 };
 
 struct Result {
@@ -24,7 +27,7 @@ struct Result {
 };
 
 Result RenderWith(RenderScene& scene, int threads, TimeValue t, int stopAtCall) {
-  SetEffectThreads(threads);
+  GrantRenderThreads(threads);
   RecordingAbort cb(stopAtCall);
   Result r;
   r.pixels = scene.Render(t, &cb);
@@ -70,12 +73,13 @@ class ParallelTest : public ::testing::Test {
     scene.Set(pb_starsalpha, 200);
   }
 
-  // Serial, then one, two and three workers: everything identical.
+  // Nothing granted (the serial loop), then two and three threads:
+  // everything identical.
   void ExpectSameAsSerial(TimeValue t = 0, int stopAtCall = -1) {
     scene.Render(t);  // the field is made once, so every progress call below is the pass's
     const Result serial = RenderWith(scene, 0, t, stopAtCall);
     EXPECT_GT(LitPixels(serial.pixels), 100);
-    for (int threads : {1, 2, 3}) {
+    for (int threads : {2, 3}) {
       const Result parallel = RenderWith(scene, threads, t, stopAtCall);
       EXPECT_TRUE(parallel.pixels == serial.pixels) << threads << " threads: image differs";
       EXPECT_TRUE(parallel.materialIds == serial.materialIds) << threads << " threads: material IDs differ";
@@ -84,7 +88,7 @@ class ParallelTest : public ::testing::Test {
     }
   }
 
-  ThreadsScope restore;
+  GrantScope restore;
   RenderScene scene;
 };
 
@@ -146,6 +150,55 @@ TEST_F(ParallelTest, AbortsLeaveTheSameStars) {
     SCOPED_TRACE(call);
     ExpectSameAsSerial(0, call);
   }
+}
+
+TEST(StarLoopGrant, NothingOrOneThreadGrantedRunsTheSerialLoop) {
+  GrantScope restore;
+  RenderScene scene;
+  for (const auto& [granted, threads] : std::vector<std::pair<int, int>>{{0, 0}, {1, 0}, {2, 2}, {5, 5}}) {
+    GrantRenderThreads(granted);
+    EXPECT_EQ(scene.fx->LoopOptions().threads, threads) << granted << " granted";
+  }
+  GrantRenderThreads(-3);
+  EXPECT_EQ(RenderThreadsGranted(), 0) << "a negative grant grants nothing";
+}
+
+TEST(StarLoopGrant, SerialLoopStaysOnTheCallingThread) {
+  Bitmap bm(64, 48);
+  PixelTarget target(&bm, 0);
+  const std::thread::id caller = std::this_thread::get_id();
+  int elsewhere = 0, stars = 0;
+  RecordingAbort cb;
+  RunStarLoop(3000, target, &cb, 1, StarLoopOptions{}, [&](std::uint32_t i, auto& sink) {
+    elsewhere += std::this_thread::get_id() != caller;
+    ++stars;
+    sink.Splat(Point2(static_cast<float>(i % 64), static_cast<float>(i % 48)), BMM_Color_64{100, 100, 100, 100}, 1.5f);
+  });
+  EXPECT_EQ(stars, 3000);
+  EXPECT_EQ(elsewhere, 0);
+  ASSERT_EQ(cb.progress.size(), 12u);  // stars 0, 256, ..., 2816
+  EXPECT_EQ(cb.progress.back(), std::make_pair(2816, 3000));
+}
+
+// The observer goes with the pass: one effect hands its calls over while
+// another, rendering the same scene, draws.
+TEST(StarLoopObserver, IsAnOptionOfOnePass) {
+  struct Counter : DrawCallObserver {
+    void Call(const DrawOp&) override { ++calls; }
+    int calls = 0;
+  } counter;
+  RenderScene observed, drawn;
+  observed.Set(pb_starscount, 3000);
+  drawn.Set(pb_starscount, 3000);
+  observed.fx->drawCallObserver = &counter;
+  const auto untouched = observed.Render(0);
+  EXPECT_EQ(LitPixels(untouched), 0) << "an observed pass draws nothing";
+  EXPECT_GT(counter.calls, 20);
+  EXPECT_GT(LitPixels(drawn.Render(0)), 20);
+  const int calls = counter.calls;
+  observed.fx->drawCallObserver = nullptr;
+  EXPECT_EQ(LitPixels(observed.Render(0)), LitPixels(drawn.Render(0)));
+  EXPECT_EQ(counter.calls, calls);
 }
 
 TEST(StarLoopBatches, HoldWholeProgressStepsAndBoundTheirCalls) {

@@ -52,6 +52,15 @@ class RenderScene {
   // Renders frame time t through `through` (the scene camera by default)
   // into a fresh transparent-black bitmap; returns its pixels, row-major.
   std::vector<BMM_Color_64> Render(TimeValue t, CheckAbortCallback* cb = nullptr, INode* through = nullptr) {
+    Prepare(t, through);
+    RecordingAbort quiet;
+    fx->Apply(t, bitmap.get(), nullptr, cb ? cb : &quiet);
+    return Pixels();
+  }
+
+  // Everything Render does before it calls Apply: `bitmap` as the host
+  // hands it to the effect.
+  void Prepare(TimeValue t, INode* through = nullptr) {
     bitmap = std::make_unique<Bitmap>(width_, height_, &manager);
     bitmap->CreateChannels(fx->GBufferChannelsRequired(t));
     if (prepare) prepare(*bitmap);
@@ -61,9 +70,6 @@ class RenderScene {
     ri->worldToCam[0] = ri->worldToCam[1] = Inverse(cam->GetNodeTM(t));
     ri->camToWorld[0] = ri->camToWorld[1] = cam->GetNodeTM(t);
     ri->renderTime[0] = ri->renderTime[1] = t;
-    RecordingAbort quiet;
-    fx->Apply(t, bitmap.get(), nullptr, cb ? cb : &quiet);
-    return Pixels();
   }
 
   std::vector<BMM_Color_64> Pixels() const {

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "starfield/balance_curve.h"
-#include "starfield/effect_threads.h"
 #include "starfield/star_field.h"
 #include "support/recording_abort.h"
 
@@ -249,24 +248,24 @@ TEST(BalanceCurve, EndpointsAndShape) {
 
 namespace {
 
-// Restores the default thread count when a test ends.
-struct ThreadsScope {
-  ~ThreadsScope() { SetEffectThreads(-1); }
+// Takes back the host's grant when a test ends.
+struct GrantScope {
+  ~GrantScope() { GrantRenderThreads(0); }
 };
 
 TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
-  ThreadsScope restore;
+  GrantScope restore;
   // Counts around the round and progress boundaries.
   for (std::uint32_t count : {1u, 255u, 256u, 257u, 3001u, 70000u}) {
     StarFieldKey key = DefaultKey(count);
     key.colorVariance = 0.3f;
     key.brightDimBalance = 0.3f;
-    SetEffectThreads(0);
+    GrantRenderThreads(0);
     StarField serial;
     RecordingAbort serialCalls;
     ASSERT_TRUE(serial.RefreshStarField(key, &serialCalls));
-    for (int threads : {1, 2, 3}) {
-      SetEffectThreads(threads);
+    for (int threads : {1, 2, 3, 5}) {
+      GrantRenderThreads(threads);
       StarField parallel;
       RecordingAbort calls;
       ASSERT_TRUE(parallel.RefreshStarField(key, &calls));
@@ -281,14 +280,14 @@ TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
 }
 
 TEST(StarFieldParallel, AbortStopsAtTheSameReport) {
-  ThreadsScope restore;
+  GrantScope restore;
   const StarFieldKey key = DefaultKey(5000);
   for (int stopAt : {0, 3, 19}) {
-    SetEffectThreads(0);
+    GrantRenderThreads(0);
     StarField serial;
     RecordingAbort serialCalls(stopAt);
     EXPECT_FALSE(serial.RefreshStarField(key, &serialCalls));
-    SetEffectThreads(2);
+    GrantRenderThreads(2);
     StarField parallel;
     RecordingAbort calls(stopAt);
     EXPECT_FALSE(parallel.RefreshStarField(key, &calls));
