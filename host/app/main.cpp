@@ -10,6 +10,7 @@
 // half-written.
 #include <cstdio>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "host/app/app_error.h"
 #include "host/app/commands.h"
 #include "host/app/version.h"
+#include "host/sdk/render_threads.h"
 
 using namespace velumbra;
 
@@ -76,6 +78,9 @@ int main(int argc, char** argv) {
     return kExitInput;
   }
 
+  // The effects may use every core unless a command says otherwise
+  // (render --threads).
+  GrantRenderThreads(static_cast<int>(std::thread::hardware_concurrency()));
   try {
     for (auto& [command, run] : commands)
       if (command->parsed()) return run();

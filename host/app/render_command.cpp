@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/app/app_error.h"
@@ -20,6 +21,7 @@
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/scene/scene_file.h"
+#include "host/sdk/render_threads.h"
 
 namespace velumbra {
 
@@ -94,6 +96,9 @@ int RunRender(const RenderOptions& o) {
     if (exr) exrCompression = *exr;
   }
 
+  // The effects may keep this many threads busy; the writer is one more
+  // thread, mostly waiting on the disk and zlib.
+  GrantRenderThreads(o.threads > 0 ? o.threads : static_cast<int>(std::thread::hardware_concurrency()));
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
   // Each frame is written on the writer's thread while the next renders;

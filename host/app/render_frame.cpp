@@ -5,6 +5,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/paths.h"
+#include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
 
@@ -282,11 +283,22 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   if (fileCamera_) SetFileRenderInfo(*storage->AllocRenderInfo(), *fileCamera_, t);
   else SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
 
+  // What the effects write to the host's log while they render is about
+  // this frame: an error entry means its result is wrong or missing.
+  LogSys& log = *GetHostLog();
+  log.Take();
   for (Effect* e : effects_) {
     if (!e->Active(t)) continue;
     e->Apply(t, bitmap.get(), nullptr, abort);
     if (abort && abort->Check()) return nullptr;
   }
+  std::string errors;
+  for (const LogRecord& entry : log.Take()) {
+    if (entry.type != SYSLOG_ERROR) continue;
+    if (!errors.empty()) errors += "; ";
+    errors += (entry.title.empty() ? std::string("an effect") : entry.title) + ": " + entry.message;
+  }
+  if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
   return bitmap;
 }
 
