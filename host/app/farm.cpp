@@ -202,14 +202,21 @@ std::string BatchScript(std::span<const FarmTask> tasks, const BatchScriptOption
   s += "case \"${SLURM_ARRAY_TASK_ID:-}\" in\n";
   for (std::size_t i = 0; i < tasks.size(); ++i) {
     if (tasks[i].index != static_cast<int>(i)) throw std::invalid_argument("BatchScript: tasks must be indexed 0..n-1");
-    s += "  " + std::to_string(i) + ") frames=" + ShellQuote(FrameListText(tasks[i].frames)) + " ;;\n";
+    s += "  ";
+    s += std::to_string(i);
+    s += ") frames=";
+    s += ShellQuote(FrameListText(tasks[i].frames));
+    s += " ;;\n";
   }
   s += "  *) echo \"velumbra farm: this job has no task '${SLURM_ARRAY_TASK_ID:-}'\" >&2; exit 2 ;;\n";
   s += "esac\n";
   s += "echo \"velumbra farm: job ${SLURM_ARRAY_JOB_ID:-} task ${SLURM_ARRAY_TASK_ID} on $(hostname): frames "
        "$frames\"\n";
   s += "exec";
-  for (const std::string& arg : o.render) s += " " + ShellQuote(arg);
+  for (const std::string& arg : o.render) {
+    s += ' ';
+    s += ShellQuote(arg);
+  }
   s += " -f \"$frames\"\n";
   return s;
 }

@@ -104,8 +104,8 @@ int RunFarm(const FarmOptions& o) {
   // The Slurm options first: they cost nothing to check.
   if (!o.partition.empty()) CheckPartition(o.partition);
   if (!o.timeLimit.empty()) CheckTimeLimit(o.timeLimit);
-  const std::optional<std::uint64_t> memGiven =
-      o.mem.empty() ? std::nullopt : std::optional<std::uint64_t>(ParseMemoryMiB(o.mem));
+  const bool memGiven = !o.mem.empty();
+  const std::uint64_t memGivenMiB = memGiven ? ParseMemoryMiB(o.mem) : 0;
 
   // Absolute names: the tasks run elsewhere, in another folder.
   const fs::path scenePath = Absolute(o.scene);
@@ -155,7 +155,7 @@ int RunFarm(const FarmOptions& o) {
   const ULONG extraChannels = ids.empty() && !IsExrFile(output) ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const RenderMemoryEstimate estimate =
       EstimateRenderMemory(MemoryInputsOf(session, todo, extraChannels, output, o.cpus > 0 ? o.cpus : 1));
-  const std::uint64_t memoryMiB = memGiven ? *memGiven : MemoryRequestMiB(estimate.Total());
+  const std::uint64_t memoryMiB = memGiven ? memGivenMiB : MemoryRequestMiB(estimate.Total());
 
   const int chunk = o.chunk > 0 ? o.chunk : DefaultChunkSize(todo.size());
   const std::vector<FarmTask> tasks = ChunkFrames(todo, chunk);
