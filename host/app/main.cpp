@@ -25,6 +25,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/atomic_file.h"
+#include "host/app/commands.h"
 #include "host/app/exr_camera.h"
 #include "host/app/exr_io.h"
 #include "host/app/frame_range.h"
@@ -527,6 +528,10 @@ Examples:
   AddModuleOptions(panel, panelModules);
   panel->footer("Examples:\n  velumbra panel scenes/pan.json\n  velumbra panel --port 9000");
 
+  // TEMP: the farm command until the new main registers every command.
+  const CommandRun farmRun = AddFarmCommand(app);
+  CLI::App* farmCommand = app.get_subcommand("farm");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -548,6 +553,7 @@ Examples:
     if (params->parsed()) return RunParams(paramsClass, paramsJson, paramsModules);
     if (stars->parsed()) return RunStars(so);
     if (sceneNew->parsed()) return RunSceneNew(sceneFile, sceneOutput, sceneModules);
+    if (farmCommand->parsed()) return farmRun();
     if (panel->parsed()) {
       const auto registry = LoadModules(panelModules, po.quiet);
       return RunPanel(po, LookupIn(*registry));
