@@ -211,7 +211,7 @@ std::string BatchScript(std::span<const FarmTask> tasks, const BatchScriptOption
   s += "  *) echo \"velumbra farm: this job has no task '${SLURM_ARRAY_TASK_ID:-}'\" >&2; exit 2 ;;\n";
   s += "esac\n";
   s += "echo \"velumbra farm: job ${SLURM_ARRAY_JOB_ID:-} task ${SLURM_ARRAY_TASK_ID} on $(hostname): frames "
-       "$frames\"\n";
+       "$frames\" >&2\n";
   s += "exec";
   for (const std::string& arg : o.render) {
     s += ' ';

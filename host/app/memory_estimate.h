@@ -83,9 +83,10 @@ struct RenderMemoryEstimate {
   std::uint64_t Total() const;
 };
 
-// The memory a process of the velumbra command takes before it renders
-// anything (measured: about 20 MiB resident for a tiny render; rounded up).
-inline constexpr std::uint64_t kProcessBaseBytes = std::uint64_t{48} << 20;
+// The memory of a velumbra process beyond its buffers: code, libraries,
+// thread stacks (measured: a 64 x 48 render of 2,000 stars peaks at 11.4 MiB
+// resident; with room for OpenEXR's thread pool and larger stacks).
+inline constexpr std::uint64_t kProcessBaseBytes = std::uint64_t{32} << 20;
 
 RenderMemoryEstimate EstimateRenderMemory(const RenderMemoryInputs& inputs);
 
