@@ -122,7 +122,7 @@ int WaitForJob(const SubmittedJob& job, const SlurmClient& slurm, bool quiet) {
     }
     if (!active) break;
     progress.Progress(0, 1);  // redraws the time left
-    const double interval = std::min(10.0, 1.0 + (Now() - start) / 30.0);
+    const double interval = std::min(10.0, 0.5 + (Now() - start) / 30.0);
     if (!SleepUnlessInterrupted(interval)) break;
   }
   progress.EndLine();

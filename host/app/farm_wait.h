@@ -1,7 +1,7 @@
 // Following a submitted farm job to its end (velumbra farm --wait).
 //
-// The job is polled with squeue, about once a second at first and less
-// often as it goes on (at most every 10 s), and a frame counts as written
+// The job is polled with squeue, twice a second at first and less often
+// as it goes on (every 10 s after five minutes), and a frame counts as written
 // once every file it writes is there as a new file: atomic writes rename a
 // new inode over the target, so a frame left from an earlier run, which the
 // job renders again, is not counted until its new version lands. The

@@ -9,6 +9,8 @@
 // cannot run here (not root, Slurm or munge missing).
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <regex>
@@ -35,7 +37,7 @@ double Now() {
 constexpr const char* kScene = R"({"render": {"width": 64, "height": 48},
  "nodes": [{"name": "Camera001", "type": "camera", "fov": 45, "position": [0, 0, 0], "target": [0, 1, 0],
             "keys": [{"frame": 0, "target": [0, 1, 0]}, {"frame": 30, "target": [1, 1, 0]}]}],
- "effects": [{"class": "Qe_Velumbra", "params": {"starscount": 300000, "duration": 1, "durationsubdivisions": 6,
+ "effects": [{"class": "Qe_Velumbra", "params": {"starscount": 100000, "duration": 1, "durationsubdivisions": 6,
                                                  "colorvariance": 30}}]})";
 
 std::string FrameName(int frame) {
@@ -155,20 +157,34 @@ TEST_F(FarmCluster, TwelveFramesInFourTasksAreTheBytesOfALocalRender) {
 TEST_F(FarmCluster, ACancelledJobLeavesWholeFramesOnlyAndResumeRendersTheRest) {
   const fs::path out = work_.Path() / "out";
   const std::string pattern = (out / "f.####.png").string();
-  const CommandResult submitted = Farm({"-f", "1-12", "--chunk", "3", "-o", pattern});
-  ASSERT_EQ(submitted.status, 0) << submitted.err;
-  const std::string jobId = submitted.out.substr(0, submitted.out.find('\n'));
-
-  // Cancelled as soon as the first frame is there: the running tasks are
-  // stopped in the middle of their chunks, the pending ones never start.
   const auto countFrames = [&] {
     int n = 0;
     for (int frame = 1; frame <= 12; ++frame) n += fs::exists(out / FrameName(frame)) ? 1 : 0;
     return n;
   };
+
+  // Ctrl-C while waiting, as soon as the first frame is there: the waiting
+  // stops, the job goes on, and the command says how to cancel it.
+  Command waiting({"farm", Scene().string(), "-f", "1-12", "--chunk", "3", "-o", pattern, "--wait"}, work_.Path(),
+                  logs_.Path());
   for (const double end = Now() + 60; countFrames() == 0 && Now() < end;)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_GT(countFrames(), 0) << "no frame within 60 s";
+  ASSERT_GT(countFrames(), 0) << "no frame within 60 s: " << waiting.ErrSoFar();
+  ::kill(waiting.Pid(), SIGINT);
+  const CommandResult stopped = waiting.Wait();
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  const std::string jobId = stopped.out.substr(0, stopped.out.find('\n'));
+  ASSERT_FALSE(jobId.empty());
+  EXPECT_NE(stopped.err.find("job " + jobId + " goes on"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.err.find("scancel " + jobId), std::string::npos) << stopped.err;
+  const auto tasks = velumbra::SlurmClient().Tasks(jobId);
+  ASSERT_TRUE(tasks.has_value());
+  bool active = false;
+  for (const auto& t : *tasks) active = active || velumbra::IsActiveState(t.state);
+  EXPECT_TRUE(active) << "the job ended with the waiting";
+
+  // Cancelled part-way: the running tasks are stopped in the middle of
+  // their chunks, the pending ones never start.
   ASSERT_EQ(velumbra::RunProgram({"scancel", jobId}).status, 0);
   WaitForJobEnd(jobId);
   const int before = countFrames();
