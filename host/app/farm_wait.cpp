@@ -53,6 +53,18 @@ class FrameWatch {
     return true;
   }
 
+  // The frames written since the last call, in list order.
+  std::vector<int> NewlyWritten() const {
+    std::vector<int> frames;
+    for (const FarmTask& t : job_.tasks)
+      for (int f : t.frames)
+        if (!reported_.count(f) && Written(f)) {
+          reported_.insert(f);
+          frames.push_back(f);
+        }
+    return frames;
+  }
+
   std::size_t Count() const {
     std::size_t n = 0;
     for (const FarmTask& t : job_.tasks)
@@ -62,7 +74,8 @@ class FrameWatch {
 
  private:
   const SubmittedJob& job_;
-  mutable std::set<int> written_;  // frames seen written (they stay so)
+  mutable std::set<int> written_;   // frames seen written (they stay so)
+  mutable std::set<int> reported_;  // frames NewlyWritten has given
 };
 
 }  // namespace
@@ -81,7 +94,12 @@ int WaitForJob(const SubmittedJob& job, const SlurmClient& slurm, bool quiet) {
   std::map<int, SlurmTaskState> states;  // the last state seen of each task
 
   InterruptGuard guard;
-  ProgressReporter progress(ProgressReporter::StyleFor(quiet, stderr), stderr);
+  // On a terminal the bar: "frame 9 (7/12)" waits for the 7th frame of 12,
+  // the next one of the list not yet written, with the tasks' states as its
+  // title and the time left. In a log a line for each frame written and
+  // each change of the tasks' states.
+  const ProgressReporter::Style style = ProgressReporter::StyleFor(quiet, stderr);
+  ProgressReporter progress(style == ProgressReporter::Style::Bar ? style : ProgressReporter::Style::Quiet, stderr);
   std::size_t shownWritten = SIZE_MAX;
   std::string shownTitle;
   const double start = Now();
@@ -90,6 +108,7 @@ int WaitForJob(const SubmittedJob& job, const SlurmClient& slurm, bool quiet) {
     const auto tasks = slurm.Tasks(job.jobId);
     if (tasks)
       for (const SlurmTaskState& t : *tasks) states[t.index] = t;
+    const std::vector<int> newly = watch.NewlyWritten();
     const std::size_t written = job.framesDone + watch.Count();
 
     int pending = 0, running = 0;
@@ -101,27 +120,33 @@ int WaitForJob(const SubmittedJob& job, const SlurmClient& slurm, bool quiet) {
         if (t.state == "PENDING") ++pending;
         else ++running;
       }
-    // The next frame of the list not yet written stands for the job's
-    // progress: "frame 9 (7/12)" is the 7th frame of 12 to come.
-    if (written != shownWritten && written < total) {
-      const auto nextFrame = [&] {
-        for (const FarmTask& t : job.tasks)
-          for (int f : t.frames)
-            if (!watch.Written(f)) return f;
-        return 0;
-      };
-      progress.StartFrame(nextFrame(), static_cast<int>(written), static_cast<int>(total));
-      shownWritten = written;
-      shownTitle.clear();
-    }
-    const std::string title = "job " + job.jobId + ": " + std::to_string(running) + " running, " +
-                              std::to_string(pending) + " pending";
-    if (title != shownTitle && written < total) {
-      progress.SetTitle(title.c_str());
+    const std::string title = std::to_string(running) + " running, " + std::to_string(pending) + " pending";
+    if (style == ProgressReporter::Style::Lines) {
+      std::size_t n = written - newly.size();
+      for (int f : newly)
+        std::fprintf(stderr, "velumbra: job %s: frame %d written (%zu/%zu)\n", job.jobId.c_str(), f, ++n, total);
+      if (title != shownTitle && active) std::fprintf(stderr, "velumbra: job %s: %s\n", job.jobId.c_str(), title.c_str());
+      std::fflush(stderr);
       shownTitle = title;
+    } else if (style == ProgressReporter::Style::Bar && written < total) {
+      if (written != shownWritten) {
+        const auto nextFrame = [&] {
+          for (const FarmTask& t : job.tasks)
+            for (int f : t.frames)
+              if (!watch.Written(f)) return f;
+          return 0;
+        };
+        progress.StartFrame(nextFrame(), static_cast<int>(written), static_cast<int>(total));
+        shownWritten = written;
+        shownTitle.clear();
+      }
+      if (title != shownTitle) {
+        progress.SetTitle(title.c_str());
+        shownTitle = title;
+      }
+      progress.Progress(0, 1);  // redraws the time left
     }
     if (!active) break;
-    progress.Progress(0, 1);  // redraws the time left
     const double interval = std::min(10.0, 0.5 + (Now() - start) / 30.0);
     if (!SleepUnlessInterrupted(interval)) break;
   }
