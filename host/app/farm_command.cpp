@@ -100,7 +100,13 @@ std::vector<std::string> RenderArguments(const FarmOptions& o, const fs::path& j
   return args;
 }
 
-int RunFarm(const FarmOptions& o) {
+// `renderHasThreads`: the render command takes --threads, which --cpus
+// passes on to every task.
+int RunFarm(const FarmOptions& o, bool renderHasThreads) {
+  if (o.cpus > 0 && !renderHasThreads)
+    throw InputError("--cpus " + std::to_string(o.cpus) +
+                     ": this velumbra's render command has no --threads option to give the tasks their CPUs; "
+                     "leave --cpus out (each task then renders with the cores it is given)");
   // The Slurm options first: they cost nothing to check.
   if (!o.partition.empty()) CheckPartition(o.partition);
   if (!o.timeLimit.empty()) CheckTimeLimit(o.timeLimit);
@@ -277,7 +283,12 @@ CommandRun AddFarmCommand(CLI::App& app) {
   farm->add_flag("--dry-run", o->dryRun, "print the batch script instead of submitting it (nothing is written)");
   farm->add_flag("-q,--quiet", o->quiet, "no progress display and no messages but errors and the job ID");
   farm->footer(kFooter);
-  return [o] { return RunFarm(*o); };
+  return [o, &app] {
+    bool renderHasThreads = false;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+      if (command->get_name() == "render") renderHasThreads = command->get_option_no_throw("--threads") != nullptr;
+    return RunFarm(*o, renderHasThreads);
+  };
 }
 
 }  // namespace velumbra
