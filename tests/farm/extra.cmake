@@ -3,7 +3,7 @@
 # is a program of its own, tests/farm/cluster/, run as the single CTest test
 # farm.cluster, so that its cluster (munged, slurmctld, slurmd) starts once
 # for all its cases.
-target_link_libraries(test_farm PRIVATE velumbra_app PNG::PNG)
+target_link_libraries(test_farm PRIVATE velumbra_app PNG::PNG CLI11::CLI11)
 add_dependencies(test_farm velumbra Qe_Velumbra)
 target_compile_definitions(test_farm PRIVATE
   VELUMBRA_BUILD_DIR_FALLBACK="${CMAKE_BINARY_DIR}"
