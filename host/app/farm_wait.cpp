@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -103,9 +104,24 @@ int WaitForJob(const SubmittedJob& job, const SlurmClient& slurm, bool quiet) {
   std::size_t shownWritten = SIZE_MAX;
   std::string shownTitle;
   const double start = Now();
+  double lastAnswer = start;
   while (true) {
     if (InterruptGuard::Requested()) break;
-    const auto tasks = slurm.Tasks(job.jobId);
+    // A controller that does not answer for a while (a restart, a busy
+    // moment) is waited for; only a minute of silence ends the waiting.
+    std::optional<std::vector<SlurmTaskState>> tasks;
+    try {
+      tasks = slurm.Tasks(job.jobId);
+      lastAnswer = Now();
+    } catch (const SystemError& e) {
+      if (Now() - lastAnswer > 60.0) {
+        progress.EndLine();
+        throw SystemError(std::string(e.what()) + " for a minute; job " + job.jobId +
+                          " may go on: follow it with squeue -j " + job.jobId);
+      }
+      if (!SleepUnlessInterrupted(2.0)) break;
+      continue;
+    }
     if (tasks)
       for (const SlurmTaskState& t : *tasks) states[t.index] = t;
     const std::vector<int> newly = watch.NewlyWritten();

@@ -15,6 +15,10 @@
 // carries the report (farm.h FailureReport: the failed tasks, their frames,
 // Slurm's state, the error line and the log of each), exit 1.
 //
+// squeue failing (the controller restarting, say) is retried; after a
+// minute without an answer the waiting ends with a SystemError that says the
+// job may go on.
+//
 // Ctrl-C stops the waiting, not the job: the command says how many frames
 // are written, that the job goes on, and how to cancel it, and exits 130.
 #pragma once
