@@ -1,7 +1,7 @@
 // velumbra: the command-line host of render-effect modules.
 //
 //   velumbra render [SCENE.json] [-o OUT] [-f FRAMES] [--set NAME=VALUE]...
-//   velumbra info | params | stars | scene new | panel
+//   velumbra info | params | stars | scene new | panel | farm
 //
 // This file registers the sub-commands (each in its own *_command.cpp) and is
 // the one place that maps their errors to exit codes: 2 for bad input
@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   add(AddStarsCommand);
   add(AddSceneCommand);
   add(AddPanelCommand);
+  add(AddFarmCommand);
 
   try {
     app.parse(argc, argv);

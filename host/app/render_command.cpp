@@ -45,17 +45,6 @@ struct RenderOptions {
   ModuleOptions modules;
 };
 
-// The files the render reads, for the output plan's checks.
-std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs) {
-  std::vector<PlannedInput> in;
-  if (!o.scene.empty()) in.push_back({o.scene, "the scene file"});
-  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
-  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
-  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
-  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
-  return in;
-}
-
 int RunRender(const RenderOptions& o) {
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
   InputOptions inputs;
@@ -76,7 +65,7 @@ int RunRender(const RenderOptions& o) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
-  const OutputPlan plan(o.output, o.ids, frames, InputsOf(o, scene, inputs));
+  const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs));
 
   const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
   const bool exrOutput = IsExrFile(o.output);
