@@ -68,6 +68,7 @@ void CheckOutputFile(const fs::path& file, const std::string& option) {
 
 OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, const std::vector<int>& frames,
                        const std::vector<PlannedInput>& inputs) {
+  if (output.empty()) CheckOutputFile(output, "-o");  // the frames' names below skip empty ones (no --ids)
   CheckOutputName(output, frames.size());
   if (!idsPrefix.empty() && frames.size() > 1 && !HasFrameNumberField(idsPrefix))
     throw InputError("--ids " + Quoted(idsPrefix) + ": " + std::to_string(frames.size()) +

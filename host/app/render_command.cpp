@@ -13,6 +13,7 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/module_options.h"
+#include "host/app/output_name.h"
 #include "host/app/output_plan.h"
 #include "host/app/progress.h"
 #include "host/app/quoting.h"
@@ -40,14 +41,23 @@ struct RenderOptions {
   ModuleOptions modules;
 };
 
-// The files the render reads, for the output plan's checks.
-std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs) {
+// The files the render reads, for the output plan's checks: each frame's
+// file where a name has a frame pattern.
+std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs,
+                                   const std::vector<int>& frames) {
   std::vector<PlannedInput> in;
   if (!o.scene.empty()) in.push_back({o.scene, "the scene file"});
-  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
-  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
-  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
-  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
+  const auto add = [&](const fs::path& file, const std::string& what) {
+    if (!HasFrameNumberField(file.string())) {
+      in.push_back({file, what});
+      return;
+    }
+    for (int frame : frames) in.push_back({OutputNameForFrame(file.string(), frame), what});
+  };
+  if (inputs.image) add(*inputs.image, "the --input image");
+  else if (scene.render.image) add(*scene.render.image, "the scene's render.image");
+  if (scene.render.objectId) add(scene.render.objectId->path, "the scene's render.objectId");
+  if (scene.render.materialId) add(scene.render.materialId->path, "the scene's render.materialId");
   return in;
 }
 
@@ -55,6 +65,7 @@ int RunRender(const RenderOptions& o) {
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
   InputOptions inputs;
   if (!o.input.empty()) inputs.image = fs::path(o.input);
+  inputs.keepExrPlate = IsExrFile(o.output);
   if (o.scene.empty()) {
     // The built-in scene's camera renders only when the input image brings
     // none of its own.
@@ -71,9 +82,8 @@ int RunRender(const RenderOptions& o) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
-  const OutputPlan plan(o.output, o.ids, frames, InputsOf(o, scene, inputs));
+  const OutputPlan plan(o.output, o.ids, frames, InputsOf(o, scene, inputs, frames));
 
-  const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
   const bool exrOutput = IsExrFile(o.output);
   const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
@@ -90,8 +100,9 @@ int RunRender(const RenderOptions& o) {
       throw Interrupted{};
     }
     BitmapStorage& storage = *bitmap->Storage();
-    if (exrOutput) WriteExrFrame(out.image, storage, session.InputExr(), session.InputCamera().has_value(), exrIdType);
-    else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth);
+    if (exrOutput) WriteExrFrame(out.image, storage, session.ExrInput(), exrIdType);
+    else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(),
+                      o.depth ? o.depth : session.DefaultOutputDepth());
     std::vector<std::string> written{out.image};
     if (!out.objectIds.empty()) {
       ULONG type = 0;
@@ -118,7 +129,7 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->type_name("SCENE.json");
   render->add_option("-o,--output", o->output,
                      "output image: PNG, or OpenEXR for a name ending in .exr; each '#' is one digit of the "
-                     "frame number (stars.####.png)")
+                     "frame number (stars.####.png), as is %04d")
       ->type_name("OUT")
       ->capture_default_str();
   render->add_option("-f,--frames", o->frames,
@@ -139,8 +150,8 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->type_name("PREFIX");
   render->add_option("-i,--input", o->input,
                      "image to paint the stars into (PNG or OpenEXR), instead of the scene's render.image; "
-                     "without a scene its size is the render size, and an OpenEXR image's ID channels and "
-                     "camera are used")
+                     "'#' runs or %04d read one file per frame (shot_####.exr); without a scene its size is "
+                     "the render size, and an OpenEXR image's ID channels and camera are used")
       ->type_name("IMAGE");
   render->add_option("--exr-camera", o->exrCamera,
                      "how to read an OpenEXR input's worldToCamera/worldToNDC: auto (tell by the optical axis), "
