@@ -234,6 +234,17 @@ TEST_F(ExrCommand, EveryChannelAndAttributeOfTheInputComesThrough) {
   const velumbra::ExrRgbaImage out = velumbra::ReadExrRgba(Work("out.exr"));
   EXPECT_EQ(out.layer, "RenderLayer.Combined.");
   EXPECT_GT(std::count_if(out.pixels.begin(), out.pixels.end(), IsStar), 10);
+
+  // A tiled input comes out as scan lines of the same data and passes.
+  in.tiled = true;
+  WriteTestExr(Work("tiled.exr"), in);
+  const CommandResult tiledRun = Run({"render", "--input", "tiled.exr", "-o", "tiled_out.exr", "-q", "--set", "starscount=3000"});
+  ASSERT_EQ(tiledRun.status, 0) << tiledRun.err;
+  Imf::InputFile tiled(Work("tiled_out.exr").c_str());
+  EXPECT_FALSE(tiled.header().hasTileDescription());
+  EXPECT_EQ(tiled.header().dataWindow(), in.data);
+  EXPECT_NE(tiled.header().channels().findChannel("RenderLayer.Crypto.U"), nullptr);
+  EXPECT_EQ(velumbra::ReadExrRgba(Work("tiled_out.exr")).pixels, out.pixels);
 }
 
 TEST_F(ExrCommand, FileWhiteIsFullIntensityBothWays) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,7 @@ namespace velumbra {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr std::uintmax_t kMaxChanBytes = std::uintmax_t{256} << 20;
 
 using M3 = std::array<std::array<double, 3>, 3>;  // [row][column], for column vectors
 
@@ -64,6 +66,15 @@ double HorizontalFov(double verticalFovDegrees, int width, int height) {
 
 std::vector<ChanFrame> ReadChanFile(const ChanDesc& chan) {
   const std::string name = chan.file.string();
+  // A device or pipe could feed lines without end: only files are read,
+  // and only of a size a camera's keys can have.
+  std::error_code ec;
+  const auto status = std::filesystem::status(chan.file, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    throw InputError("cannot read " + name + ": it is not a regular file");
+  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(chan.file, ec) > kMaxChanBytes)
+    throw InputError(name + ": the file is larger than " + std::to_string(kMaxChanBytes >> 20) +
+                     " MB; a .chan file holds one short line a frame");
   std::ifstream in(chan.file, std::ios::binary);
   if (!in) throw InputError("cannot open " + name + ": " + std::strerror(errno));
   std::vector<ChanFrame> frames;

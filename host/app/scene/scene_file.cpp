@@ -128,9 +128,10 @@ class SceneReader {
     return out;
   }
 
-  Vec2 ReadVec2(const ojson& v, const std::string& path) {
+  // A lens shift [x, y].
+  Vec2 ReadShift(const ojson& v, const std::string& path) {
     if (!v.is_array() || v.size() != 2) r_.Fail(path, "expected 2 numbers [x, y], got " + Shown(v));
-    return Vec2{Number(v[0], Join(path, 0), kAnyNumber), Number(v[1], Join(path, 1), kAnyNumber)};
+    return Vec2{Number(v[0], Join(path, 0), kShiftRule), Number(v[1], Join(path, 1), kShiftRule)};
   }
 
   ChanDesc ReadChan(const ojson& v, const std::string& path) {
@@ -236,7 +237,7 @@ class SceneReader {
     }
     if (v.contains("shift")) {
       if (n.type != NodeType::Camera) r_.Fail(Join(path, "shift"), "only cameras have a lens shift");
-      n.shift = ReadVec2(v["shift"], Join(path, "shift"));
+      n.shift = ReadShift(v["shift"], Join(path, "shift"));
     }
     if (v.contains("chan")) {
       if (n.type != NodeType::Camera) r_.Fail(Join(path, "chan"), "only cameras take a .chan file");
@@ -266,7 +267,7 @@ class SceneReader {
           if (key.contains(lens) && n.type != NodeType::Camera)
             r_.Fail(Join(keyPath, lens), "only cameras have a lens to key");
         if (key.contains("fov")) kd.fov = Number(key["fov"], Join(keyPath, "fov"), kFovRule);
-        if (key.contains("shift")) kd.shift = ReadVec2(key["shift"], Join(keyPath, "shift"));
+        if (key.contains("shift")) kd.shift = ReadShift(key["shift"], Join(keyPath, "shift"));
         if (n.chan && !kd.fields.Empty())
           r_.Fail(keyPath, "the camera's transform comes from its .chan file; its keys may give fov and shift only");
         if (kd.fields.Empty() && !kd.fov && !kd.shift)

@@ -117,6 +117,15 @@ TEST_F(ChanFile, MalformedLinesNameTheFileAndLine) {
   ChanDesc missing;
   missing.file = dir_ / "none.chan";
   EXPECT_THROW(velumbra::ReadChanFile(missing), InputError);
+  // A device would feed a line without end: refused before reading.
+  ChanDesc device;
+  device.file = "/dev/zero";
+  try {
+    velumbra::ReadChanFile(device);
+    ADD_FAILURE() << "read /dev/zero";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

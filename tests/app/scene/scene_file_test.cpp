@@ -182,6 +182,8 @@ const ErrorCase kErrors[] = {
      "s.json: /nodes/1/keys/0/fov: only cameras have a lens to key"},
     {"shift shape", R"({"nodes": [{"name": "a", "type": "camera", "shift": [0.1]}]})",
      "s.json: /nodes/0/shift: expected 2 numbers [x, y], got [0.1]"},
+    {"shift range", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 1, "shift": [0, 1e30]}]}]})",
+     "s.json: /nodes/0/keys/0/shift/1: expected a number in [-100, 100]"},
     {"shift on dummy", R"({"nodes": [{"name": "a", "type": "camera"}, {"name": "d", "type": "dummy", "shift": [0, 0]}]})",
      "s.json: /nodes/1/shift: only cameras have a lens shift"},
     {"chan without file", R"({"nodes": [{"name": "a", "type": "camera", "chan": {"up": "y"}}]})",
