@@ -13,6 +13,7 @@
 #include <OpenEXR/ImfThreading.h>
 
 #include <cmath>
+#include <set>
 #include <cstring>
 #include <stdexcept>
 
@@ -171,9 +172,15 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
     }
   });
 
-  Imf::Header header = im.header;
-  for (const char* name : {"tiles", "type", "chunkCount"})
-    if (header.find(name) != header.end()) header.erase(name);
+  // The input's attributes but those of tiles and parts (and the camera,
+  // when it is replaced), copied into a fresh header: Header::erase of the
+  // library in Debian 12 (OpenEXR 3.1) drops an attribute without freeing it.
+  const std::set<std::string> dropped = edits.camera
+      ? std::set<std::string>{"tiles", "type", "chunkCount", "worldToCamera", "worldToNDC"}
+      : std::set<std::string>{"tiles", "type", "chunkCount"};
+  Imf::Header header(display, data);
+  for (auto it = im.header.begin(); it != im.header.end(); ++it)
+    if (!dropped.count(it.name())) header.insert(it.name(), it.attribute());
   if (header.lineOrder() == Imf::RANDOM_Y) header.lineOrder() = Imf::INCREASING_Y;
 
   // IDs: into their own channel where changed, or added at the top level.
@@ -219,8 +226,6 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
       fb.insert(name, Imf::Slice::Make(type, added[a].data(), data, size, size * static_cast<size_t>(im.dataWidth)));
     }
     if (edits.camera) {
-      for (const char* name : {"worldToCamera", "worldToNDC"})
-        if (header.find(name) != header.end()) header.erase(name);
       if (edits.camera->worldToCamera)
         header.insert("worldToCamera", Imf::M44fAttribute(ToImath(*edits.camera->worldToCamera)));
       if (edits.camera->worldToNDC)
