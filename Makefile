@@ -7,23 +7,38 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-PACKAGES := $(shell sed -e 's/\#.*//' packages.txt)
+PACKAGES      := $(shell sed -e 's/\#.*//' packages.txt)
+TEST_PACKAGES := $(shell sed -e 's/\#.*//' packages-test.txt)
+FUZZ_PACKAGES := $(shell sed -e 's/\#.*//' packages-fuzz.txt)
 
-.PHONY: all deps build build-asan test test-release test-asan bench run fuzz screenshot clean
+.PHONY: all deps test-deps fuzz-deps build build-asan test test-release test-asan bench run fuzz screenshot clean
 
 all: build
 
-# npm is wanted only where no npm command is there: a Node.js from outside
-# Debian brings its own, and Debian's npm package conflicts with it.
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs whichever of the given packages is missing (one apt-get run).
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
-	command -v npm >/dev/null 2>&1 || missing="$$missing npm"; \
+	$(2) \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing missing packages:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+endef
+
+# What building and running need.
+deps:
+	$(call install_missing,$(PACKAGES),)
+
+# ... and the applications the tests drive (Chromium, Blender, Slurm).
+# npm is wanted only where no npm command is there: a Node.js from outside
+# Debian brings its own, and Debian's npm package conflicts with it.
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES),command -v npm >/dev/null 2>&1 || missing="$$missing npm";)
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES),)
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -37,10 +52,10 @@ build: deps $(BUILD)/CMakeCache.txt
 build-asan: deps $(BUILD_ASAN)/CMakeCache.txt
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
-test-release: build
+test-release: test-deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-asan: build-asan
+test-asan: test-deps build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
@@ -65,11 +80,11 @@ BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := scene_file png_reader exr_reader param_list
 
-$(BUILD_FUZZ)/CMakeCache.txt: | deps
+$(BUILD_FUZZ)/CMakeCache.txt: | fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMBRA_FUZZ=ON \
 	  -DVELUMBRA_SANITIZE=ON -DVELUMBRA_TESTS=OFF -DVELUMBRA_BENCH=OFF $(CMAKE_FLAGS)
 
-fuzz: deps $(BUILD_FUZZ)/CMakeCache.txt
+fuzz: fuzz-deps $(BUILD_FUZZ)/CMakeCache.txt
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(BUILD_FUZZ)/fuzz/work/$$t $(BUILD_FUZZ)/fuzz/findings/$$t; \
@@ -83,7 +98,7 @@ fuzz: deps $(BUILD_FUZZ)/CMakeCache.txt
 
 # docs/images/panel.png: the velumbra panel in headless Chromium, for the
 # README (the browser test's driver; see cmake/80-browser.cmake).
-screenshot: deps $(BUILD)/CMakeCache.txt
+screenshot: test-deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target screenshot
 
 clean:

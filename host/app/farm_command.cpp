@@ -128,7 +128,7 @@ int RunFarm(const FarmOptions& o) {
   else throw InputError("--exr-camera " + o.exrCamera + ": expected auto, openexr or minus-z");
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);
-  const OutputPlan plan(output, ids, frames, RenderInputs(scenePath.string(), scene, inputs));
+  const OutputPlan plan(output, ids, frames, RenderInputs(scenePath.string(), scene, inputs, frames));
 
   // Which frames go to the farm.
   std::vector<int> todo = frames;

@@ -1,36 +1,85 @@
 #include "host/app/output_name.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "host/app/app_error.h"
 
 namespace velumbra {
 
-bool HasFrameNumberField(std::string_view name) { return name.find('#') != std::string_view::npos; }
+namespace {
+
+// The widest printf field taken: wider ones are not frame numbers.
+constexpr size_t kMaxPrintfWidth = 32;
+
+struct Field {
+  size_t length = 0;  // characters of the name it takes
+  size_t width = 0;   // minimum digits
+};
+
+// The frame-number field starting at name[i], if one does.
+std::optional<Field> FieldAt(std::string_view name, size_t i) {
+  if (name[i] == '#') {
+    size_t end = i;
+    while (end < name.size() && name[end] == '#') ++end;
+    return Field{end - i, end - i};
+  }
+  if (name[i] != '%') return std::nullopt;
+  // %d, or %0Nd with N of one or more digits.
+  size_t j = i + 1;
+  if (j < name.size() && name[j] == 'd') return Field{2, 0};
+  if (j >= name.size() || name[j] != '0') return std::nullopt;
+  ++j;
+  size_t width = 0;
+  const size_t digitsStart = j;
+  while (j < name.size() && name[j] >= '0' && name[j] <= '9' && j - digitsStart < 3)
+    width = width * 10 + static_cast<size_t>(name[j++] - '0');
+  if (j == digitsStart || j >= name.size() || name[j] != 'd' || width > kMaxPrintfWidth) return std::nullopt;
+  return Field{j + 1 - i, width};
+}
+
+}  // namespace
+
+bool HasFrameNumberField(std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '%' && i + 1 < name.size() && name[i + 1] == '%') {
+      ++i;
+      continue;
+    }
+    if (FieldAt(name, i)) return true;
+  }
+  return false;
+}
 
 std::string OutputNameForFrame(std::string_view name, int frame) {
+  if (!HasFrameNumberField(name)) return std::string(name);
   // The magnitude in 64 bits: -INT_MIN does not fit an int.
   const std::int64_t wide = frame;
   const std::string digits = std::to_string(wide < 0 ? -wide : wide);
   std::string out;
   out.reserve(name.size() + digits.size() + 1);
   for (size_t i = 0; i < name.size();) {
-    if (name[i] != '#') {
+    if (name[i] == '%' && i + 1 < name.size() && name[i + 1] == '%') {
+      out += '%';
+      i += 2;
+      continue;
+    }
+    const std::optional<Field> field = FieldAt(name, i);
+    if (!field) {
       out += name[i++];
       continue;
     }
-    size_t width = 0;
-    while (i < name.size() && name[i] == '#') ++width, ++i;
     if (frame < 0) out += '-';
-    if (digits.size() < width) out.append(width - digits.size(), '0');
+    if (digits.size() < field->width) out.append(field->width - digits.size(), '0');
     out += digits;
+    i += field->length;
   }
   return out;
 }
 
 void CheckOutputName(std::string_view name, std::size_t frameCount) {
   if (frameCount > 1 && !HasFrameNumberField(name))
-    throw InputError("output name \"" + std::string(name) + "\" has no '#' for the frame number, " +
+    throw InputError("output name \"" + std::string(name) + "\" has no '#' run or %04d for the frame number, " +
                      "so it can hold only one frame, but " + std::to_string(frameCount) +
                      " frames were asked for (write e.g. stars.####.png)");
 }

@@ -1,13 +1,20 @@
-// Output names with frame numbers.
+// Frame patterns in file names: the one rule for every file the command
+// reads or writes per frame (-o, --ids, --input, render.image,
+// render.objectId, render.materialId).
 //
-// Each '#' in a name stands for one digit of the frame number: a run of n
-// '#' writes the frame with at least n digits, zero-padded; a wider number
-// is written in full; a negative frame writes '-' before the padded digits
-// of its magnitude. Every run in the name is replaced:
+// Two spellings of a frame-number field, as 3D applications, ffmpeg and
+// compositors write them:
+//   '#' runs   a run of n '#' writes the frame with at least n digits
+//   printf     %0Nd (N digits at least, zero-padded) and %d (no padding);
+//              '%%' is one literal '%'; any other '%' is itself
+// A wider number is written in full; a negative frame writes '-' before the
+// padded digits of its magnitude (both spellings alike). Every field in the
+// name is replaced:
 //   stars.####.png  frame 7 -> stars.0007.png,  12345 -> stars.12345.png,
 //                   frame -7 -> stars.-0007.png
-// A name without a '#' is one fixed file, valid only when a single frame is
-// rendered.
+//   shot_%04d.exr   frame 7 -> shot_0007.exr
+// A name without a field is one fixed file: valid as an output only when a
+// single frame is rendered; as an input, the same file for every frame.
 #pragma once
 
 #include <cstddef>
@@ -16,14 +23,15 @@
 
 namespace velumbra {
 
-// True when the name has at least one '#'.
+// True when the name has at least one frame-number field.
 bool HasFrameNumberField(std::string_view name);
 
-// The name for one frame (the name itself when it has no '#').
+// The name for one frame: every field replaced; '%%' becomes '%' in a name
+// with a field, and a name without one is returned as it is.
 std::string OutputNameForFrame(std::string_view name, int frame);
 
 // Throws InputError when `frameCount` frames would all go to the one file of
-// a name without '#'.
+// a name without a frame-number field.
 void CheckOutputName(std::string_view name, std::size_t frameCount);
 
 }  // namespace velumbra

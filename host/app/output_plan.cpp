@@ -35,13 +35,20 @@ fs::path OutputKey(const fs::path& p) {
 }  // namespace
 
 std::vector<PlannedInput> RenderInputs(const std::string& sceneFile, const SceneDesc& scene,
-                                       const InputOptions& inputs) {
+                                       const InputOptions& inputs, const std::vector<int>& frames) {
   std::vector<PlannedInput> in;
   if (!sceneFile.empty()) in.push_back({sceneFile, "the scene file"});
-  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
-  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
-  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
-  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
+  const auto add = [&](const fs::path& file, const std::string& what) {
+    if (!HasFrameNumberField(file.string())) {
+      in.push_back({file, what});
+      return;
+    }
+    for (int frame : frames) in.push_back({OutputNameForFrame(file.string(), frame), what});
+  };
+  if (inputs.image) add(*inputs.image, "the --input image");
+  else if (scene.render.image) add(*scene.render.image, "the scene's render.image");
+  if (scene.render.objectId) add(scene.render.objectId->path, "the scene's render.objectId");
+  if (scene.render.materialId) add(scene.render.materialId->path, "the scene's render.materialId");
   return in;
 }
 
@@ -79,6 +86,7 @@ void CheckOutputFile(const fs::path& file, const std::string& option) {
 
 OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, const std::vector<int>& frames,
                        const std::vector<PlannedInput>& inputs) {
+  if (output.empty()) CheckOutputFile(output, "-o");  // the frames' names below skip empty ones (no --ids)
   CheckOutputName(output, frames.size());
   if (!idsPrefix.empty() && frames.size() > 1 && !HasFrameNumberField(idsPrefix))
     throw InputError("--ids " + Quoted(idsPrefix) + ": " + std::to_string(frames.size()) +

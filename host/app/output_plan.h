@@ -39,11 +39,12 @@ struct FrameOutputs {
   std::string materialIds;    // --ids: PREFIX.materialid.png
 };
 
-// The files a render of `scene` reads: the scene file (`sceneFile`, empty
-// for the built-in scene), the input image (`inputs.image`, else
-// render.image) and the ID images.
+// The files a render of `frames` of `scene` reads: the scene file
+// (`sceneFile`, empty for the built-in scene), the input image
+// (`inputs.image`, else render.image) and the ID images; each frame's file
+// where a name has a frame pattern.
 std::vector<PlannedInput> RenderInputs(const std::string& sceneFile, const SceneDesc& scene,
-                                       const InputOptions& inputs);
+                                       const InputOptions& inputs, const std::vector<int>& frames);
 
 class OutputPlan {
  public:

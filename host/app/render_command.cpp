@@ -15,6 +15,7 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/module_options.h"
+#include "host/app/output_name.h"
 #include "host/app/output_plan.h"
 #include "host/app/progress.h"
 #include "host/app/quoting.h"
@@ -49,6 +50,7 @@ int RunRender(const RenderOptions& o) {
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
   InputOptions inputs;
   if (!o.input.empty()) inputs.image = fs::path(o.input);
+  inputs.keepExrPlate = IsExrFile(o.output);
   if (o.scene.empty()) {
     // The built-in scene's camera renders only when the input image brings
     // none of its own.
@@ -65,14 +67,13 @@ int RunRender(const RenderOptions& o) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
-  const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs));
+  const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs, frames));
 
-  const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
   const bool exrOutput = IsExrFile(o.output);
   const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
   PngCompression pngCompression = PngCompression::Fast;
-  ExrCompression exrCompression = ExrCompression::Zip;
+  std::optional<ExrCompression> exrCompression;  // not given: an EXR plate's own, else zip
   if (!o.compression.empty()) {
     const auto png = ParsePngCompression(o.compression);
     const auto exr = ParseExrCompression(o.compression);
@@ -92,42 +93,56 @@ int RunRender(const RenderOptions& o) {
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
   // Each frame is written on the writer's thread while the next renders;
   // "wrote" lines are printed here, in frame order, between progress lines.
-  FrameWriter writer(/*background=*/o.threads != 1);
+  // An OpenEXR output over an OpenEXR input carries the input's passes, which
+  // the session holds only until it reads the next frame's: such frames are
+  // written before the next renders.
+  const std::optional<fs::path> inputImage = inputs.image ? inputs.image : scene.render.image;
+  const bool writeNeedsInputs = exrOutput && inputImage && IsExrFile(*inputImage);
+  FrameWriter writer(/*background=*/o.threads != 1 && !writeNeedsInputs);
   const auto announce = [&] {
     for (const std::string& file : writer.TakeWritten())
       if (!o.quiet) std::fprintf(stderr, "wrote %s\n", file.c_str());
   };
   const int count = static_cast<int>(plan.Frames().size());
-  for (int i = 0; i < count; ++i) {
-    const FrameOutputs& out = plan.Frames()[static_cast<size_t>(i)];
-    progress.StartFrame(out.frame, i, count);
-    std::shared_ptr<Bitmap> bitmap = session.RenderFrame(out.frame, &progress, idChannels);
-    if (!bitmap || progress.Interrupted()) {
-      progress.EndLine();
+  try {
+    for (int i = 0; i < count; ++i) {
+      const FrameOutputs& out = plan.Frames()[static_cast<size_t>(i)];
+      progress.StartFrame(out.frame, i, count);
+      std::shared_ptr<Bitmap> bitmap = session.RenderFrame(out.frame, &progress, idChannels);
+      if (!bitmap || progress.Interrupted()) {
+        progress.EndLine();
+        throw Interrupted{};
+      }
+      progress.FinishFrame();
+      const ExrFrameInput exrInput = session.ExrInput();
+      const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
+      writer.Submit([=] {
+        BitmapStorage& storage = *bitmap->Storage();
+        if (exrOutput) WriteExrFrame(out.image, storage, exrInput, exrIdType, exrCompression);
+        else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth, pngCompression);
+        std::vector<std::string> written{out.image};
+        if (!out.objectIds.empty()) {
+          ULONG type = 0;
+          WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
+                           static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)));
+          WriteMaterialIdPng(out.materialIds, storage.Width(), storage.Height(),
+                             static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)));
+          written.push_back(out.objectIds);
+          written.push_back(out.materialIds);
+        }
+        return written;
+      });
+      announce();
+    }
+  } catch (...) {
+    // The frames rendered before the failure (a missing input frame, Ctrl-C)
+    // are whole: they are written, as they would be without the writer.
+    try {
       writer.Finish();
       announce();
-      throw Interrupted{};
+    } catch (...) {
     }
-    progress.FinishFrame();
-    const ExrRgbaImage* inputExr = session.InputExr();
-    const bool keepInputCamera = session.InputCamera().has_value();
-    writer.Submit([=] {
-      BitmapStorage& storage = *bitmap->Storage();
-      if (exrOutput) WriteExrFrame(out.image, storage, inputExr, keepInputCamera, exrIdType, exrCompression);
-      else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth, pngCompression);
-      std::vector<std::string> written{out.image};
-      if (!out.objectIds.empty()) {
-        ULONG type = 0;
-        WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
-                         static_cast<const WORD*>(storage.GetChannel(BMM_CHAN_NODE_ID, type)));
-        WriteMaterialIdPng(out.materialIds, storage.Width(), storage.Height(),
-                           static_cast<const UBYTE*>(storage.GetChannel(BMM_CHAN_MTL_ID, type)));
-        written.push_back(out.objectIds);
-        written.push_back(out.materialIds);
-      }
-      return written;
-    });
-    announce();
+    throw;
   }
   writer.Finish();
   announce();
@@ -143,7 +158,7 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->type_name("SCENE.json");
   render->add_option("-o,--output", o->output,
                      "output image: PNG, or OpenEXR for a name ending in .exr; each '#' is one digit of the "
-                     "frame number (stars.####.png)")
+                     "frame number (stars.####.png), as is %04d")
       ->type_name("OUT")
       ->capture_default_str();
   render->add_option("-f,--frames", o->frames,
@@ -164,8 +179,8 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->type_name("PREFIX");
   render->add_option("-i,--input", o->input,
                      "image to paint the stars into (PNG or OpenEXR), instead of the scene's render.image; "
-                     "without a scene its size is the render size, and an OpenEXR image's ID channels and "
-                     "camera are used")
+                     "'#' runs or %04d read one file per frame (shot_####.exr); without a scene its size is "
+                     "the render size, and an OpenEXR image's ID channels and camera are used")
       ->type_name("IMAGE");
   render->add_option("--exr-camera", o->exrCamera,
                      "how to read an OpenEXR input's worldToCamera/worldToNDC: auto (tell by the optical axis), "

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "host/app/app_error.h"
+#include "host/app/output_name.h"
 #include "host/app/paths.h"
 #include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
@@ -58,7 +59,8 @@ void SetRenderCamera(RenderInfo& info, INode& camera, TimeValue t, int width, in
   info.renderTime[0] = info.renderTime[1] = t;
   info.fieldRender = FALSE;
   const auto* object = static_cast<const CameraObject*>(camera.GetObjectRef());
-  info.SetPerspective(width, height, object->GetFOV());
+  const auto [shiftX, shiftY] = object->GetShift(t);
+  info.SetPerspective(width, height, object->GetFOV(t), 1.0f, shiftX, shiftY);
 }
 
 RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets,
@@ -70,10 +72,18 @@ RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, 
   // A camera node always carries a CameraObject (BuildScene makes them).
   if (camera_ && (!camera_->GetObjectRef() || camera_->GetObjectRef()->SuperClassID() != CAMERA_CLASS_ID))
     throw InputError(scene_.source + ": /render/camera: the render camera is not a camera");
+  inputs_ = inputs;
+  const RenderDesc& rd = scene_.render;
+  const auto patterned = [](const std::filesystem::path& p) { return HasFrameNumberField(p.string()); };
+  perFrameInputs_ = (inputs.image ? patterned(*inputs.image) : rd.image && patterned(*rd.image)) ||
+                    (rd.objectId && patterned(rd.objectId->path)) ||
+                    (rd.materialId && patterned(rd.materialId->path));
   try {
     CreateEffects(lookup, sets);
-    LoadInputs(inputs);
-    ChooseCamera(inputs);
+    // Fixed inputs are read once, here; inputs with a frame pattern each
+    // time a frame renders.
+    if (!perFrameInputs_) LoadInputs(std::nullopt);
+    notesGiven_ = !perFrameInputs_;
   } catch (...) {
     for (Effect* e : effects_) e->DeleteMe();
     effects_.clear();
@@ -127,11 +137,34 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
   }
 }
 
-void RenderSession::LoadInputs(const InputOptions& inputs) {
+void RenderSession::LoadInputs(std::optional<int> frame) {
+  const InputOptions& inputs = inputs_;
   RenderDesc& rd = scene_.render;
   const std::string& src = scene_.source;
-  const std::optional<std::filesystem::path> imageFile = inputs.image ? inputs.image : rd.image;
-  imageLabel_ = inputs.image ? std::string("--input") : src + ": /render/image";
+  // Each frame's files by the frame-number rule of every file name.
+  const auto forFrame = [&](const std::filesystem::path& p) {
+    return frame ? std::filesystem::path(OutputNameForFrame(p.string(), *frame)) : p;
+  };
+  const auto forFrameSource = [&](const std::optional<ImageSource>& s) {
+    std::optional<ImageSource> out = s;
+    if (out) out->path = forFrame(out->path);
+    return out;
+  };
+  const std::string ofFrame = frame ? " (frame " + std::to_string(*frame) + ")" : "";
+  std::optional<std::filesystem::path> imageFile = inputs.image ? inputs.image : rd.image;
+  if (imageFile) imageFile = forFrame(*imageFile);
+  const std::optional<ImageSource> objectSource = forFrameSource(rd.objectId);
+  const std::optional<ImageSource> materialSource = forFrameSource(rd.materialId);
+  imageLabel_ = (inputs.image ? std::string("--input") : src + ": /render/image") + ofFrame;
+  imageFile_ = imageFile.value_or(std::filesystem::path());
+  pngImage_.reset();
+  exrImage_.reset();
+  objectIds_.reset();
+  materialIds_.reset();
+  fileCamera_.reset();
+  plate_.reset();
+  objectChannel_.clear();
+  materialChannel_.clear();
   bool objectsRead = false, materialsRead = false;
   if (imageFile && IsExrFile(*imageFile)) {
     // The image and the ID channels it holds come in one pass over the file.
@@ -151,10 +184,11 @@ void RenderSession::LoadInputs(const InputOptions& inputs) {
         read = true;
         return channel;
       };
-      const std::string objectChannel = channelFor(rd.objectId, IdKind::Object, objectsRead);
-      const std::string materialChannel = channelFor(rd.materialId, IdKind::Material, materialsRead);
-      return reader.ReadFrame(objectChannel, materialChannel);
+      objectChannel_ = channelFor(objectSource, IdKind::Object, objectsRead);
+      materialChannel_ = channelFor(materialSource, IdKind::Material, materialsRead);
+      return reader.ReadFrame(objectChannel_, materialChannel_);
     });
+    if (inputs.keepExrPlate) plate_ = ReadInput(imageLabel_, [&] { return ExrPlate::Read(*imageFile); });
     exrImage_ = std::move(frame.image);
     objectIds_ = std::move(frame.objectIds);
     materialIds_ = std::move(frame.materialIds);
@@ -175,9 +209,9 @@ void RenderSession::LoadInputs(const InputOptions& inputs) {
   const std::string sizeWhere = inputs.builtInScene ? "the size of the --input image"
                                                      : src + ": /render/width, /render/height";
 
-  if (rd.objectId && !objectsRead) {
-    const std::string where = src + ": /render/objectId";
-    const ImageSource& s = *rd.objectId;
+  if (objectSource && !objectsRead) {
+    const std::string where = src + ": /render/objectId" + ofFrame;
+    const ImageSource& s = *objectSource;
     objectIds_ = ReadInput(where, [&] {
       if (!IsExrFile(s.path)) return ReadObjectIdPng(s.path);
       ExrIds<WORD> ids = ReadExrObjectIds(s.path, s.channel);
@@ -186,9 +220,9 @@ void RenderSession::LoadInputs(const InputOptions& inputs) {
     });
     CheckSize(where, s.path, objectIds_->width, objectIds_->height, rd, sizeWhere);
   }
-  if (rd.materialId && !materialsRead) {
-    const std::string where = src + ": /render/materialId";
-    const ImageSource& s = *rd.materialId;
+  if (materialSource && !materialsRead) {
+    const std::string where = src + ": /render/materialId" + ofFrame;
+    const ImageSource& s = *materialSource;
     materialIds_ = ReadInput(where, [&] {
       if (!IsExrFile(s.path)) return ReadMaterialIdPng(s.path);
       ExrIds<UBYTE> ids = ReadExrMaterialIds(s.path, s.channel);
@@ -200,13 +234,15 @@ void RenderSession::LoadInputs(const InputOptions& inputs) {
   if ((rd.objectId && !rd.objectId->channel.empty() && !IsExrFile(rd.objectId->path)) ||
       (rd.materialId && !rd.materialId->channel.empty() && !IsExrFile(rd.materialId->path)))
     throw InputError(src + ": /render: a channel name is only meaningful for an EXR file");
+  ChooseCamera();
 }
 
-void RenderSession::ChooseCamera(const InputOptions& inputs) {
+void RenderSession::ChooseCamera() {
+  const InputOptions& inputs = inputs_;
   const RenderDesc& rd = scene_.render;
   const std::string& src = scene_.source;
   if (!rd.camera.empty()) return;  // the scene names its camera: BuildScene found it
-  const std::filesystem::path file = inputs.image ? *inputs.image : rd.image.value_or(std::filesystem::path());
+  const std::filesystem::path& file = imageFile_;
   const ExrCamera none;
   const ExrCamera& attributes = exrImage_ ? exrImage_->camera : none;
   const bool view = attributes.worldToCamera.has_value(), projection = attributes.worldToNDC.has_value();
@@ -248,13 +284,34 @@ TimeValue RenderSession::FrameTime(int frame) const {
   return *ticks;
 }
 
+ExrFrameInput RenderSession::ExrInput() const {
+  ExrFrameInput in;
+  in.image = InputExr();
+  in.plate = plate_ ? &*plate_ : nullptr;
+  in.objectChannel = objectChannel_;
+  in.materialChannel = materialChannel_;
+  in.objectIds = objectIds_ ? objectIds_->values.data() : nullptr;
+  in.materialIds = materialIds_ ? materialIds_->values.data() : nullptr;
+  in.keepInputCamera = fileCamera_.has_value();
+  return in;
+}
+
 int RenderSession::DefaultOutputDepth() const {
   const RgbaImage* image = InputImage();
   return image ? image->DefaultOutputDepth() : 16;
 }
 
+void RenderSession::LoadFrameInputs(int frame) {
+  if (!perFrameInputs_ || loadedFrame_ == frame) return;
+  loadedFrame_.reset();
+  LoadInputs(frame);
+  loadedFrame_ = frame;
+  notesGiven_ = true;
+}
+
 std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels) {
   const TimeValue t = FrameTime(frame);
+  LoadFrameInputs(frame);
   const int w = Width(), h = Height();
   auto bitmap = std::make_unique<Bitmap>(w, h, &manager_);
   BitmapStorage* storage = bitmap->Storage();

@@ -3,8 +3,10 @@
 //
 // A RenderSession builds the scene's nodes, creates each effect through its
 // class descriptor, binds the effect's parameters (the scene's, then the
-// --set options), and reads the input image and ID images once. Each
-// RenderFrame then makes the frame's bitmap:
+// --set options), and reads the input image and ID images: once when their
+// names are fixed, or, when any of them has a frame pattern (output_name.h),
+// for each frame as it renders (a missing frame is an InputError naming the
+// file and the frame). Each RenderFrame then makes the frame's bitmap:
 //   1. the pixels: the input image, or the background colour (1.0 = 65280);
 //   2. the G-buffer channels the active effects ask for
 //      (GBufferChannelsRequired), plus any the caller needs, filled from the
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "host/app/image/exr_camera.h"
+#include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/image/png_io.h"
@@ -49,13 +52,16 @@ struct InputOptions {
   // --input: the image to paint into, instead of render.image.
   std::optional<std::filesystem::path> image;
   // The scene is the built-in one (no scene file was given): the input
-  // image's size sets the render size (else the sizes must agree), and
-  // messages suggest no edits to a scene file.
+  // image's size sets the render size, frame by frame for a pattern (else
+  // the sizes must agree), and messages suggest no edits to a scene file.
   bool builtInScene = false;
+  // Keep an EXR input's whole first part for an EXR output (ExrInput).
+  bool keepExrPlate = false;
   // How to read an EXR input's camera attributes.
   ExrCameraConvention exrCamera = ExrCameraConvention::Auto;
   // Receives one line for each choice the session made on its own (the ID
-  // channels found in an EXR input, the camera taken from it); may be empty.
+  // channels found in an EXR input, the camera taken from it), for the
+  // first frame read; may be empty.
   std::function<void(const std::string&)> note;
 };
 
@@ -87,9 +93,15 @@ class RenderSession {
   INode* Camera() const { return camera_; }
   // The input file's camera when it renders.
   const std::optional<FileCamera>& InputCamera() const { return fileCamera_; }
+  // The render size: the scene's, or, for the built-in scene, the size of
+  // the input image read last.
   int Width() const { return scene_.render.width; }
   int Height() const { return scene_.render.height; }
+  // True when the inputs are read for each frame (a name with a frame
+  // pattern); the input accessors below then describe the frame rendered
+  // last.
   int TicksPerFrame() const { return ticksPerFrame_; }
+  bool PerFrameInputs() const { return perFrameInputs_; }
 
   // The frame's time in ticks. Throws InputError when it does not fit the
   // host's 32-bit time.
@@ -102,9 +114,15 @@ class RenderSession {
   // file's own floats and sample type.
   const RgbaImage* InputImage() const { return exrImage_ ? &*exrImage_ : pngImage_ ? &*pngImage_ : nullptr; }
   const ExrRgbaImage* InputExr() const { return exrImage_ ? &*exrImage_ : nullptr; }
+  // What an EXR output of the frame needs of its input (exr_frame.h).
+  ExrFrameInput ExrInput() const;
 
   // The effects in scene order, each with its name and class as in the scene.
   const std::vector<Effect*>& Effects() const { return effects_; }
+
+  // Reads the inputs of `frame` when they have frame patterns and are not
+  // read yet (RenderFrame calls it). Throws InputError.
+  void LoadFrameInputs(int frame);
 
   // Renders `frame`; `extraChannels` (BMM_CHAN_*) are allocated besides the
   // effects' own. Null when the callback asked to stop. Throws SystemError
@@ -114,10 +132,11 @@ class RenderSession {
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
  private:
-  void LoadInputs(const InputOptions& inputs);
-  void ChooseCamera(const InputOptions& inputs);
+  // Reads the inputs: of `frame` (patterns filled in), or the fixed names.
+  void LoadInputs(std::optional<int> frame);
+  void ChooseCamera();
   void Note(const InputOptions& inputs, const std::string& line) const {
-    if (inputs.note) inputs.note(line);
+    if (inputs.note && !notesGiven_) inputs.note(line);
   }
   void CreateEffects(const ClassLookup& lookup, const std::vector<SetOption>& sets);
 
@@ -126,12 +145,20 @@ class RenderSession {
   BitmapManager manager_;
   INode* camera_ = nullptr;
   std::optional<FileCamera> fileCamera_;
+  InputOptions inputs_;
+  bool perFrameInputs_ = false;
+  std::optional<int> loadedFrame_;  // the frame whose inputs are read (per-frame inputs)
+  bool notesGiven_ = false;         // notes are given for the first inputs read only
   std::string imageLabel_;  // the input image as messages name it
+  std::filesystem::path imageFile_;  // the input image read (empty: none)
   int ticksPerFrame_ = 0;
   std::vector<Effect*> effects_;
   // The input image: a PNG, or an EXR with its own floats (for EXR outputs).
   std::optional<RgbaImage> pngImage_;
   std::optional<ExrRgbaImage> exrImage_;
+  std::optional<ExrPlate> plate_;     // with keepExrPlate
+  std::string objectChannel_;         // the EXR input's channels the IDs came from (empty: not from it)
+  std::string materialChannel_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;
 };

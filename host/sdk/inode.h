@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "interval.h"
@@ -21,15 +23,62 @@ class Object {
   virtual SClass_ID SuperClassID() const = 0;
 };
 
+// A perspective camera's lens: the horizontal field of view and the lens
+// shift (render_info.h: a fraction of the larger frame dimension), each
+// constant or keyed on its own. Keys are (time, value) in increasing time;
+// values are linear between keys, and the first and last key hold before
+// and after them.
 class CameraObject : public Object {
  public:
+  struct FovKey {
+    TimeValue time = 0;
+    float fov = 0.0f;  // radians, 0 < fov < pi
+  };
+  struct ShiftKey {
+    TimeValue time = 0;
+    float x = 0.0f;
+    float y = 0.0f;
+  };
+
   // fov: horizontal field of view in radians, 0 < fov < pi.
-  explicit CameraObject(float fov) : fov_(fov) {}
+  explicit CameraObject(float fov, float shiftX = 0.0f, float shiftY = 0.0f)
+      : fov_(fov), shiftX_(shiftX), shiftY_(shiftY) {}
   SClass_ID SuperClassID() const override { return CAMERA_CLASS_ID; }
-  float GetFOV() const { return fov_; }
+
+  void SetFovKeys(std::vector<FovKey> keys) { fovKeys_ = std::move(keys); }
+  void SetShiftKeys(std::vector<ShiftKey> keys) { shiftKeys_ = std::move(keys); }
+
+  float GetFOV(TimeValue t) const {
+    if (fovKeys_.empty()) return fov_;
+    const auto [a, b, f] = Between(fovKeys_, t);
+    return a.fov + (b.fov - a.fov) * f;
+  }
+  // The shift at t: x, then y.
+  std::pair<float, float> GetShift(TimeValue t) const {
+    if (shiftKeys_.empty()) return {shiftX_, shiftY_};
+    const auto [a, b, f] = Between(shiftKeys_, t);
+    return {a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f};
+  }
 
  private:
+  // The keys around t and the fraction of the way from the first to the
+  // second (0 outside the keys, where both are the nearest key).
+  template <class Key>
+  static std::tuple<const Key&, const Key&, float> Between(const std::vector<Key>& keys, TimeValue t) {
+    if (t <= keys.front().time) return {keys.front(), keys.front(), 0.0f};
+    if (t >= keys.back().time) return {keys.back(), keys.back(), 0.0f};
+    size_t i = 1;
+    while (keys[i].time <= t) ++i;
+    const Key& a = keys[i - 1];
+    const Key& b = keys[i];
+    return {a, b, static_cast<float>(static_cast<double>(t - a.time) / static_cast<double>(b.time - a.time))};
+  }
+
   float fov_;
+  float shiftX_;
+  float shiftY_;
+  std::vector<FovKey> fovKeys_;
+  std::vector<ShiftKey> shiftKeys_;
 };
 
 class DummyObject : public Object {

@@ -5,7 +5,14 @@
 // perspective projection in pixels of the output image (rows grow
 // downwards), evaluated in single precision exactly as written:
 //   sx = xc + kx * p.x / -p.z,  sy = yc - ky * p.y / -p.z
-// with kx = (W/2) / tan(fov/2), ky = kx * pixelAspect, xc = W/2, yc = H/2.
+// with kx = (W/2) / tan(fov/2), ky = kx * pixelAspect and the optical axis at
+//   xc = (W-1)/2 - shiftX * max(W, H),  yc = (H-1)/2 + shiftY * max(W, H).
+// Pixel (i, j) is centred at (i, j), so the frame spans [-0.5, W-0.5] x
+// [-0.5, H-0.5] and an unshifted axis meets the centre of the pixel grid: a
+// point lands where a renderer that centres pixel i at i + 0.5 of [0, W]
+// puts it (Blender, Cycles, OpenEXR's NDC). The lens shift is Blender's: a
+// fraction of the larger frame dimension, +x moving the view right (the
+// scene left), +y moving it up.
 #pragma once
 
 #include <cmath>
@@ -30,13 +37,17 @@ class RenderInfo {
   Matrix3 camToWorld[2];
 
   // Sets the projection of a perspective camera with horizontal field of
-  // view fov (radians) for an image of width x height pixels.
-  void SetPerspective(int width, int height, float fov, float pixelAspect = 1.0f) {
+  // view fov (radians, 0 < fov < pi) for an image of width x height pixels,
+  // with a lens shift of (shiftX, shiftY) frame dimensions (0: centred).
+  void SetPerspective(int width, int height, float fov, float pixelAspect = 1.0f, float shiftX = 0.0f,
+                      float shiftY = 0.0f) {
     projType = ProjPerspective;
-    kx = (static_cast<float>(width) / 2.0f) / std::tan(fov / 2.0f);
+    const float w = static_cast<float>(width), h = static_cast<float>(height);
+    const float larger = w > h ? w : h;
+    kx = (w / 2.0f) / std::tan(fov / 2.0f);
     ky = kx * pixelAspect;
-    xc = static_cast<float>(width) / 2.0f;
-    yc = static_cast<float>(height) / 2.0f;
+    xc = (w - 1.0f) / 2.0f - shiftX * larger;
+    yc = (h - 1.0f) / 2.0f + shiftY * larger;
   }
 
   Point2 MapCamToScreen(const Point3& p) const {

@@ -127,6 +127,32 @@ TEST(OutputName, HashRunsAreMinimumWidths) {
   }
 }
 
+TEST(OutputName, PrintfFieldsFollowTheHashRule) {
+  const NameCase cases[] = {
+      {"shot_%04d.exr", 7, "shot_0007.exr"},            // as Blender and ffmpeg write
+      {"shot_%04d.exr", 12345, "shot_12345.exr"},
+      {"shot_%04d.exr", -7, "shot_-0007.exr"},          // the sign as for '#'
+      {"shot_%d.exr", 7, "shot_7.exr"},
+      {"shot_%010d.exr", -2147483647 - 1, "shot_-2147483648.exr"},
+      {"a%02d/b.####.png", 3, "a03/b.0003.png"},        // both spellings in one name
+      {"100%%_%03d.png", 4, "100%_004.png"},            // %% is one literal '%'
+      {"50%.%03d.png", 4, "50%.004.png"},               // a lone '%' is itself
+      {"x%4d.png", 4, "x%4d.png"},                      // space padding is no field
+      {"x%04x.png", 4, "x%04x.png"},
+      {"50%%.png", 4, "50%%.png"},                      // no field: the name as it is
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(velumbra::OutputNameForFrame(c.pattern, c.frame), c.name) << c.frame;
+  }
+  EXPECT_TRUE(velumbra::HasFrameNumberField("shot_%04d.exr"));
+  EXPECT_TRUE(velumbra::HasFrameNumberField("shot_%d.exr"));
+  EXPECT_FALSE(velumbra::HasFrameNumberField("shot_%%04d.exr"));
+  EXPECT_FALSE(velumbra::HasFrameNumberField("100%.exr"));
+  EXPECT_FALSE(velumbra::HasFrameNumberField("shot_%04.exr"));
+  EXPECT_NO_THROW(velumbra::CheckOutputName("shot_%04d.exr", 3));
+}
+
 TEST(OutputName, ANameWithoutHashHoldsOneFrame) {
   EXPECT_NO_THROW(velumbra::CheckOutputName("stars.png", 1));
   EXPECT_NO_THROW(velumbra::CheckOutputName("stars.#.png", 100));

@@ -161,9 +161,10 @@ TEST_F(FrameDriver, RenderInfoIsTheCameraAtTheFrame) {
     EXPECT_NEAR(origin.x, 0.0f, 1e-5f);
     EXPECT_NEAR(origin.z, 0.0f, 1e-5f);
     const Point3 ahead = camToWorld.PointTransform({0, 0, -5});
+    // 8 x 4 pixels centred at 0..7 and 0..3: the grid's centre is (3.5, 1.5).
     const Point2 centre = ri.MapCamToScreen(ri.worldToCam[0].PointTransform(ahead));
-    EXPECT_NEAR(centre.x, 4.0f, 1e-4f);
-    EXPECT_NEAR(centre.y, 2.0f, 1e-4f);
+    EXPECT_NEAR(centre.x, 3.5f, 1e-4f);
+    EXPECT_NEAR(centre.y, 1.5f, 1e-4f);
     // 90 degrees across 8 pixels: kx = 4 / tan(45 degrees).
     EXPECT_NEAR(ri.kx, 4.0f, 1e-5f);
   }

@@ -4,12 +4,15 @@
 
 #include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfMatrixAttribute.h>
+#include <OpenEXR/ImfStringAttribute.h>
+#include <OpenEXR/ImfFrameBuffer.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <fstream>
+#include <tuple>
 
 #include "support/temp_dir.h"
 #include "cli/run_command.h"
@@ -101,7 +104,11 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
   ExrReader out(Work("out.exr"));
   EXPECT_EQ(out.Width(), kW);  // no scene: the image's size is the render size
   EXPECT_EQ(out.Height(), kH);
-  const velumbra::ExrFrame frame = out.ReadFrame("ObjectID", "MaterialID");
+  // Carried through: the layer's own names, the IDs in their own channels.
+  EXPECT_EQ(out.Channels(), (std::vector<std::string>{"ViewLayer.Combined.A", "ViewLayer.Combined.B",
+                                                      "ViewLayer.Combined.G", "ViewLayer.Combined.R",
+                                                      "ViewLayer.IndexMA.X", "ViewLayer.IndexOB.X"}));
+  const velumbra::ExrFrame frame = out.ReadFrame("ViewLayer.IndexOB.X", "ViewLayer.IndexMA.X");
   EXPECT_EQ(frame.image.sampleType, velumbra::ExrColourType::Float);
   size_t changed = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -123,12 +130,121 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
     ASSERT_EQ(frame.materialIds->values[i], material.values[i]) << "pixel " << i;
   }
 
-  // UINT ID channels on request; the values are the same.
+  // The ID channels keep their own sample types; --exr-id-type is the type
+  // of ID channels the output adds, and it adds none here.
   ASSERT_EQ(Run({"render", "--input", "beauty.exr", "-o", "uint.exr", "-q", "--exr-id-type", "uint"}).status, 0);
-  Imf::InputFile file(Work("uint.exr").c_str());
+  {
+    Imf::InputFile file(Work("uint.exr").c_str());
+    EXPECT_EQ(file.header().channels().findChannel("ViewLayer.IndexOB.X")->type, Imf::FLOAT);
+    EXPECT_EQ(file.header().channels().findChannel("ViewLayer.IndexMA.X")->type, Imf::HALF);
+    EXPECT_EQ(file.header().channels().findChannel("ObjectID"), nullptr);
+  }
+  // An input without IDs gets ObjectID and MaterialID, UINT on request,
+  // with the IDs it was given (here from a PNG) and the same values.
+  TestExr plain = Image();
+  AddBlack(plain);
+  WriteTestExr(Work("plain.exr"), plain);
+  std::vector<WORD> pngIds(n);
+  for (size_t i = 0; i < n; ++i) pngIds[i] = static_cast<WORD>(object.values[i]);
+  velumbra::WriteObjectIdPng(Work("ids.png"), kW, kH, pngIds.data());
+  WriteAll(Work("ids.json"), Scene(R"({"name": "c", "type": "camera"})", R"("starscount": 400)",
+                                   R"(, "image": "plain.exr", "objectId": "ids.png")"));
+  const CommandResult uint = Run({"render", "ids.json", "-o", "uint2.exr", "-q", "--exr-id-type", "uint"});
+  ASSERT_EQ(uint.status, 0) << uint.err;
+  Imf::InputFile file(Work("uint2.exr").c_str());
   EXPECT_EQ(file.header().channels().findChannel("ObjectID")->type, Imf::UINT);
   EXPECT_EQ(file.header().channels().findChannel("MaterialID")->type, Imf::UINT);
-  EXPECT_EQ(ExrReader(Work("uint.exr")).ReadObjectIds("ObjectID").values, frame.objectIds->values);
+  EXPECT_EQ(ExrReader(Work("uint2.exr")).ReadObjectIds("ObjectID").values, pngIds);
+}
+
+TEST_F(ExrCommand, ASequenceGoesInFrameByFrameUntilAFrameIsMissing) {
+  // Without a scene each frame's own size is the render size.
+  for (const auto& [name, w, h] : {std::tuple{"shot_0001.exr", kW, kH}, std::tuple{"shot_0002.exr", 32, 16}}) {
+    TestExr exr = Image(w, h);
+    AddBlack(exr);
+    WriteTestExr(Work(name), exr);
+  }
+  const CommandResult run =
+      Run({"render", "--input", "shot_%04d.exr", "-f", "1-3", "-o", "comp_####.exr", "--set", "starscount=400"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("velumbra: error: --input (frame 3): cannot open shot_0003.exr"), std::string::npos) << run.err;
+  // The frames before the missing one stay, each its input's size.
+  EXPECT_EQ(ExrReader(Work("comp_0001.exr")).Width(), kW);
+  EXPECT_EQ(ExrReader(Work("comp_0002.exr")).Width(), 32);
+  EXPECT_EQ(ExrReader(Work("comp_0002.exr")).Height(), 16);
+  EXPECT_FALSE(fs::exists(Work("comp_0003.exr")));
+  // An output that is a frame of the input sequence is refused up front.
+  const CommandResult same = Run({"render", "--input", "shot_####.exr", "-f", "1-2", "-o", "shot_%04d.exr"});
+  EXPECT_EQ(same.status, 2);
+  EXPECT_NE(same.err.find("the render would overwrite what it reads"), std::string::npos) << same.err;
+}
+
+TEST_F(ExrCommand, EveryChannelAndAttributeOfTheInputComesThrough) {
+  // A data window beyond the display window, other passes of every type,
+  // and a renderer's own attribute.
+  TestExr in = Image();
+  in.data = Imath::Box2i(Imath::V2i(-2, -1), Imath::V2i(kW + 1, kH));
+  const size_t n = in.Count();
+  for (const char* c : {"RenderLayer.Combined.R", "RenderLayer.Combined.G", "RenderLayer.Combined.B",
+                        "RenderLayer.Combined.A"})
+    in.channels.push_back(Filled(c, n, 0.0f, Imf::HALF));
+  TestChannel depth{"RenderLayer.Depth.Z", Imf::FLOAT, {}, {}};
+  TestChannel normal{"RenderLayer.Normal.X", Imf::HALF, {}, {}};
+  TestChannel crypto{"RenderLayer.Crypto.U", Imf::UINT, {}, {}};
+  for (size_t i = 0; i < n; ++i) {
+    depth.values.push_back(1.0f + 0.001f * float(i));
+    normal.values.push_back(std::sin(float(i)));
+    crypto.uints.push_back(std::uint32_t(i * 2654435761u));
+  }
+  in.channels.push_back(depth);
+  in.channels.push_back(normal);
+  in.channels.push_back(crypto);
+  in.extra.insert("renderer", Imf::StringAttribute("a 3D application"));
+  WriteTestExr(Work("passes.exr"), in);
+
+  const CommandResult run = Run({"render", "--input", "passes.exr", "-o", "out.exr", "-q", "--set", "starscount=3000"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Imf::InputFile file(Work("out.exr").c_str());
+  const Imf::Header& h = file.header();
+  EXPECT_EQ(h.dataWindow(), in.data);
+  EXPECT_EQ(h.displayWindow(), in.display);
+  EXPECT_EQ(h.compression(), Imf::InputFile(Work("passes.exr").c_str()).header().compression());
+  ASSERT_NE(h.findTypedAttribute<Imf::StringAttribute>("renderer"), nullptr);
+  EXPECT_EQ(h.findTypedAttribute<Imf::StringAttribute>("renderer")->value(), "a 3D application");
+  // The input had no IDs: the frame's (zeros) are added at the top level.
+  ASSERT_NE(h.channels().findChannel("ObjectID"), nullptr);
+  EXPECT_EQ(h.channels().findChannel("RenderLayer.Combined.R")->type, Imf::HALF);
+  EXPECT_EQ(h.channels().findChannel("R"), nullptr);
+  // The other passes bit for bit, over the whole data window.
+  std::vector<float> depthOut(n), normalOut(n);
+  std::vector<half> normalHalf(n);
+  std::vector<std::uint32_t> cryptoOut(n);
+  Imf::FrameBuffer fb;
+  fb.insert("RenderLayer.Depth.Z", Imf::Slice::Make(Imf::FLOAT, depthOut.data(), in.data, 4, 4 * size_t(in.DataWidth())));
+  fb.insert("RenderLayer.Normal.X", Imf::Slice::Make(Imf::HALF, normalHalf.data(), in.data, 2, 2 * size_t(in.DataWidth())));
+  fb.insert("RenderLayer.Crypto.U", Imf::Slice::Make(Imf::UINT, cryptoOut.data(), in.data, 4, 4 * size_t(in.DataWidth())));
+  file.setFrameBuffer(fb);
+  file.readPixels(in.data.min.y, in.data.max.y);
+  for (size_t i = 0; i < n; ++i) {
+    ASSERT_TRUE(SameBits(depthOut[i], depth.values[i])) << i;
+    ASSERT_EQ(normalHalf[i].bits(), half(normal.values[i]).bits()) << i;
+    ASSERT_EQ(cryptoOut[i], crypto.uints[i]) << i;
+  }
+  // The stars are in the layer the colour came from.
+  const velumbra::ExrRgbaImage out = velumbra::ReadExrRgba(Work("out.exr"));
+  EXPECT_EQ(out.layer, "RenderLayer.Combined.");
+  EXPECT_GT(std::count_if(out.pixels.begin(), out.pixels.end(), IsStar), 10);
+
+  // A tiled input comes out as scan lines of the same data and passes.
+  in.tiled = true;
+  WriteTestExr(Work("tiled.exr"), in);
+  const CommandResult tiledRun = Run({"render", "--input", "tiled.exr", "-o", "tiled_out.exr", "-q", "--set", "starscount=3000"});
+  ASSERT_EQ(tiledRun.status, 0) << tiledRun.err;
+  Imf::InputFile tiled(Work("tiled_out.exr").c_str());
+  EXPECT_FALSE(tiled.header().hasTileDescription());
+  EXPECT_EQ(tiled.header().dataWindow(), in.data);
+  EXPECT_NE(tiled.header().channels().findChannel("RenderLayer.Crypto.U"), nullptr);
+  EXPECT_EQ(velumbra::ReadExrRgba(Work("tiled_out.exr")).pixels, out.pixels);
 }
 
 TEST_F(ExrCommand, FileWhiteIsFullIntensityBothWays) {
@@ -207,7 +323,7 @@ HostCamera SceneCamera(const std::string& nodes) {
   const velumbra::BuiltScene built = velumbra::BuildScene(scene, ip);
   HostCamera c;
   c.worldToCam = Inverse(built.camera->GetNodeTM(0));
-  c.info.SetPerspective(kW, kH, static_cast<const CameraObject*>(built.camera->GetObjectRef())->GetFOV());
+  c.info.SetPerspective(kW, kH, static_cast<const CameraObject*>(built.camera->GetObjectRef())->GetFOV(0));
   return c;
 }
 

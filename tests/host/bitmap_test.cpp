@@ -50,13 +50,48 @@ TEST(RenderInfo, PerspectiveProjection) {
   RenderInfo ri;
   ri.SetPerspective(640, 480, 2.0f * std::atan(1.0f));  // 90 degrees: kx = 320
   EXPECT_FLOAT_EQ(ri.kx, 320.0f);
+  // The optical axis meets the centre of the pixel grid: pixel i is centred
+  // at i, so 640 pixels run from -0.5 to 639.5, centre 319.5.
   const Point2 centre = ri.MapCamToScreen({0, 0, -5});
-  EXPECT_FLOAT_EQ(centre.x, 320.0f);
-  EXPECT_FLOAT_EQ(centre.y, 240.0f);
-  // Right and up in camera space go right and up on screen (rows grow down).
+  EXPECT_FLOAT_EQ(centre.x, 319.5f);
+  EXPECT_FLOAT_EQ(centre.y, 239.5f);
+  // Right and up in camera space go right and up on screen (rows grow down);
+  // 45 degrees off the axis is the frame's right edge, 639.5.
   const Point2 p = ri.MapCamToScreen({1, 1, -1});
-  EXPECT_FLOAT_EQ(p.x, 640.0f);
-  EXPECT_FLOAT_EQ(p.y, -80.0f);
+  EXPECT_FLOAT_EQ(p.x, 639.5f);
+  EXPECT_FLOAT_EQ(p.y, -80.5f);
+}
+
+TEST(RenderInfo, OddSizesCentreOnTheMiddlePixel) {
+  RenderInfo ri;
+  ri.SetPerspective(5, 3, 1.0f);
+  const Point2 centre = ri.MapCamToScreen({0, 0, -1});
+  EXPECT_FLOAT_EQ(centre.x, 2.0f);
+  EXPECT_FLOAT_EQ(centre.y, 1.0f);
+}
+
+TEST(RenderInfo, LensShiftMovesTheAxisByTheLargerDimension) {
+  // Blender's signs: +x shifts the view right, so the scene (and the axis)
+  // moves left; +y shifts the view up, so the axis moves down the rows.
+  struct Case {
+    int w, h;
+    float sx, sy;
+    float axisX, axisY;
+  };
+  for (const Case c : {Case{640, 480, 0.1f, 0.0f, 319.5f - 64.0f, 239.5f},
+                       Case{640, 480, 0.0f, 0.1f, 319.5f, 239.5f + 64.0f},
+                       Case{480, 640, 0.25f, -0.25f, 239.5f - 160.0f, 319.5f - 160.0f}}) {
+    RenderInfo ri;
+    ri.SetPerspective(c.w, c.h, 1.0f, 1.0f, c.sx, c.sy);
+    const Point2 axis = ri.MapCamToScreen({0, 0, -3});
+    EXPECT_FLOAT_EQ(axis.x, c.axisX) << c.w << "x" << c.h << " shift " << c.sx << "," << c.sy;
+    EXPECT_FLOAT_EQ(axis.y, c.axisY) << c.w << "x" << c.h << " shift " << c.sx << "," << c.sy;
+    // The shift moves the image and keeps its scale.
+    RenderInfo plain;
+    plain.SetPerspective(c.w, c.h, 1.0f);
+    EXPECT_FLOAT_EQ(ri.kx, plain.kx);
+    EXPECT_FLOAT_EQ(ri.ky, plain.ky);
+  }
 }
 
 }  // namespace

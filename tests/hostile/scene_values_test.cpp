@@ -217,7 +217,7 @@ TEST_F(HostileScene, FieldsOfViewTooCloseToTheEndsAreRefused) {
     SCOPED_TRACE(fov);
     Interface ip;
     const velumbra::BuiltScene built = velumbra::BuildScene(ParseScene(scene(fov), "s.json", ""), ip);
-    const float radians = static_cast<const CameraObject*>(built.camera->GetObjectRef())->GetFOV();
+    const float radians = static_cast<const CameraObject*>(built.camera->GetObjectRef())->GetFOV(0);
     const float kx = (65535.0f / 2.0f) / std::tan(radians / 2.0f);
     EXPECT_GT(kx, 0.0f);
     EXPECT_TRUE(std::isfinite(kx));

@@ -178,13 +178,13 @@ FileCamera CameraFromExr(const ExrCamera& camera, int width, int height, ExrCame
   if (out.convention == ExrCameraConvention::OpenExr) {
     kx = w * p[0][0] / s;
     ky = -h * p[1][1] / s;
-    xc = w * ax;
-    yc = h * ay;
+    xc = w * ax - 0.5;
+    yc = h * ay - 0.5;
   } else {
     kx = -(w / 2.0) * p[0][0] / s;
     ky = -(h / 2.0) * p[1][1] / s;
-    xc = (w / 2.0) * (1.0 + ax);
-    yc = (h / 2.0) * (1.0 - ay);
+    xc = (w / 2.0) * (1.0 + ax) - 0.5;
+    yc = (h / 2.0) * (1.0 - ay) - 0.5;
   }
   if (!(kx > 0) || !(ky > 0))
     throw InputError(file + ": worldToNDC mirrors the image (" + std::string(!(kx > 0) ? "x" : "y") +
@@ -227,8 +227,9 @@ ExrCamera ExrCameraFromRenderInfo(const RenderInfo& info, int width, int height)
   M4 p{};
   p[0][0] = info.kx / w;
   p[1][1] = -info.ky / h;
-  p[2][0] = info.xc / w;
-  p[2][1] = info.yc / h;
+  // Pixel centres at i (the host's) are at i + 0.5 of the NDC's [0, W].
+  p[2][0] = (static_cast<double>(info.xc) + 0.5) / w;
+  p[2][1] = (static_cast<double>(info.yc) + 0.5) / h;
   p[2][3] = 1.0;  // w = depth
   p[3][2] = 1.0;  // z = 1, so z_ndc = 1 / depth
   ExrCamera out;

@@ -20,14 +20,17 @@
 // point). A file whose principal point lies outside the image needs the
 // convention named (ExrCameraConvention::OpenExr or MinusZ).
 //
-// In the host's terms (RenderInfo: sx = xc + kx * x / -z, sy = yc - ky * y / -z),
-// with s = P[2][3] and an image of W x H pixels:
+// NDC spans the display window's edges, [0, W] x [0, H] in pixels whose
+// centres are at i + 0.5; the host centres pixel i at i (render_info.h), so
+// a file's pixel position u becomes u - 0.5. In the host's terms (RenderInfo:
+// sx = xc + kx * x / -z, sy = yc - ky * y / -z), with s = P[2][3] and an image
+// of W x H pixels:
 //   openexr  worldToCam = worldToCamera * diag(1, 1, -1)
-//            kx = W * P[0][0] / s   xc = W * P[2][0] / s
-//            ky = -H * P[1][1] / s  yc = H * P[2][1] / s
+//            kx = W * P[0][0] / s   xc = W * P[2][0] / s - 1/2
+//            ky = -H * P[1][1] / s  yc = H * P[2][1] / s - 1/2
 //   minus-z  worldToCam = worldToCamera
-//            kx = -(W/2) * P[0][0] / s   xc = (W/2) * (1 + P[2][0] / s)
-//            ky = -(H/2) * P[1][1] / s   yc = (H/2) * (1 - P[2][1] / s)
+//            kx = -(W/2) * P[0][0] / s   xc = (W/2) * (1 + P[2][0] / s) - 1/2
+//            ky = -(H/2) * P[1][1] / s   yc = (H/2) * (1 - P[2][1] / s) - 1/2
 // Only perspective projections the host can represent are accepted: no
 // skew or rotation of the image axes, no orthographic camera, no mirrored
 // image; anything else is an InputError that says which.

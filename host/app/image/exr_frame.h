@@ -2,24 +2,50 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "host/app/image/exr_io.h"
+#include "host/app/image/exr_plate.h"
 #include "host/sdk/bitmap.h"
 
 namespace velumbra {
 
-// Writes the frame in `storage` to `file`:
+// Where the frame came from, for its OpenEXR output.
+struct ExrFrameInput {
+  const ExrRgbaImage* image = nullptr;  // the input EXR's colour as read; null: not an EXR input
+  // The input's first part, to carry through (null: a plain frame); used
+  // when its CannotCarry() is empty.
+  const ExrPlate* plate = nullptr;
+  // The input file's channels the IDs came from (empty: not from it), and
+  // the IDs as read (null: none).
+  std::string objectChannel;
+  std::string materialChannel;
+  const WORD* objectIds = nullptr;
+  const UBYTE* materialIds = nullptr;
+  bool keepInputCamera = false;  // the input file's camera rendered
+};
+
+// Writes the frame in `storage` to `file`.
+//
+// With a plate it can carry: the input's first part with every channel and
+// attribute, the stars painted into the layer the colour came from and
+// changed IDs written back into their own channels (exr_plate.h); the
+// camera attributes stay the input's when its camera rendered, else they
+// are the render camera's.
+//
+// Otherwise a plain frame of top-level R G B A ObjectID MaterialID:
 //   - pixels the effects left as read keep the input EXR's own floats (and
 //     its sample type); every other pixel is its 16-bit value / 65280, as
 //     FLOAT samples when there is no EXR input, so that it reads back
 //     exactly;
 //   - the G-buffer goes along as ObjectID and MaterialID (`idType`);
-//   - compressed as `compression` says;
 //   - the camera: the input file's own attributes unchanged when its camera
-//     rendered (`keepInputCamera`), else the render camera of the bitmap's
-//     RenderInfo in the OpenEXR convention.
-// `input` is the EXR the frame was read from, or null.
-void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrRgbaImage* input,
-                   bool keepInputCamera, ExrIdType idType, ExrCompression compression = ExrCompression::Zip);
+//     rendered, else the render camera of the bitmap's RenderInfo in the
+//     OpenEXR convention.
+//
+// `compression`: the plate's own when not given, else zip for a plain frame.
+void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrFrameInput& input,
+                   ExrIdType idType, std::optional<ExrCompression> compression = std::nullopt);
 
 }  // namespace velumbra

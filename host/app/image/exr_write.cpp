@@ -19,6 +19,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/image/atomic_file.h"
+#include "host/app/image/exr_memory_stream.h"
 
 namespace velumbra {
 
@@ -52,41 +53,6 @@ std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels) {
 
 namespace {
 
-// The encoded file in memory: the library seeks back to fill in its chunk
-// offsets, which the append-only AtomicFile cannot do.
-class MemoryStream final : public Imf::OStream {
- public:
-  explicit MemoryStream(const std::string& name) : Imf::OStream(name.c_str()) {}
-
-  void write(const char c[], int n) override {
-    if (n < 0) throw Iex::ArgExc("negative write size");
-    const size_t end = position_ + static_cast<size_t>(n);
-    if (end > bytes_.size()) bytes_.resize(end);
-    std::memcpy(bytes_.data() + position_, c, static_cast<size_t>(n));
-    position_ = end;
-  }
-  uint64_t tellp() override { return position_; }
-  void seekp(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
-
-  const std::vector<char>& Bytes() const { return bytes_; }
-
- private:
-  std::vector<char> bytes_;
-  size_t position_ = 0;
-};
-
-Imf::Compression ToImf(ExrCompression c) {
-  switch (c) {
-    case ExrCompression::Zip: return Imf::ZIP_COMPRESSION;
-    case ExrCompression::Zips: return Imf::ZIPS_COMPRESSION;
-    case ExrCompression::Piz: return Imf::PIZ_COMPRESSION;
-    case ExrCompression::Dwaa: return Imf::DWAA_COMPRESSION;
-    case ExrCompression::Rle: return Imf::RLE_COMPRESSION;
-    case ExrCompression::None: return Imf::NO_COMPRESSION;
-  }
-  return Imf::ZIP_COMPRESSION;
-}
-
 Imath::M44f ToImath(const ExrMatrix& m) {
   Imath::M44f out;
   for (int i = 0; i < 4; ++i)
@@ -102,6 +68,18 @@ char* SliceBase(const T* p) {
 }
 
 }  // namespace
+
+Imf::Compression ImfCompressionOf(ExrCompression c) {
+  switch (c) {
+    case ExrCompression::Zip: return Imf::ZIP_COMPRESSION;
+    case ExrCompression::Zips: return Imf::ZIPS_COMPRESSION;
+    case ExrCompression::Piz: return Imf::PIZ_COMPRESSION;
+    case ExrCompression::Dwaa: return Imf::DWAA_COMPRESSION;
+    case ExrCompression::Rle: return Imf::RLE_COMPRESSION;
+    case ExrCompression::None: return Imf::NO_COMPRESSION;
+  }
+  return Imf::ZIP_COMPRESSION;
+}
 
 std::optional<ExrCompression> ParseExrCompression(std::string_view name) {
   if (name == "zip") return ExrCompression::Zip;
@@ -124,11 +102,11 @@ void WriteExr(const std::filesystem::path& file, int width, int height, const Fl
     throw SystemError("cannot write " + file.string() + ": it exists and is not a regular file");
 
   const size_t count = size_t(width) * size_t(height);
-  MemoryStream encoded(file.string());
+  ExrMemoryStream encoded(file.string());
   try {
     EnableExrThreads();
     Imf::Header header(width, height);
-    header.compression() = ToImf(options.compression);
+    header.compression() = ImfCompressionOf(options.compression);
     const Imf::PixelType colourType = options.colour == ExrColourType::Half ? Imf::HALF : Imf::FLOAT;
     const Imf::PixelType idType = options.ids == ExrIdType::Uint ? Imf::UINT : Imf::FLOAT;
     Imf::FrameBuffer fb;

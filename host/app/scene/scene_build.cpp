@@ -1,11 +1,14 @@
 #include "host/app/scene/scene_build.h"
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "host/app/app_error.h"
+#include "host/app/scene/chan_file.h"
 #include "host/sdk/max_time.h"
 
 namespace velumbra {
@@ -67,22 +70,58 @@ BuiltScene BuildScene(const SceneDesc& scene, Interface& ip) {
     stack.pop_back();
     const NodeDesc& n = scene.nodes[i];
     std::unique_ptr<Object> object;
-    if (n.type == NodeType::Camera)
-      object = std::make_unique<CameraObject>(static_cast<float>(n.fov * kPi / 180.0));
-    else
+    std::vector<TransformKey> keys;
+    if (n.type == NodeType::Camera) {
+      auto camera = std::make_unique<CameraObject>(static_cast<float>(n.fov * kPi / 180.0),
+                                                   static_cast<float>(n.shift[0]), static_cast<float>(n.shift[1]));
+      std::vector<CameraObject::FovKey> fovKeys;
+      std::vector<CameraObject::ShiftKey> shiftKeys;
+      if (n.chan) {
+        // The file's frames are keys like the scene's own; a frame whose
+        // time does not fit the host's is an error naming the file.
+        for (const ChanFrame& f : ReadChanFile(*n.chan)) {
+          const std::optional<int> time = FrameToTicks(f.frame, built.ticksPerFrame);
+          if (!time)
+            throw InputError(n.chan->file.string() + ": frame " + std::to_string(f.frame) +
+                             " is outside the host's time range");
+          TransformFields fields;
+          fields.matrix = f.camToWorld;
+          keys.push_back(ToTransformKey(fields, *time));
+          if (n.chan->fileFov && f.verticalFov)
+            fovKeys.push_back({*time, static_cast<float>(HorizontalFov(*f.verticalFov, scene.render.width,
+                                                                       scene.render.height) * kPi / 180.0)});
+        }
+      }
+      // A node's keyed fov overrides the file's.
+      bool keyedFov = false;
+      for (const TransformKeyDesc& k : n.keys) keyedFov = keyedFov || k.fov.has_value();
+      if (keyedFov) fovKeys.clear();
+      for (const TransformKeyDesc& k : n.keys) {
+        const TimeValue time = *FrameToTicks(k.frame, built.ticksPerFrame);
+        if (k.fov) fovKeys.push_back({time, static_cast<float>(*k.fov * kPi / 180.0)});
+        if (k.shift) shiftKeys.push_back({time, static_cast<float>((*k.shift)[0]), static_cast<float>((*k.shift)[1])});
+      }
+      const auto byTime = [](const auto& a, const auto& b) { return a.time < b.time; };
+      std::sort(fovKeys.begin(), fovKeys.end(), byTime);
+      std::sort(shiftKeys.begin(), shiftKeys.end(), byTime);
+      camera->SetFovKeys(std::move(fovKeys));
+      camera->SetShiftKeys(std::move(shiftKeys));
+      object = std::move(camera);
+    } else {
       object = std::make_unique<DummyObject>();
+    }
     INode* parent = n.parent ? created[indexOf.at(*n.parent)] : nullptr;
     INode* node = ip.CreateNode(n.name, std::move(object), parent);
     created[i] = node;
 
-    std::vector<TransformKey> keys;
-    if (n.keys.empty()) {
-      keys.push_back(ToTransformKey(n.transform, 0));
-    } else {
+    if (!n.chan) {
+      // Keys that key the lens only leave the transform alone.
       for (const TransformKeyDesc& k : n.keys)
-        // ValidateScene has checked that every key's time fits.
-        keys.push_back(ToTransformKey(MergeKeyFields(n.transform, k.fields),
-                                      *FrameToTicks(k.frame, built.ticksPerFrame)));
+        if (!k.fields.Empty())
+          // ValidateScene has checked that every key's time fits.
+          keys.push_back(ToTransformKey(MergeKeyFields(n.transform, k.fields),
+                                        *FrameToTicks(k.frame, built.ticksPerFrame)));
+      if (keys.empty()) keys.push_back(ToTransformKey(n.transform, 0));
     }
     node->SetTransformKeys(std::move(keys));
     stack.insert(stack.end(), children[i].rbegin(), children[i].rend());

@@ -266,6 +266,8 @@ void Validate(const Reporter& r, const SceneDesc& s) {
       r.Fail(Join(path, "name"), "a node named " + Quoted(n.name) + " already exists (" +
                                      Join("/nodes", it->second) + ")");
     if (n.type == NodeType::Camera) CheckFov(r, n.fov, Join(path, "fov"));
+    for (size_t c = 0; c < 2; ++c) Check(r, n.shift[c], Join(Join(path, "shift"), c), kShiftRule);
+    if (n.chan && n.chan->file.empty()) r.Fail(Join(Join(path, "chan"), "file"), "expected a file name");
     CheckTransform(r, n.transform, path, "");
     std::map<int, size_t> keyed;  // frame -> its first key
     for (size_t k = 0; k < n.keys.size(); ++k) {
@@ -275,6 +277,9 @@ void Validate(const Reporter& r, const SceneDesc& s) {
       if (!added)
         r.Fail(Join(keyPath, "frame"), "frame " + std::to_string(n.keys[k].frame) + " is keyed twice (also " +
                                            Join(Join(path, "keys"), it->second) + ")");
+      if (n.keys[k].fov) CheckFov(r, *n.keys[k].fov, Join(keyPath, "fov"));
+      if (n.keys[k].shift)
+        for (size_t c = 0; c < 2; ++c) Check(r, (*n.keys[k].shift)[c], Join(Join(keyPath, "shift"), c), kShiftRule);
       CheckTransform(r, n.keys[k].fields, keyPath, "");
       CheckTransform(r, MergeKeyFields(n.transform, n.keys[k].fields), keyPath,
                      " (fields a key leaves out come from the node's own fields)");

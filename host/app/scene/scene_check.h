@@ -74,6 +74,9 @@ const Rule kAnyNumber{};
 const Rule kFpsRule{0, TIME_TICKSPERSEC, true, false, false};
 const Rule kSizeRule{1, 65535, false, false, true};
 const Rule kFovRule{0, 180, true, true, false};
+// Lens shift in frame dimensions: a hundred frames off the axis is already
+// far past anything visible, and keeps pixel positions finite in floats.
+const Rule kShiftRule{-100, 100, false, false, false};
 const Rule kChannelRule{0, kMaxChannel, false, false, false};
 
 // Frames whose tick count fits the host's 32-bit time at this frame rate.

@@ -128,6 +128,33 @@ class SceneReader {
     return out;
   }
 
+  // A lens shift [x, y].
+  Vec2 ReadShift(const ojson& v, const std::string& path) {
+    if (!v.is_array() || v.size() != 2) r_.Fail(path, "expected 2 numbers [x, y], got " + Shown(v));
+    return Vec2{Number(v[0], Join(path, 0), kShiftRule), Number(v[1], Join(path, 1), kShiftRule)};
+  }
+
+  ChanDesc ReadChan(const ojson& v, const std::string& path) {
+    ExpectObject(v, path);
+    CheckKeys(v, path, {"file", "up", "rotationOrder"});
+    if (!v.contains("file")) r_.Fail(path, "a .chan camera needs a \"file\"");
+    ChanDesc c;
+    c.file = Resolve(String(v["file"], Join(path, "file"), true));
+    if (v.contains("up")) {
+      const std::string up = String(v["up"], Join(path, "up"), true);
+      if (up != "y" && up != "z") r_.Fail(Join(path, "up"), "expected \"y\" or \"z\", got " + Shown(v["up"]));
+      c.yUp = up == "y";
+    }
+    if (v.contains("rotationOrder")) {
+      c.rotationOrder = String(v["rotationOrder"], Join(path, "rotationOrder"), true);
+      const std::set<std::string> orders{"XYZ", "XZY", "YXZ", "YZX", "ZXY", "ZYX"};
+      if (!orders.count(c.rotationOrder))
+        r_.Fail(Join(path, "rotationOrder"),
+                "expected one of XYZ, XZY, YXZ, YZX, ZXY, ZYX, got " + Shown(v["rotationOrder"]));
+    }
+    return c;
+  }
+
   std::filesystem::path Resolve(const std::string& name) const {
     std::filesystem::path p(name);
     if (p.is_relative() && !baseDir_.empty()) p = baseDir_ / p;
@@ -193,7 +220,9 @@ class SceneReader {
 
   NodeDesc ReadNode(const ojson& v, const std::string& path) {
     ExpectObject(v, path);
-    CheckKeys(v, path, {"name", "type", "fov", "parent", "matrix", "position", "target", "rotation", "scale", "keys"});
+    CheckKeys(v, path,
+              {"name", "type", "fov", "shift", "chan", "parent", "matrix", "position", "target", "rotation", "scale",
+               "keys"});
     NodeDesc n;
     if (!v.contains("name")) r_.Fail(path, "a node needs a \"name\"");
     n.name = String(v["name"], Join(path, "name"), true);
@@ -206,6 +235,18 @@ class SceneReader {
       if (n.type != NodeType::Camera) r_.Fail(Join(path, "fov"), "only cameras have a field of view");
       n.fov = Number(v["fov"], Join(path, "fov"), kFovRule);
     }
+    if (v.contains("shift")) {
+      if (n.type != NodeType::Camera) r_.Fail(Join(path, "shift"), "only cameras have a lens shift");
+      n.shift = ReadShift(v["shift"], Join(path, "shift"));
+    }
+    if (v.contains("chan")) {
+      if (n.type != NodeType::Camera) r_.Fail(Join(path, "chan"), "only cameras take a .chan file");
+      n.chan = ReadChan(v["chan"], Join(path, "chan"));
+      n.chan->fileFov = !v.contains("fov");
+      for (const char* field : {"matrix", "position", "target", "rotation", "scale"})
+        if (v.contains(field))
+          r_.Fail(Join(path, field), "the camera's transform comes from its .chan file; give one or the other");
+    }
     if (v.contains("parent") && !v["parent"].is_null())
       n.parent = String(v["parent"], Join(path, "parent"), true);
     n.transform = ReadTransform(v, path);
@@ -217,13 +258,21 @@ class SceneReader {
         const ojson& key = keys[k];
         const std::string keyPath = Join(keysPath, k);
         ExpectObject(key, keyPath);
-        CheckKeys(key, keyPath, {"frame", "matrix", "position", "target", "rotation", "scale"});
+        CheckKeys(key, keyPath, {"frame", "matrix", "position", "target", "rotation", "scale", "fov", "shift"});
         if (!key.contains("frame")) r_.Fail(keyPath, "a key needs a \"frame\"");
         TransformKeyDesc kd;
         kd.frame = static_cast<int>(Number(key["frame"], Join(keyPath, "frame"), FrameRule(tpf_)));
         kd.fields = ReadTransform(key, keyPath);
-        if (kd.fields.Empty())
-          r_.Fail(keyPath, "a key needs at least one of matrix, position, target, rotation, scale");
+        for (const char* lens : {"fov", "shift"})
+          if (key.contains(lens) && n.type != NodeType::Camera)
+            r_.Fail(Join(keyPath, lens), "only cameras have a lens to key");
+        if (key.contains("fov")) kd.fov = Number(key["fov"], Join(keyPath, "fov"), kFovRule);
+        if (key.contains("shift")) kd.shift = ReadShift(key["shift"], Join(keyPath, "shift"));
+        if (n.chan && !kd.fields.Empty())
+          r_.Fail(keyPath, "the camera's transform comes from its .chan file; its keys may give fov and shift only");
+        if (kd.fields.Empty() && !kd.fov && !kd.shift)
+          r_.Fail(keyPath, "a key needs at least one of matrix, position, target, rotation, scale" +
+                               std::string(n.type == NodeType::Camera ? ", fov, shift" : ""));
         n.keys.push_back(std::move(kd));
       }
     }
@@ -518,7 +567,16 @@ std::string SceneToJson(const SceneDesc& s, const std::filesystem::path& baseDir
     ojson node;
     node["name"] = n.name;
     node["type"] = n.type == NodeType::Camera ? "camera" : "dummy";
-    if (n.type == NodeType::Camera) node["fov"] = Num(n.fov);
+    if (n.type == NodeType::Camera && (!n.chan || !n.chan->fileFov)) node["fov"] = Num(n.fov);
+    if (n.type == NodeType::Camera && (n.shift[0] != 0 || n.shift[1] != 0))
+      node["shift"] = ojson::array({Num(n.shift[0]), Num(n.shift[1])});
+    if (n.chan) {
+      ojson chan;
+      chan["file"] = RelativeTo(n.chan->file, baseDir);
+      chan["up"] = n.chan->yUp ? "y" : "z";
+      chan["rotationOrder"] = n.chan->rotationOrder;
+      node["chan"] = chan;
+    }
     if (n.parent) node["parent"] = *n.parent;
     WriteTransform(node, n.transform);
     if (!n.keys.empty()) {
@@ -527,6 +585,8 @@ std::string SceneToJson(const SceneDesc& s, const std::filesystem::path& baseDir
         ojson key;
         key["frame"] = k.frame;
         WriteTransform(key, k.fields);
+        if (k.fov) key["fov"] = Num(*k.fov);
+        if (k.shift) key["shift"] = ojson::array({Num((*k.shift)[0]), Num((*k.shift)[1])});
         keys.push_back(key);
       }
       node["keys"] = keys;

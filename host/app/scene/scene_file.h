@@ -44,11 +44,19 @@ struct TransformFields {
   bool operator==(const TransformFields&) const = default;
 };
 
-// A key: the transform at a frame. Fields it leaves out come from the
-// node's own fields.
+using Vec2 = std::array<double, 2>;
+
+// A key at a frame: the transform, and for cameras the lens. Transform
+// fields it leaves out come from the node's own fields; a key without any
+// transform field keys the lens only. The lens animates on its own: `fov`
+// (horizontal, degrees) is linear between the keys that give it, `shift`
+// between those that give it; before the first and after the last such key
+// the nearest holds, and without any the node's own value.
 struct TransformKeyDesc {
   int frame = 0;
   TransformFields fields;
+  std::optional<double> fov;
+  std::optional<Vec2> shift;
   bool operator==(const TransformKeyDesc&) const = default;
 };
 
@@ -57,10 +65,26 @@ TransformFields MergeKeyFields(const TransformFields& node, const TransformField
 
 enum class NodeType { Camera, Dummy };
 
+// A camera's animation from a Nuke .chan file (chan_file.h): the file's
+// transform and vertical field of view keyed at its frames.
+struct ChanDesc {
+  std::filesystem::path file;   // resolved from the scene file's folder
+  bool yUp = true;              // "up": "y" (the applications' default) or "z"
+  std::string rotationOrder = "ZXY";  // one of XYZ XZY YXZ YZX ZXY ZYX
+  // The file's fov column sets the field of view; false when the node
+  // gives its own `fov`, which then holds.
+  bool fileFov = true;
+  bool operator==(const ChanDesc&) const = default;
+};
+
 struct NodeDesc {
   std::string name;
   NodeType type = NodeType::Dummy;
   double fov = 45.0;  // cameras: horizontal field of view in degrees, in (0, 180)
+  // Cameras: lens shift in Blender's definition, a fraction of the larger
+  // frame dimension (render_info.h); finite.
+  Vec2 shift{0, 0};
+  std::optional<ChanDesc> chan;       // cameras: the transform (and fov) from a .chan file
   std::optional<std::string> parent;  // none: a child of the scene root
   TransformFields transform;
   std::vector<TransformKeyDesc> keys;  // empty: the transform is static

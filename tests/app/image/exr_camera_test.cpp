@@ -104,14 +104,16 @@ Shot MakeShot(bool openexr, double fx, double fy, double shiftX, double shiftY) 
   return shot;
 }
 
-// Where a world point lands in pixels by the file's own definition.
+// Where a world point lands in pixels by the file's own definition, in the
+// host's pixel coordinates: NDC spans the display window's edges [0, W],
+// where pixel i covers [i, i + 1]; the host centres pixel i at i.
 std::array<double, 2> FilePixel(const Shot& shot, const Point3& world) {
   const auto& m = shot.file.worldToNDC->m;
   double v[4];
   for (int j = 0; j < 4; ++j) v[j] = world.x * m[0][j] + world.y * m[1][j] + world.z * m[2][j] + m[3][j];
   const double x = v[0] / v[3], y = v[1] / v[3];
-  if (shot.openexr) return {x * kWidth, y * kHeight};
-  return {(x + 1) / 2 * kWidth, (1 - y) / 2 * kHeight};
+  if (shot.openexr) return {x * kWidth - 0.5, y * kHeight - 0.5};
+  return {(x + 1) / 2 * kWidth - 0.5, (1 - y) / 2 * kHeight - 0.5};
 }
 
 // Checks that the host's projection of the file's camera puts points in
@@ -160,6 +162,25 @@ TEST(ExrCamera, BothConventionsProjectLikeTheFile) {
     EXPECT_EQ(forced.kx, camera.kx);
     EXPECT_EQ(forced.yc, camera.yc);
   }
+}
+
+TEST(ExrCamera, ACentredLensPutsTheAxisOnTheCentreOfThePixelGrid) {
+  // NDC (0.5, 0.5) is the middle of the display window: between pixels
+  // 159 and 160 of 320, which the host calls 159.5.
+  for (const bool openexr : {true, false}) {
+    const Shot shot = MakeShot(openexr, 1, 1, 0, 0);
+    const FileCamera camera = CameraFromExr(shot.file, kWidth, kHeight, ExrCameraConvention::Auto, "shot.exr");
+    EXPECT_FLOAT_EQ(camera.xc, (kWidth - 1) / 2.0f) << (openexr ? "openexr" : "minus-z");
+    EXPECT_FLOAT_EQ(camera.yc, (kHeight - 1) / 2.0f) << (openexr ? "openexr" : "minus-z");
+  }
+  // And the host's own centred camera is written as NDC (0.5, 0.5).
+  RenderInfo info;
+  info.SetPerspective(kWidth, kHeight, 1.0f);
+  info.worldToCam[0] = Matrix3::Identity();
+  const ExrCamera file = velumbra::ExrCameraFromRenderInfo(info, kWidth, kHeight);
+  const auto& n = file.worldToNDC->m;
+  EXPECT_FLOAT_EQ(n[2][0] / n[2][3], 0.5f);
+  EXPECT_FLOAT_EQ(n[2][1] / n[2][3], 0.5f);
 }
 
 TEST(ExrCamera, WrittenRenderInfoReadsBackAsTheSameCamera) {

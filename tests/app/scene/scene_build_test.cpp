@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "host/app/app_error.h"
+#include "support/temp_dir.h"
 #include "host/sdk/max_time.h"
 
 namespace {
@@ -33,7 +34,7 @@ TEST_F(SceneBuild, DefaultSceneCameraLooksAlongWorldY) {
   EXPECT_EQ(GetTicksPerFrame(), 160);
   ASSERT_EQ(built.camera->GetObjectRef()->SuperClassID(), CAMERA_CLASS_ID);
   const auto* cam = static_cast<CameraObject*>(built.camera->GetObjectRef());
-  EXPECT_NEAR(cam->GetFOV(), 0.785398163f, 1e-6f);  // 45 degrees
+  EXPECT_NEAR(cam->GetFOV(0), 0.785398163f, 1e-6f);  // 45 degrees
   const Matrix3 tm = built.camera->GetNodeTM(0);
   ExpectNear(tm.VectorTransform({0, 0, -1}), {0, 1, 0});  // view axis
   ExpectNear(tm.VectorTransform({0, 1, 0}), {0, 0, 1});   // up
@@ -80,7 +81,7 @@ TEST_F(SceneBuild, KeyedTransformsInterpolateBetweenFrames) {
   const Point3 view = cam->GetNodeTM(5 * 192).VectorTransform({0, 0, -1});
   const float n = std::sqrt(125.0f);
   ExpectNear(view, {5 / n, 10 / n, 0});
-  EXPECT_NEAR(static_cast<CameraObject*>(cam->GetObjectRef())->GetFOV(), 1.04719755f, 1e-6f);
+  EXPECT_NEAR(static_cast<CameraObject*>(cam->GetObjectRef())->GetFOV(0), 1.04719755f, 1e-6f);
 }
 
 TEST_F(SceneBuild, ParentsAttachInAnyOrder) {
@@ -120,6 +121,60 @@ TEST_F(SceneBuild, RefusesAnInvalidDescription) {
   EXPECT_THROW(BuildScene(s, ip), velumbra::InputError);
   EXPECT_EQ(ip.GetRootNode()->NumberOfChildren(), 0);  // nothing half-built
   EXPECT_EQ(GetTicksPerFrame(), 160);
+}
+
+TEST_F(SceneBuild, LensKeysAnimateOnTheirOwn) {
+  Interface ip;
+  const auto scene = ParseScene(R"({
+    "fps": 30,
+    "nodes": [
+      { "name": "cam", "type": "camera", "fov": 50, "shift": [0.5, 0.5],
+        "keys": [ { "frame": 0, "position": [0, 0, 0] },
+                  { "frame": 4, "fov": 60 },
+                  { "frame": 8, "fov": 30, "shift": [0.1, -0.2] },
+                  { "frame": 12, "position": [12, 0, 0] } ] }
+    ]})", "s.json", "");
+  const auto built = BuildScene(scene, ip);
+  const auto* cam = static_cast<CameraObject*>(built.camera->GetObjectRef());
+  const float degree = 3.14159265f / 180.0f;
+  EXPECT_NEAR(cam->GetFOV(0), 60 * degree, 1e-6f);         // the first fov key holds before it
+  EXPECT_NEAR(cam->GetFOV(6 * 160), 45 * degree, 1e-6f);   // linear between fov keys
+  EXPECT_NEAR(cam->GetFOV(12 * 160), 30 * degree, 1e-6f);  // the last holds after it
+  // One shift key: it holds everywhere, over the node's own.
+  EXPECT_FLOAT_EQ(cam->GetShift(0).first, 0.1f);
+  EXPECT_FLOAT_EQ(cam->GetShift(100 * 160).second, -0.2f);
+  // Lens-only keys leave the transform alone: halfway between its keys.
+  ExpectNear(built.camera->GetNodeTM(6 * 160).GetTrans(), {6, 0, 0});
+}
+
+TEST_F(SceneBuild, AChanFileKeysTheCameraAndItsFov) {
+  TempDir dir;
+  WriteAll(dir / "cam.chan", "1 0 0 0 0 0 0 90\n3 2 0 0 0 0 0 60\n");
+  Interface ip;
+  const auto scene = ParseScene(R"({ "fps": 24, "render": {"width": 200, "height": 100},
+    "nodes": [ { "name": "cam", "type": "camera", "chan": {"file": "cam.chan", "up": "z"} } ]})",
+                                "s.json", dir.Path());
+  const auto built = BuildScene(scene, ip);
+  const auto* cam = static_cast<CameraObject*>(built.camera->GetObjectRef());
+  // Vertical 90 degrees on a 2:1 frame: horizontal 2 atan(2).
+  EXPECT_NEAR(cam->GetFOV(200), 2 * std::atan(2.0f), 1e-6f);
+  ExpectNear(built.camera->GetNodeTM(2 * 200).GetTrans(), {1, 0, 0});  // linear between the file's frames
+  // A node's own fov overrides the file's.
+  Interface ip2;
+  const auto own = ParseScene(R"({ "fps": 24, "render": {"width": 200, "height": 100},
+    "nodes": [ { "name": "cam", "type": "camera", "fov": 40, "chan": {"file": "cam.chan"} } ]})",
+                              "s.json", dir.Path());
+  const auto* ownCam = static_cast<CameraObject*>(BuildScene(own, ip2).camera->GetObjectRef());
+  EXPECT_NEAR(ownCam->GetFOV(200), 40 * 3.14159265f / 180, 1e-6f);
+  // A bad file stops the build with its place.
+  WriteAll(dir / "cam.chan", "1 0 0 0 0 0 0 90\nbad\n");
+  Interface ip3;
+  try {
+    BuildScene(scene, ip3);
+    ADD_FAILURE() << "accepted";
+  } catch (const velumbra::InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("cam.chan:2:"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ TEST(SceneDocs, SchemaNamesTheKeysTheReaderTakes) {
       {"/$defs/render/properties", R"({"render": {"zzz": 1}})"},
       {"/$defs/node/properties", R"({"nodes": [{"name": "c", "type": "camera", "zzz": 1}]})"},
       {"/$defs/key/properties", R"({"nodes": [{"name": "c", "type": "camera", "keys": [{"frame": 0, "zzz": 1}]}]})"},
+      {"/$defs/chan/properties", R"({"nodes": [{"name": "c", "type": "camera", "chan": {"file": "c.chan", "zzz": 1}}]})"},
       {"/$defs/effect/properties", R"({"nodes": [)" + camera + R"(], "effects": [{"class": "X", "zzz": 1}]})"},
       {"/$defs/paramValue/anyOf/1/properties",
        R"({"nodes": [)" + camera + R"(], "effects": [{"class": "X", "params": {"p": {"keys": [[0, 1]], "zzz": 1}}}]})"},

@@ -174,8 +174,30 @@ const ErrorCase kErrors[] = {
      "s.json: /nodes/0/keys/0: a key needs a \"frame\""},
     {"empty key", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 3}]}]})",
      "s.json: /nodes/0/keys/0: a key needs at least one of matrix, position, target, rotation, scale"},
-    {"key unknown field", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 3, "fov": 30}]}]})",
-     "s.json: /nodes/0/keys/0/fov: unknown key"},
+    {"key unknown field", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 3, "lens": 30}]}]})",
+     "s.json: /nodes/0/keys/0/lens: unknown key"},
+    {"key fov range", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 3, "fov": 0}]}]})",
+     "s.json: /nodes/0/keys/0/fov: expected a number in (0, 180), got 0"},
+    {"key fov on dummy", R"({"nodes": [{"name": "a", "type": "camera"}, {"name": "d", "type": "dummy", "keys": [{"frame": 3, "fov": 30}]}]})",
+     "s.json: /nodes/1/keys/0/fov: only cameras have a lens to key"},
+    {"shift shape", R"({"nodes": [{"name": "a", "type": "camera", "shift": [0.1]}]})",
+     "s.json: /nodes/0/shift: expected 2 numbers [x, y], got [0.1]"},
+    {"shift range", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 1, "shift": [0, 1e30]}]}]})",
+     "s.json: /nodes/0/keys/0/shift/1: expected a number in [-100, 100]"},
+    {"shift on dummy", R"({"nodes": [{"name": "a", "type": "camera"}, {"name": "d", "type": "dummy", "shift": [0, 0]}]})",
+     "s.json: /nodes/1/shift: only cameras have a lens shift"},
+    {"chan without file", R"({"nodes": [{"name": "a", "type": "camera", "chan": {"up": "y"}}]})",
+     "s.json: /nodes/0/chan: a .chan camera needs a \"file\""},
+    {"chan up", R"({"nodes": [{"name": "a", "type": "camera", "chan": {"file": "c.chan", "up": "x"}}]})",
+     "s.json: /nodes/0/chan/up: expected \"y\" or \"z\", got \"x\""},
+    {"chan order", R"({"nodes": [{"name": "a", "type": "camera", "chan": {"file": "c.chan", "rotationOrder": "XXY"}}]})",
+     "s.json: /nodes/0/chan/rotationOrder: expected one of XYZ, XZY, YXZ, YZX, ZXY, ZYX"},
+    {"chan and transform", R"({"nodes": [{"name": "a", "type": "camera", "position": [0,0,0], "chan": {"file": "c.chan"}}]})",
+     "s.json: /nodes/0/position: the camera's transform comes from its .chan file"},
+    {"chan and transform key", R"({"nodes": [{"name": "a", "type": "camera", "chan": {"file": "c.chan"}, "keys": [{"frame": 1, "position": [0,0,0]}]}]})",
+     "s.json: /nodes/0/keys/0: the camera's transform comes from its .chan file; its keys may give fov and shift only"},
+    {"chan on dummy", R"({"nodes": [{"name": "a", "type": "camera"}, {"name": "d", "type": "dummy", "chan": {"file": "c.chan"}}]})",
+     "s.json: /nodes/1/chan: only cameras take a .chan file"},
     {"key frame twice", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 3, "position": [0,0,0]}, {"frame": 3, "position": [1,0,0]}]}]})",
      "s.json: /nodes/0/keys/1/frame: frame 3 is keyed twice (also /nodes/0/keys/0)"},
     {"key frame fraction", R"({"nodes": [{"name": "a", "type": "camera", "keys": [{"frame": 1.5, "position": [0,0,0]}]}]})",
@@ -316,7 +338,21 @@ SceneDesc RichScene(const std::filesystem::path& base) {
   spin.transform.scale = velumbra::Vec3{2, 2, 2};
   spin.keys.push_back({-3, {}});
   spin.keys[0].fields.rotation = velumbra::Vec3{0, 0, 0};
-  s.nodes = {cam, rig, spin};
+  cam.shift = {0.125, -0.5};
+  cam.keys.push_back({12, {}});
+  cam.keys[2].fov = 20.0;
+  cam.keys[2].shift = velumbra::Vec2{0, 0.25};
+  velumbra::NodeDesc tracked;  // a camera from a .chan file, its fov from the file
+  tracked.name = "Tracked";
+  tracked.type = NodeType::Camera;
+  tracked.chan = velumbra::ChanDesc{base / "track" / "cam.chan", false, "YXZ", true};
+  tracked.keys.push_back({5, {}});
+  tracked.keys[0].shift = velumbra::Vec2{0.1, 0};
+  velumbra::NodeDesc ownFov = tracked;  // ... and one that gives its own
+  ownFov.name = "OwnFov";
+  ownFov.chan->fileFov = false;
+  ownFov.fov = 33;
+  s.nodes = {cam, rig, spin, tracked, ownFov};
   velumbra::EffectDesc fx;
   fx.className = "Qe_Velumbra";
   fx.name = "Stars";

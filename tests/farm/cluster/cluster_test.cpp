@@ -220,19 +220,25 @@ TEST_F(FarmCluster, ACancelledJobLeavesWholeFramesOnlyAndResumeRendersTheRest) {
 }
 
 TEST_F(FarmCluster, AFailingTaskIsReportedWithItsFramesStateErrorAndLog) {
-  // Task 2 (frames 7-9) cannot make its frames' folder: a file stands where
-  // the folder for frame 7 must go. It fails before it renders; the others
-  // do their work.
+  // The plate sequence lacks frame 8: task 2 (frames 7-9) writes frame 7,
+  // then stops at the missing input; the other tasks do their work.
   const fs::path out = work_.Path() / "out";
-  fs::create_directories(out);
-  WriteAll(out / "0007", "in the way");
+  const fs::path plates = work_.Path() / "plates";
+  fs::create_directories(plates);
+  const std::vector<BMM_Color_64> night(64 * 48, BMM_Color_64{0, 0, 2560, 65280});
+  for (int frame = 1; frame <= 12; ++frame) {
+    if (frame == 8) continue;
+    char name[16];
+    std::snprintf(name, sizeof name, "in.%04d.png", frame);
+    velumbra::WritePngRgba(plates / name, 64, 48, night.data(), 16);
+  }
   const CommandResult r = Farm({"-f", "1-12", "--chunk", "3", "-o", (out / "####" / "f.png").string(), "--wait",
-                                "--set", "starscount=2000"});
+                                "--input", (plates / "in.####.png").string(), "--set", "starscount=2000"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("velumbra: error: job "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("3 frames not written by 1 task"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("task 2 (frames 7-9): FAILED"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("/0007"), std::string::npos) << "the task's own error line: " << r.err;
+  EXPECT_NE(r.err.find("2 frames not written by 1 task"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("task 2 (frames 7-9), missing 8,9: FAILED"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("in.0008.png"), std::string::npos) << "the task's own error line: " << r.err;
   const std::smatch log = [&] {
     std::smatch m;
     std::regex_search(r.err, m, std::regex("log: (\\S+task-2\\.log)"));
@@ -241,10 +247,10 @@ TEST_F(FarmCluster, AFailingTaskIsReportedWithItsFramesStateErrorAndLog) {
   ASSERT_FALSE(log.empty()) << r.err;
   EXPECT_NE(ReadAll(log[1].str()).find("velumbra: error:"), std::string::npos);
   EXPECT_NE(r.err.find("--resume"), std::string::npos) << r.err;
-  for (int frame : {1, 2, 3, 4, 5, 6, 10, 11, 12}) {
+  for (int frame = 1; frame <= 12; ++frame) {
     char folder[8];
     std::snprintf(folder, sizeof folder, "%04d", frame);
-    EXPECT_TRUE(fs::exists(out / folder / "f.png")) << frame;
+    EXPECT_EQ(fs::exists(out / folder / "f.png"), frame != 8 && frame != 9) << frame;
   }
 }
 

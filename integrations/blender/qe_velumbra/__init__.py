@@ -1,0 +1,196 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""Qe_Velumbra for Blender: export the shot as a velumbra scene, keep the
+star settings in the .blend, and composite the stars into each frame as
+Blender writes it. See docs/blender.md."""
+
+bl_info = {
+    "name": "Qe_Velumbra",
+    "author": "Qe_Velumbra developers",
+    "version": (1, 0, 0),
+    "blender": (3, 4, 0),
+    "location": "File > Export > Qe_Velumbra scene (.json); Properties > Render > Qe_Velumbra",
+    "description": "Star fields composited into Blender's frames by the velumbra command",
+    "category": "Render",
+}
+
+import json
+import os
+
+import bpy
+from bpy.props import BoolProperty, EnumProperty, FloatProperty, FloatVectorProperty, IntProperty, StringProperty
+from bpy_extras.io_utils import ExportHelper
+
+from . import render_hook, scene_export
+
+# The apply methods of the effect's `drawmode` (radio index 0-4).
+DRAW_MODES = (
+    ('0', "Additive Alpha", "drawmode 0"),
+    ('1', "Additive Inverse Alpha", "drawmode 1"),
+    ('2', "Additive Simple", "drawmode 2"),
+    ('3', "Apply", "drawmode 3"),
+    ('4', "Filter", "drawmode 4"),
+)
+
+
+class QeVelumbraSettings(bpy.types.PropertyGroup):
+    """The effect's most changed parameters, kept with the scene. Every
+    other parameter keeps its default, or the value already in the file
+    the export writes over."""
+    count: IntProperty(name="Count", default=10000, min=0, max=10000000, description="Number of stars")
+    seed: IntProperty(name="Seed", default=12345, min=0, max=100000000, description="Seed of the star field")
+    bright_color: FloatVectorProperty(name="Bright colour", subtype='COLOR', size=3, min=0.0, max=1.0,
+                                      default=(1.0, 1.0, 1.0))
+    dim_color: FloatVectorProperty(name="Dim colour", subtype='COLOR', size=3, min=0.0, max=1.0,
+                                   default=(0.8, 0.8, 0.8))
+    bright_size: FloatProperty(name="Bright size", default=1.5, min=0.0, max=100.0, description="Pixels")
+    dim_size: FloatProperty(name="Dim size", default=1.0, min=0.0, max=100.0, description="Pixels")
+    draw_mode: EnumProperty(name="Apply method", items=DRAW_MODES, default='0')
+    # Blender's sky has object index 0: the useful mask value.
+    use_object_mask: BoolProperty(name="Only on object index", default=False,
+                                  description="Draw stars only where the object index pass equals the index")
+    object_mask: IntProperty(name="Object index", default=0, min=0, max=255)
+    duration: FloatProperty(name="Motion blur", default=0.5, min=0.0, max=100.0,
+                            description="Motion-blur duration in frames")
+    subdivisions: IntProperty(name="Subdivisions", default=1, min=1, max=1000)
+    scintillation: BoolProperty(name="Scintillation", default=False)
+    hyperspace: BoolProperty(name="Hyperspace", default=False)
+    render_with_stars: BoolProperty(name="Render with stars", default=False,
+                                    description="After Blender writes each frame, composite the stars into a copy")
+    suffix: StringProperty(name="Suffix", default="_stars",
+                           description="Added to each frame's name before its extension")
+    folder: StringProperty(name="Folder", default="", subtype='DIR_PATH',
+                           description="Write composited frames here instead (empty: beside Blender's)")
+
+    def params(self):
+        return {
+            "starscount": self.count,
+            "seed": self.seed,
+            "brightstarscolor": list(self.bright_color),
+            "dimstarscolor": list(self.dim_color),
+            "brightstarssize": self.bright_size,
+            "dimstarssize": self.dim_size,
+            "drawmode": int(self.draw_mode),
+            "bakobjectidflag": int(self.use_object_mask),
+            "bakobjectid": self.object_mask,
+            "duration": self.duration,
+            "durationsubdivisions": self.subdivisions,
+            "scintillationflag": int(self.scintillation),
+            "hyperspaceflag": int(self.hyperspace),
+        }
+
+
+class QeVelumbraPreferences(bpy.types.AddonPreferences):
+    bl_idname = __name__
+    velumbra: StringProperty(name="velumbra command", default="velumbra", subtype='FILE_PATH',
+                             description="The velumbra binary (a name on PATH, or a path)")
+
+    def draw(self, context):
+        self.layout.prop(self, "velumbra")
+
+
+def velumbra_binary(context):
+    prefs = context.preferences.addons.get(__name__)
+    path = prefs.preferences.velumbra if prefs else "velumbra"
+    return bpy.path.abspath(path) if path.startswith("//") else path
+
+
+def write_scene(scene, filepath):
+    """Writes the velumbra scene of `scene` to `filepath`. Parameters of an
+    existing file that the panel does not set keep their values."""
+    params = {}
+    if os.path.exists(filepath):
+        try:
+            with open(filepath) as f:
+                for effect in json.load(f).get("effects", []):
+                    if effect.get("class") == "Qe_Velumbra":
+                        params.update(effect.get("params", {}))
+        except (OSError, ValueError):
+            params = {}
+    params.update(scene.qe_velumbra.params())
+    document = scene_export.build_scene(scene, params, filepath)
+    tmp = filepath + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(document, f, indent=1)
+        f.write("\n")
+    os.replace(tmp, filepath)
+
+
+class EXPORT_SCENE_OT_qe_velumbra(bpy.types.Operator, ExportHelper):
+    """Export the scene's camera, frame range and star settings as a velumbra scene"""
+    bl_idname = "export_scene.qe_velumbra"
+    bl_label = "Export Qe_Velumbra scene"
+    filename_ext = ".json"
+    filter_glob: StringProperty(default="*.json", options={'HIDDEN'})
+
+    def execute(self, context):
+        try:
+            write_scene(context.scene, self.filepath)
+        except scene_export.ExportError as e:
+            self.report({'ERROR'}, "Qe_Velumbra: cannot export: %s" % e)
+            return {'CANCELLED'}
+        except OSError as e:
+            self.report({'ERROR'}, "Qe_Velumbra: cannot write %s: %s" % (self.filepath, e.strerror))
+            return {'CANCELLED'}
+        self.report({'INFO'}, "Qe_Velumbra: wrote %s" % self.filepath)
+        return {'FINISHED'}
+
+
+class RENDER_PT_qe_velumbra(bpy.types.Panel):
+    bl_label = "Qe_Velumbra"
+    bl_space_type = 'PROPERTIES'
+    bl_region_type = 'WINDOW'
+    bl_context = "render"
+
+    def draw(self, context):
+        s = context.scene.qe_velumbra
+        layout = self.layout
+        layout.use_property_split = True
+        col = layout.column()
+        col.prop(s, "count")
+        col.prop(s, "seed")
+        col.prop(s, "bright_color")
+        col.prop(s, "bright_size")
+        col.prop(s, "dim_color")
+        col.prop(s, "dim_size")
+        col.prop(s, "draw_mode")
+        col.prop(s, "use_object_mask")
+        sub = col.column()
+        sub.active = s.use_object_mask
+        sub.prop(s, "object_mask")
+        col.prop(s, "duration")
+        col.prop(s, "subdivisions")
+        col.prop(s, "scintillation")
+        col.prop(s, "hyperspace")
+        layout.separator()
+        col = layout.column()
+        col.prop(s, "render_with_stars")
+        sub = col.column()
+        sub.active = s.render_with_stars
+        sub.prop(s, "suffix")
+        sub.prop(s, "folder")
+        for message in render_hook.errors[-3:]:
+            layout.label(text=message, icon='ERROR')
+        layout.operator(EXPORT_SCENE_OT_qe_velumbra.bl_idname, text="Export scene...")
+
+
+def menu_export(self, context):
+    self.layout.operator(EXPORT_SCENE_OT_qe_velumbra.bl_idname, text="Qe_Velumbra scene (.json)")
+
+
+classes = (QeVelumbraSettings, QeVelumbraPreferences, EXPORT_SCENE_OT_qe_velumbra, RENDER_PT_qe_velumbra)
+
+
+def register():
+    for cls in classes:
+        bpy.utils.register_class(cls)
+    bpy.types.Scene.qe_velumbra = bpy.props.PointerProperty(type=QeVelumbraSettings)
+    bpy.types.TOPBAR_MT_file_export.append(menu_export)
+    render_hook.register(write_scene, velumbra_binary)
+
+
+def unregister():
+    render_hook.unregister()
+    bpy.types.TOPBAR_MT_file_export.remove(menu_export)
+    del bpy.types.Scene.qe_velumbra
+    for cls in reversed(classes):
+        bpy.utils.unregister_class(cls)
