@@ -18,7 +18,12 @@
 //   4. the bitmap's manager reaches the scene's Interface (and so the root);
 //   5. every active effect's Apply, in scene order, with the caller's abort
 //      callback. When the callback answers Check() nonzero after an effect,
-//      the frame counts as aborted.
+//      the frame counts as aborted;
+//   6. for an OpenEXR input, the floats of the output (MergeEffectOutput):
+//      the file's own floats where the effects changed nothing, and colour
+//      channels beyond the 16-bit range carried through the effects by a
+//      second, probe pass (HdrEffectFrame), so that a star adds its light to
+//      an HDR pixel instead of clamping it to 1.0.
 #pragma once
 
 #include <filesystem>
@@ -52,6 +57,8 @@ struct InputOptions {
   // image's size sets the render size (else the sizes must agree), and
   // messages suggest no edits to a scene file.
   bool builtInScene = false;
+  // How a PNG input holds alpha (straight unless --alpha premultiplied).
+  PngAlpha pngAlpha = PngAlpha::Straight;
   // How to read an EXR input's camera attributes.
   ExrCameraConvention exrCamera = ExrCameraConvention::Auto;
   // Receives one line for each choice the session made on its own (the ID
@@ -110,7 +117,17 @@ class RenderSession {
   // effects' own. Null when the callback asked to stop.
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
+  // The floats of the frame RenderFrame made last, for an OpenEXR input
+  // (1.0 = file white, premultiplied; see MergeEffectOutput); empty for any
+  // other input.
+  const std::vector<FloatRgba>& OutputFloats() const { return outputFloats_; }
+
  private:
+  // The frame's bitmap before the effects: `pixels` (null: the background),
+  // the G-buffer `channels` filled from the ID inputs, the render camera.
+  std::unique_ptr<Bitmap> MakeFrameBitmap(TimeValue t, const BMM_Color_64* pixels, ULONG channels);
+  // False when the abort callback asked to stop.
+  bool ApplyEffects(TimeValue t, Bitmap& bitmap, CheckAbortCallback* abort);
   void LoadInputs(const InputOptions& inputs);
   void ChooseCamera(const InputOptions& inputs);
   void Note(const InputOptions& inputs, const std::string& line) const {
@@ -129,6 +146,10 @@ class RenderSession {
   // The input image: a PNG, or an EXR with its own floats (for EXR outputs).
   std::optional<RgbaImage> pngImage_;
   std::optional<ExrRgbaImage> exrImage_;
+  // The EXR input as the effects paint it when it has channels beyond the
+  // 16-bit range (those at 0); empty otherwise.
+  std::vector<BMM_Color_64> hdrFrame_;
+  std::vector<FloatRgba> outputFloats_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;
 };

@@ -1,6 +1,7 @@
 #include "host/app/image/exr_frame.h"
 
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "host/app/image/exr_camera.h"
@@ -8,14 +9,15 @@
 namespace velumbra {
 
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrRgbaImage* input,
-                   bool keepInputCamera, ExrIdType idType) {
+                   std::span<const FloatRgba> floatsIn, bool keepInputCamera, ExrIdType idType) {
   const size_t count = static_cast<size_t>(storage.Width()) * static_cast<size_t>(storage.Height());
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
   ExrWriteOptions options;
   options.ids = idType;
   std::vector<FloatRgba> floats;
   if (input) {
-    floats = MergeEffectOutput(input->floats, input->pixels, output);
+    if (floatsIn.size() != count) throw std::invalid_argument("WriteExrFrame: the floats do not match the frame");
+    floats.assign(floatsIn.begin(), floatsIn.end());
     options.colour = input->sampleType;
   } else {
     // Float samples hold every 16-bit value exactly (half ones do not).
