@@ -242,9 +242,11 @@ std::vector<BMM_Color_64> HdrEffectFrame(std::span<const FloatRgba> original,
                                          std::span<const BMM_Color_64> pixels16, WORD level);
 
 // The floats to write for the effect's output, channel by channel:
-//   - a colour channel beyond range: a * original + output / 65280, with
-//     a = (probe - output) / kHdrProbeLevel (1 when the probe saturated at
-//     65280, or without a probe);
+//   - a colour channel beyond range: a * original + b / 65280, where the
+//     effect's response is output = a * input + b and probe =
+//     a * kHdrProbeLevel + b (a = 1 when the probe saturated at 65280, or
+//     without a probe: then the result is original + (output - input) /
+//     65280, the effect's 16-bit change added);
 //   - any other channel the effect left as it was (output == input): the
 //     original float exactly;
 //   - alpha above 1.0 that the effect changed: original * output / 65280

@@ -50,11 +50,14 @@ namespace {
 
 float MergeColour(float original, WORD in, WORD out, const WORD* probe) {
   if (BeyondFrameRange(original)) {
-    // out = b (the frame had 0 here); probe = a * level + b.
+    // out = a * in + b, probe = a * kHdrProbeLevel + b (in is 0 in the
+    // rendered frame); the result is a * original + b.
     float a = 1.0f;
-    if (probe && *probe < 65280)
-      a = static_cast<float>(static_cast<int>(*probe) - static_cast<int>(out)) / static_cast<float>(kHdrProbeLevel);
-    return a * original + Float16ToFloat(out);
+    if (probe && *probe < 65280 && in < kHdrProbeLevel)
+      a = static_cast<float>(static_cast<int>(*probe) - static_cast<int>(out)) /
+          static_cast<float>(kHdrProbeLevel - in);
+    const float b = static_cast<float>(static_cast<int>(out) - a * static_cast<float>(in));
+    return a * original + b / 65280.0f;
   }
   return out == in ? original : Float16ToFloat(out);
 }

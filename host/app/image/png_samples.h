@@ -19,16 +19,19 @@
 // (alpha clamped to 65280, colour clamped to the alpha: light beyond the
 // pixel's coverage cannot be stored straight and saturates at white),
 //   straight = round(c * 65280 / a)
-// then maps it to the file's depth as above; reading multiplies back,
+// then maps it to the file's depth as above (at 8 bits a partial alpha
+// rounds, round(c * 255 / a), rather than truncating, so that 8-bit files
+// pass through unchanged); reading multiplies back,
 //   c = round(straight * a / 65280).
 // A pixel of alpha 0 has no straight colour: it is written with its colour
 // as it is (premultiplied light with no coverage, such as stars drawn without
 // alpha over a transparent background, is then hidden by most viewers: use
 // an opaque background or premultiplied files for it), and reads as
 // transparent black. Exact round trips: opaque pixels (alpha 65280),
-// transparent black, and every pixel in premultiplied mode, at 16 bits;
+// transparent black, every pixel in premultiplied mode (at 16 bits), and
+// every pixel of an 8-bit file read and written again at 8 bits; a frame's
 // other pixels come back within the rounding of one division and one
-// multiplication (at most 1 in 65280 of the alpha's range at 16 bits).
+// multiplication (2 in 65280 at 16 bits).
 #pragma once
 
 #include <algorithm>
@@ -83,7 +86,18 @@ struct PngSamples {
   unsigned r = 0, g = 0, b = 0, a = 0;
 };
 
+// The 8-bit straight colour of a premultiplied channel `c` over a partial
+// alpha `a` (1..65279): round(c * 255 / a), so that every 8-bit straight
+// file value comes back exactly through a read and a write.
+constexpr unsigned Unpremultiply8(unsigned c, unsigned a) {
+  const std::uint32_t colour = std::min(c, a);
+  return (colour * 255u + a / 2) / a;
+}
+
 constexpr PngSamples FrameToPng(const BMM_Color_64& p, int bitDepth, PngAlpha alpha) {
+  const unsigned a = std::min<unsigned>(p.a, kFrameFull);
+  if (bitDepth == 8 && alpha == PngAlpha::Straight && a > 0 && a < kFrameFull)
+    return {Unpremultiply8(p.r, a), Unpremultiply8(p.g, a), Unpremultiply8(p.b, a), FrameToPng8(p.a)};
   WORD r = p.r, g = p.g, b = p.b;
   if (alpha == PngAlpha::Straight) {
     r = Unpremultiply(p.r, p.a);

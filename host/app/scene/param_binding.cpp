@@ -45,8 +45,9 @@ class ValueReader {
 
   // What the parameter accepts, for messages.
   std::string Expected() const {
-    if (def_.type == TYPE_RADIOBTN_INDEX && !labels_.empty())
-      return "one of " + RadioChoicesText(labels_) + " (the index or the name)";
+    if (def_.type == TYPE_RADIOBTN_INDEX && !labels_.empty() && def_.hasRange)
+      return "an index in " + std::to_string(def_.rangeLow.i) + ".." + std::to_string(def_.rangeHigh.i) +
+             " or the name of a choice: " + RadioChoicesText(labels_);
     switch (def_.type) {
       case TYPE_INT:
       case TYPE_RADIOBTN_INDEX:

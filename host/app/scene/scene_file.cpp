@@ -39,9 +39,10 @@ class SceneReader {
     if (root.contains("$schema")) String(root["$schema"], "/$schema", false);
     if (root.contains("fps")) {
       // A number, or a fraction as a string ("24000/1001").
-      const std::optional<double> rate = root["fps"].is_string()
-                                             ? ParseFrameRate(root["fps"].get_ref<const std::string&>())
-                                             : std::nullopt;
+      const bool fraction =
+          root["fps"].is_string() && root["fps"].get_ref<const std::string&>().find('/') != std::string::npos;
+      const std::optional<double> rate =
+          fraction ? ParseFrameRate(root["fps"].get_ref<const std::string&>()) : std::nullopt;
       if (root["fps"].is_string() && !rate)
         r_.Fail("/fps", "expected a number or a fraction such as \"24000/1001\", got " + Shown(root["fps"]));
       s.fps = rate ? *rate : Number(root["fps"], "/fps", kFpsRule);

@@ -276,10 +276,13 @@ TEST(ExrMerge, UnchangedChannelsKeepTheirFloatsChangedOnesTakeTheOutput) {
   EXPECT_TRUE(SameBits(back.floats[1], original[1]));
   // Channel by channel: only green changed in pixel 2.
   EXPECT_TRUE(SameBits(back.floats[2], (FloatRgba{0.3f, out[2].g / 65280.0f, 0.3f, 1.0f})));
-  // Beyond the 16-bit range (-4, 100) the change is added to the float; in
-  // range (blue, alpha) the float is the output.
-  EXPECT_TRUE(SameBits(back.floats[3], (FloatRgba{-4.0f + 1000 / 65280.0f, 100.0f + 2000 / 65280.0f,
-                                                  3000 / 65280.0f, 1.0f})));
+  // Beyond the 16-bit range (-4 read as 0, 100 read as 65535) the change is
+  // added to the float (no probe: a = 1); in range (blue, alpha) the float
+  // is the output.
+  EXPECT_FLOAT_EQ(back.floats[3].r, -4.0f + 1000 / 65280.0f);
+  EXPECT_FLOAT_EQ(back.floats[3].g, 100.0f + (2000 - 65535) / 65280.0f);
+  EXPECT_TRUE(SameBits(back.floats[3].b, 3000 / 65280.0f));
+  EXPECT_TRUE(SameBits(back.floats[3].a, 1.0f));
   // A changed channel in range reads back as the effect's 16-bit value.
   EXPECT_EQ(back.pixels[2], out[2]);
 

@@ -26,7 +26,9 @@ TEST(PngSamples, SixteenBitFullIsTheFilesFullAndEveryFrameValueRoundTrips) {
     ASSERT_EQ(velumbra::Png16ToFrame(f), v) << v;
     // The nearest file value to v * 65535 / 65280, computed independently.
     ASSERT_LE(std::fabs(f - v * 65535.0 / 65280.0), 0.5) << v;
-    if (v) ASSERT_GT(f, previous) << v;
+    if (v) {
+      ASSERT_GT(f, previous) << v;
+    }
     previous = f;
   }
   // Every file value reads as the nearest frame value.
@@ -61,6 +63,27 @@ TEST(PngSamples, ExactRoundTripsOfStraightAlpha) {
     const BMM_Color_64 p{WORD(rng() % 65281), WORD(rng() % 65281), WORD(rng() % 65281), WORD(rng() % 65281)};
     ASSERT_EQ(PngToFrame(FrameToPng(p, 16, PngAlpha::Premultiplied), 16, PngAlpha::Premultiplied), p);
   }
+}
+
+TEST(PngSamples, EveryEightBitStraightPixelPassesThroughUnchanged) {
+  // A plate read from an 8-bit file and written again at 8 bits: every
+  // colour over every alpha.
+  for (unsigned a = 0; a <= 255; ++a)
+    for (unsigned c = 0; c <= 255; ++c) {
+      const velumbra::PngSamples file{c, 255 - c, c / 3, a};
+      const velumbra::PngSamples back = FrameToPng(PngToFrame(file, 8, PngAlpha::Straight), 8, PngAlpha::Straight);
+      if (a == 0) {
+        ASSERT_EQ(back.r + back.g + back.b + back.a, 0u);  // no colour without coverage
+        continue;
+      }
+      ASSERT_EQ(back.r, file.r) << c << " over " << a;
+      ASSERT_EQ(back.g, file.g) << c << " over " << a;
+      ASSERT_EQ(back.b, file.b) << c << " over " << a;
+      ASSERT_EQ(back.a, file.a) << c << " over " << a;
+    }
+  // Opaque pixels keep the 8.8 truncation: 65279 is 254, not 255.
+  EXPECT_EQ(FrameToPng({65279, 256, 255, 65280}, 8, PngAlpha::Straight).r, 254u);
+  EXPECT_EQ(FrameToPng({65279, 256, 255, 65280}, 8, PngAlpha::Straight).b, 0u);
 }
 
 TEST(PngSamples, StraightAlphaDividesByAlphaAndComesBackWithinRounding) {
