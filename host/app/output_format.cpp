@@ -10,6 +10,13 @@ namespace velumbra {
 
 ImageFormat OutputFormatOf(std::string_view name, const std::string& option) {
   if (IsStandardOutput(name)) return ImageFormat::Png;
+  // A device or a pipe that exists (/dev/stdout, a FIFO) takes PNG whatever
+  // its name.
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(std::filesystem::path(name), ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status))
+    return ImageFormat::Png;
   std::string ext = std::filesystem::path(name).extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == ".png") return ImageFormat::Png;

@@ -5,6 +5,7 @@
 //   -                         PNG to standard output (a stream of one PNG
 //                             file per frame, as `ffmpeg -f image2pipe`
 //                             reads it)
+//   an existing device or pipe (/dev/stdout, a FIFO): PNG
 // Any other name is refused rather than written as PNG data under a name
 // that other programs would read as another format.
 #pragma once

@@ -69,7 +69,10 @@ void CheckOutputFile(const fs::path& file, const std::string& option) {
 
 OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, const std::vector<int>& frames,
                        const std::vector<PlannedInput>& inputs) {
-  OutputFormatOf(output, "-o");
+  if (output.empty()) CheckOutputFile(output, "-o");  // says the name is empty
+  // A folder has a message of its own (below).
+  std::error_code ec;
+  if (!fs::is_directory(output, ec)) OutputFormatOf(output, "-o");
   const bool toStdout = IsStandardOutput(output);
   if (!toStdout) CheckOutputName(output, frames.size());
   if (!idsPrefix.empty() && frames.size() > 1 && !HasFrameNumberField(idsPrefix))

@@ -138,8 +138,8 @@ std::string ProgressReporter::BarLine(bool finished) const {
     std::snprintf(shortTail, sizeof shortTail, " %3d%%", static_cast<int>(fraction_ * 100.0));
   }
   // What gives way on a narrow terminal, in this order: the bar shrinks
-  // (down to kMinBarWidth cells, then goes), the time estimate goes, and only
-  // then is the title cut. The last column stays free so that no terminal
+  // (down to kMinBarWidth cells, then goes), the time estimate goes, the
+  // percentage goes, and only then is the title cut. The last column stays free so that no terminal
   // wraps the line.
   const int columns = std::max(1, columns_ - 1);
   const int title = static_cast<int>(title_.size()) + (title_.empty() ? 0 : 1);
@@ -150,7 +150,7 @@ std::string ProgressReporter::BarLine(bool finished) const {
   if (width() > columns) barCells = std::max(0, columns - (width() - barCells));
   if (barCells < kMinBarWidth) barCells = 0;
   if (width() > columns) end = shortTail;
-  if (width() > columns && barCells == 0 && title == 0) end = "";
+  if (width() > columns) end = "";
   std::string shownTitle = title_;
   const int room = columns - (width() - title);
   if (static_cast<int>(shownTitle.size()) + 1 > room) shownTitle.resize(static_cast<size_t>(std::max(0, room - 1)));

@@ -52,30 +52,34 @@ struct RawPng {
   std::vector<unsigned> samples;  // row by row, channel by channel
 };
 
-RawPng ReadRawPng(const fs::path& file) {
-  RawPng raw;
-  std::FILE* in = std::fopen(file.c_str(), "rb");
-  if (!in) return raw;
+// Plain data only between setjmp and libpng.
+bool ReadRawPngC(std::FILE* in, RawPng* raw) {
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) return false;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(in);
-    return RawPng{};
+    return false;
   }
   png_init_io(png, in);
   png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  raw.width = png_get_image_width(png, info);
-  raw.height = png_get_image_height(png, info);
-  raw.bitDepth = png_get_bit_depth(png, info);
-  raw.colorType = png_get_color_type(png, info);
+  raw->width = png_get_image_width(png, info);
+  raw->height = png_get_image_height(png, info);
+  raw->bitDepth = png_get_bit_depth(png, info);
+  raw->colorType = png_get_color_type(png, info);
   const size_t channels = png_get_channels(png, info);
   png_bytepp rows = png_get_rows(png, info);
-  for (png_uint_32 y = 0; y < raw.height; ++y)
-    for (size_t i = 0; i < raw.width * channels; ++i)
-      raw.samples.push_back(raw.bitDepth == 16 ? (rows[y][2 * i] << 8 | rows[y][2 * i + 1]) : rows[y][i]);
+  for (png_uint_32 y = 0; y < raw->height; ++y)
+    for (size_t i = 0; i < raw->width * channels; ++i)
+      raw->samples.push_back(raw->bitDepth == 16 ? (rows[y][2 * i] << 8 | rows[y][2 * i + 1]) : rows[y][i]);
   png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(in);
+  return true;
+}
+
+RawPng ReadRawPng(const fs::path& file) {
+  RawPng raw;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"), std::fclose);
+  if (!in || !ReadRawPngC(in.get(), &raw)) ADD_FAILURE() << "cannot read " << file;
   return raw;
 }
 
@@ -101,7 +105,7 @@ TEST_F(Images, PngStreaksKeepTheirLightInAStraightAlphaReader) {
       // What a straight-alpha reader shows over black (colour x alpha) is the
       // premultiplied file's value, to within the rounding of both files.
       const double overBlack = straight.samples[i + c] * (a / 65535.0);
-      ASSERT_NEAR(overBlack, assoc.samples[i + c], 1.5) << "pixel " << i / 4 << " channel " << c;
+      ASSERT_NEAR(overBlack, assoc.samples[i + c], 2.0) << "pixel " << i / 4 << " channel " << c;
       flattenedPeak = std::max(flattenedPeak, static_cast<unsigned>(overBlack / 257.0));
     }
     if (a > 0 && a < 65535) {
@@ -191,9 +195,15 @@ TEST_F(Images, RadioParametersTakeTheirNames) {
       << r.out;
   const nlohmann::json j = nlohmann::json::parse(Run({"params", "--json"}).out);
   for (const auto& p : j["blocks"][0]["params"]) {
-    if (p["name"] == "drawmode") EXPECT_EQ(p["choices"][4], "Apply As Filter");
-    if (p["name"] == "hyperspacedirection") EXPECT_EQ(p["choices"][1], "Object +X Axis");
-    if (p["type"] != "radio") EXPECT_FALSE(p.contains("choices")) << p["name"];
+    if (p["name"] == "drawmode") {
+      EXPECT_EQ(p["choices"][4], "Apply As Filter");
+    }
+    if (p["name"] == "hyperspacedirection") {
+      EXPECT_EQ(p["choices"][1], "Object +X Axis");
+    }
+    if (p["type"] != "radio") {
+      EXPECT_FALSE(p.contains("choices")) << p["name"];
+    }
   }
 }
 
@@ -216,8 +226,11 @@ TEST_F(Images, SetWithAnEffectsNameChangesThatEffectOnly) {
 
 // Regression: 23.976 and 29.97 fps were refused ("must divide 4800 ticks").
 TEST_F(Images, NtscRatesTakeTheTicksOfTheWholeRate) {
-  WriteScene("pan.json", PanScene(kStars));
-  WriteScene("ntsc.json", PanScene(kStars, "\"30000/1001\""));
+  // Twinkling stars: their frequency is in hertz, so the rate shows.
+  const std::string twinkle = R"({"class": "Qe_Velumbra", "params": {"starscount": 4000, "brightstarssize": 2,
+    "scintillationflag": 1, "scintillationdx": 3, "scintillationfrequency": 7}})";
+  WriteScene("pan.json", PanScene(twinkle));
+  WriteScene("ntsc.json", PanScene(twinkle, "\"30000/1001\""));
   ASSERT_EQ(Run({"render", "pan.json", "-o", "30.png", "-q"}).status, 0);
   ASSERT_EQ(Run({"render", "ntsc.json", "-o", "fraction.png", "-q"}).status, 0);
   ASSERT_EQ(Run({"render", "pan.json", "-o", "2997.png", "-q", "--fps", "29.97"}).status, 0);
@@ -265,7 +278,9 @@ TEST_F(Images, EachSubCommandsHelpShowsItsOwnExamples) {
     const CommandResult r = Run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find(example), std::string::npos) << r.out;
-    if (args[0] != "render") EXPECT_EQ(r.out.find("velumbra render scenes/pan.json -f 1-30"), std::string::npos) << r.out;
+    if (args[0] != "render") {
+      EXPECT_EQ(r.out.find("velumbra render scenes/pan.json -f 1-30"), std::string::npos) << r.out;
+    }
   }
 }
 
