@@ -66,7 +66,9 @@ void BM_EmptyFrameWritePng16(benchmark::State& state) {
   const int w = 1920, h = 1080;
   std::vector<BMM_Color_64> pixels(static_cast<size_t>(w) * h);
   const auto file = std::filesystem::temp_directory_path() / ("velumbra-bench-e-" + std::to_string(::getpid()) + ".png");
-  for (auto _ : state) velumbra::WritePngRgba(file, w, h, pixels.data(), 16, compression);
+  velumbra::PngWriteOptions options;
+  options.compression = compression;
+  for (auto _ : state) velumbra::WritePngRgba(file, w, h, pixels.data(), options);
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
   std::error_code ec;
   std::filesystem::remove(file, ec);

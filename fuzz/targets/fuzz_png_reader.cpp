@@ -76,12 +76,24 @@ int FuzzPngReader(const std::uint8_t* data, std::size_t size) {
     CheckShape(rgba, rgba.pixels.size(), "RGBA");
     const std::uint64_t pixels = std::uint64_t(rgba.width) * std::uint64_t(rgba.height);
     if (rgba.fileBitDepth == 16 && pixels <= kRoundTripPixels) {
-      // 16-bit samples are kept as they are, so they must survive a round trip.
+      // Read as premultiplied, 16-bit samples map one to one onto the frame
+      // (every 0..65280 survives), so they must survive a round trip.
+      PngReadOptions asIs = options;
+      asIs.alpha = PngAlpha::Premultiplied;
+      const RgbaImage frame = ReadPngRgba(file.Path(), asIs);
+      PngWriteOptions write;
+      write.alpha = PngAlpha::Premultiplied;
       const std::filesystem::path out = ScratchFolder() / "round-trip.png";
-      WritePngRgba(out, rgba, 16);
-      const RgbaImage back = ReadPngRgba(out, options);
-      if (back.width != rgba.width || back.height != rgba.height || back.pixels != rgba.pixels)
+      WritePngRgba(out, frame.width, frame.height, frame.pixels.data(), write);
+      const RgbaImage back = ReadPngRgba(out, asIs);
+      if (back.width != frame.width || back.height != frame.height || back.pixels != frame.pixels)
         Fault(kName, "a 16-bit image does not survive a write and a read");
+      // Straight alpha: opaque pixels and alpha itself survive exactly.
+      WritePngRgba(out, rgba, 16);
+      const RgbaImage straight = ReadPngRgba(out, options);
+      for (std::size_t i = 0; i < rgba.pixels.size(); ++i)
+        if (straight.pixels[i].a != rgba.pixels[i].a || (rgba.pixels[i].a == 65280 && straight.pixels[i] != rgba.pixels[i]))
+          Fault(kName, "a straight-alpha pixel does not survive a write and a read at index " + std::to_string(i));
     }
   }
   IdImage<WORD> objectIds;

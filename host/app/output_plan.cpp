@@ -9,6 +9,7 @@
 #include <set>
 
 #include "host/app/app_error.h"
+#include "host/app/output_format.h"
 #include "host/app/output_name.h"
 #include "host/app/paths.h"
 #include "host/app/quoting.h"
@@ -86,8 +87,12 @@ void CheckOutputFile(const fs::path& file, const std::string& option) {
 
 OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, const std::vector<int>& frames,
                        const std::vector<PlannedInput>& inputs) {
-  if (output.empty()) CheckOutputFile(output, "-o");  // the frames' names below skip empty ones (no --ids)
-  CheckOutputName(output, frames.size());
+  if (output.empty()) CheckOutputFile(output, "-o");  // says the name is empty
+  // A folder has a message of its own (below).
+  std::error_code ec;
+  if (!fs::is_directory(output, ec)) OutputFormatOf(output, "-o");
+  const bool toStdout = IsStandardOutput(output);
+  if (!toStdout) CheckOutputName(output, frames.size());
   if (!idsPrefix.empty() && frames.size() > 1 && !HasFrameNumberField(idsPrefix))
     throw InputError("--ids " + Quoted(idsPrefix) + ": " + std::to_string(frames.size()) +
                      " frames would all write the same ID images; put a '#' run in the prefix, e.g. ids.####");
@@ -95,7 +100,7 @@ OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, 
   for (int frame : frames) {
     FrameOutputs f;
     f.frame = frame;
-    f.image = OutputNameForFrame(output, frame);
+    f.image = toStdout ? output : OutputNameForFrame(output, frame);
     if (!idsPrefix.empty()) {
       const std::string prefix = OutputNameForFrame(idsPrefix, frame);
       f.objectIds = prefix + ".objectid.png";
@@ -137,7 +142,7 @@ OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, 
     }
   };
   for (const FrameOutputs& f : frames_) {
-    plan(f.image, "-o", f.frame);
+    if (!toStdout) plan(f.image, "-o", f.frame);
     if (idsPrefix.empty()) continue;
     plan(f.objectIds, "--ids", f.frame);
     plan(f.materialIds, "--ids", f.frame);

@@ -3,7 +3,10 @@
 //
 // For each frame: the image (-o) and, with --ids PREFIX, PREFIX.objectid.png
 // and PREFIX.materialid.png, the '#' runs of both filled in
-// (output_name.h). The plan refuses, with InputError naming the option:
+// (output_name.h); -o - is standard output for every frame (a PNG stream).
+// The plan refuses, with InputError naming the option:
+//   - an image name whose extension is not a format the command writes
+//     (output_format.h);
 //   - a name that is empty, or has a part longer than the file system allows
 //     (255 bytes a name, 4095 a path);
 //   - several frames for a name without '#';

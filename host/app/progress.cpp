@@ -18,7 +18,8 @@ double SteadySeconds() {
 }
 
 constexpr double kRedrawInterval = 0.1;  // seconds between bar redraws
-constexpr int kBarWidth = 24;            // cells of the bar itself
+constexpr int kBarWidth = 24;            // cells of the bar itself, at most
+constexpr int kMinBarWidth = 6;          // a narrower bar is left out
 
 int TerminalColumns(std::FILE* out) {
   winsize ws{};
@@ -121,14 +122,10 @@ std::string ProgressReporter::BarLine(bool finished) const {
   const double now = clock_();
   char head[64];
   std::snprintf(head, sizeof head, "frame %d (%d/%d) ", frame_, index_ + 1, count_);
-  const int filled = static_cast<int>(fraction_ * kBarWidth);
-  std::string bar(kBarWidth + 2, '-');
-  bar.front() = '[';
-  bar.back() = ']';
-  for (int i = 0; i < filled; ++i) bar[1 + i] = '#';
-  char tail[64];
+  char tail[64], shortTail[16];
   if (finished) {
     std::snprintf(tail, sizeof tail, " done in %s", FormatDuration(now - frameStart_).c_str());
+    std::snprintf(shortTail, sizeof shortTail, " done");
   } else {
     // The whole render's share done so far, frames counting equally; the
     // estimate is the elapsed time scaled by what is left. Too early to
@@ -138,18 +135,37 @@ std::string ProgressReporter::BarLine(bool finished) const {
     const double left = share >= 0.01 ? elapsed * (1.0 - share) / share : -1.0;
     std::snprintf(tail, sizeof tail, " %3d%% %s left", static_cast<int>(fraction_ * 100.0),
                   FormatDuration(left).c_str());
+    std::snprintf(shortTail, sizeof shortTail, " %3d%%", static_cast<int>(fraction_ * 100.0));
   }
-  // The title gives way when the terminal is narrow.
-  const int fixed =
-      static_cast<int>(std::string_view(head).size() + bar.size() + std::string_view(tail).size()) + 1;
-  const int room = std::max(0, columns_ - 1 - fixed);
-  std::string title = title_;
-  if (static_cast<int>(title.size()) > room) title.resize(static_cast<size_t>(room));
+  // What gives way on a narrow terminal, in this order: the bar shrinks
+  // (down to kMinBarWidth cells, then goes), the time estimate goes, the
+  // percentage goes, and only then is the title cut. The last column stays free so that no terminal
+  // wraps the line.
+  const int columns = std::max(1, columns_ - 1);
+  const int title = static_cast<int>(title_.size()) + (title_.empty() ? 0 : 1);
+  const int headWidth = static_cast<int>(std::string_view(head).size());
+  std::string_view end = tail;
+  int barCells = kBarWidth;
+  const auto width = [&] { return headWidth + title + (barCells > 0 ? barCells + 2 : 0) + static_cast<int>(end.size()); };
+  if (width() > columns) barCells = std::max(0, columns - (width() - barCells));
+  if (barCells < kMinBarWidth) barCells = 0;
+  if (width() > columns) end = shortTail;
+  if (width() > columns) end = "";
+  std::string shownTitle = title_;
+  const int room = columns - (width() - title);
+  if (static_cast<int>(shownTitle.size()) + 1 > room) shownTitle.resize(static_cast<size_t>(std::max(0, room - 1)));
   std::string line = head;
-  line += title;
-  if (!title.empty()) line += ' ';
-  line += bar;
-  line += tail;
+  line += shownTitle;
+  if (!shownTitle.empty() && barCells > 0) line += ' ';
+  if (barCells > 0) {
+    const int filled = static_cast<int>(fraction_ * barCells);
+    line += '[';
+    line += std::string(static_cast<size_t>(filled), '#');
+    line += std::string(static_cast<size_t>(barCells - filled), '-');
+    line += ']';
+  }
+  line += end;
+  if (static_cast<int>(line.size()) > columns) line.resize(static_cast<size_t>(columns));
   return line;
 }
 

@@ -1,6 +1,13 @@
 // velumbra render: a scene (or the built-in one) to PNG or OpenEXR frames.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <optional>
+#include <tuple>
+#include <utility>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,12 +22,14 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/module_options.h"
+#include "host/app/output_format.h"
 #include "host/app/output_name.h"
 #include "host/app/output_plan.h"
 #include "host/app/progress.h"
 #include "host/app/quoting.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
+#include "host/app/scene/scene_check.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/render_threads.h"
 
@@ -37,6 +46,9 @@ struct RenderOptions {
   std::vector<std::string> sets;
   bool quiet = false;
   int depth = 0;  // 0: after the input image (16 without one)
+  std::string alpha = "straight";  // PNG files: straight or premultiplied
+  std::string size;                // --size WxH; empty: the scene's
+  std::string fps;                 // --fps; empty: the scene's
   std::string ids;
   std::string input;  // --input: the image to paint into
   std::string exrCamera = "auto";
@@ -46,9 +58,66 @@ struct RenderOptions {
   ModuleOptions modules;
 };
 
-int RunRender(const RenderOptions& o) {
+// --size WxH: each side 1..65535.
+std::pair<int, int> ParseSize(const std::string& text) {
+  const size_t x = text.find_first_of("xX");
+  const auto side = [&](const std::string& s) {
+    if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const int v = std::stoi(s);
+    return v <= 65535 ? v : 0;
+  };
+  const int w = x == std::string::npos ? 0 : side(text.substr(0, x));
+  const int h = x == std::string::npos ? 0 : side(text.substr(x + 1));
+  if (w < 1 || h < 1)
+    throw InputError("--size " + Quoted(text) + ": expected WIDTHxHEIGHT in pixels, each 1..65535, e.g. 1920x1080");
+  return {w, h};
+}
+
+// Applies --size and --fps to the scene, as if its file said so.
+void OverrideScene(const RenderOptions& o, SceneDesc& scene) {
+  if (!o.size.empty()) {
+    if (o.scene.empty() && !o.input.empty())
+      throw InputError("--size " + Quoted(o.size) + ": without a scene file the --input image's size is the render's");
+    std::tie(scene.render.width, scene.render.height) = ParseSize(o.size);
+  }
+  if (!o.fps.empty()) {
+    const std::optional<double> fps = scene_check::ParseFrameRate(o.fps);
+    if (!fps) throw InputError("--fps " + Quoted(o.fps) + ": expected a number (30, 23.976) or a fraction (24000/1001)");
+    scene_check::CheckFps(scene_check::Reporter("--fps " + o.fps), *fps, "");
+    scene.fps = *fps;
+  }
+}
+
+// Refuses options that do not apply to the formats of this run.
+void CheckFormatOptions(const RenderOptions& o, ImageFormat output, bool pngInput, const CLI::App& cli) {
+  if (output == ImageFormat::Exr && cli.count("--depth"))
+    throw InputError("--depth " + std::to_string(o.depth) + " applies to PNG outputs; an OpenEXR output (" +
+                     Quoted(o.output) + ") is written as HALF or FLOAT samples (the input's type, FLOAT without an "
+                     "OpenEXR input)");
+  if (output == ImageFormat::Exr && !pngInput && cli.count("--alpha"))
+    throw InputError("--alpha applies to PNG files; this render reads and writes none (OpenEXR is always "
+                     "premultiplied)");
+  if (output == ImageFormat::Png && cli.count("--exr-id-type"))
+    throw InputError("--exr-id-type applies to OpenEXR outputs; " + Quoted(o.output) + " is a PNG");
+}
+
+// Writes one PNG file to standard output.
+void WriteToStandardOutput(const std::string& png) {
+  if (std::fwrite(png.data(), 1, png.size(), stdout) != png.size() || std::fflush(stdout) != 0)
+    throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
+}
+
+int RunRender(const RenderOptions& o, const CLI::App& cli) {
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
+  OverrideScene(o, scene);
+  const ImageFormat outputFormat = OutputFormatOf(o.output, "-o");
+  const bool toStdout = IsStandardOutput(o.output);
+  if (toStdout && ::isatty(fileno(stdout)))
+    throw InputError("-o -: standard output is a terminal; send it to a program or a file "
+                     "(velumbra render -o - | ffmpeg -f image2pipe -i - out.mp4)");
+  const PngAlpha pngAlpha = o.alpha == "premultiplied" ? PngAlpha::Premultiplied : PngAlpha::Straight;
   InputOptions inputs;
+  inputs.pngAlpha = pngAlpha;
   if (!o.input.empty()) inputs.image = fs::path(o.input);
   inputs.keepExrPlate = IsExrFile(o.output);
   if (o.scene.empty()) {
@@ -61,6 +130,8 @@ int RunRender(const RenderOptions& o) {
   else throw InputError("--exr-camera " + Quoted(o.exrCamera) + ": expected auto, openexr or minus-z");
   if (!o.quiet) inputs.note = [](const std::string& line) { std::fprintf(stderr, "velumbra: %s\n", line.c_str()); };
   const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
+  const std::filesystem::path inputImage = inputs.image ? *inputs.image : scene.render.image.value_or(fs::path());
+  CheckFormatOptions(o, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   std::vector<SetOption> sets;
   for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
@@ -69,7 +140,7 @@ int RunRender(const RenderOptions& o) {
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
   const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs, frames));
 
-  const bool exrOutput = IsExrFile(o.output);
+  const bool exrOutput = outputFormat == ImageFormat::Exr;
   const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
   PngCompression pngCompression = PngCompression::Fast;
@@ -96,8 +167,7 @@ int RunRender(const RenderOptions& o) {
   // An OpenEXR output over an OpenEXR input carries the input's passes, which
   // the session holds only until it reads the next frame's: such frames are
   // written before the next renders.
-  const std::optional<fs::path> inputImage = inputs.image ? inputs.image : scene.render.image;
-  const bool writeNeedsInputs = exrOutput && inputImage && IsExrFile(*inputImage);
+  const bool writeNeedsInputs = exrOutput && !inputImage.empty() && IsExrFile(inputImage);
   FrameWriter writer(/*background=*/o.threads != 1 && !writeNeedsInputs);
   const auto announce = [&] {
     for (const std::string& file : writer.TakeWritten())
@@ -115,12 +185,24 @@ int RunRender(const RenderOptions& o) {
       }
       progress.FinishFrame();
       const ExrFrameInput exrInput = session.ExrInput();
-      const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
+      PngWriteOptions pngOptions;
+      pngOptions.bitDepth = o.depth ? o.depth : session.DefaultOutputDepth();
+      pngOptions.compression = pngCompression;
+      pngOptions.alpha = pngAlpha;
+      const int frame = out.frame;
       writer.Submit([=] {
         BitmapStorage& storage = *bitmap->Storage();
-        if (exrOutput) WriteExrFrame(out.image, storage, exrInput, exrIdType, exrCompression);
-        else WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), depth, pngCompression);
-        std::vector<std::string> written{out.image};
+        std::vector<std::string> written;
+        if (exrOutput) {
+          WriteExrFrame(out.image, storage, exrInput, exrIdType, exrCompression);
+          written.push_back(out.image);
+        } else if (toStdout) {
+          WriteToStandardOutput(EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), pngOptions));
+          written.push_back("frame " + std::to_string(frame) + " to standard output");
+        } else {
+          WritePngRgba(out.image, storage.Width(), storage.Height(), storage.Pixels(), pngOptions);
+          written.push_back(out.image);
+        }
         if (!out.objectIds.empty()) {
           ULONG type = 0;
           WriteObjectIdPng(out.objectIds, storage.Width(), storage.Height(),
@@ -157,22 +239,37 @@ CommandRun AddRenderCommand(CLI::App& app) {
   render->add_option("scene", o->scene, "scene file (JSON); without one the built-in default scene renders")
       ->type_name("SCENE.json");
   render->add_option("-o,--output", o->output,
-                     "output image: PNG, or OpenEXR for a name ending in .exr; each '#' is one digit of the "
-                     "frame number (stars.####.png), as is %04d")
+                     "output image: NAME.png (PNG), NAME.exr (OpenEXR), or - for PNG on standard output (one PNG "
+                     "per frame, for ffmpeg -f image2pipe); each '#' is one digit of the frame number "
+                     "(stars.####.png), as is %04d")
       ->type_name("OUT")
       ->capture_default_str();
   render->add_option("-f,--frames", o->frames,
                      "frames to render: 12, 1-100, 1-100x2, 1-10,20 (default: the scene's render.frame)")
       ->type_name("FRAMES");
   render->add_option("--set", o->sets,
-                     "override a parameter of the scene's effects; VALUE is JSON as in a scene's params, "
-                     "a bare word is a string (repeatable)")
-      ->type_name("NAME=VALUE")
+                     "override a parameter of the scene's effects (EFFECT.NAME=VALUE: of the effect of that "
+                     "name only); VALUE is JSON as in a scene's params, a bare word is a string, a radio "
+                     "parameter takes its index or its name (repeatable)")
+      ->type_name("[EFFECT.]NAME=VALUE")
       ->allow_extra_args(false);
   render->add_flag("-q,--quiet", o->quiet, "no progress display and no messages but errors");
   render->add_option("--depth", o->depth, "bits per channel of the output PNG (default 16; 8 for an 8-bit input image)")
       ->check(CLI::IsMember({8, 16}))
       ->type_name("BITS");
+  render->add_option("--alpha", o->alpha,
+                     "how PNG files read and written hold alpha: straight (what PNG defines, what viewers and "
+                     "compositors expect) or premultiplied (the frame's own values, for tools that take "
+                     "associated alpha)")
+      ->check(CLI::IsMember({"straight", "premultiplied"}))
+      ->type_name("MODE")
+      ->capture_default_str();
+  render->add_option("--size", o->size, "render size in pixels, instead of the scene's render.width and height")
+      ->type_name("WxH");
+  render->add_option("--fps", o->fps,
+                     "frame rate, instead of the scene's fps: a divisor of 4800 (24, 25, 30, 60 ...) or an NTSC "
+                     "rate (23.976, 29.97, 59.94 or 24000/1001 ...)")
+      ->type_name("RATE");
   render->add_option("--ids", o->ids,
                      "also write PREFIX.objectid.png (16-bit grey) and PREFIX.materialid.png (8-bit grey) "
                      "with the G-buffer IDs; '#' runs as in -o")
@@ -210,8 +307,14 @@ CommandRun AddRenderCommand(CLI::App& app) {
   velumbra render scenes/hyperspace.json -o hyper.png
   velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
   velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png
-  velumbra render scenes/masks.json --ids masks --depth 8)");
-  return [o] { return RunRender(*o); };
+  velumbra render scenes/masks.json --ids masks --depth 8
+  velumbra render --size 1920x1080 --fps 23.976 --set drawmode="Simple Additive"
+  velumbra render scenes/pan.json --set Stars.starscount=50000 -f 0-30 -o pan.##.png
+  velumbra render scenes/pan.json -f 0-30 -o - | ffmpeg -f image2pipe -framerate 30 -i - pan.mp4
+
+PNG files hold straight alpha, 16-bit 65535 = the effect's full 65280; --alpha premultiplied
+writes the frame's own values. Progress and messages go to stderr only.)");
+  return [o, render] { return RunRender(*o, *render); };
 }
 
 }  // namespace velumbra

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "host/app/app_error.h"
 #include "host/app/output_name.h"
 #include "host/app/paths.h"
+#include "host/app/quoting.h"
 #include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
@@ -120,10 +122,13 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
     }
     BindParams(*block, fx.params, scene_.source, ip_, ticksPerFrame_);
   }
-  // Each --set applies to every effect; at least one must know the name.
+  // Each --set applies to every effect (or the one it names); at least one
+  // must know the name.
   for (const SetOption& set : sets) {
-    bool bound = false;
+    bool bound = false, named = false;
     for (Effect* effect : effects_) {
+      if (!set.effect.empty() && effect->name != set.effect) continue;
+      named = true;
       IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
       if (!block || block->FindParamByName(set.param.name) < 0) continue;
       BindParam(*block, set.param, set.Where(), ip_, ticksPerFrame_);
@@ -131,7 +136,17 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
     }
     if (bound) continue;
     if (effects_.empty()) throw InputError(set.Where() + ": the scene has no effect to set a parameter of");
-    IParamBlock2* block = effects_.front()->GetParamBlock(0);
+    if (!named) {
+      std::string names;
+      for (const EffectDesc& fx : scene_.effects) names += (names.empty() ? "" : ", ") + Quoted(fx.name);
+      throw InputError(set.Where() + ": the scene has no effect named " + Quoted(set.effect) + " (its effects: " +
+                       names + ")");
+    }
+    Effect* first = effects_.front();
+    if (!set.effect.empty())
+      for (Effect* effect : effects_)
+        if (effect->name == set.effect) first = effect;
+    IParamBlock2* block = first->GetParamBlock(0);
     if (block) BindParam(*block, set.param, set.Where(), ip_, ticksPerFrame_);  // reports the unknown name
     throw InputError(set.Where() + ": no effect of the scene has a parameter " + Quoted(set.param.name));
   }
@@ -163,6 +178,7 @@ void RenderSession::LoadInputs(std::optional<int> frame) {
   materialIds_.reset();
   fileCamera_.reset();
   plate_.reset();
+  hdrFrame_.clear();
   objectChannel_.clear();
   materialChannel_.clear();
   bool objectsRead = false, materialsRead = false;
@@ -190,10 +206,13 @@ void RenderSession::LoadInputs(std::optional<int> frame) {
     });
     if (inputs.keepExrPlate) plate_ = ReadInput(imageLabel_, [&] { return ExrPlate::Read(*imageFile); });
     exrImage_ = std::move(frame.image);
+    if (AnyBeyondFrameRange(exrImage_->floats)) hdrFrame_ = HdrEffectFrame(exrImage_->floats, exrImage_->pixels, 0);
     objectIds_ = std::move(frame.objectIds);
     materialIds_ = std::move(frame.materialIds);
   } else if (imageFile) {
-    pngImage_ = ReadInput(imageLabel_, [&] { return ReadPngRgba(*imageFile); });
+    PngReadOptions options;
+    options.alpha = inputs.pngAlpha;
+    pngImage_ = ReadInput(imageLabel_, [&] { return ReadPngRgba(*imageFile, options); });
   }
   if (const RgbaImage* image = InputImage()) {
     if (inputs.builtInScene) {
@@ -293,6 +312,7 @@ ExrFrameInput RenderSession::ExrInput() const {
   in.objectIds = objectIds_ ? objectIds_->values.data() : nullptr;
   in.materialIds = materialIds_ ? materialIds_->values.data() : nullptr;
   in.keepInputCamera = fileCamera_.has_value();
+  in.outputFloats = outputFloats_;
   return in;
 }
 
@@ -309,23 +329,14 @@ void RenderSession::LoadFrameInputs(int frame) {
   notesGiven_ = true;
 }
 
-std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels) {
-  const TimeValue t = FrameTime(frame);
-  LoadFrameInputs(frame);
+std::unique_ptr<Bitmap> RenderSession::MakeFrameBitmap(TimeValue t, const BMM_Color_64* pixels, ULONG channels) {
   const int w = Width(), h = Height();
   auto bitmap = std::make_unique<Bitmap>(w, h, &manager_);
   BitmapStorage* storage = bitmap->Storage();
+  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+  if (pixels) std::copy_n(pixels, count, storage->Pixels());
+  else std::fill_n(storage->Pixels(), count, BackgroundPixel(scene_.render.background));
 
-  if (const RgbaImage* image = InputImage()) {
-    std::copy(image->pixels.begin(), image->pixels.end(), storage->Pixels());
-  } else {
-    std::fill_n(storage->Pixels(), static_cast<size_t>(w) * static_cast<size_t>(h),
-                BackgroundPixel(scene_.render.background));
-  }
-
-  ULONG channels = extraChannels;
-  for (Effect* e : effects_)
-    if (e->Active(t)) channels |= e->GBufferChannelsRequired(t);
   storage->CreateChannels(channels);
   ULONG type = 0;
   if (objectIds_ && (channels & BMM_CHAN_NODE_ID)) {
@@ -339,23 +350,73 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
 
   if (fileCamera_) SetFileRenderInfo(*storage->AllocRenderInfo(), *fileCamera_, t);
   else SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
+  return bitmap;
+}
+
+bool RenderSession::ApplyEffects(TimeValue t, Bitmap& bitmap, CheckAbortCallback* abort) {
+  for (Effect* e : effects_) {
+    if (!e->Active(t)) continue;
+    e->Apply(t, &bitmap, nullptr, abort);
+    if (abort && abort->Check()) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels) {
+  const TimeValue t = FrameTime(frame);
+  LoadFrameInputs(frame);
+  ULONG channels = extraChannels;
+  for (Effect* e : effects_)
+    if (e->Active(t)) channels |= e->GBufferChannelsRequired(t);
 
   // What the effects write to the host's log while they render is about
   // this frame: an error entry means its result is wrong or missing.
   LogSys& log = *GetHostLog();
   log.Take();
-  for (Effect* e : effects_) {
-    if (!e->Active(t)) continue;
-    e->Apply(t, bitmap.get(), nullptr, abort);
-    if (abort && abort->Check()) return nullptr;
+  const auto checkLog = [&] {
+    std::string errors;
+    for (const LogRecord& entry : log.Take()) {
+      if (entry.type != SYSLOG_ERROR) continue;
+      if (!errors.empty()) errors += "; ";
+      errors += (entry.title.empty() ? std::string("an effect") : entry.title) + ": " + entry.message;
+    }
+    if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
+  };
+
+  outputFloats_.clear();
+  const BMM_Color_64* pixels = nullptr;
+  if (!hdrFrame_.empty()) pixels = hdrFrame_.data();
+  else if (const RgbaImage* image = InputImage()) pixels = image->pixels.data();
+  std::unique_ptr<Bitmap> bitmap = MakeFrameBitmap(t, pixels, channels);
+  if (!ApplyEffects(t, *bitmap, abort)) return nullptr;
+  checkLog();
+  if (!exrImage_) return bitmap;
+
+  BitmapStorage& storage = *bitmap->Storage();
+  const size_t count = exrImage_->floats.size();
+  const std::span<const BMM_Color_64> output(storage.Pixels(), count);
+  if (hdrFrame_.empty()) {
+    outputFloats_ = MergeEffectOutput(exrImage_->floats, exrImage_->pixels, output);
+    return bitmap;
   }
-  std::string errors;
-  for (const LogRecord& entry : log.Take()) {
-    if (entry.type != SYSLOG_ERROR) continue;
-    if (!errors.empty()) errors += "; ";
-    errors += (entry.title.empty() ? std::string("an effect") : entry.title) + ": " + entry.message;
+  // Channels beyond the 16-bit range go through the effects a second time at
+  // the probe level (see HdrEffectFrame); the probe's G-buffer starts from
+  // the inputs again, so both passes see the same masks.
+  const std::vector<BMM_Color_64> probeIn = HdrEffectFrame(exrImage_->floats, exrImage_->pixels, kHdrProbeLevel);
+  const std::unique_ptr<Bitmap> probe = MakeFrameBitmap(t, probeIn.data(), channels);
+  if (!ApplyEffects(t, *probe, abort)) return nullptr;
+  checkLog();
+  outputFloats_ = MergeEffectOutput(exrImage_->floats, hdrFrame_, output,
+                                    std::span<const BMM_Color_64>(probe->Storage()->Pixels(), count));
+  // The 16-bit frame (for PNG outputs and the preview) shows the merged
+  // light, clamped as on reading.
+  for (size_t i = 0; i < count; ++i) {
+    BMM_Color_64& p = storage.Pixels()[i];
+    const FloatRgba& f = exrImage_->floats[i];
+    if (BeyondFrameRange(f.r)) p.r = FloatTo16(outputFloats_[i].r);
+    if (BeyondFrameRange(f.g)) p.g = FloatTo16(outputFloats_[i].g);
+    if (BeyondFrameRange(f.b)) p.b = FloatTo16(outputFloats_[i].b);
   }
-  if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
   return bitmap;
 }
 

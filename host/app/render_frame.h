@@ -20,7 +20,12 @@
 //   4. the bitmap's manager reaches the scene's Interface (and so the root);
 //   5. every active effect's Apply, in scene order, with the caller's abort
 //      callback. When the callback answers Check() nonzero after an effect,
-//      the frame counts as aborted.
+//      the frame counts as aborted;
+//   6. for an OpenEXR input, the floats of the output (MergeEffectOutput):
+//      the file's own floats where the effects changed nothing, and colour
+//      channels beyond the 16-bit range carried through the effects by a
+//      second, probe pass (HdrEffectFrame), so that a star adds its light to
+//      an HDR pixel instead of clamping it to 1.0.
 #pragma once
 
 #include <filesystem>
@@ -57,6 +62,8 @@ struct InputOptions {
   bool builtInScene = false;
   // Keep an EXR input's whole first part for an EXR output (ExrInput).
   bool keepExrPlate = false;
+  // How a PNG input holds alpha (straight unless --alpha premultiplied).
+  PngAlpha pngAlpha = PngAlpha::Straight;
   // How to read an EXR input's camera attributes.
   ExrCameraConvention exrCamera = ExrCameraConvention::Auto;
   // Receives one line for each choice the session made on its own (the ID
@@ -131,10 +138,20 @@ class RenderSession {
   // memory for 10000000 stars"): such a frame must not be written.
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
+  // The floats of the frame RenderFrame made last, for an OpenEXR input
+  // (1.0 = file white, premultiplied; see MergeEffectOutput); empty for any
+  // other input.
+  const std::vector<FloatRgba>& OutputFloats() const { return outputFloats_; }
+
  private:
   // Reads the inputs: of `frame` (patterns filled in), or the fixed names.
   void LoadInputs(std::optional<int> frame);
   void ChooseCamera();
+  // The frame's bitmap before the effects: `pixels` (null: the background),
+  // the G-buffer `channels` filled from the ID inputs, the render camera.
+  std::unique_ptr<Bitmap> MakeFrameBitmap(TimeValue t, const BMM_Color_64* pixels, ULONG channels);
+  // False when the abort callback asked to stop.
+  bool ApplyEffects(TimeValue t, Bitmap& bitmap, CheckAbortCallback* abort);
   void Note(const InputOptions& inputs, const std::string& line) const {
     if (inputs.note && !notesGiven_) inputs.note(line);
   }
@@ -159,6 +176,10 @@ class RenderSession {
   std::optional<ExrPlate> plate_;     // with keepExrPlate
   std::string objectChannel_;         // the EXR input's channels the IDs came from (empty: not from it)
   std::string materialChannel_;
+  // The EXR input as the effects paint it when it has channels beyond the
+  // 16-bit range (those at 0); empty otherwise.
+  std::vector<BMM_Color_64> hdrFrame_;
+  std::vector<FloatRgba> outputFloats_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;
 };

@@ -18,6 +18,7 @@ namespace {
 struct SceneNewOptions {
   std::string file;    // positional
   std::string output;  // -o
+  bool quiet = false;
   ModuleOptions modules;
 };
 
@@ -25,7 +26,7 @@ int RunSceneNew(const SceneNewOptions& o) {
   if (!o.file.empty() && !o.output.empty() && o.file != o.output)
     throw InputError("scene new: give the file once (either FILE or -o FILE)");
   const std::string file = !o.output.empty() ? o.output : o.file;
-  const auto registry = LoadModules(o.modules, /*quiet=*/false);
+  const auto registry = LoadModules(o.modules, o.quiet);
   SceneDesc scene = DefaultScene();
   for (EffectDesc& fx : scene.effects) fx.params = DefaultParamValues(FindEffectClass(*registry, fx.className));
   if (file.empty()) {
@@ -35,7 +36,7 @@ int RunSceneNew(const SceneNewOptions& o) {
   }
   CheckOutputFile(file, "scene new");
   SaveSceneFile(scene, file);
-  std::fprintf(stderr, "wrote %s\n", file.c_str());
+  if (!o.quiet) std::fprintf(stderr, "wrote %s\n", file.c_str());
   return 0;
 }
 
@@ -49,10 +50,13 @@ CommandRun AddSceneCommand(CLI::App& app) {
                                                     "(to standard output without a file)");
   sceneNew->add_option("file", o->file, "the scene file to write")->type_name("FILE");
   sceneNew->add_option("-o,--output", o->output, "the same, as an option")->type_name("FILE");
+  sceneNew->add_flag("-q,--quiet", o->quiet, "no message but errors");
   AddModuleOptions(sceneNew, o->modules);
   sceneNew->footer("Examples:\n  velumbra scene new my.json && velumbra render my.json -o my.png\n"
-                   "  velumbra scene new > my.json");
-  scene->footer("Examples:\n  velumbra scene new my.json");
+                   "  velumbra scene new -o my.json --plugins /opt/velumbra/plugins\n"
+                   "  velumbra scene new > my.json\n\n"
+                   "The scene format is described in docs/scene-format.md; the parameters in docs/parameters.md.");
+  scene->footer("Examples:\n  velumbra scene new my.json\n  velumbra scene new --help");
   return [o] { return RunSceneNew(*o); };
 }
 

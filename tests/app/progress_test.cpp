@@ -114,16 +114,37 @@ TEST(Progress, BarRedrawsAtMostTenTimesASecond) {
   EXPECT_LE(redraws, 21);
 }
 
-TEST(Progress, BarFitsANarrowTerminal) {
+// The line of the first redraw after a title.
+std::string FirstBarLine(int columns, const std::string& title) {
   Capture out;
   FakeClock clock;
-  ProgressReporter p(ProgressReporter::Style::Bar, out.File(), clock.Fn(), 60);
-  p.StartFrame(1, 0, 1);
-  p.SetTitle("A very long title that could never fit in sixty columns with the bar");
+  ProgressReporter p(ProgressReporter::Style::Bar, out.File(), clock.Fn(), columns);
+  p.StartFrame(12, 3, 30);
+  p.SetTitle(title.c_str());
   const std::string text = out.Text();
-  const std::string line = text.substr(1, text.find("\033[K") - 1);
+  return text.substr(1, text.find("\033[K") - 1);
+}
+
+TEST(Progress, BarGivesWayBeforeTheStageName) {
+  const std::string stage = "Qe_Velumbra: Rendering Star Field";
+  for (int columns : {40, 50, 55, 60, 70, 80, 100, 200}) {
+    SCOPED_TRACE(columns);
+    const std::string line = FirstBarLine(columns, stage);
+    EXPECT_LE(line.size(), size_t(columns - 1)) << line;
+    // The whole stage name wherever the frame counter and the name fit.
+    if (columns >= 55) {
+      EXPECT_NE(line.find(stage), std::string::npos) << line;
+    }
+    if (columns >= 100) {
+      EXPECT_NE(line.find("[------------------------]"), std::string::npos) << line;
+    }
+  }
+  // At 80 columns a bar still shows beside the whole name.
+  EXPECT_NE(FirstBarLine(80, stage).find("[--"), std::string::npos);
+  // A title longer than any terminal is cut, the line still fits.
+  const std::string line = FirstBarLine(60, "A very long title that could never fit in sixty columns with the bar");
   EXPECT_LE(line.size(), 59u) << line;
-  EXPECT_NE(line.find("[------------------------]"), std::string::npos) << line;
+  EXPECT_EQ(line.rfind("frame 12 (4/30) A very long title", 0), 0u) << line;
 }
 
 TEST(Progress, TimeLeftUnknownUntilSomethingIsDone) {

@@ -117,10 +117,14 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
                       SameBits(o.a, a.values[i]);
     if (kept) continue;
     ++changed;
-    // A changed pixel is its 16-bit value on the 8.8 scale, in all four channels.
+    // A changed channel within the 16-bit range is its 16-bit value on the
+    // 8.8 scale; one beyond it (3.5, -0.25) keeps its light: the default
+    // method only adds.
     const BMM_Color_64 v = frame.image.pixels[i];
-    EXPECT_TRUE(SameBits(o.r, v.r / 65280.0f) && SameBits(o.a, v.a / 65280.0f)) << "pixel " << i;
-    EXPECT_NE(v, velumbra::FloatRgbaTo16({r.values[i], g.values[i], b.values[i], a.values[i]})) << "pixel " << i;
+    if (r.values[i] > 1.0f) EXPECT_GE(o.r, r.values[i]) << "pixel " << i;
+    else if (!SameBits(o.r, r.values[i])) EXPECT_TRUE(SameBits(o.r, v.r / 65280.0f)) << "pixel " << i;
+    if (g.values[i] < 0.0f) EXPECT_GE(o.g, g.values[i]) << "pixel " << i;
+    if (!SameBits(o.a, a.values[i])) EXPECT_TRUE(SameBits(o.a, v.a / 65280.0f)) << "pixel " << i;
   }
   EXPECT_GT(changed, 0u);
   EXPECT_LT(changed, n / 4);
@@ -258,25 +262,96 @@ TEST_F(ExrCommand, FileWhiteIsFullIntensityBothWays) {
   const velumbra::RgbaImage png = ReadPngRgba(Work("out.png"));
   ASSERT_EQ(png.pixels.size(), 4u);
   EXPECT_EQ(png.fileBitDepth, 16);
-  const std::array<WORD, 4> red{65280, 32640, 65535, 0}, green{16320, 65280, 0, 65535};
+  // Written to PNG, anything at or beyond file white is file white.
+  const std::array<WORD, 4> red{65280, 32640, 65280, 0}, green{16320, 65280, 0, 65280};
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(png.pixels[i].r, red[i]) << i;
     EXPECT_EQ(png.pixels[i].g, green[i]) << i;
     EXPECT_EQ(png.pixels[i].a, 65280) << i;  // no alpha: opaque
   }
 
-  // 16 bits to float: v / 65280, exactly, for a PNG input.
-  std::vector<BMM_Color_64> pixels{{65280, 32640, 65535, 65280}, {1, 0, 256, 0}};
-  velumbra::WritePngRgba(Work("in.png"), 2, 1, pixels.data(), 16);
-  ASSERT_EQ(Run({"render", "--input", "in.png", "-o", "out.exr", "-q", "--set", "starscount=0"}).status, 0);
+  // 16 bits to float: v / 65280, exactly, for a PNG input (premultiplied, so
+  // that the frame's values are the file's; 65535 is beyond file white).
+  const std::vector<BMM_Color_64> pixels{{65280, 32640, 65535, 65280}, {1, 0, 256, 0}};
+  velumbra::PngWriteOptions premultiplied;
+  premultiplied.alpha = velumbra::PngAlpha::Premultiplied;
+  velumbra::WritePngRgba(Work("in.png"), 2, 1, pixels.data(), premultiplied);
+  ASSERT_EQ(Run({"render", "--input", "in.png", "--alpha", "premultiplied", "-o", "out.exr", "-q", "--set",
+                 "starscount=0"})
+                .status,
+            0);
   const velumbra::ExrRgbaImage exr = velumbra::ReadExrRgba(Work("out.exr"));
   ASSERT_EQ(exr.floats.size(), 2u);
   EXPECT_EQ(exr.sampleType, velumbra::ExrColourType::Float);
   EXPECT_EQ(exr.floats[0].r, 1.0f);
   EXPECT_EQ(exr.floats[0].g, 0.5f);
-  EXPECT_EQ(exr.floats[0].b, 65535.0f / 65280.0f);
+  EXPECT_EQ(exr.floats[0].b, 1.0f);  // clamped at file white in the PNG
   EXPECT_EQ(exr.floats[1].r, 1.0f / 65280.0f);
-  EXPECT_EQ(exr.pixels, pixels);
+  EXPECT_EQ(exr.floats[1].b, 256.0f / 65280.0f);
+}
+
+// A plate whose left half is `left` and right half `right` (opaque grey).
+void WriteHalvesPlate(const fs::path& file, float left, float right) {
+  TestExr in = Image();
+  TestChannel r{"R", Imf::FLOAT, {}, {}}, g = r, b = r;
+  g.name = "G", b.name = "B";
+  for (size_t i = 0; i < in.Count(); ++i) {
+    const float v = static_cast<int>(i % kW) < kW / 2 ? left : right;
+    r.values.push_back(v), g.values.push_back(v), b.values.push_back(v);
+  }
+  in.channels = {r, g, b, Filled("A", in.Count(), 1.0f)};
+  WriteTestExr(file, in);
+}
+
+// Regression: stars clamped an HDR plate to 1.0 where they added light (910
+// pixels of a 4.0 half came out at exactly 1.0 with Simple Additive).
+TEST_F(ExrCommand, StarsAddTheirLightToAnHdrPlateAndTheFilterScalesIt) {
+  WriteHalvesPlate(Work("hdr.exr"), 0.0f, 4.0f);
+  WriteHalvesPlate(Work("ref.exr"), 0.0f, 0.0f);  // the stars' light alone
+  WriteHalvesPlate(Work("half.exr"), 0.5f, 0.5f);
+  std::vector<std::string> args = kStarSets;
+  args.insert(args.end(), {"-q", "--set", "drawmode=\"Simple Additive\""});
+  const auto render = [&](const std::string& in, const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> a{"render", "--input", in, "-o", out};
+    a.insert(a.end(), extra.begin(), extra.end());
+    const CommandResult run = Run(a);
+    EXPECT_EQ(run.status, 0) << run.err;
+  };
+  render("hdr.exr", "hdr_out.exr", args);
+  render("ref.exr", "ref_out.exr", args);
+  render("hdr.exr", "hdr_out.png", args);
+  const velumbra::ExrRgbaImage hdr = velumbra::ReadExrRgba(Work("hdr_out.exr"));
+  const velumbra::ExrRgbaImage ref = velumbra::ReadExrRgba(Work("ref_out.exr"));
+  const velumbra::RgbaImage png = ReadPngRgba(Work("hdr_out.png"));
+  size_t lit = 0;
+  for (size_t i = 0; i < hdr.floats.size(); ++i) {
+    if (static_cast<int>(i % kW) < kW / 2) {
+      ASSERT_TRUE(SameBits(hdr.floats[i].r, ref.floats[i].r)) << "pixel " << i;  // the plain half as before
+      continue;
+    }
+    // Exactly the plate plus the stars' own light, never less than the plate.
+    ASSERT_EQ(hdr.floats[i].r, 4.0f + ref.floats[i].r) << "pixel " << i;
+    ASSERT_EQ(hdr.floats[i].b, 4.0f + ref.floats[i].b) << "pixel " << i;
+    ASSERT_EQ(hdr.floats[i].a, 1.0f) << "pixel " << i;
+    ASSERT_EQ(png.pixels[i].r, 65280) << "pixel " << i;  // a PNG shows it as white
+    if (ref.floats[i].r > 0.0f) ++lit;
+  }
+  EXPECT_GT(lit, 20u);
+
+  // Apply As Filter scales the plate by the star's factor: what it does to
+  // 0.5 it does to 4.0, eight times as much.
+  args.back() = "drawmode=4";
+  render("hdr.exr", "hdr_filter.exr", args);
+  render("half.exr", "half_filter.exr", args);
+  const velumbra::ExrRgbaImage filtered = velumbra::ReadExrRgba(Work("hdr_filter.exr"));
+  const velumbra::ExrRgbaImage halfFiltered = velumbra::ReadExrRgba(Work("half_filter.exr"));
+  size_t scaled = 0;
+  for (size_t i = 0; i < filtered.floats.size(); ++i) {
+    if (static_cast<int>(i % kW) < kW / 2) continue;
+    EXPECT_FLOAT_EQ(filtered.floats[i].g, 8.0f * halfFiltered.floats[i].g) << "pixel " << i;
+    if (filtered.floats[i].g < 4.0f) ++scaled;
+  }
+  EXPECT_GT(scaled, 20u);
 }
 
 TEST_F(ExrCommand, AnIdChannelOfTheImageMasksTheStars) {

@@ -3,6 +3,8 @@
 // an InputError naming the file, and nothing is allocated for a size the
 // limit refuses.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <zlib.h>
 
 #include <cstdint>
@@ -72,7 +74,12 @@ TEST_F(HostileImages, TheSizeLimitIsCheckedBeforeAllocatingAndCanBeSet) {
   // A 20 x 10 image, and a limit of 199 or 200 pixels.
   const auto small = dir / "small.png";
   const std::vector<BMM_Color_64> px = Gradient(20, 10);
-  velumbra::WritePngRgba(small, 20, 10, px.data(), 16);
+  velumbra::PngWriteOptions asIs;
+  asIs.alpha = velumbra::PngAlpha::Premultiplied;
+  velumbra::WritePngRgba(small, 20, 10, px.data(), asIs);
+  std::vector<BMM_Color_64> clamped = px;  // a PNG holds values up to full
+  for (BMM_Color_64& p : clamped)
+    p = {std::min<WORD>(p.r, 65280), std::min<WORD>(p.g, 65280), std::min<WORD>(p.b, 65280), std::min<WORD>(p.a, 65280)};
   const auto exr = dir / "small.exr";
   const std::vector<velumbra::FloatRgba> floats = velumbra::FloatsFrom16(px);
   velumbra::ExrWriteOptions exact;
@@ -88,7 +95,9 @@ TEST_F(HostileImages, TheSizeLimitIsCheckedBeforeAllocatingAndCanBeSet) {
   }
   {
     ScopedEnv limit(kMaxPixelsVariable, "200");
-    EXPECT_EQ(velumbra::ReadPngRgba(small).pixels, px);
+    velumbra::PngReadOptions premultiplied;  // the limit as the variable says now
+    premultiplied.alpha = velumbra::PngAlpha::Premultiplied;
+    EXPECT_EQ(velumbra::ReadPngRgba(small, premultiplied).pixels, clamped);
     EXPECT_EQ(velumbra::ReadExrRgba(exr).pixels, px);
   }
   // Values that are not a whole number of pixels name the variable.

@@ -1,6 +1,7 @@
 #include "host/app/image/exr_frame.h"
 
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "host/app/image/exr_camera.h"
@@ -26,6 +27,7 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     edits.hasAlpha = input.image->hasAlpha;
     edits.input16 = input.image->pixels;
     edits.output16 = output;
+    edits.outputFloats = input.outputFloats;
     edits.objectChannel = input.objectChannel;
     edits.objectIn = input.objectIds;
     edits.objectOut = objectIds;
@@ -45,7 +47,13 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
   options.camera = camera;
   std::vector<FloatRgba> floats;
   if (input.image) {
-    floats = MergeEffectOutput(input.image->floats, input.image->pixels, output);
+    if (!input.outputFloats.empty()) {
+      if (input.outputFloats.size() != count)
+        throw std::invalid_argument("WriteExrFrame: the floats do not match the frame");
+      floats.assign(input.outputFloats.begin(), input.outputFloats.end());
+    } else {
+      floats = MergeEffectOutput(input.image->floats, input.image->pixels, output);
+    }
     options.colour = input.image->sampleType;
   } else {
     // Float samples hold every 16-bit value exactly (half ones do not).

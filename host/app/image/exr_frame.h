@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "host/app/image/exr_io.h"
@@ -24,6 +25,11 @@ struct ExrFrameInput {
   const WORD* objectIds = nullptr;
   const UBYTE* materialIds = nullptr;
   bool keepInputCamera = false;  // the input file's camera rendered
+  // The frame's colour as floats (RenderSession::OutputFloats: the input's
+  // own floats where the effects changed nothing, HDR values carried
+  // through the effects), one a display pixel; empty: derived from the
+  // 16-bit frame (MergeEffectOutput).
+  std::span<const FloatRgba> outputFloats;
 };
 
 // Writes the frame in `storage` to `file`.

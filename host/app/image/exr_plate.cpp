@@ -163,12 +163,18 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
   }
   forEachInData([&](size_t pixel, size_t sample) {
     const BMM_Color_64& o = edits.output16[pixel];
-    if (o == edits.input16[pixel]) return;
+    // With floats every pixel is written from them: they hold the input's
+    // own floats where nothing changed (so those samples come back bit for
+    // bit) and carry light added to values beyond the 16-bit range, which
+    // the 16-bit frame cannot show.
+    if (edits.outputFloats.empty() && o == edits.input16[pixel]) return;
     const WORD values[4] = {o.r, o.g, o.b, o.a};
     for (int c = 0; c < 4; ++c) {
       if (colour[c] < 0) continue;
       const auto t = im.types[size_t(colour[c])];
-      StoreSample(t, planes[size_t(colour[c])].data() + sample * SampleSize(t), Float16ToFloat(values[c]));
+      const FloatRgba* fl = edits.outputFloats.empty() ? nullptr : &edits.outputFloats[pixel];
+      const float f = fl ? (c == 0 ? fl->r : c == 1 ? fl->g : c == 2 ? fl->b : fl->a) : Float16ToFloat(values[c]);
+      StoreSample(t, planes[size_t(colour[c])].data() + sample * SampleSize(t), f);
     }
   });
 

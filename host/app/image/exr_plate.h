@@ -74,6 +74,10 @@ struct PlateEdits {
   bool hasAlpha = false;    // the layer has an A channel
   std::span<const BMM_Color_64> input16;   // the colour as read
   std::span<const BMM_Color_64> output16;  // the colour after the effects
+  // The same as floats (1.0 = file white), HDR values carried through;
+  // empty: output16 / 65280. Written for the pixels whose 16-bit colour
+  // changed.
+  std::span<const FloatRgba> outputFloats;
   // The channel the IDs were read from (empty: not from this file), the
   // IDs as read (null when there were none) and after the effects (null:
   // the frame has no such G-buffer channel).

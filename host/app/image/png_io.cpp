@@ -92,12 +92,12 @@ bool SetTransformsC(PngContext* ctx, Layout layout, PngHeader* header) {
       png_set_expand(png);
     if (!(header->colorType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
     if (!(header->colorType & PNG_COLOR_MASK_ALPHA))
-      // Opaque is the effect's full opacity 65280 (0xFF00); the 8-bit filler
-      // 0xFF becomes the same on the 8.8 scale. libpng adds the filler only
+      // Opaque is file white (0xFF, 0xFFFF), the effect's full opacity
+      // 65280 once read. libpng adds the filler only
       // to rows still without alpha after the tRNS expansion, so a tRNS
       // chunk libpng sets aside (one out of place) leaves an opaque image,
       // not a row of another layout.
-      png_set_filler(png, header->bitDepth == 16 ? 0xFF00 : 0xFF, PNG_FILLER_AFTER);
+      png_set_filler(png, header->bitDepth == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
   } else if (header->colorType == PNG_COLOR_TYPE_GRAY && header->bitDepth < 8) {
     png_set_packing(png);  // one byte per pixel, values not scaled
   }
@@ -240,13 +240,21 @@ bool WritePngC(PngContext* ctx, const PngWriteJob* job) {
   return true;
 }
 
+// The frame's pixels with the alpha convention of the file.
+struct RgbaSource {
+  const BMM_Color_64* pixels = nullptr;
+  PngAlpha alpha = PngAlpha::Straight;
+};
+
 void FillRgba8(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
-  const BMM_Color_64* p = static_cast<const BMM_Color_64*>(source) + size_t{y} * width;
+  const auto* src = static_cast<const RgbaSource*>(source);
+  const BMM_Color_64* p = src->pixels + size_t{y} * width;
   for (png_uint_32 x = 0; x < width; ++x, row += 4) {
-    row[0] = static_cast<png_byte>(p[x].r >> 8);
-    row[1] = static_cast<png_byte>(p[x].g >> 8);
-    row[2] = static_cast<png_byte>(p[x].b >> 8);
-    row[3] = static_cast<png_byte>(p[x].a >> 8);
+    const PngSamples s = FrameToPng(p[x], 8, src->alpha);
+    row[0] = static_cast<png_byte>(s.r);
+    row[1] = static_cast<png_byte>(s.g);
+    row[2] = static_cast<png_byte>(s.b);
+    row[3] = static_cast<png_byte>(s.a);
   }
 }
 
@@ -256,12 +264,14 @@ inline void Put16(png_bytep out, WORD v) {
 }
 
 void FillRgba16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
-  const BMM_Color_64* p = static_cast<const BMM_Color_64*>(source) + size_t{y} * width;
+  const auto* src = static_cast<const RgbaSource*>(source);
+  const BMM_Color_64* p = src->pixels + size_t{y} * width;
   for (png_uint_32 x = 0; x < width; ++x, row += 8) {
-    Put16(row + 0, p[x].r);
-    Put16(row + 2, p[x].g);
-    Put16(row + 4, p[x].b);
-    Put16(row + 6, p[x].a);
+    const PngSamples s = FrameToPng(p[x], 16, src->alpha);
+    Put16(row + 0, static_cast<WORD>(s.r));
+    Put16(row + 2, static_cast<WORD>(s.g));
+    Put16(row + 4, static_cast<WORD>(s.b));
+    Put16(row + 6, static_cast<WORD>(s.a));
   }
 }
 
@@ -330,25 +340,23 @@ RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& o
   image.fileBitDepth = h.bitDepth;
   image.pixels.resize(size_t{h.width} * h.height);
   // Rows land at the start of their own pixel row: 16-bit samples (in host
-  // byte order) are the pixels already; 8-bit rows fill the first half and
+  // byte order) fill the pixel in place; 8-bit rows fill the first half and
   // are widened in place from the right, so no byte is overwritten before it
   // is read.
   auto* base = reinterpret_cast<unsigned char*>(image.pixels.data());
   const size_t stride = size_t{h.width} * sizeof(BMM_Color_64);
   reader.ReadRows(base, stride);
-  const bool keyed16 = sixteen && h.hasTrns;  // tRNS alpha comes as 0 or 0xFFFF
   for (png_uint_32 y = 0; y < h.height; ++y) {
     BMM_Color_64* px = image.pixels.data() + size_t{y} * h.width;
     if (!sixteen) {
       const unsigned char* bytes = base + y * stride;
       for (png_uint_32 x = h.width; x-- > 0;) {
         const unsigned char* s = bytes + 4 * size_t{x};
-        const BMM_Color_64 c{static_cast<WORD>(s[0] << 8), static_cast<WORD>(s[1] << 8),
-                             static_cast<WORD>(s[2] << 8), static_cast<WORD>(s[3] << 8)};
-        px[x] = c;
+        px[x] = PngToFrame({s[0], s[1], s[2], s[3]}, 8, options.alpha);
       }
-    } else if (keyed16) {
-      for (png_uint_32 x = 0; x < h.width; ++x) px[x].a = px[x].a ? 65280 : 0;
+    } else {
+      for (png_uint_32 x = 0; x < h.width; ++x)
+        px[x] = PngToFrame({px[x].r, px[x].g, px[x].b, px[x].a}, 16, options.alpha);
     }
   }
   return image;
@@ -358,8 +366,10 @@ std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, con
   if (options.bitDepth != 8 && options.bitDepth != 16)
     throw std::invalid_argument("PNG bit depth must be 8 or 16, not " + std::to_string(options.bitDepth));
   std::string bytes;
-  EncodePng(nullptr, &bytes, "the image", width, height, pixels, options.bitDepth == 16 ? FillRgba16 : FillRgba8,
-            options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4, options.compression);
+  const RgbaSource source{pixels, options.alpha};
+  EncodePng(nullptr, &bytes, "the image", width, height, pixels ? &source : nullptr,
+            options.bitDepth == 16 ? FillRgba16 : FillRgba8, options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4,
+            options.compression);
   return bytes;
 }
 
@@ -371,13 +381,21 @@ std::optional<PngCompression> ParsePngCompression(std::string_view name) {
   return std::nullopt;
 }
 
-void WritePngRgba(const std::filesystem::path& file, int width, int height,
-                  const BMM_Color_64* pixels, int bitDepth, PngCompression compression) {
-  if (bitDepth != 8 && bitDepth != 16)
+void WritePngRgba(const std::filesystem::path& file, int width, int height, const BMM_Color_64* pixels,
+                  const PngWriteOptions& options) {
+  if (options.bitDepth != 8 && options.bitDepth != 16)
     throw std::invalid_argument("cannot write " + file.string() + ": bit depth " +
-                                std::to_string(bitDepth) + " is not 8 or 16");
-  WritePng(file, width, height, pixels, bitDepth == 16 ? FillRgba16 : FillRgba8, bitDepth,
-           PNG_COLOR_TYPE_RGB_ALPHA, 4, compression);
+                                std::to_string(options.bitDepth) + " is not 8 or 16");
+  const RgbaSource source{pixels, options.alpha};
+  WritePng(file, width, height, pixels ? &source : nullptr, options.bitDepth == 16 ? FillRgba16 : FillRgba8,
+           options.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA, 4, options.compression);
+}
+
+void WritePngRgba(const std::filesystem::path& file, int width, int height,
+                  const BMM_Color_64* pixels, int bitDepth) {
+  PngWriteOptions options;
+  options.bitDepth = bitDepth;
+  WritePngRgba(file, width, height, pixels, options);
 }
 
 IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options) {

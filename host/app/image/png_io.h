@@ -1,11 +1,10 @@
 // PNG images for the velumbra command: the rendered frame (RGBA) and the
 // G-buffer ID images (grey).
 //
-// Colour images convert on the host's 8.8 scale, so that file white is the
-// effect's full intensity 65280:
-//   reading  8-bit v  -> v * 256        16-bit v -> v (unchanged)
-//   writing  8-bit    <- v >> 8         16-bit   <- v (unchanged, so 16-bit
-//                                                     files round-trip exactly)
+// Colour images convert as png_samples.h states: file white is the effect's
+// full intensity 65280 (8-bit v <-> v * 256, 16-bit 65535 <-> 65280 scaled
+// and rounded), and the file's straight alpha is premultiplied on reading and
+// un-premultiplied on writing unless PngAlpha::Premultiplied is asked for.
 // Every colour type is read: grey, grey+alpha, RGB, RGBA and palette, at any
 // bit depth (palettes and 1/2/4-bit grey are expanded to 8 bits, grey is
 // copied to red, green and blue; a tRNS chunk becomes alpha). An image
@@ -32,6 +31,7 @@
 #include <vector>
 
 #include "host/app/image/image_limits.h"
+#include "host/app/image/png_samples.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
@@ -42,6 +42,7 @@ namespace velumbra {
 // before anything is allocated.
 struct PngReadOptions {
   std::uint64_t maxPixels = MaxImagePixels();  // width * height
+  PngAlpha alpha = PngAlpha::Straight;         // how the file's colour relates to its alpha
 };
 
 struct RgbaImage {
@@ -83,6 +84,7 @@ enum class PngCompression {
 struct PngWriteOptions {
   int bitDepth = 16;  // 8 or 16 bits per sample
   PngCompression compression = PngCompression::Fast;
+  PngAlpha alpha = PngAlpha::Straight;
 };
 
 // The PNG file of `width` x `height` pixels (rows top to bottom) as bytes in
@@ -90,13 +92,15 @@ struct PngWriteOptions {
 std::string EncodePngRgba(int width, int height, const BMM_Color_64* pixels, const PngWriteOptions& options);
 
 // Writes `width` x `height` pixels (rows top to bottom) as an RGBA PNG of
-// `bitDepth` 8 or 16 bits per sample.
+// `bitDepth` 8 or 16 bits per sample, straight alpha, fast compression.
+void WritePngRgba(const std::filesystem::path& file, int width, int height,
+                  const BMM_Color_64* pixels, int bitDepth);
+void WritePngRgba(const std::filesystem::path& file, int width, int height, const BMM_Color_64* pixels,
+                  const PngWriteOptions& options);
+
 // The name `--compression` gives each (fast, default, small, none); nullopt
 // for another name.
 std::optional<PngCompression> ParsePngCompression(std::string_view name);
-
-void WritePngRgba(const std::filesystem::path& file, int width, int height, const BMM_Color_64* pixels,
-                  int bitDepth, PngCompression compression = PngCompression::Fast);
 inline void WritePngRgba(const std::filesystem::path& file, const RgbaImage& image, int bitDepth) {
   WritePngRgba(file, image.width, image.height, image.pixels.data(), bitDepth);
 }

@@ -157,6 +157,22 @@ void PanelServer::Impl::Routes() {
       SendError(res, 500, e.what());
     }
   });
+  server.Post("/api/background", [this](const httplib::Request& req, httplib::Response& res) {
+    Answer(res, [&] {
+      model.SetBackground(Field<std::string>(Body(req), "background"));
+      return model.State();
+    });
+  });
+  server.Get("/api/plate.png", [this](const httplib::Request&, httplib::Response& res) {
+    try {
+      std::lock_guard<std::mutex> hold(lock);
+      res.set_content(model.PlatePng(), "image/png");
+    } catch (const InputError& e) {
+      SendError(res, 400, e.what());
+    } catch (const std::exception& e) {
+      SendError(res, 500, e.what());
+    }
+  });
   server.Get("/api/bitmap", [this](const httplib::Request& req, httplib::Response& res) {
     try {
       int effect = 0, id = 0;

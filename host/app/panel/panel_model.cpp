@@ -317,7 +317,35 @@ json PanelModel::State() const {
           {"frameRange", {first, last}},
           {"width", session_->Width()},
           {"height", session_->Height()},
+          {"background", PreviewBackgroundName(background_)},
+          {"hasPlate", HasPlate()},
           {"effects", std::move(effects)}};
+}
+
+const char* PreviewBackgroundName(PreviewBackground background) {
+  switch (background) {
+    case PreviewBackground::Checkerboard: return "checkerboard";
+    case PreviewBackground::Black: return "black";
+    case PreviewBackground::Plate: return "plate";
+  }
+  return "black";
+}
+
+void PanelModel::SetBackground(const std::string& name) {
+  for (PreviewBackground b : {PreviewBackground::Checkerboard, PreviewBackground::Black, PreviewBackground::Plate}) {
+    if (name != PreviewBackgroundName(b)) continue;
+    if (b == PreviewBackground::Plate && !HasPlate())
+      throw InputError("the preview background \"plate\" needs a scene with an input image (render.image)");
+    background_ = b;
+    return;
+  }
+  throw InputError("unknown preview background " + Quoted(name) + ": checkerboard, black or plate");
+}
+
+std::string PanelModel::PlatePng() const {
+  const RgbaImage* image = session_->InputImage();
+  if (!image) throw InputError("the scene has no input image (render.image) to show as the plate");
+  return EncodePngRgba(image->width, image->height, image->pixels.data(), kPreviewPng);
 }
 
 void PanelModel::Input(const json& request) {

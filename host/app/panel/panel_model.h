@@ -28,6 +28,14 @@
 
 namespace velumbra {
 
+// What the preview shows through the frame's transparent pixels: a
+// checkerboard (where transparency is), black (how faint stars look over a
+// dark plate; the default), or the scene's plate (render.image).
+enum class PreviewBackground { Checkerboard, Black, Plate };
+
+// "checkerboard", "black", "plate".
+const char* PreviewBackgroundName(PreviewBackground background);
+
 class PanelModel {
  public:
   // Builds the session and opens every effect's rollouts at the scene's
@@ -71,8 +79,17 @@ class PanelModel {
   // of the effects' blocks and of the scene's nodes.
   std::pair<int, int> FrameRange() const;
 
-  // Renders the current frame and encodes it as an 8-bit RGBA PNG.
+  // Renders the current frame and encodes it as an 8-bit RGBA PNG (straight
+  // alpha: the page lays it over the chosen background).
   std::string RenderPreviewPng();
+
+  PreviewBackground Background() const { return background_; }
+  // By name (PreviewBackgroundName). InputError for another name, and for
+  // "plate" when the scene has no input image.
+  void SetBackground(const std::string& name);
+  bool HasPlate() const { return session_->InputImage() != nullptr; }
+  // The scene's input image as an 8-bit RGBA PNG; InputError without one.
+  std::string PlatePng() const;
   // Bitmap resource `id` of effect `effect`'s module (the About picture) as
   // a PNG; InputError when the module has no such bitmap.
   std::string BitmapPng(int effect, int id) const;
@@ -106,6 +123,7 @@ class PanelModel {
   std::vector<std::unique_ptr<EffectPanel>> panels_;
   int frame_ = 0;
   bool dirty_ = false;
+  PreviewBackground background_ = PreviewBackground::Black;
 };
 
 }  // namespace velumbra

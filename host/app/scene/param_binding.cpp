@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "host/app/app_error.h"
 #include "host/app/scene/json_pretty.h"
+#include "host/app/scene/radio_labels.h"
 #include "host/app/scene/scene_check.h"
 
 namespace velumbra {
@@ -29,8 +32,10 @@ const char* TypeName(ParamType2 type) {
 // Checks and converts one JSON value for a parameter of `def`'s type.
 class ValueReader {
  public:
-  ValueReader(const ParamDef& def, Interface& ip, std::string where, std::string basePath)
-      : def_(def), ip_(ip), where_(std::move(where)), basePath_(std::move(basePath)) {}
+  // `labels`: the names of a radio parameter's choices (RadioLabels).
+  ValueReader(const ParamDef& def, Interface& ip, std::string where, std::string basePath,
+              std::vector<std::string> labels = {})
+      : def_(def), ip_(ip), where_(std::move(where)), basePath_(std::move(basePath)), labels_(std::move(labels)) {}
 
   // `path` is below the value's own place.
   [[noreturn]] void Fail(const std::string& path, const std::string& what) const {
@@ -40,6 +45,9 @@ class ValueReader {
 
   // What the parameter accepts, for messages.
   std::string Expected() const {
+    if (def_.type == TYPE_RADIOBTN_INDEX && !labels_.empty() && def_.hasRange)
+      return "an index in " + std::to_string(def_.rangeLow.i) + ".." + std::to_string(def_.rangeHigh.i) +
+             " or the name of a choice: " + RadioChoicesText(labels_);
     switch (def_.type) {
       case TYPE_INT:
       case TYPE_RADIOBTN_INDEX:
@@ -64,6 +72,10 @@ class ValueReader {
 
   int Int(const json& v, const std::string& path) const {
     if (def_.type == TYPE_BOOL && v.is_boolean()) return v.get<bool>() ? 1 : 0;
+    if (def_.type == TYPE_RADIOBTN_INDEX && v.is_string()) {
+      if (const std::optional<int> index = RadioIndexOf(labels_, v.get_ref<const std::string&>())) return *index;
+      Wrong(path, v);
+    }
     if (!v.is_number()) Wrong(path, v);
     const double x = v.get<double>();
     if (!std::isfinite(x) || std::floor(x) != x) Wrong(path, v);
@@ -120,6 +132,7 @@ class ValueReader {
   Interface& ip_;
   std::string where_;
   std::string basePath_;
+  std::vector<std::string> labels_;
 };
 
 template <class T>
@@ -154,7 +167,7 @@ void BindParam(IParamBlock2& block, const ParamDesc& p, const std::string& where
   }
   const ParamID id = block.IndexToID(index);
   const ParamDef& def = *block.GetDesc()->GetParamDef(id);
-  const ValueReader r(def, ip, where, p.jsonPath);
+  const ValueReader r(def, ip, where, p.jsonPath, RadioLabels(*block.GetDesc(), def));
 
   if (!p.keyed) {
     // A constant replaces any keys the value had.
@@ -230,7 +243,13 @@ SetOption ParseSetOption(std::string_view text, int ticksPerFrame) {
   const size_t eq = text.find('=');
   if (eq == std::string_view::npos || eq == 0)
     throw InputError(option.Where() + ": expected NAME=VALUE, e.g. --set starscount=20000");
-  const std::string name(text.substr(0, eq));
+  std::string name(text.substr(0, eq));
+  if (const size_t dot = name.rfind('.'); dot != std::string::npos) {
+    option.effect = name.substr(0, dot);
+    name = name.substr(dot + 1);
+    if (option.effect.empty() || name.empty())
+      throw InputError(option.Where() + ": expected EFFECT.NAME=VALUE with both names, e.g. --set Stars.starscount=20000");
+  }
   const std::string valueText(text.substr(eq + 1));
   if (valueText.empty())
     throw InputError(option.Where() + ": the value is missing (NAME=VALUE; strings may be bare words)");

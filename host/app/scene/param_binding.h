@@ -44,13 +44,17 @@ void BindParams(IParamBlock2& block, const std::vector<ParamDesc>& params, const
 // One --set option.
 struct SetOption {
   std::string text;  // as given, "NAME=VALUE", for messages
+  // EFFECT.NAME=VALUE: the scene name of the one effect to set; empty for
+  // every effect that has the parameter.
+  std::string effect;
   ParamDesc param;
 
   // "--set NAME=VALUE", the place named in messages.
   std::string Where() const { return "--set " + text; }
 };
 
-// Parses "NAME=VALUE". VALUE is JSON as in a scene's params (a number, a
+// Parses "NAME=VALUE" or "EFFECT.NAME=VALUE" (parameter names have no dot,
+// so the last dot before '=' ends the effect's name). VALUE is JSON as in a scene's params (a number, a
 // string, an array, or {"keys": [[frame, value], ...]}); text that is not
 // JSON is taken as a string, so --set camera=Camera001 names a node.
 // Throws InputError naming the option.

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string_view>
@@ -72,7 +73,29 @@ int WholeTicksPerFrame(double fps) {
   // A tiny rate gives more ticks a frame than an int holds: not a whole
   // number the host can use.
   if (!(rounded >= 1.0 && rounded <= 2147483647.0)) return 0;
-  return std::fabs(ticks - rounded) <= 1e-9 * ticks ? static_cast<int>(rounded) : 0;
+  if (std::fabs(ticks - rounded) <= 1e-9 * ticks) return static_cast<int>(rounded);
+  // NTSC: N * 1000/1001 takes the ticks of N.
+  const double whole = std::round(fps * 1.001);
+  if (whole >= 1.0 && whole <= TIME_TICKSPERSEC && std::fabs(fps - whole * 1000.0 / 1001.0) <= 1e-3 &&
+      TIME_TICKSPERSEC % static_cast<int>(whole) == 0)
+    return TIME_TICKSPERSEC / static_cast<int>(whole);
+  return 0;
+}
+
+std::optional<double> ParseFrameRate(std::string_view text) {
+  const auto number = [](std::string_view t) -> std::optional<double> {
+    if (t.empty() || t.size() > 40) return std::nullopt;
+    const std::string s(t);
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (end != s.c_str() + s.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+  };
+  const size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return number(text);
+  const std::optional<double> a = number(text.substr(0, slash)), b = number(text.substr(slash + 1));
+  if (!a || !b || !(*b > 0.0)) return std::nullopt;
+  return *a / *b;
 }
 
 void CheckFps(const Reporter& r, double fps, const std::string& path) {
@@ -89,7 +112,7 @@ void CheckFps(const Reporter& r, double fps, const std::string& path) {
   hint += std::to_string(above) + ")";
   r.Fail(path, "fps " + FormatNumber(fps) + " gives " + FormatNumber(TIME_TICKSPERSEC / fps) +
                    " ticks per frame; the frame rate must divide 4800 ticks per second into a "
-                   "whole number of ticks" + hint);
+                   "whole number of ticks, or be an NTSC rate such as 23.976, 29.97 or 59.94" + hint);
 }
 
 namespace {

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cmath>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <string_view>
 
 #include "host/app/app_error.h"
@@ -85,9 +87,21 @@ Rule FrameRule(int ticksPerFrame);
 // Fails with "expected <rule>, got <x>" unless the rule accepts x.
 void Check(const Reporter& r, double x, const std::string& path, const Rule& rule);
 
-// Whole ticks per frame at `fps`, or 0 when 4800 / fps is not a whole number.
+// Whole ticks per frame at `fps`, or 0 when the rate has none. A rate that
+// divides 4800 ticks per second gives its own (30 -> 160). An NTSC rate,
+// N * 1000/1001 for a whole N that divides 4800 (23.976 or 24000/1001,
+// 29.97, 47.952, 59.94, 119.88; within 0.001 of it), takes the ticks of N
+// (23.976 -> 200, the ticks of 24 fps): the effect counts its durations in
+// frames, so a frame of the NTSC rate is one frame of N, and only what is
+// counted in seconds (the scintillation frequency in hertz) runs 0.1 %
+// faster against the rate's real clock.
 int WholeTicksPerFrame(double fps);
 void CheckFps(const Reporter& r, double fps, const std::string& path);
+
+// A frame rate as written on the command line or in a scene file: a number
+// (30, 23.976) or a fraction "24000/1001". nullopt when the text is neither;
+// the value still needs CheckFps.
+std::optional<double> ParseFrameRate(std::string_view text);
 
 // One parameter value (plain or keyed) at `path`.
 void CheckParam(const Reporter& r, const ParamDesc& p, const std::string& path, int ticksPerFrame);

@@ -38,7 +38,14 @@ class SceneReader {
     CheckKeys(root, "", {"$schema", "fps", "render", "nodes", "effects"});
     if (root.contains("$schema")) String(root["$schema"], "/$schema", false);
     if (root.contains("fps")) {
-      s.fps = Number(root["fps"], "/fps", kFpsRule);
+      // A number, or a fraction as a string ("24000/1001").
+      const bool fraction =
+          root["fps"].is_string() && root["fps"].get_ref<const std::string&>().find('/') != std::string::npos;
+      const std::optional<double> rate =
+          fraction ? ParseFrameRate(root["fps"].get_ref<const std::string&>()) : std::nullopt;
+      if (root["fps"].is_string() && !rate)
+        r_.Fail("/fps", "expected a number or a fraction such as \"24000/1001\", got " + Shown(root["fps"]));
+      s.fps = rate ? *rate : Number(root["fps"], "/fps", kFpsRule);
       CheckFps(r_, s.fps, "/fps");
     }
     tpf_ = WholeTicksPerFrame(s.fps);

@@ -243,7 +243,7 @@ TEST(ExrRead, CameraAttributesInFloatOrDouble) {
 
 // --- keeping the original floats ------------------------------------------------------
 
-TEST(ExrMerge, UnchangedPixelsKeepTheirFloatsChangedOnesTakeTheOutput) {
+TEST(ExrMerge, UnchangedChannelsKeepTheirFloatsChangedOnesTakeTheOutput) {
   TempDir dir;
   // HDR, negative, sub-quantum and NaN values: none survives 16 bits.
   const std::vector<FloatRgba> original = {{7.5f, -0.125f, 1e-7f, 0.5f},
@@ -274,13 +274,71 @@ TEST(ExrMerge, UnchangedPixelsKeepTheirFloatsChangedOnesTakeTheOutput) {
   const velumbra::ExrRgbaImage back = velumbra::ReadExrRgba(dir / "out.exr");
   EXPECT_TRUE(SameBits(back.floats[0], original[0]));
   EXPECT_TRUE(SameBits(back.floats[1], original[1]));
-  EXPECT_TRUE(SameBits(back.floats[2], (FloatRgba{out[2].r / 65280.0f, out[2].g / 65280.0f, out[2].b / 65280.0f, 1.0f})));
-  EXPECT_TRUE(SameBits(back.floats[3], (FloatRgba{1000 / 65280.0f, 2000 / 65280.0f, 3000 / 65280.0f, 1.0f})));
-  // Changed pixels read back as the effect's 16-bit values.
+  // Channel by channel: only green changed in pixel 2.
+  EXPECT_TRUE(SameBits(back.floats[2], (FloatRgba{0.3f, out[2].g / 65280.0f, 0.3f, 1.0f})));
+  // Beyond the 16-bit range (-4 read as 0, 100 read as 65535) the change is
+  // added to the float (no probe: a = 1); in range (blue, alpha) the float
+  // is the output.
+  EXPECT_FLOAT_EQ(back.floats[3].r, -4.0f + 1000 / 65280.0f);
+  EXPECT_FLOAT_EQ(back.floats[3].g, 100.0f + (2000 - 65535) / 65280.0f);
+  EXPECT_TRUE(SameBits(back.floats[3].b, 3000 / 65280.0f));
+  EXPECT_TRUE(SameBits(back.floats[3].a, 1.0f));
+  // A changed channel in range reads back as the effect's 16-bit value.
   EXPECT_EQ(back.pixels[2], out[2]);
-  EXPECT_EQ(back.pixels[3], out[3]);
 
   EXPECT_THROW(velumbra::MergeEffectOutput(in.floats, in.pixels, std::span(out).first(3)), std::invalid_argument);
+}
+
+TEST(ExrMerge, BeyondRangeChannelsTakeTheAffineResponseThatTheProbeMeasures) {
+  using velumbra::kHdrProbeLevel;
+  // The effect saw each beyond-range colour channel at 0 (output b) and, in
+  // the probe, at kHdrProbeLevel (probe a * level + b).
+  struct Case {
+    const char* what;
+    float original;
+    WORD output, probe;
+    float expected;
+  };
+  const Case cases[] = {
+      {"untouched", 4.0f, 0, kHdrProbeLevel, 4.0f},
+      {"a star adds 0.1", 4.0f, 6528, WORD(kHdrProbeLevel + 6528), 4.0f + 6528 / 65280.0f},
+      {"the star alone saturates: additive", 4.0f, 65280, 65280, 5.0f},
+      {"filter at half", 4.0f, 0, kHdrProbeLevel / 2, 2.0f},
+      {"filter to black", 4.0f, 0, 0, 0.0f},
+      {"simple apply, opaque star", 4.0f, 30000, 30000, 30000 / 65280.0f},
+      {"negative plus light", -0.5f, 6528, WORD(kHdrProbeLevel + 6528), -0.5f + 6528 / 65280.0f},
+      {"just above white", 1.001f, 100, WORD(kHdrProbeLevel + 100), 1.001f + 100 / 65280.0f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<FloatRgba> original{{c.original, 0.25f, c.original, 1.0f}};
+    const std::vector<BMM_Color_64> frame =
+        velumbra::HdrEffectFrame(original, std::vector<BMM_Color_64>{velumbra::FloatRgbaTo16(original[0])}, 0);
+    ASSERT_EQ(frame[0].r, 0);
+    ASSERT_EQ(frame[0].g, 16320);  // in range: as read
+    const std::vector<BMM_Color_64> out{{c.output, 16320, c.output, 65280}};
+    const std::vector<BMM_Color_64> probe{{c.probe, 16320, c.probe, 65280}};
+    const std::vector<FloatRgba> merged = velumbra::MergeEffectOutput(original, frame, out, probe);
+    EXPECT_FLOAT_EQ(merged[0].r, c.expected);
+    EXPECT_TRUE(SameBits(merged[0].r, merged[0].b));
+    EXPECT_TRUE(SameBits(merged[0].g, 0.25f));  // unchanged in range: exact
+    EXPECT_TRUE(SameBits(merged[0].a, 1.0f));
+  }
+  // Which channels are beyond: negative, or above 65280 once on the 8.8 scale.
+  EXPECT_FALSE(velumbra::BeyondFrameRange(1.0f));
+  EXPECT_FALSE(velumbra::BeyondFrameRange(65280.49f / 65280.0f));
+  EXPECT_TRUE(velumbra::BeyondFrameRange(65280.6f / 65280.0f));
+  EXPECT_TRUE(velumbra::BeyondFrameRange(-1e-9f));
+  EXPECT_FALSE(velumbra::BeyondFrameRange(std::nanf("")));
+  EXPECT_FALSE(velumbra::AnyBeyondFrameRange(std::vector<FloatRgba>{{1.0f, 0.0f, 0.5f, 7.0f}}));  // alpha aside
+  EXPECT_TRUE(velumbra::AnyBeyondFrameRange(std::vector<FloatRgba>{{0.0f, 0.0f, 2.0f, 1.0f}}));
+  // Alpha above 1: kept by the additive methods, scaled by the filter.
+  const std::vector<FloatRgba> bright{{0.5f, 0.5f, 0.5f, 2.0f}};
+  const std::vector<BMM_Color_64> in16{velumbra::FloatRgbaTo16(bright[0])};
+  EXPECT_EQ(velumbra::MergeEffectOutput(bright, in16, std::vector<BMM_Color_64>{{40000, 32640, 32640, 65280}})[0].a,
+            2.0f);
+  EXPECT_EQ(velumbra::MergeEffectOutput(bright, in16, std::vector<BMM_Color_64>{{16320, 16320, 16320, 32640}})[0].a,
+            1.0f);
 }
 
 // --- writing failures -----------------------------------------------------------------

@@ -38,12 +38,18 @@ TEST(PngCompression, EveryChoiceDecodesToTheSamePixels) {
       const auto compression = velumbra::ParsePngCompression(name);
       ASSERT_TRUE(compression.has_value());
       const auto file = dir.Path() / (std::string(name) + ".png");
-      velumbra::WritePngRgba(file, w, h, px.data(), depth, *compression);
-      const auto image = velumbra::ReadPngRgba(file);
+      velumbra::PngWriteOptions options;
+      options.bitDepth = depth;
+      options.compression = *compression;
+      options.alpha = velumbra::PngAlpha::Premultiplied;  // the frame's values as they are
+      velumbra::WritePngRgba(file, w, h, px.data(), options);
+      velumbra::PngReadOptions read;
+      read.alpha = velumbra::PngAlpha::Premultiplied;
+      const auto image = velumbra::ReadPngRgba(file, read);
       if (reference.empty()) reference = image.pixels;
       else EXPECT_EQ(image.pixels, reference);
       // Through memory, for a pipe or the browser: the same file.
-      const std::string bytes = velumbra::EncodePngRgba(w, h, px.data(), {depth, *compression});
+      const std::string bytes = velumbra::EncodePngRgba(w, h, px.data(), options);
       EXPECT_EQ(bytes.size(), std::filesystem::file_size(file));
     }
   }

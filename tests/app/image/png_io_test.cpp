@@ -1,6 +1,8 @@
 #include "host/app/image/png_io.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <png.h>
 #include <zlib.h>
 
@@ -133,6 +135,9 @@ png_color_16 Key(unsigned grey, unsigned r, unsigned g, unsigned b) {
   return k;
 }
 
+// A 16-bit file value on the frame's scale (65535 -> 65280), rounded.
+unsigned S(unsigned v16) { return static_cast<unsigned>(std::lround(v16 * 65280.0 / 65535.0)); }
+
 std::vector<ColourCase> ColourCases() {
   constexpr unsigned O = 65280;  // opaque
   std::vector<ColourCase> cases;
@@ -154,15 +159,15 @@ std::vector<ColourCase> ColourCases() {
       {C(0, 0, 0, O), C(119 * 256, 119 * 256, 119 * 256, O), C(O, O, O, O)});
   add("grey8", PNG_COLOR_TYPE_GRAY, 8, 3, {0, 1, 255}, {C(0, 0, 0, O), C(256, 256, 256, O), C(O, O, O, O)});
   add("grey16", PNG_COLOR_TYPE_GRAY, 16, 3, {0, 0x1234, 65535},
-      {C(0, 0, 0, O), C(0x1234, 0x1234, 0x1234, O), C(65535, 65535, 65535, O)});
+      {C(0, 0, 0, O), C(S(0x1234), S(0x1234), S(0x1234), O), C(O, O, O, O)});
   add("greyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, {10, 20, 255, 0},
       {C(2560, 2560, 2560, 5120), C(O, O, O, 0)});
-  add("greyAlpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 1, {0x1234, 0xABCD}, {C(0x1234, 0x1234, 0x1234, 0xABCD)});
+  add("greyAlpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, 1, {0x1234, 0xABCD}, {C(S(0x1234), S(0x1234), S(0x1234), S(0xABCD))});
   add("rgb8", PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 255, 128, 0}, {C(256, 512, 768, O), C(O, 128 * 256, 0, O)});
-  add("rgb16", PNG_COLOR_TYPE_RGB, 16, 1, {0x0102, 0xFFFF, 0x8001}, {C(0x0102, 0xFFFF, 0x8001, O)});
+  add("rgb16", PNG_COLOR_TYPE_RGB, 16, 1, {0x0102, 0xFFFF, 0x8001}, {C(S(0x0102), O, S(0x8001), O)});
   add("rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, 2, {1, 2, 3, 4, 255, 255, 255, 255},
       {C(256, 512, 768, 1024), C(O, O, O, O)});
-  add("rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, 1, {1, 2, 65535, 65534}, {C(1, 2, 65535, 65534)});
+  add("rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, 1, {1, 2, 65535, 65534}, {C(1, 2, O, S(65534))});
 
   // Palettes of every index depth, with a tRNS chunk giving index 1 alpha 128
   // and leaving index 2 (beyond the tRNS entries) opaque.
@@ -186,9 +191,17 @@ std::vector<ColourCase> ColourCases() {
   add("rgbKey8", PNG_COLOR_TYPE_RGB, 8, 2, {1, 2, 3, 1, 2, 4}, {C(256, 512, 768, 0), C(256, 512, 1024, O)})
       ->image.keyColour = Key(0, 1, 2, 3);
   add("rgbKey16", PNG_COLOR_TYPE_RGB, 16, 2, {1000, 2000, 3000, 1000, 2000, 3001},
-      {C(1000, 2000, 3000, 0), C(1000, 2000, 3001, O)})
+      {C(S(1000), S(2000), S(3000), 0), C(S(1000), S(2000), S(3001), O)})
       ->image.keyColour = Key(0, 1000, 2000, 3000);
   return cases;
+}
+
+// Layouts, read as premultiplied so that the samples are the file's own (the
+// alpha conversion has tests of its own).
+velumbra::PngReadOptions AsStored() {
+  velumbra::PngReadOptions o;
+  o.alpha = velumbra::PngAlpha::Premultiplied;
+  return o;
 }
 
 TEST(PngRead, EveryColourTypeOnTheEightEightScale) {
@@ -197,7 +210,7 @@ TEST(PngRead, EveryColourTypeOnTheEightEightScale) {
     SCOPED_TRACE(c.name);
     const auto file = dir / (std::string(c.name) + ".png");
     ASSERT_TRUE(WriteTestPng(file, c.image));
-    const velumbra::RgbaImage image = velumbra::ReadPngRgba(file);
+    const velumbra::RgbaImage image = velumbra::ReadPngRgba(file, AsStored());
     EXPECT_EQ(image.width, c.image.width);
     EXPECT_EQ(image.height, 1);
     EXPECT_EQ(image.fileBitDepth, c.image.bitDepth);
@@ -222,12 +235,13 @@ TEST(PngRead, InterlacedMatchesNonInterlaced) {
     ASSERT_TRUE(WriteTestPng(dir / "flat.png", image));
     image.interlaced = true;
     ASSERT_TRUE(WriteTestPng(dir / "adam7.png", image));
-    const auto flat = velumbra::ReadPngRgba(dir / "flat.png");
-    const auto adam7 = velumbra::ReadPngRgba(dir / "adam7.png");
+    const auto flat = velumbra::ReadPngRgba(dir / "flat.png", AsStored());
+    const auto adam7 = velumbra::ReadPngRgba(dir / "adam7.png", AsStored());
     EXPECT_EQ(flat.pixels, adam7.pixels) << depth << "-bit";
+    EXPECT_EQ(velumbra::ReadPngRgba(dir / "flat.png").pixels, velumbra::ReadPngRgba(dir / "adam7.png").pixels);
     // And both are the samples themselves, scaled.
-    const unsigned scale = depth == 8 ? 256 : 1;
-    EXPECT_EQ(flat.pixels[37].g, image.samples[37 * 4 + 1] * scale);
+    const unsigned sample = image.samples[37 * 4 + 1];
+    EXPECT_EQ(flat.pixels[37].g, depth == 8 ? sample * 256 : S(sample));
   }
 }
 
@@ -243,24 +257,61 @@ std::vector<BMM_Color_64> RandomPixels(size_t n, unsigned seed) {
   return px;
 }
 
-TEST(PngRoundTrip, SixteenBitIsBitExact) {
+TEST(PngRoundTrip, SixteenBitPremultipliedIsBitExactUpToFull) {
   TempDir dir;
   const int w = 37, h = 23;
-  const auto px = RandomPixels(size_t(w) * h, 1);
-  velumbra::WritePngRgba(dir / "a.png", w, h, px.data(), 16);
-  const auto image = velumbra::ReadPngRgba(dir / "a.png");
+  auto px = RandomPixels(size_t(w) * h, 1);
+  for (auto& p : px) p = C(p.r % 65281, p.g % 65281, p.b % 65281, p.a % 65281);  // beyond full clamps
+  velumbra::PngWriteOptions options;
+  options.alpha = velumbra::PngAlpha::Premultiplied;
+  velumbra::WritePngRgba(dir / "a.png", w, h, px.data(), options);
+  const auto image = velumbra::ReadPngRgba(dir / "a.png", AsStored());
   EXPECT_EQ(image.width, w);
   EXPECT_EQ(image.height, h);
   EXPECT_EQ(image.fileBitDepth, 16);
   EXPECT_EQ(image.pixels, px);
 }
 
+TEST(PngRoundTrip, StraightAlphaThroughLibpng) {
+  // A straight-alpha file as any other program writes it: half-transparent
+  // white, a quarter-transparent orange, opaque grey, clear.
+  TempDir dir;
+  PngSpec file;
+  file.width = 4;
+  file.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  file.bitDepth = 16;
+  file.samples = {65535, 65535, 65535, 32768, 65535, 32768, 0, 49151, 30000, 30000, 30000, 65535, 7, 8, 9, 0};
+  ASSERT_TRUE(WriteTestPng(dir / "straight.png", file));
+  const auto image = velumbra::ReadPngRgba(dir / "straight.png");
+  // Premultiplied on the frame's scale, computed independently.
+  const auto frame = [](double straight, double alpha) {
+    return static_cast<WORD>(std::lround(std::lround(straight * 65280.0 / 65535.0) * std::lround(alpha * 65280.0 / 65535.0) / 65280.0));
+  };
+  EXPECT_EQ(image.pixels[0], C(32640, 32640, 32640, 32640));
+  EXPECT_EQ(image.pixels[1].r, frame(65535, 49151));
+  EXPECT_EQ(image.pixels[1].g, frame(32768, 49151));
+  EXPECT_EQ(image.pixels[1].a, S(49151));
+  EXPECT_EQ(image.pixels[2], C(S(30000), S(30000), S(30000), 65280));
+  EXPECT_EQ(image.pixels[3], C(0, 0, 0, 0));
+  // Written back: opaque and clear pixels exactly, the others within the
+  // rounding; white stays white however transparent.
+  velumbra::WritePngRgba(dir / "back.png", image, 16);
+  const auto again = velumbra::ReadPngRgba(dir / "back.png", AsStored());
+  EXPECT_EQ(again.pixels[0], C(65280, 65280, 65280, 32640));  // the file's own straight values
+  EXPECT_EQ(again.pixels[2], C(S(30000), S(30000), S(30000), 65280));
+  EXPECT_NEAR(again.pixels[1].g, S(32768), 2);
+  EXPECT_EQ(again.pixels[3], C(0, 0, 0, 0));
+}
+
 TEST(PngRoundTrip, EightBitKeepsTheHighByte) {
   TempDir dir;
   const int w = 19, h = 7;
   const auto px = RandomPixels(size_t(w) * h, 2);
-  velumbra::WritePngRgba(dir / "a.png", w, h, px.data(), 8);
-  const auto image = velumbra::ReadPngRgba(dir / "a.png");
+  velumbra::PngWriteOptions options;
+  options.bitDepth = 8;
+  options.alpha = velumbra::PngAlpha::Premultiplied;
+  velumbra::WritePngRgba(dir / "a.png", w, h, px.data(), options);
+  const auto image = velumbra::ReadPngRgba(dir / "a.png", AsStored());
   EXPECT_EQ(image.fileBitDepth, 8);
   ASSERT_EQ(image.pixels.size(), px.size());
   for (size_t i = 0; i < px.size(); ++i) {
@@ -279,8 +330,8 @@ TEST(PngRoundTrip, EightBitKeepsTheHighByte) {
 }
 
 TEST(PngRoundTrip, EightBitFileSurvivesReadAndWrite) {
-  // A file's 8-bit values v -> v * 256 -> v: an 8-bit image passed through the
-  // host unchanged is the same image.
+  // A file's 8-bit values v -> v * 256 -> v, and straight colour over every
+  // alpha: an 8-bit image passed through the host unchanged is the same image.
   TempDir dir;
   PngSpec image;
   image.width = 256;

@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 #include "effect/qe_velumbra_params.h"
 #include "host/app/app_error.h"
+#include "host/app/image/png_io.h"
 #include "host/app/panel/panel.h"
 #include "plugin/class_desc.h"
 #include "resources/resource.h"
@@ -299,6 +300,43 @@ TEST(PanelModel, SavingTheBuiltInSceneNeedsAFileName) {
   EXPECT_EQ(model.SceneFile(), target);
   // Nothing changed: the effect is written with no params.
   EXPECT_TRUE(velumbra::LoadSceneFile(target).effects.at(0).params.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PanelApi, ThePreviewBackgroundIsBlackCheckerboardOrThePlate) {
+  LivePanel plain;
+  json state = plain.State();
+  EXPECT_EQ(state["background"], "black");  // faint stars show on black
+  EXPECT_EQ(state["hasPlate"], false);
+  auto res = plain.Post("/api/background", {{"background", "checkerboard"}});
+  ASSERT_EQ(res->status, 200) << res->body;
+  EXPECT_EQ(json::parse(res->body)["background"], "checkerboard");
+  res = plain.Post("/api/background", {{"background", "plate"}});
+  EXPECT_EQ(res->status, 400);
+  EXPECT_NE(res->body.find("needs a scene with an input image"), std::string::npos) << res->body;
+  EXPECT_EQ(plain.Post("/api/background", {{"background", "grey"}})->status, 400);
+  EXPECT_EQ(plain.client->Get("/api/plate.png")->status, 400);
+  EXPECT_EQ(plain.State()["background"], "checkerboard");  // a refused choice changes nothing
+
+  // With a plate: the choice is offered and the plate is served as it was read.
+  TempDir dir;
+  const std::vector<BMM_Color_64> pixels(96 * 64, BMM_Color_64{65280, 32768, 0, 65280});
+  velumbra::WritePngRgba(dir.Path() / "plate.png", 96, 64, pixels.data(), 8);
+  std::string scene = kScene;
+  scene.replace(scene.find("\"camera\": \"Camera001\"}"), 22,
+                "\"camera\": \"Camera001\", \"image\": \"" + (dir.Path() / "plate.png").string() + "\"}");
+  LivePanel withPlate(scene);
+  EXPECT_EQ(withPlate.State()["hasPlate"], true);
+  res = withPlate.Post("/api/background", {{"background", "plate"}});
+  ASSERT_EQ(res->status, 200) << res->body;
+  auto plate = withPlate.client->Get("/api/plate.png");
+  ASSERT_EQ(plate->status, 200);
+  EXPECT_EQ(plate->body, velumbra::EncodePngRgba(96, 64, pixels.data(), {8, velumbra::PngCompression::Fast}));
+  // The page offers the three choices.
+  EXPECT_NE(withPlate.client->Get("/")->body.find("<option value=\"plate\">"), std::string::npos);
 }
 
 }  // namespace

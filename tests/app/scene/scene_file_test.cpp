@@ -1,3 +1,4 @@
+#include "host/app/scene/scene_check.h"
 #include "host/app/scene/scene_file.h"
 
 #include <gtest/gtest.h>
@@ -115,10 +116,14 @@ const ErrorCase kErrors[] = {
      "s.json: /render/width: the key is given twice in one object"},
     {"duplicate key deep", R"({"nodes": [{"name": "a", "type": "camera"}, {"name": "b", "type": "dummy", "keys": [{"frame": 1, "position": [0,0,0], "position": [1,1,1]}]}]})",
      "s.json: /nodes/1/keys/0/position: the key is given twice"},
-    {"fps type", R"({"fps": "30"})", "s.json: /fps: expected a number in (0, 4800], got \"30\""},
+    {"fps type", R"({"fps": "30"})",
+     "s.json: /fps: expected a number or a fraction such as \"24000/1001\", got \"30\""},
+    {"fps fraction", R"({"fps": "24000/0"})", "s.json: /fps: expected a number or a fraction"},
+    {"fps fraction not ntsc", R"({"fps": "47/2"})", "s.json: /fps: fps 23.5 gives"},
     {"fps zero", R"({"fps": 0})", "s.json: /fps: expected a number in (0, 4800], got 0"},
-    {"fps whole ticks", R"({"fps": 29.97})",
-     "s.json: /fps: fps 29.97 gives 160.1601602 ticks per frame; the frame rate must divide 4800 ticks per second into a whole number of ticks (for example 25 or 30)"},
+    {"fps whole ticks", R"({"fps": 29.5})",
+     "s.json: /fps: fps 29.5 gives 162.7118644 ticks per frame; the frame rate must divide 4800 ticks per second into a whole number of ticks, or be an NTSC rate such as 23.976, 29.97 or 59.94 (for example 25 or 30)"},
+    {"fps near ntsc", R"({"fps": 29.9})", "an NTSC rate such as 23.976"},
     {"fps seven", R"({"fps": 7})", "(for example 6 or 8)"},
     {"width type", R"({"render": {"width": "640"}})", "s.json: /render/width: expected an integer in 1..65535, got \"640\""},
     {"width fraction", R"({"render": {"width": 640.5}})", "s.json: /render/width: expected an integer in 1..65535, got 640.5"},
@@ -272,6 +277,26 @@ TEST(SceneFile, FrameRatesThatDivideIntoWholeTicks) {
   EXPECT_THROW(ParseScene(R"({"fps": 1, "render": {"frame": 447393}, "nodes": [{"name": "c", "type": "camera"}]})", "s", ""),
                InputError);
   EXPECT_NO_THROW(ParseScene(R"({"fps": 1, "render": {"frame": -447392}, "nodes": [{"name": "c", "type": "camera"}]})", "s", ""));
+}
+
+TEST(SceneFile, NtscRatesTakeTheTicksOfTheWholeRate) {
+  const struct {
+    const char* fps;
+    int ticks;
+  } cases[] = {{"23.976", 200}, {"\"24000/1001\"", 200}, {"29.97", 160},       {"\"30000/1001\"", 160},
+               {"47.952", 100}, {"59.94", 80},           {"\"60000/1001\"", 80}, {"119.88", 40}};
+  for (const auto& c : cases) {
+    const SceneDesc s =
+        ParseScene(std::string("{\"fps\": ") + c.fps + ", \"nodes\": [{\"name\": \"c\", \"type\": \"camera\"}]}", "s.json", "");
+    EXPECT_EQ(s.TicksPerFrame(), c.ticks) << c.fps;
+  }
+  // Close to an NTSC rate is not one; a whole rate that does not divide 4800
+  // has no NTSC rate either (7 x 1000/1001).
+  for (double fps : {23.97, 23.98, 29.96, 7000.0 / 1001.0})
+    EXPECT_EQ(velumbra::scene_check::WholeTicksPerFrame(fps), 0) << fps;
+  // Saved and read again, the rate is the same.
+  const SceneDesc s = ParseScene(R"({"fps": "24000/1001", "nodes": [{"name": "c", "type": "camera"}]})", "s.json", "");
+  EXPECT_EQ(ParseScene(velumbra::SceneToJson(s, ""), "t.json", "").TicksPerFrame(), 200);
 }
 
 TEST(SceneFile, RelativePathsResolveFromTheSceneFolder) {

@@ -241,6 +241,11 @@ function draw() {
   [frame.min, frame.max] = state.frameRange;
   frame.value = state.frame;
   $('frame-number').textContent = String(state.frame);
+  // What shows through the frame's transparent pixels.
+  const background = $('background');
+  background.querySelector('option[value="plate"]').disabled = !state.hasPlate;
+  background.value = state.background;
+  $('preview-box').className = state.background;
 
   const fx = state.effects[current];
   const box = $('rollouts');
@@ -272,6 +277,7 @@ $('pick-cancel').addEventListener('click', () => act('/api/pick', { effect: curr
 $('effect').addEventListener('change', (ev) => { current = Number(ev.target.value); draw(); });
 $('frame').addEventListener('input', (ev) => { $('frame-number').textContent = ev.target.value; });
 $('frame').addEventListener('change', (ev) => act('/api/frame', { frame: Number(ev.target.value) }));
+$('background').addEventListener('change', (ev) => act('/api/background', { background: ev.target.value }, false));
 $('save').addEventListener('click', async () => {
   let body = {};
   if (!state.file) {

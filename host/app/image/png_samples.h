@@ -1,0 +1,122 @@
+// The sample mapping between the frame and PNG files.
+//
+// The frame holds premultiplied (associated) colour on the effect's 8.8
+// scale: full intensity and full opacity are 65280 (255 x 256). A PNG file
+// holds straight (unassociated) alpha by definition, with full at 255
+// (8-bit) or 65535 (16-bit). Every conversion is integer arithmetic,
+// rounded half up, so that it gives the same file on every machine.
+//
+// Depth: 16-bit samples are scaled so that the frame's 65280 is the file's
+// 65535,
+//   file  = round(v * 65535 / 65280)      for v in 0..65280
+//   frame = round(f * 65280 / 65535)      for f in 0..65535
+// and every frame value 0..65280 survives a write and a read exactly (the
+// file's steps are finer than the frame's). Frame values above 65280 are
+// beyond file white and clamp to 65535. 8-bit samples keep the 8.8 scale:
+//   file  = v >> 8 (v clamped to 65280)    frame = f * 256.
+//
+// Alpha: writing straight alpha divides the colour by the pixel's alpha
+// (alpha clamped to 65280, colour clamped to the alpha: light beyond the
+// pixel's coverage cannot be stored straight and saturates at white),
+//   straight = round(c * 65280 / a)
+// then maps it to the file's depth as above (at 8 bits a partial alpha
+// rounds, round(c * 255 / a), rather than truncating, so that 8-bit files
+// pass through unchanged); reading multiplies back,
+//   c = round(straight * a / 65280).
+// A pixel of alpha 0 has no straight colour: it is written with its colour
+// as it is (premultiplied light with no coverage, such as stars drawn without
+// alpha over a transparent background, is then hidden by most viewers: use
+// an opaque background or premultiplied files for it), and reads as
+// transparent black. Exact round trips: opaque pixels (alpha 65280),
+// transparent black, every pixel in premultiplied mode (at 16 bits), and
+// every pixel of an 8-bit file read and written again at 8 bits; a frame's
+// other pixels come back within the rounding of one division and one
+// multiplication (2 in 65280 at 16 bits).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "host/sdk/color.h"
+#include "host/sdk/max_types.h"
+
+namespace velumbra {
+
+// How a PNG file's colour relates to its alpha.
+enum class PngAlpha {
+  Straight,       // unassociated: what the PNG format defines (the default)
+  Premultiplied,  // associated: the frame's own values, for tools that read them so
+};
+
+constexpr WORD kFrameFull = 65280;  // the effect's full intensity and opacity
+
+// Frame 0..65535 (clamped at 65280) -> 16-bit file sample 0..65535.
+constexpr WORD FrameToPng16(unsigned v) {
+  const std::uint32_t c = std::min<unsigned>(v, kFrameFull);
+  return static_cast<WORD>((c * 65535u + kFrameFull / 2) / kFrameFull);
+}
+
+// 16-bit file sample 0..65535 -> frame 0..65280.
+constexpr WORD Png16ToFrame(unsigned f) {
+  return static_cast<WORD>((std::uint32_t{f} * kFrameFull + 65535u / 2) / 65535u);
+}
+
+constexpr unsigned char FrameToPng8(unsigned v) {
+  return static_cast<unsigned char>(std::min<unsigned>(v, kFrameFull) >> 8);
+}
+constexpr WORD Png8ToFrame(unsigned f) { return static_cast<WORD>(f << 8); }
+
+// The straight colour (frame scale 0..65280) of a premultiplied channel `c`
+// over alpha `a`; `a` is clamped to 65280, and 0 gives `c` itself (clamped).
+constexpr WORD Unpremultiply(unsigned c, unsigned a) {
+  const std::uint32_t alpha = std::min<unsigned>(a, kFrameFull);
+  if (alpha == 0) return static_cast<WORD>(std::min<unsigned>(c, kFrameFull));
+  const std::uint32_t colour = std::min<std::uint32_t>(c, alpha);
+  return static_cast<WORD>((colour * kFrameFull + alpha / 2) / alpha);
+}
+
+// The premultiplied channel of a straight colour `s` (0..65280) over alpha
+// `a` (0..65280).
+constexpr WORD Premultiply(unsigned s, unsigned a) {
+  return static_cast<WORD>((std::uint32_t{s} * a + kFrameFull / 2) / kFrameFull);
+}
+
+// One frame pixel as the file's samples of `bitDepth` 8 or 16.
+struct PngSamples {
+  unsigned r = 0, g = 0, b = 0, a = 0;
+};
+
+// The 8-bit straight colour of a premultiplied channel `c` over a partial
+// alpha `a` (1..65279): round(c * 255 / a), so that every 8-bit straight
+// file value comes back exactly through a read and a write.
+constexpr unsigned Unpremultiply8(unsigned c, unsigned a) {
+  const std::uint32_t colour = std::min(c, a);
+  return (colour * 255u + a / 2) / a;
+}
+
+constexpr PngSamples FrameToPng(const BMM_Color_64& p, int bitDepth, PngAlpha alpha) {
+  const unsigned a = std::min<unsigned>(p.a, kFrameFull);
+  if (bitDepth == 8 && alpha == PngAlpha::Straight && a > 0 && a < kFrameFull)
+    return {Unpremultiply8(p.r, a), Unpremultiply8(p.g, a), Unpremultiply8(p.b, a), FrameToPng8(p.a)};
+  WORD r = p.r, g = p.g, b = p.b;
+  if (alpha == PngAlpha::Straight) {
+    r = Unpremultiply(p.r, p.a);
+    g = Unpremultiply(p.g, p.a);
+    b = Unpremultiply(p.b, p.a);
+  }
+  if (bitDepth == 16) return {FrameToPng16(r), FrameToPng16(g), FrameToPng16(b), FrameToPng16(p.a)};
+  return {FrameToPng8(r), FrameToPng8(g), FrameToPng8(b), FrameToPng8(p.a)};
+}
+
+constexpr BMM_Color_64 PngToFrame(const PngSamples& s, int bitDepth, PngAlpha alpha) {
+  const auto frame = [bitDepth](unsigned v) { return bitDepth == 16 ? Png16ToFrame(v) : Png8ToFrame(v); };
+  BMM_Color_64 p{frame(s.r), frame(s.g), frame(s.b), frame(s.a)};
+  if (alpha == PngAlpha::Straight) {
+    p.r = Premultiply(p.r, p.a);
+    p.g = Premultiply(p.g, p.a);
+    p.b = Premultiply(p.b, p.a);
+  }
+  return p;
+}
+
+}  // namespace velumbra

@@ -1,0 +1,136 @@
+#include "host/app/scene/param_notes.h"
+
+#include <array>
+#include <utility>
+
+namespace velumbra {
+
+namespace {
+
+// Colours are in the frame's own space (typically linear for OpenEXR
+// plates), components 0..1; 1 is the effect's full intensity (file white).
+constexpr std::array<std::pair<std::string_view, std::string_view>, 43> kNotes{{
+    {"starscount",
+     "Number of stars generated on the sky (a unit ball of directions, or the 3D domain). Only the stars in "
+     "view are drawn: with a 45 degree lens about 3 % of them. 0 draws nothing. Changing it regenerates the "
+     "field."},
+    {"seed",
+     "Seed of the generated field: the same seed and count give the same stars on every machine. Changing "
+     "it regenerates the field."},
+    {"useobjoriginflag",
+     "On: the field is centred on, and turns with, the node `objectorigin` names (its world transform at "
+     "each time); off, or with no node named: the world origin. A moving origin blurs the stars like a "
+     "moving camera."},
+    {"objectorigin", "The node (any kind) whose transform places the field while `useobjoriginflag` is on."},
+    {"velumbralimit",
+     "Flattening of the field along the origin's z axis, 0..1: 1 keeps the sky a full sphere; small values "
+     "squeeze it into a band around the origin's xy plane (a Milky-Way-like strip; a disc in the 3D domain)."},
+    {"starsdomain3dflag",
+     "Off (default): stars are directions at infinity, they do not move when the camera moves, only when it "
+     "turns. On: stars are points in a ball of radius `starsdomain3dradius` around the origin, so a camera "
+     "moving through them gives parallax."},
+    {"starsdomain3dradius",
+     "Radius of the 3D domain, in world units (used while `starsdomain3dflag` is on). Also scales "
+     "`hyperspacedepth` in the 3D domain."},
+    {"radialdensitybalance",
+     "How the stars of the 3D domain spread between its centre and its rim, 0..1: 0.5 fills the ball "
+     "uniformly, smaller values crowd them towards the centre, larger ones towards the rim."},
+    {"brightstarscolor",
+     "Colour of the brightest star, [r, g, b] each 0..1 (1 = full intensity); the stars grade from it to "
+     "`dimstarscolor`."},
+    {"dimstarscolor", "Colour of the dimmest star, [r, g, b] each 0..1."},
+    {"colorvariance",
+     "Random variation of each star's colour, in percent: 0 gives exactly the graded colours, 100 scales each "
+     "channel by a random factor of 0..2 (held at full intensity)."},
+    {"brightdimbalance",
+     "Bias of the grading from the brightest to the dimmest star, 0..1: 0.5 grades sizes and colours "
+     "linearly, smaller values make most stars dim, 1 makes every star as bright as the first."},
+    {"brightstarssize", "Radius of the brightest star's splat, in pixels."},
+    {"dimstarssize", "Radius of the dimmest star's splat, in pixels."},
+    {"starsalphaflag",
+     "On: the stars carry the alpha `starsalpha` and add it to the image's alpha (so stars on a transparent "
+     "background are visible in straight-alpha files). Off: the stars' alpha is 255 but the image's alpha is "
+     "left as it is (light without coverage, see docs/velumbra.md)."},
+    {"starsalpha", "Alpha of the stars, 0..255 (8-bit), used while `starsalphaflag` is on."},
+    {"starsobjectidflag",
+     "On: pixels where a star is at least half opaque get the object ID `starsobjectid` in the G-buffer "
+     "(written with `--ids` or to an OpenEXR output)."},
+    {"starsobjectid", "Object ID stamped at star pixels, 0..255 (while `starsobjectidflag` is on)."},
+    {"starsmaterialidflag", "On: pixels where a star is at least half opaque get the material ID `starsmaterialid`."},
+    {"starsmaterialid", "Material ID stamped at star pixels, 0..15 (while `starsmaterialidflag` is on)."},
+    {"usecameraflag",
+     "On: the stars are seen from the camera `camera` names, whatever view renders (a camera that moves "
+     "blurs them). Off (default): the stars follow the render view; `camera` is then only a hint to "
+     "recognise which scene camera renders (the effect compares it with the view and writes the camera it "
+     "recognised back into `camera`), so a `camera` given with the flag off is ignored when it is not the "
+     "render camera. Set the flag to 1 whenever you name a camera."},
+    {"camera",
+     "A camera node: the view of the stars while `usecameraflag` is on; otherwise the effect's memory of the "
+     "render camera (see `usecameraflag`)."},
+    {"duration",
+     "Motion blur: length of the shutter interval, in frames. A frame at time t sees the stars over "
+     "[t - duration, t], so a camera turning during that interval draws each star as a streak from where it "
+     "was `duration` frames ago to where it is now. 0 gives sharp stars."},
+    {"durationsubdivisions",
+     "Number of straight segments the shutter interval is cut into, 1..1000: 1 draws a straight streak, more "
+     "follow a curved path (a camera that turns and moves) at that many times the drawing cost."},
+    {"starsdimming",
+     "Dimming of streaks, per pixel of streak length: a segment of length L pixels is divided by "
+     "(`durationsubdivisions` x starsdimming x L + 1), so long streaks fade as light spread over a longer "
+     "path does. 0 does not dim: streaks as bright as the still star (a much brighter, busier picture). "
+     "The hyperspace streaks are dimmed the same way, which is why they need a low value to be seen."},
+    {"starsdimmingfilter",
+     "Per-channel weight of `starsdimming`, [r, g, b] each 0..1: a channel at 1 is not dimmed, at 0 (the "
+     "default, black) fully; (1, 0, 0) keeps streaks red while green and blue fade."},
+    {"bakobjectidflag", "On: stars are drawn only over pixels whose object ID in the G-buffer is `bakobjectid`."},
+    {"bakobjectid", "The object ID that `bakobjectidflag` draws over, 0..255."},
+    {"bakmaterialidflag", "On: stars are drawn only over pixels whose material ID is `bakmaterialid`."},
+    {"bakmaterialid", "The material ID that `bakmaterialidflag` draws over, 0..15."},
+    {"drawmode",
+     "How a star pixel is laid into the image (the apply method; an index or its name). Additive With "
+     "Alpha adds the star where the image is transparent and fades it out over opaque areas (stars behind "
+     "a rendered object). Additive With Inverse Alpha adds it only in proportion to the image's opacity "
+     "(stars on the object). Simple Additive adds the star light everywhere. Simple Apply lays the star over "
+     "the image by its own alpha. Apply As Filter multiplies the image by the star's colour. Over an OpenEXR "
+     "plate the light is added to (or, for the filter, scales) the plate's own floats, also above 1.0."},
+    {"hyperspaceflag",
+     "On: every star is stretched into a streak, as seen when travelling fast (with `hyperspacedepth`, "
+     "`hyperspacedirection`). Works in the main pass only (not with scintillation)."},
+    {"hyperspacedepth",
+     "Length of the hyperspace displacement, -1..1, as a fraction of the sky's unit radius (of "
+     "`starsdomain3dradius` in the 3D domain): positive streaks point away from the image centre, negative "
+     "ones towards it. Streaks are dimmed by `starsdimming`."},
+    {"hyperspacedirection",
+     "Direction of travel of the hyperspace streaks: along the view axis (streaks radiate from the image "
+     "centre) or along the +X axis of `hsdirectionobject`."},
+    {"hsdirectionobject", "The node whose +X axis gives the hyperspace direction when `hyperspacedirection` is 1."},
+    {"scintillationflag",
+     "On: the stars twinkle (jitter in position and brightness over time) instead of being motion-blurred; "
+     "motion blur and hyperspace are off while it is on."},
+    {"scintillationseed", "Seed of the twinkle: the same seed gives the same twinkle in every render."},
+    {"scintillationfrequency",
+     "Twinkle keys per second, in hertz (0.001..4800), on the host's clock of 4800 ticks a second. At an "
+     "NTSC frame rate (23.976 ...) frames take the ticks of the whole rate (24 ...), so the twinkle runs "
+     "0.1 % faster than the real clock of the footage."},
+    {"scintillationdx", "Amplitude of the horizontal jitter, in pixels of the output image."},
+    {"scintillationlockdxyflag",
+     "Lock: the vertical jitter follows `scintillationdx` (and the effect writes that value into "
+     "`scintillationdy`); UnLock: `scintillationdy` is free."},
+    {"scintillationdy", "Amplitude of the vertical jitter, in pixels (used while unlocked)."},
+    {"scintillationmultiplier",
+     "Lowest brightness factor of the twinkle, 0..1: each star's brightness swings between this fraction and "
+     "full."},
+    {"scintillationdimmer",
+     "Largest amount subtracted from each colour channel by the twinkle, in 8-bit units (0..255; 255 can "
+     "turn a star fully off)."},
+}};
+
+}  // namespace
+
+std::string_view ParamNote(std::string_view internalName) {
+  for (const auto& [name, note] : kNotes)
+    if (name == internalName) return note;
+  return {};
+}
+
+}  // namespace velumbra
