@@ -12,6 +12,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/image/atomic_file.h"
+#include "host/app/quoting.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/app/scene/scene_check.h"
 #include "host/sdk/max_types.h"
@@ -381,10 +382,15 @@ ojson Num(double x) {
 
 ojson Vec(const Vec3& v) { return ojson::array({Num(v[0]), Num(v[1]), Num(v[2])}); }
 
+// Scene files are JSON, whose strings hold only UTF-8: a path with other
+// bytes (a folder named in another encoding) cannot be written into one.
 std::string RelativeTo(const std::filesystem::path& p, const std::filesystem::path& baseDir) {
-  if (baseDir.empty()) return p.string();
-  const std::filesystem::path rel = p.lexically_relative(baseDir);
-  return rel.empty() ? p.string() : rel.string();
+  const std::filesystem::path rel = baseDir.empty() ? std::filesystem::path() : p.lexically_relative(baseDir);
+  std::string text = rel.empty() ? p.string() : rel.string();
+  if (FirstNonUtf8Byte(text) != std::string::npos)
+    throw InputError("cannot write the path " + Quoted(text) +
+                     " into a scene file: it is not UTF-8 text (rename the file or its folder)");
+  return text;
 }
 
 void WriteTransform(ojson& out, const TransformFields& f) {

@@ -345,6 +345,22 @@ SceneDesc RichScene(const std::filesystem::path& base) {
   return s;
 }
 
+// Before: a path in another encoding aborted the save (the JSON library
+// cannot write it).
+TEST(SceneFile, PathsThatAreNotUtf8AreNotWrittenIntoAScene) {
+  TempDir dir;
+  SceneDesc scene = velumbra::DefaultScene();
+  scene.render.image = dir.Path() / "pl\xe4te.png";
+  try {
+    velumbra::SaveSceneFile(scene, dir.Path() / "s.json");
+    ADD_FAILURE() << "saved";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"pl\\xE4te.png\""), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("not UTF-8"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "s.json"));
+}
+
 TEST(SceneFile, SaveThenLoadGivesTheSameDescription) {
   TempDir dir;
   const SceneDesc original = RichScene(dir.Path());
