@@ -6,9 +6,11 @@
 // This file registers the sub-commands (each in its own *_command.cpp) and is
 // the one place that maps their errors to exit codes: 2 for bad input
 // (options, scene files, images, frame lists), 1 when the system refuses an
-// operation, 130 when Ctrl-C stopped the work. Nothing is ever left
-// half-written.
+// operation, 128 + the signal when a signal stopped the work (130 Ctrl-C,
+// 143 SIGTERM, 129 SIGHUP). Nothing is ever left half-written.
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/commands.h"
+#include "host/app/interrupt.h"
 #include "host/app/version.h"
 
 using namespace velumbra;
@@ -25,7 +28,7 @@ namespace {
 
 constexpr int kExitInput = 2;
 constexpr int kExitSystem = 1;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;
 
 constexpr const char* kDescription =
     "velumbra renders star fields with the Qe_Velumbra render effect: it loads the effect modules, "
@@ -39,7 +42,8 @@ constexpr const char* kFooter = R"(Examples:
   velumbra scene new my.json                   a scene to edit, every parameter at its default
   velumbra panel scenes/band.json              the effect's rollouts and a live preview in a browser
 
-Exit status: 0 success, 1 system failure, 2 bad input, 130 interrupted (Ctrl-C).
+Exit status: 0 success, 1 system failure, 2 bad input, 130 interrupted (Ctrl-C),
+143 terminated (SIGTERM), 129 hung up (SIGHUP).
 Scene files are described in docs/scene-format.md.)";
 
 }  // namespace
@@ -86,8 +90,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velumbra: error: %s\n", e.what());
     return kExitSystem;
   } catch (const Interrupted&) {
-    std::fprintf(stderr, "velumbra: interrupted; the frame in progress was not written\n");
-    return kExitInterrupted;
+    const int signal = InterruptGuard::Signal() != 0 ? InterruptGuard::Signal() : SIGINT;
+    std::fprintf(stderr, "velumbra: %s; the frame in progress was not written\n",
+                 signal == SIGINT ? "interrupted" : signal == SIGTERM ? "terminated (SIGTERM)" : "hung up (SIGHUP)");
+    return kExitSignalBase + signal;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "velumbra: error: out of memory\n");
     return kExitSystem;
