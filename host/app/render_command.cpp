@@ -1,6 +1,10 @@
 // velumbra render: a scene (or the built-in one) to PNG or OpenEXR frames.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
+#include "host/app/memory_budget.h"
 #include "host/app/module_options.h"
 #include "host/app/output_plan.h"
 #include "host/app/progress.h"
@@ -40,8 +45,90 @@ struct RenderOptions {
   std::string exrIdType = "float";
   std::string compression;  // empty: fast for PNG, zip for OpenEXR
   int threads = 0;          // 0: every core
+  std::string memoryBudget;  // --memory-budget (empty: VELUMBRA_MEMORY_BUDGET, else what is available)
   ModuleOptions modules;
 };
+
+// --- the memory a render needs ---------------------------------------------------------------
+// A provisional estimate, the largest terms only, until the command's
+// memory estimate (shared with `velumbra farm`) replaces it: bytes a pixel
+// and a star as the buffers of render_frame, exr_write and the star field
+// hold them.
+constexpr std::uint64_t kBitmapBytesPerPixel = 8;      // BMM_Color_64
+constexpr std::uint64_t kGBufferBytesPerPixel = 3;     // object ID 2, material ID 1
+constexpr std::uint64_t kPngReadBytesPerPixel = 16;    // the image kept, and its decoding rows
+constexpr std::uint64_t kExrReadBytesPerPixel = 64;    // the file's floats, halves and the 16-bit frame
+constexpr std::uint64_t kExrInputBytesPerPixel = 24;   // kept: 16-bit pixels and the file's own floats
+constexpr std::uint64_t kExrWriteBytesPerPixel = 40;   // floats, half copies, widened ID channels
+constexpr std::uint64_t kStarBytes = 24;               // one StarRecord, kept between frames
+constexpr std::uint64_t kEffectScratchBytes = 32u << 20;  // generation scratch and drawing batches
+constexpr std::uint64_t kThreadStackBytes = 8u << 20;     // each worker the effect is granted
+
+std::uint64_t Pixels(std::uint64_t width, std::uint64_t height) { return width * height; }
+
+// The size of a PNG or OpenEXR image from its header, without reading its
+// pixels; nullopt when the file cannot tell (the reader then says why).
+std::optional<std::pair<std::uint64_t, std::uint64_t>> ImageSizeOf(const fs::path& file) {
+  try {
+    if (IsExrFile(file)) {
+      ExrReader reader(file);
+      return std::pair<std::uint64_t, std::uint64_t>(static_cast<std::uint64_t>(reader.Width()),
+                                                     static_cast<std::uint64_t>(reader.Height()));
+    }
+    // A PNG's first chunk is IHDR: width and height, 4 bytes each, big-endian.
+    unsigned char header[24] = {};
+    std::ifstream in(file, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[1] != 'P' || header[12] != 'I')
+      return std::nullopt;
+    const auto be32 = [&](int at) {
+      return (std::uint64_t{header[at]} << 24) | (std::uint64_t{header[at + 1]} << 16) |
+             (std::uint64_t{header[at + 2]} << 8) | std::uint64_t{header[at + 3]};
+    };
+    return std::pair<std::uint64_t, std::uint64_t>(be32(16), be32(20));
+  } catch (const InputError&) {
+    return std::nullopt;
+  }
+}
+
+// The largest value an int parameter takes: its constant, or its largest key.
+int LargestInt(IParamBlock2& block, const char* name) {
+  const int index = block.FindParamByName(name);
+  if (index < 0) return 0;
+  const ParamID id = block.IndexToID(index);
+  Interval valid = FOREVER;
+  int largest = 0;
+  block.GetValue(id, 0, largest, valid);
+  for (int k = 0; k < block.NumKeys(id); ++k) {
+    int v = 0;
+    block.GetValue(id, block.GetKeyTime(id, k), v, valid);
+    largest = std::max(largest, v);
+  }
+  return largest;
+}
+
+// The bytes the render takes at its peak. `framesInFlight` frames live at
+// once: with the background writer, one written, one waiting and one
+// rendering (frame_writer.h).
+std::uint64_t FrameBytesNeeded(RenderSession& session, bool exrOutput, bool ids, std::uint64_t framesInFlight,
+                               std::uint64_t threads) {
+  const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
+                                      static_cast<std::uint64_t>(session.Height()));
+  std::uint64_t bytes = pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * framesInFlight;
+  if (session.InputExr()) bytes += pixels * kExrInputBytesPerPixel;
+  else if (session.InputImage()) bytes += pixels * kBitmapBytesPerPixel;
+  if (exrOutput) bytes += pixels * kExrWriteBytesPerPixel;
+  if (ids) bytes += pixels * kGBufferBytesPerPixel;
+  std::uint64_t stars = 0;
+  for (Effect* effect : session.Effects()) {
+    IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
+    if (!block) continue;
+    stars += static_cast<std::uint64_t>(std::max(0, LargestInt(*block, "starscount")));
+    bytes += kEffectScratchBytes;
+  }
+  bytes += stars * kStarBytes;
+  bytes += threads * kThreadStackBytes;
+  return bytes;
+}
 
 // The files the render reads, for the output plan's checks.
 std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs) {
@@ -55,7 +142,13 @@ std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scen
 }
 
 int RunRender(const RenderOptions& o) {
+  const MemoryBudget budget = ResolveMemoryBudget(o.memoryBudget);
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
+  // A frame's render size in the scene (an image's own size is read below).
+  CheckMemoryBudget(Pixels(static_cast<std::uint64_t>(scene.render.width), static_cast<std::uint64_t>(scene.render.height)) *
+                        (kBitmapBytesPerPixel + kGBufferBytesPerPixel),
+                    budget, "a " + std::to_string(scene.render.width) + " x " + std::to_string(scene.render.height) +
+                                " frame");
   InputOptions inputs;
   if (!o.input.empty()) inputs.image = fs::path(o.input);
   if (o.scene.empty()) {
@@ -70,6 +163,16 @@ int RunRender(const RenderOptions& o) {
   const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
   std::vector<SetOption> sets;
   for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
+
+  // The input image is read whole before the first frame: its size comes
+  // from its header, so a tiny file claiming a huge picture costs nothing.
+  const std::optional<fs::path> inputImage = inputs.image ? inputs.image : scene.render.image;
+  if (inputImage)
+    if (const auto size = ImageSizeOf(*inputImage))
+      CheckMemoryBudget(Pixels(size->first, size->second) *
+                            (IsExrFile(*inputImage) ? kExrReadBytesPerPixel : kPngReadBytesPerPixel),
+                        budget, "reading " + QuotedIfNeeded(inputImage->string()) + " (" +
+                                    std::to_string(size->first) + " x " + std::to_string(size->second) + " pixels)");
 
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
@@ -93,6 +196,11 @@ int RunRender(const RenderOptions& o) {
     if (png) pngCompression = *png;
     if (exr) exrCompression = *exr;
   }
+  const std::uint64_t threads = o.threads > 0 ? static_cast<std::uint64_t>(o.threads)
+                                             : std::max(1u, std::thread::hardware_concurrency());
+  CheckMemoryBudget(FrameBytesNeeded(session, exrOutput, !o.ids.empty(), o.threads == 1 ? 1 : 3, threads), budget,
+                    "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
+                        " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");
 
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
@@ -194,6 +302,10 @@ CommandRun AddRenderCommand(CLI::App& app) {
                      "while the next renders (default: every core; 1: everything on one thread)")
       ->check(CLI::Range(1, 1024))
       ->type_name("N");
+  render->add_option("--memory-budget", o->memoryBudget,
+                     "the most memory the render may take, e.g. 4G or 512M; a render estimated to need more is "
+                     "refused before it starts (default: $VELUMBRA_MEMORY_BUDGET, else the memory available)")
+      ->type_name("SIZE");
   AddModuleOptions(render, o->modules);
   render->footer(R"(Examples:
   velumbra render
