@@ -20,6 +20,7 @@
 #include "host/app/app_error.h"
 #include "host/app/commands.h"
 #include "host/app/interrupt.h"
+#include "host/app/quoting.h"
 #include "host/app/version.h"
 
 using namespace velumbra;
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "velumbra: error: %s\nRun 'velumbra --help' (or 'velumbra COMMAND --help') for usage.\n",
-                 e.what());
+                 PrintableMessage(e.what()).c_str());
     return kExitInput;
   }
 
@@ -84,10 +85,10 @@ int main(int argc, char** argv) {
     for (auto& [command, run] : commands)
       if (command->parsed()) return run();
   } catch (const InputError& e) {
-    std::fprintf(stderr, "velumbra: error: %s\n", e.what());
+    std::fprintf(stderr, "velumbra: error: %s\n", PrintableMessage(e.what()).c_str());
     return kExitInput;
   } catch (const SystemError& e) {
-    std::fprintf(stderr, "velumbra: error: %s\n", e.what());
+    std::fprintf(stderr, "velumbra: error: %s\n", PrintableMessage(e.what()).c_str());
     return kExitSystem;
   } catch (const Interrupted&) {
     const int signal = InterruptGuard::Signal() != 0 ? InterruptGuard::Signal() : SIGINT;

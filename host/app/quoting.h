@@ -20,6 +20,13 @@ std::string Quoted(std::string_view s, std::size_t maxChars = 200);
 // otherwise.
 std::string QuotedIfNeeded(std::string_view s, std::size_t maxChars = 200);
 
+// A whole message as it may be printed: bytes that are not UTF-8 shown as
+// \xHH, control characters other than line breaks as \u00XX, cut after
+// `maxChars` characters with "... (N bytes)". The last guard, where the
+// command prints errors, for messages holding a value that no Quoted cut (a
+// library's message repeating an option).
+std::string PrintableMessage(std::string_view message, std::size_t maxChars = 2000);
+
 // The offset of the first byte of `s` that is not part of well-formed UTF-8
 // (no overlong forms, no surrogates, nothing beyond U+10FFFF), or npos when
 // all of `s` is UTF-8. JSON text holds only UTF-8: bytes from outside (an

@@ -129,7 +129,10 @@ class SceneReader {
     return out;
   }
 
-  std::filesystem::path Resolve(const std::string& name) const {
+  // A file name of the scene at `path`, from the scene's folder. A NUL would
+  // end the name where the system reads it ("in.png\u0000x" opens in.png).
+  std::filesystem::path Resolve(const std::string& name, const std::string& path) const {
+    if (name.find('\0') != std::string::npos) r_.Fail(path, "a file name cannot hold a NUL character (\\u0000)");
     std::filesystem::path p(name);
     if (p.is_relative() && !baseDir_.empty()) p = baseDir_ / p;
     return p.lexically_normal();
@@ -145,12 +148,12 @@ class SceneReader {
       std::string ext = before.substr(before.size() - 4);
       std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
       if (ext == ".exr") {
-        source.path = Resolve(before);
+        source.path = Resolve(before, path);
         source.channel = text.substr(colon + 1);
         return source;
       }
     }
-    source.path = Resolve(text);
+    source.path = Resolve(text, path);
     return source;
   }
 
@@ -168,7 +171,7 @@ class SceneReader {
       if (!bg.is_array() || bg.size() != 4) r_.Fail(bgPath, "expected 4 numbers [r, g, b, a], got " + Shown(bg));
       for (size_t i = 0; i < 4; ++i) rd.background[i] = Number(bg[i], Join(bgPath, i), kChannelRule);
     }
-    if (v.contains("image")) rd.image = Resolve(String(v["image"], Join(path, "image"), true));
+    if (v.contains("image")) rd.image = Resolve(String(v["image"], Join(path, "image"), true), Join(path, "image"));
     if (v.contains("objectId")) rd.objectId = ReadSource(v["objectId"], Join(path, "objectId"));
     if (v.contains("materialId")) rd.materialId = ReadSource(v["materialId"], Join(path, "materialId"));
     return rd;
@@ -469,7 +472,7 @@ SceneDesc LoadSceneFile(const std::filesystem::path& file) {
   if (std::filesystem::is_directory(file, ec))
     throw InputError("cannot read " + file.string() + ": it is a folder, not a scene file");
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw InputError("cannot open " + file.string() + ": " + std::strerror(errno));
+  if (!in) throw InputError("cannot open " + QuotedIfNeeded(file.string()) + ": " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw InputError("cannot read " + file.string());

@@ -361,6 +361,22 @@ TEST(SceneFile, PathsThatAreNotUtf8AreNotWrittenIntoAScene) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "s.json"));
 }
 
+// Before: "in.png\u0000junk" read in.png, the rest of the name ignored.
+TEST(SceneFile, FileNamesWithANulAreRefused) {
+  for (const char* render : {R"("image": "in.png\u0000junk")", R"("objectId": "ids.exr\u0000:IndexOB")",
+                             R"("materialId": "m\u0000.png")"}) {
+    const std::string text = std::string(R"({"render": {"width": 4, "height": 4, )") + render +
+                             R"(}, "nodes": [{"name": "C", "type": "camera"}]})";
+    try {
+      ParseScene(text, "s.json", "");
+      ADD_FAILURE() << render;
+    } catch (const InputError& e) {
+      EXPECT_NE(std::string(e.what()).find("s.json: /render/"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("cannot hold a NUL"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(SceneFile, SaveThenLoadGivesTheSameDescription) {
   TempDir dir;
   const SceneDesc original = RichScene(dir.Path());
