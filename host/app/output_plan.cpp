@@ -68,8 +68,6 @@ void CheckOutputFile(const fs::path& file, const std::string& option) {
 
 OutputPlan::OutputPlan(const std::string& output, const std::string& idsPrefix, const std::vector<int>& frames,
                        const std::vector<PlannedInput>& inputs) {
-  // Checked here: an empty name would otherwise pass as "no output" below.
-  if (output.empty()) throw InputError("-o: the output name is empty");
   CheckOutputName(output, frames.size());
   if (!idsPrefix.empty() && frames.size() > 1 && !HasFrameNumberField(idsPrefix))
     throw InputError("--ids " + Quoted(idsPrefix) + ": " + std::to_string(frames.size()) +
