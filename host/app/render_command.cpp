@@ -223,6 +223,8 @@ int RunRender(const RenderOptions& o) {
       throw Interrupted{};
     }
     progress.FinishFrame();
+    for (const std::string& warning : session.TakeLogWarnings())
+      if (!o.quiet) std::fprintf(stderr, "velumbra: warning: %s\n", warning.c_str());
     const ExrRgbaImage* inputExr = session.InputExr();
     const bool keepInputCamera = session.InputCamera().has_value();
     writer.Submit([=] {

@@ -7,6 +7,7 @@
 #include "host/app/paths.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
+#include "host/sdk/log_sys.h"
 
 namespace velumbra {
 
@@ -282,12 +283,29 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   if (fileCamera_) SetFileRenderInfo(*storage->AllocRenderInfo(), *fileCamera_, t);
   else SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
 
+  LogSys& log = *GetHostLog();
+  log.Take();  // entries of earlier work are not this frame's
   for (Effect* e : effects_) {
     if (!e->Active(t)) continue;
     e->Apply(t, bitmap.get(), nullptr, abort);
+    std::string errors;
+    for (const LogRecord& entry : log.Take()) {
+      const std::string text = (entry.title.empty() ? e->name : entry.title) + ": " + entry.message;
+      if (entry.type & SYSLOG_ERROR) errors += (errors.empty() ? "" : "; ") + text;
+      else if (entry.type & SYSLOG_WARN) logWarnings_.push_back(text);
+    }
+    // The effect survived, but its result is wrong or missing: the frame
+    // must not pass for a render.
+    if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
     if (abort && abort->Check()) return nullptr;
   }
   return bitmap;
+}
+
+std::vector<std::string> RenderSession::TakeLogWarnings() {
+  std::vector<std::string> out;
+  out.swap(logWarnings_);
+  return out;
 }
 
 }  // namespace velumbra

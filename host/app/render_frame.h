@@ -19,6 +19,10 @@
 //   5. every active effect's Apply, in scene order, with the caller's abort
 //      callback. When the callback answers Check() nonzero after an effect,
 //      the frame counts as aborted.
+//   6. the host's log (log_sys.h): effects cannot fail Apply, so they write
+//      what went wrong there. An error entry fails the frame (SystemError
+//      "frame N: <effect>: <message>"; nothing of it is to be written);
+//      warnings are kept for the caller (TakeLogWarnings).
 #pragma once
 
 #include <filesystem>
@@ -110,6 +114,10 @@ class RenderSession {
   // effects' own. Null when the callback asked to stop.
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
+  // The warnings the effects logged while rendering since the last call,
+  // as "<effect>: <message>", oldest first.
+  std::vector<std::string> TakeLogWarnings();
+
  private:
   void LoadInputs(const InputOptions& inputs);
   void ChooseCamera(const InputOptions& inputs);
@@ -131,6 +139,7 @@ class RenderSession {
   std::optional<ExrRgbaImage> exrImage_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;
+  std::vector<std::string> logWarnings_;
 };
 
 // The background colour on the bitmap's 16-bit scale (1.0 = 65280, rounded).

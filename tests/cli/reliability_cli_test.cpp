@@ -94,6 +94,21 @@ TEST_F(Velumbra, AStarFieldBeyondTheAddressSpaceLimitIsRefusedBeforeRendering) {
   }
 }
 
+// With the budget set aside, the effect itself runs out: it logs the
+// failure to the host, and the frame fails instead of passing for a render.
+// Before: an empty image and status 0.
+TEST_F(Velumbra, AnEffectsLoggedFailureFailsTheFrameAndWritesNothing) {
+  WriteScene("s.json", SmallScene(R"("starscount": 10000000)", 64, 48));
+  WriteAll(Work("out.png"), "previous render");
+  CommandLimits limits;
+  limits.addressSpace = 200'000u * 1024u;
+  const CommandResult r = Run({"render", "s.json", "-o", "out.png", "--memory-budget", "100G"}, limits);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "velumbra: error: frame 0: Qe_Velumbra: not enough memory for 10000000 stars")) << r.err;
+  EXPECT_EQ(ReadAll(Work("out.png")), "previous render");
+  EXPECT_TRUE(Temporaries(work_).empty());
+}
+
 TEST_F(Velumbra, TheMemoryBudgetComesFromTheOptionThenTheEnvironment) {
   CommandLimits env;
   env.env = {{"VELUMBRA_MEMORY_BUDGET", "1M"}};
