@@ -226,9 +226,10 @@ TEST_F(Velumbra, EachFrameFolderIsMadeWithItsFrame) {
 // is 128 + the signal, the frame in progress is not written and no
 // temporary stays. Before: SIGTERM left a half-written temporary in 7 of 8
 // runs (status -15, no message).
-void ExpectCleanStop(const fs::path& work, const fs::path& logs, int signal, int expected) {
+void ExpectCleanStop(const fs::path& work, int signal, int expected) {
   for (int delayMs : {0, 40, 120, 300}) {
-    Command render({"render", "s.json", "-f", "1-40", "-o", "f.####.png"}, work, logs);
+    TempDir logs;  // each run's own, so that no earlier run's titles are read as this one's
+    Command render({"render", "s.json", "-f", "1-40", "-o", "f.####.png"}, work, logs.Path());
     for (int i = 0; i < 6000 && !Has(render.ErrSoFar(), "Star Field"); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -247,8 +248,8 @@ void ExpectCleanStop(const fs::path& work, const fs::path& logs, int signal, int
 
 TEST_F(Velumbra, SigtermAndSighupStopLikeCtrlCWithTheirOwnStatus) {
   WriteScene("s.json", SmallScene(R"("starscount": 200000)", 1024, 768));
-  ExpectCleanStop(work_, logs_.Path(), SIGTERM, 143);
-  ExpectCleanStop(work_, logs_.Path(), SIGHUP, 129);
+  ExpectCleanStop(work_, SIGTERM, 143);
+  ExpectCleanStop(work_, SIGHUP, 129);
 }
 
 // A second signal ends the process at once; before, a Ctrl-C during a
@@ -256,7 +257,8 @@ TEST_F(Velumbra, SigtermAndSighupStopLikeCtrlCWithTheirOwnStatus) {
 TEST_F(Velumbra, ASecondSignalEndsTheRunWithoutLeavingATemporary) {
   WriteScene("s.json", SmallScene(R"("starscount": 1000)", 2048, 2048));
   for (int delayMs : {50, 150, 300, 600, 1000}) {
-    Command render({"render", "s.json", "-f", "1-20", "-o", "g.####.png"}, work_, logs_.Path());
+    TempDir logs;
+    Command render({"render", "s.json", "-f", "1-20", "-o", "g.####.png"}, work_, logs.Path());
     for (int i = 0; i < 6000 && !Has(render.ErrSoFar(), "Star Field"); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));

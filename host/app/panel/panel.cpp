@@ -48,7 +48,7 @@ constexpr std::size_t kWorkers = 8;
 struct Connection {
   int fd = -1;
   Clock::time_point start;
-  bool reading = true;  // false once its request is in and being answered
+  std::atomic<bool> reading{true};  // false once its request is in and being answered
 };
 
 // The connection the calling worker serves.
@@ -138,6 +138,14 @@ class GuardedServer : public httplib::Server {
   // busy answering, not waiting for a client.
   static void RequestRead() {
     if (t_connection) t_connection->reading = false;
+  }
+
+  // Cuts off every connection still sending its request, so that stopping
+  // the server does not wait for slow clients' deadlines.
+  void CutReaders() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (Connection* c : connections_)
+      if (c->reading) ::shutdown(c->fd, SHUT_RDWR);
   }
 
  private:
@@ -415,7 +423,10 @@ int PanelServer::Bind(int port) {
 
 void PanelServer::Run() { impl_->server.listen_after_bind(); }
 
-void PanelServer::Stop() { impl_->server.stop(); }
+void PanelServer::Stop() {
+  impl_->server.stop();
+  impl_->server.CutReaders();
+}
 
 const std::string& PanelServer::Token() const { return impl_->token; }
 
