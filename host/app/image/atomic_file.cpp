@@ -65,6 +65,12 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
   const std::filesystem::path folder = file_.parent_path();
   if (!folder.empty()) {
     std::error_code ec;
+    // The highest folder this file makes: removed again, if still empty,
+    // when the file is discarded.
+    for (std::filesystem::path p = folder; !p.empty() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+      madeFolder_ = p;
+      if (p == p.parent_path()) break;
+    }
     std::filesystem::create_directories(folder, ec);
     if (ec)
       throw SystemError("cannot create the folder " + folder.string() + " for " + target_.string() +
@@ -163,6 +169,15 @@ void AtomicFile::Discard() noexcept {
   if (!temporary_.empty() && !committed_) {
     ::unlink(temporary_.c_str());
     temporary_.clear();
+    // The folders made for this file go with it (rmdir leaves any that
+    // something else has filled meanwhile).
+    if (!madeFolder_.empty()) {
+      for (std::filesystem::path p = file_.parent_path(); !p.empty(); p = p.parent_path()) {
+        ::rmdir(p.c_str());
+        if (p == madeFolder_ || p == p.parent_path()) break;
+      }
+      madeFolder_.clear();
+    }
   }
   UnregisterTemporary(slot_);
   slot_ = -1;

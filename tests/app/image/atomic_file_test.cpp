@@ -97,6 +97,29 @@ TEST(AtomicFile, ASecondSignalRemovesTheTemporaryBeforeTheProcessEnds) {
   EXPECT_EQ(CountEntries(dir.Path()), 1);
 }
 
+// A frame's folder is made with its frame: a write that is discarded
+// (Ctrl-C at the commit, a failure) takes the folders it made along.
+TEST(AtomicFile, ADiscardedFileTakesTheFoldersItMade) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "shot");
+  {
+    AtomicFile file(dir / "shot/0004/deep/x.png");
+    ASSERT_TRUE(std::filesystem::is_directory(dir / "shot/0004/deep"));
+    file.TryWrite("half", 4);
+  }  // discarded
+  EXPECT_FALSE(std::filesystem::exists(dir / "shot/0004"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "shot"));  // it was there before
+  // A folder something else filled meanwhile stays.
+  {
+    AtomicFile file(dir / "shot/0005/x.png");
+    WriteAll(dir / "shot/0005/other.txt", "kept");
+  }
+  EXPECT_EQ(ReadAll(dir / "shot/0005/other.txt"), "kept");
+  // A committed file keeps its folders, of course.
+  WriteFileAtomically(dir / "shot/0006/x.png", "whole");
+  EXPECT_EQ(ReadAll(dir / "shot/0006/x.png"), "whole");
+}
+
 TEST(AtomicFile, CtrlCWhileWritingKeepsThePreviousFile) {
   TempDir dir;
   const auto target = dir / "out.txt";
