@@ -1,7 +1,7 @@
 // velumbra: the command-line host of render-effect modules.
 //
 //   velumbra render [SCENE.json] [-o OUT] [-f FRAMES] [--set NAME=VALUE]...
-//   velumbra info | params | stars | scene new | panel
+//   velumbra info | params | stars | scene new | panel | farm
 //
 // This file registers the sub-commands (each in its own *_command.cpp) and is
 // the one place that maps their errors to exit codes: 2 for bad input
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "host/app/interrupt.h"
 #include "host/app/quoting.h"
 #include "host/app/version.h"
+#include "host/sdk/render_threads.h"
 
 using namespace velumbra;
 
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
   add(AddStarsCommand);
   add(AddSceneCommand);
   add(AddPanelCommand);
+  add(AddFarmCommand);
 
   try {
     app.parse(argc, argv);
@@ -81,6 +84,9 @@ int main(int argc, char** argv) {
     return kExitInput;
   }
 
+  // The effects may use every core unless a command says otherwise
+  // (render --threads).
+  GrantRenderThreads(static_cast<int>(std::thread::hardware_concurrency()));
   try {
     for (auto& [command, run] : commands)
       if (command->parsed()) return run();

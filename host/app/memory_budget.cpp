@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "host/app/app_error.h"
+#include "host/app/memory_estimate.h"
 #include "host/app/quoting.h"
 
 namespace velumbra {
@@ -81,24 +82,11 @@ MemoryBudget ResolveMemoryBudget(const std::string& option) {
   return {AvailableMemory(), "the memory available now"};
 }
 
-std::string ByteSizeText(std::uint64_t bytes) {
-  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-  if (bytes < 1024) return std::to_string(bytes) + " bytes";
-  double v = static_cast<double>(bytes) / 1024.0;
-  int u = 0;
-  while (v >= 1024.0 && u < 3) {
-    v /= 1024.0;
-    ++u;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, v < 10 ? "%.1f %s" : "%.0f %s", v, units[u]);
-  return text;
-}
 
 void CheckMemoryBudget(std::uint64_t bytesNeeded, const MemoryBudget& budget, const std::string& what) {
   if (bytesNeeded <= budget.bytes) return;
-  throw InputError(what + " needs about " + ByteSizeText(bytesNeeded) + ", more than the memory budget of " +
-                   ByteSizeText(budget.bytes) + " (" + budget.source + "); render a smaller frame, fewer stars " +
+  throw InputError(what + " needs about " + FormatBytes(bytesNeeded) + ", more than the memory budget of " +
+                   FormatBytes(budget.bytes) + " (" + budget.source + "); render a smaller frame, fewer stars " +
                    "or subdivisions, or set --memory-budget (or " + kMemoryBudgetVariable + ") if the machine " +
                    "has the memory");
 }

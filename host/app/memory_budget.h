@@ -39,7 +39,4 @@ std::uint64_t AvailableMemory();
 // needs about N MiB, more than the memory budget of M MiB (<source>); ...".
 void CheckMemoryBudget(std::uint64_t bytesNeeded, const MemoryBudget& budget, const std::string& what);
 
-// "1.5 GiB", "300 MiB", "12 KiB", "100 bytes".
-std::string ByteSizeText(std::uint64_t bytes);
-
 }  // namespace velumbra

@@ -34,6 +34,17 @@ fs::path OutputKey(const fs::path& p) {
 
 }  // namespace
 
+std::vector<PlannedInput> RenderInputs(const std::string& sceneFile, const SceneDesc& scene,
+                                       const InputOptions& inputs) {
+  std::vector<PlannedInput> in;
+  if (!sceneFile.empty()) in.push_back({sceneFile, "the scene file"});
+  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
+  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
+  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
+  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
+  return in;
+}
+
 void CheckOutputFile(const fs::path& file, const std::string& option) {
   const std::string name = file.string();
   if (name.empty()) throw InputError(option + ": the output name is empty");

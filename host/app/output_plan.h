@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "host/app/render_frame.h"
+#include "host/app/scene/scene_file.h"
+
 namespace velumbra {
 
 // A file the run reads, as messages name it ("the scene file").
@@ -35,6 +38,12 @@ struct FrameOutputs {
   std::string objectIds;      // --ids: PREFIX.objectid.png (empty without --ids)
   std::string materialIds;    // --ids: PREFIX.materialid.png
 };
+
+// The files a render of `scene` reads: the scene file (`sceneFile`, empty
+// for the built-in scene), the input image (`inputs.image`, else
+// render.image) and the ID images.
+std::vector<PlannedInput> RenderInputs(const std::string& sceneFile, const SceneDesc& scene,
+                                       const InputOptions& inputs);
 
 class OutputPlan {
  public:

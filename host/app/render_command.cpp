@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/app/app_error.h"
@@ -18,6 +18,7 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/memory_budget.h"
+#include "host/app/memory_estimate.h"
 #include "host/app/module_options.h"
 #include "host/app/output_plan.h"
 #include "host/app/progress.h"
@@ -25,6 +26,7 @@
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/scene/scene_file.h"
+#include "host/sdk/render_threads.h"
 
 namespace velumbra {
 
@@ -50,19 +52,13 @@ struct RenderOptions {
 };
 
 // --- the memory a render needs ---------------------------------------------------------------
-// A provisional estimate, the largest terms only, until the command's
-// memory estimate (shared with `velumbra farm`) replaces it: bytes a pixel
-// and a star as the buffers of render_frame, exr_write and the star field
-// hold them.
+// The render's own estimate is the command's (memory_estimate.h, shared
+// with `velumbra farm`); these weigh what comes before it: the frame size
+// of the scene, and an input image from its header before it is read.
 constexpr std::uint64_t kBitmapBytesPerPixel = 8;      // BMM_Color_64
 constexpr std::uint64_t kGBufferBytesPerPixel = 3;     // object ID 2, material ID 1
 constexpr std::uint64_t kPngReadBytesPerPixel = 16;    // the image kept, and its decoding rows
 constexpr std::uint64_t kExrReadBytesPerPixel = 64;    // the file's floats, halves and the 16-bit frame
-constexpr std::uint64_t kExrInputBytesPerPixel = 24;   // kept: 16-bit pixels and the file's own floats
-constexpr std::uint64_t kExrWriteBytesPerPixel = 40;   // floats, half copies, widened ID channels
-constexpr std::uint64_t kStarBytes = 24;               // one StarRecord, kept between frames
-constexpr std::uint64_t kEffectScratchBytes = 32u << 20;  // generation scratch and drawing batches
-constexpr std::uint64_t kThreadStackBytes = 8u << 20;     // each worker the effect is granted
 
 std::uint64_t Pixels(std::uint64_t width, std::uint64_t height) { return width * height; }
 
@@ -90,56 +86,16 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> ImageSizeOf(const fs::pat
   }
 }
 
-// The largest value an int parameter takes: its constant, or its largest key.
-int LargestInt(IParamBlock2& block, const char* name) {
-  const int index = block.FindParamByName(name);
-  if (index < 0) return 0;
-  const ParamID id = block.IndexToID(index);
-  Interval valid = FOREVER;
-  int largest = 0;
-  block.GetValue(id, 0, largest, valid);
-  for (int k = 0; k < block.NumKeys(id); ++k) {
-    int v = 0;
-    block.GetValue(id, block.GetKeyTime(id, k), v, valid);
-    largest = std::max(largest, v);
-  }
-  return largest;
-}
 
-// The bytes the render takes at its peak. `framesInFlight` frames live at
-// once: with the background writer, one written, one waiting and one
-// rendering (frame_writer.h).
-std::uint64_t FrameBytesNeeded(RenderSession& session, bool exrOutput, bool ids, std::uint64_t framesInFlight,
-                               std::uint64_t threads) {
+// The frames the render holds at once beyond the estimate's one: with the
+// background writer, one written, one waiting and one rendering
+// (frame_writer.h).
+std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlight) {
   const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
                                       static_cast<std::uint64_t>(session.Height()));
-  std::uint64_t bytes = pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * framesInFlight;
-  if (session.InputExr()) bytes += pixels * kExrInputBytesPerPixel;
-  else if (session.InputImage()) bytes += pixels * kBitmapBytesPerPixel;
-  if (exrOutput) bytes += pixels * kExrWriteBytesPerPixel;
-  if (ids) bytes += pixels * kGBufferBytesPerPixel;
-  std::uint64_t stars = 0;
-  for (Effect* effect : session.Effects()) {
-    IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
-    if (!block) continue;
-    stars += static_cast<std::uint64_t>(std::max(0, LargestInt(*block, "starscount")));
-    bytes += kEffectScratchBytes;
-  }
-  bytes += stars * kStarBytes;
-  bytes += threads * kThreadStackBytes;
-  return bytes;
+  return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * (framesInFlight - 1);
 }
 
-// The files the render reads, for the output plan's checks.
-std::vector<PlannedInput> InputsOf(const RenderOptions& o, const SceneDesc& scene, const InputOptions& inputs) {
-  std::vector<PlannedInput> in;
-  if (!o.scene.empty()) in.push_back({o.scene, "the scene file"});
-  if (inputs.image) in.push_back({*inputs.image, "the --input image"});
-  else if (scene.render.image) in.push_back({*scene.render.image, "the scene's render.image"});
-  if (scene.render.objectId) in.push_back({scene.render.objectId->path, "the scene's render.objectId"});
-  if (scene.render.materialId) in.push_back({scene.render.materialId->path, "the scene's render.materialId"});
-  return in;
-}
 
 int RunRender(const RenderOptions& o) {
   const MemoryBudget budget = ResolveMemoryBudget(o.memoryBudget);
@@ -177,7 +133,7 @@ int RunRender(const RenderOptions& o) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
-  const OutputPlan plan(o.output, o.ids, frames, InputsOf(o, scene, inputs));
+  const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs));
 
   const int depth = o.depth ? o.depth : session.DefaultOutputDepth();
   const bool exrOutput = IsExrFile(o.output);
@@ -196,12 +152,17 @@ int RunRender(const RenderOptions& o) {
     if (png) pngCompression = *png;
     if (exr) exrCompression = *exr;
   }
-  const std::uint64_t threads = o.threads > 0 ? static_cast<std::uint64_t>(o.threads)
-                                             : std::max(1u, std::thread::hardware_concurrency());
-  CheckMemoryBudget(FrameBytesNeeded(session, exrOutput, !o.ids.empty(), o.threads == 1 ? 1 : 3, threads), budget,
+  const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const std::uint64_t estimate =
+      EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
+      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3);
+  CheckMemoryBudget(estimate, budget,
                     "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
                         " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");
 
+  // The effects may keep this many threads busy; the writer is one more
+  // thread, mostly waiting on the disk and zlib.
+  GrantRenderThreads(o.threads > 0 ? o.threads : static_cast<int>(std::thread::hardware_concurrency()));
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
   // Each frame is written on the writer's thread while the next renders;

@@ -111,7 +111,10 @@ class RenderSession {
   const std::vector<Effect*>& Effects() const { return effects_; }
 
   // Renders `frame`; `extraChannels` (BMM_CHAN_*) are allocated besides the
-  // effects' own. Null when the callback asked to stop.
+  // effects' own. Null when the callback asked to stop. Throws SystemError
+  // naming the effect and its message when an effect logged an error to the
+  // host's log during the frame (it could not do its work, e.g. "not enough
+  // memory for 10000000 stars"): such a frame must not be written.
   std::unique_ptr<Bitmap> RenderFrame(int frame, CheckAbortCallback* abort, ULONG extraChannels = 0);
 
   // The warnings the effects logged while rendering since the last call,

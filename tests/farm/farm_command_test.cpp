@@ -1,0 +1,148 @@
+// The farm command in-process, up to the submission: what --dry-run prints,
+// every mistake found before anything is written or submitted, --resume's
+// choice of frames, and --cpus as the tasks' render --threads.
+#include <gtest/gtest.h>
+
+#include <CLI/CLI.hpp>
+
+#include "support/temp_dir.h"
+#include "cli/run_command.h"
+#include "host/app/app_error.h"
+#include "host/app/commands.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velumbra;
+
+constexpr const char* kScene = R"({"render": {"width": 64, "height": 48},
+  "nodes": [{"name": "Camera001", "type": "camera", "position": [0, 0, 0], "target": [0, 1, 0]}],
+  "effects": [{"class": "Qe_Velumbra", "params": {"starscount": 500}}]})";
+
+class FarmCommand : public ::testing::Test {
+ protected:
+  FarmCommand() { WriteAll(dir_ / "shot.json", kScene); }
+
+  // Parses and runs `velumbra farm ARGS`; returns the exit status and
+  // standard output. Errors come out as the exceptions main maps.
+  std::pair<int, std::string> Farm(std::vector<std::string> args) {
+    CLI::App app("velumbra", "velumbra");
+    app.require_subcommand(1);
+    AddRenderCommand(app);
+    const CommandRun run = AddFarmCommand(app);
+    args.insert(args.begin(), "farm");
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+    testing::internal::CaptureStdout();
+    int status = -1;
+    try {
+      status = run();
+    } catch (...) {
+      testing::internal::GetCapturedStdout();
+      throw;
+    }
+    return {status, testing::internal::GetCapturedStdout()};
+  }
+
+  std::string Scene() const { return (dir_ / "shot.json").string(); }
+  std::string Out() const { return (dir_ / "out" / "f.####.png").string(); }
+
+  TempDir dir_;
+};
+
+TEST_F(FarmCommand, DryRunPrintsTheScriptWithAbsolutePathsAndWritesNothing) {
+  const auto [status, script] = Farm({Scene(), "-f", "1-5", "--chunk", "2", "-o", Out(), "--set", "seed=3",
+                                      "--set", "brightstarscolor=[1,0.9,0.8]", "--depth", "8", "--dry-run", "-q"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(script.find("#SBATCH --array=0-2\n"), std::string::npos) << script;
+  EXPECT_NE(script.find("0) frames='1,2' ;;"), std::string::npos) << script;
+  EXPECT_NE(script.find("2) frames='5' ;;"), std::string::npos) << script;
+  EXPECT_NE(script.find("'render' '" + (dir_ / "out" / "velumbra-farm").string()), std::string::npos) << script;
+  EXPECT_NE(script.find("'-o' '" + Out() + "' '--set' 'seed=3' '--set' 'brightstarscolor=[1,0.9,0.8]' "
+                        "'--depth' '8' -f \"$frames\""),
+            std::string::npos)
+      << script;
+  EXPECT_NE(script.find("#SBATCH --mem="), std::string::npos) << script;
+  // Nothing was made: no job folder, no output folder.
+  EXPECT_EQ(CountEntries(dir_.Path()), 1);
+}
+
+TEST_F(FarmCommand, MemoryComesFromTheEstimateUnlessGiven) {
+  const auto small = Farm({Scene(), "-f", "1", "-o", Out(), "--dry-run", "-q"}).second;
+  const auto many = Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starscount=10000000", "--dry-run", "-q"}).second;
+  const auto mem = [](const std::string& script) {
+    const size_t at = script.find("#SBATCH --mem=");
+    return std::stoull(script.substr(at + 14));
+  };
+  // Ten million stars of 24 bytes more.
+  EXPECT_GE(mem(many) - mem(small), 10000000ull * 24 / (1 << 20));
+  const auto given = Farm({Scene(), "-f", "1", "-o", Out(), "--mem", "2G", "--dry-run", "-q"}).second;
+  EXPECT_NE(given.find("#SBATCH --mem=2048M\n"), std::string::npos) << given;
+}
+
+TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
+  WriteAll(dir_ / "bad.json", R"({"render": {"widht": 10}})");
+  struct Case {
+    std::vector<std::string> args;
+    const char* mentions;
+  };
+  const std::string scene = Scene(), out = Out();
+  const Case cases[] = {
+      {{scene, "-f", "1-3", "-o", out, "--set", "starcount=5"}, "starcount"},
+      {{scene, "-f", "1-3", "-o", out, "--set", "starscount=-5"}, "starscount"},
+      {{scene, "-f", "3-1", "-o", out}, "3-1"},
+      {{scene, "-f", "1-3", "-o", (dir_ / "one.png").string()}, "#"},
+      {{scene, "-f", "1-3", "-o", out, "--ids", (dir_ / "ids").string()}, "--ids"},
+      {{scene, "-f", "1-3", "-o", out, "--mem", "lots"}, "--mem"},
+      {{scene, "-f", "1-3", "-o", out, "--time", "1h"}, "--time"},
+      {{scene, "-f", "1-3", "-o", out, "--partition", "a b"}, "--partition"},
+      {{scene, "-f", "1-3", "-o", out, "--plugins", (dir_ / "nowhere").string()}, "--plugins"},
+      {{scene, "-f", "1-3", "-o", out, "--input", (dir_ / "missing.png").string()}, "missing.png"},
+      {{(dir_ / "bad.json").string(), "-f", "1-3", "-o", out}, "/render/widht"},
+      {{(dir_ / "absent.json").string(), "-f", "1-3", "-o", out}, "absent.json"},
+      {{scene, "-f", "2147483647", "-o", out}, "2147483647"},
+  };
+  for (const Case& c : cases) {
+    try {
+      Farm(c.args);
+      ADD_FAILURE() << "accepted: " << c.args[3] << " ...";
+    } catch (const InputError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(CountEntries(dir_.Path()), 2);  // the two scenes only
+}
+
+TEST_F(FarmCommand, ResumeSubmitsOnlyTheFramesThatAreMissingOrDoNotRead) {
+  fs::create_directories(dir_ / "out");
+  const CommandResult rendered =
+      RunVelumbra({"render", Scene(), "-f", "1-4", "-o", Out(), "-q"}, dir_.Path(), dir_.Path());
+  ASSERT_EQ(rendered.status, 0) << rendered.err;
+  fs::remove(dir_ / "out" / "f.0002.png");
+  WriteAll(dir_ / "out" / "f.0004.png", "not a PNG");
+
+  const auto [status, script] = Farm({Scene(), "-f", "1-5", "-o", Out(), "--resume", "--dry-run", "-q"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(script.find("0) frames='2' ;;"), std::string::npos) << script;
+  EXPECT_NE(script.find("1) frames='4' ;;"), std::string::npos) << script;
+  EXPECT_NE(script.find("2) frames='5' ;;"), std::string::npos) << script;
+  EXPECT_EQ(script.find("3) frames="), std::string::npos) << script;
+
+  // Every frame there: nothing to submit, nothing printed.
+  const auto done = Farm({Scene(), "-f", "1,3", "-o", Out(), "--resume", "-q"});
+  EXPECT_EQ(done.first, 0);
+  EXPECT_EQ(done.second, "");
+}
+
+TEST_F(FarmCommand, CpusBecomeTheTasksThreads) {
+  const auto [status, script] = Farm({Scene(), "-f", "1", "-o", Out(), "--cpus", "4", "--dry-run"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(script.find("#SBATCH --cpus-per-task=4\n"), std::string::npos) << script;
+  EXPECT_NE(script.find("'--threads' '4' -f"), std::string::npos) << script;
+  // The render command of this binary takes what the script gives it.
+  CLI::App app("velumbra", "velumbra");
+  AddRenderCommand(app);
+  EXPECT_NO_THROW(app.parse(std::vector<std::string>{"4", "--threads", "render"}));
+}
+
+}  // namespace

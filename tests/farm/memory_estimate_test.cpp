@@ -1,0 +1,216 @@
+// The render's memory estimate: its terms against the sizes of what they
+// count, its parts taken from a real render session, and the estimate as an
+// upper bound of the peak a real velumbra process reaches.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+#include "cli/run_command.h"
+#include "host/app/farm.h"
+#include "host/app/memory_estimate.h"
+#include "host/app/module_loader.h"
+#include "host/app/render_frame.h"
+#include "host/app/scene/scene_file.h"
+#include "host/sdk/bitmap.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velumbra;
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+RenderMemoryInputs Frame(std::uint64_t w, std::uint64_t h) {
+  RenderMemoryInputs in;
+  in.width = w;
+  in.height = h;
+  return in;
+}
+
+TEST(MemoryEstimate, ResidentPartsFollowPixelsAndStars) {
+  RenderMemoryInputs in = Frame(1920, 1080);
+  const RenderMemoryEstimate bare = EstimateRenderMemory(in);
+  EXPECT_EQ(bare.frame, 1920u * 1080u * 8u);  // 16-bit RGBA
+  EXPECT_EQ(bare.gBuffer, 0u);
+  EXPECT_EQ(bare.inputImages, 0u);
+  EXPECT_EQ(bare.writeBuffers, 0u);  // PNG streams its rows
+  EXPECT_EQ(bare.Total(), bare.process + bare.frame);
+
+  in.objectIdChannel = in.materialIdChannel = true;
+  EXPECT_EQ(EstimateRenderMemory(in).gBuffer, 1920u * 1080u * 3u);
+
+  // Stars: 24 bytes a record, kept between frames; two effects keep two
+  // fields.
+  in.fields = {{1000000, 1}};
+  const RenderMemoryEstimate one = EstimateRenderMemory(in);
+  EXPECT_EQ(one.stars, 24u * 1000000u);
+  in.fields = {{1000000, 1}, {3000000, 1}};
+  EXPECT_EQ(EstimateRenderMemory(in).stars, 24u * 4000000u);
+  // An empty field is still an array of one record.
+  in.fields = {{0, 1}};
+  EXPECT_EQ(EstimateRenderMemory(in).stars, 24u);
+}
+
+TEST(MemoryEstimate, InputsAndOutputsAddTheirBuffers) {
+  const std::uint64_t pixels = 640 * 480;
+  RenderMemoryInputs in = Frame(640, 480);
+  in.input = InputImageKind::Png;
+  EXPECT_EQ(EstimateRenderMemory(in).inputImages, pixels * 8);
+  in.input = InputImageKind::Exr;  // 16-bit pixels and the file's floats
+  EXPECT_EQ(EstimateRenderMemory(in).inputImages, pixels * 24);
+  in.objectIdImage = in.materialIdImage = true;
+  EXPECT_EQ(EstimateRenderMemory(in).inputImages, pixels * 27);
+
+  // OpenEXR output: FLOAT floats and the encoded samples; HALF adds its
+  // copy but encodes half as much; IDs add their widened channels twice.
+  RenderMemoryInputs out = Frame(640, 480);
+  out.output = OutputImageKind::ExrFloat;
+  EXPECT_EQ(EstimateRenderMemory(out).writeBuffers, pixels * (16 + 16));
+  out.output = OutputImageKind::ExrHalf;
+  EXPECT_EQ(EstimateRenderMemory(out).writeBuffers, pixels * (16 + 8 + 8));
+  out.exrIdChannels = true;
+  EXPECT_EQ(EstimateRenderMemory(out).writeBuffers, pixels * (16 + 8 + 8 + 8 + 8));
+}
+
+TEST(MemoryEstimate, ApplyAndWritingTakeTurns) {
+  RenderMemoryInputs in = Frame(4096, 4096);
+  in.output = OutputImageKind::ExrFloat;
+  in.fields = {{10000000, 1000}};
+  const RenderMemoryEstimate e = EstimateRenderMemory(in);
+  EXPECT_GT(e.applyScratch, 0u);
+  EXPECT_GT(e.writeBuffers, e.applyScratch);
+  EXPECT_EQ(e.Total(), e.process + e.frame + e.stars + e.writeBuffers);
+
+  // More subdivisions need a longer motion path, bounded per sample.
+  in.fields = {{1000, 1}};
+  const std::uint64_t few = EstimateRenderMemory(in).applyScratch;
+  in.fields = {{1000, 1000}};
+  const std::uint64_t many = EstimateRenderMemory(in).applyScratch;
+  EXPECT_GT(many, few);
+  EXPECT_LT(many - few, 999u * 256u);
+  // The serial loops need no generation scratch and no recorded calls.
+  in.threads = 0;
+  EXPECT_LT(EstimateRenderMemory(in).applyScratch, 1001u * 256u);
+  // Generation's scratch is bounded whatever the count.
+  in.threads = 2;
+  in.fields = {{10000000, 1}};
+  const std::uint64_t big = EstimateRenderMemory(in).applyScratch;
+  in.fields = {{5000000, 1}};
+  EXPECT_EQ(EstimateRenderMemory(in).applyScratch, big);
+}
+
+TEST(MemoryEstimate, AbsurdSizesSaturateInsteadOfWrapping) {
+  RenderMemoryInputs in = Frame(std::uint64_t{1} << 40, std::uint64_t{1} << 40);
+  in.output = OutputImageKind::ExrHalf;
+  in.fields = {{UINT64_MAX, UINT64_MAX}};
+  EXPECT_EQ(EstimateRenderMemory(in).Total(), UINT64_MAX);
+  EXPECT_EQ(MemoryRequestMiB(UINT64_MAX), UINT64_MAX / kMiB + 1);
+}
+
+TEST(MemoryEstimate, RequestAddsATenthAndRoundsUpToMebibytes) {
+  EXPECT_EQ(MemoryRequestMiB(0), 0u);
+  EXPECT_EQ(MemoryRequestMiB(1), 1u);
+  EXPECT_EQ(MemoryRequestMiB(100 * kMiB), 110u);
+  EXPECT_EQ(MemoryRequestMiB(100 * kMiB + 1), 111u);
+  EXPECT_EQ(FormatBytes(0), "0 bytes");
+  EXPECT_EQ(FormatBytes(1023), "1023 bytes");
+  EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
+  EXPECT_EQ(FormatBytes(110 * kMiB), "110 MiB");
+  EXPECT_EQ(FormatBytes(std::uint64_t{3} << 30), "3.0 GiB");
+}
+
+// The session's own numbers: the render size, and the largest star count
+// and subdivisions of keyed parameters over the frames rendered.
+TEST(MemoryEstimate, SessionGivesTheLargestValuesOverTheFrames) {
+  ModuleRegistry registry;
+  registry.LoadDirectory(BuildDir());
+  TempDir dir;
+  WriteAll(dir / "s.json", R"({"render": {"width": 320, "height": 200},
+    "nodes": [{"name": "Camera001", "type": "camera"}],
+    "effects": [{"class": "Qe_Velumbra", "params": {
+      "starscount": {"keys": [[0, 1000], [10, 50000], [20, 2000]]},
+      "durationsubdivisions": {"keys": [[0, 3], [15, 40]]}}}]})");
+  RenderSession session(LoadSceneFile(dir / "s.json"),
+                        [&](const std::string& name) { return registry.FindClass(name); });
+  const std::vector<int> early{0, 1, 2};
+  RenderMemoryInputs in = MemoryInputsOf(session, early, 0, "out.png", 1);
+  EXPECT_EQ(in.width, 320u);
+  EXPECT_EQ(in.height, 200u);
+  ASSERT_EQ(in.fields.size(), 1u);
+  EXPECT_EQ(in.fields[0].stars, 1000u);
+  EXPECT_EQ(in.fields[0].subdivisions, 3u);
+  EXPECT_EQ(in.output, OutputImageKind::Png);
+  EXPECT_FALSE(in.exrIdChannels);
+
+  const std::vector<int> all{0, 5, 10, 15, 20};
+  in = MemoryInputsOf(session, all, 0, "out.####.EXR", 1);
+  EXPECT_EQ(in.fields[0].stars, 50000u);
+  EXPECT_EQ(in.fields[0].subdivisions, 40u);
+  // An OpenEXR output carries the ID channels, written as FLOAT without an
+  // OpenEXR input.
+  EXPECT_EQ(in.output, OutputImageKind::ExrFloat);
+  EXPECT_TRUE(in.objectIdChannel && in.materialIdChannel && in.exrIdChannels);
+}
+
+// The peak resident memory of a velumbra render, in bytes.
+std::uint64_t PeakOfRender(const std::vector<std::string>& args, const fs::path& cwd) {
+  std::vector<std::string> argv{(BuildDir() / "velumbra").string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // KiB on Linux
+}
+
+// The estimate is an upper bound of what a render really takes: PNG and
+// OpenEXR outputs, ID channels, a large field with motion blur.
+TEST(MemoryEstimate, BoundsThePeakOfARealRender) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine make the peak no measure of the render";
+#endif
+  ModuleRegistry registry;
+  registry.LoadDirectory(BuildDir());
+  TempDir dir;
+  WriteAll(dir / "s.json", R"({"render": {"width": 960, "height": 540},
+    "nodes": [{"name": "Camera001", "type": "camera", "position": [0, 0, 0], "target": [0, 1, 0],
+               "keys": [{"frame": 0, "target": [0, 1, 0]}, {"frame": 30, "target": [1, 1, 0]}]}],
+    "effects": [{"class": "Qe_Velumbra", "params": {"starscount": 1000000, "duration": 1,
+                                                    "durationsubdivisions": 8}}]})");
+  RenderSession session(LoadSceneFile(dir / "s.json"),
+                        [&](const std::string& name) { return registry.FindClass(name); });
+  const std::vector<int> frames{3};
+  struct Case {
+    std::vector<std::string> args;
+    std::string output;
+    ULONG channels;
+  };
+  const Case cases[] = {
+      {{"render", "s.json", "-f", "3", "-o", "a.png", "-q"}, "a.png", 0},
+      {{"render", "s.json", "-f", "3", "-o", "a.exr", "-q"}, "a.exr", 0},
+      {{"render", "s.json", "-f", "3", "-o", "b.png", "--ids", "b", "-q"}, "b.png", BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID},
+  };
+  for (const Case& c : cases) {
+    const std::uint64_t peak = PeakOfRender(c.args, dir.Path());
+    ASSERT_GT(peak, 0u) << c.output << ": the render failed";
+    const std::uint64_t estimate =
+        EstimateRenderMemory(MemoryInputsOf(session, frames, c.channels, c.output, 2)).Total();
+    EXPECT_GE(estimate, peak) << c.output << ": estimate " << FormatBytes(estimate) << ", peak " << FormatBytes(peak);
+    // An upper bound, not a wild one.
+    EXPECT_LT(estimate, 3 * peak) << c.output << ": estimate " << FormatBytes(estimate) << ", peak "
+                                  << FormatBytes(peak);
+  }
+}
+
+}  // namespace
