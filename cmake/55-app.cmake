@@ -6,6 +6,7 @@ set(VELUMBRA_APP_SOURCES
   ${CMAKE_SOURCE_DIR}/host/app/farm_wait.cpp
   ${CMAKE_SOURCE_DIR}/host/app/frame_range.cpp
   ${CMAKE_SOURCE_DIR}/host/app/frame_writer.cpp
+  ${CMAKE_SOURCE_DIR}/host/app/memory_budget.cpp
   ${CMAKE_SOURCE_DIR}/host/app/memory_estimate.cpp
   ${CMAKE_SOURCE_DIR}/host/app/module_loader.cpp
   ${CMAKE_SOURCE_DIR}/host/app/output_format.cpp

@@ -5,14 +5,15 @@
 #include <string>
 
 #include "host/app/app_error.h"
+#include "host/app/quoting.h"
 
 namespace velumbra {
 
 namespace {
 
 [[noreturn]] void Fail(std::string_view list, std::string_view item, const std::string& why) {
-  std::string message = "frame list \"" + std::string(list) + "\"";
-  if (!item.empty() && item != list) message += ", item \"" + std::string(item) + "\"";
+  std::string message = "frame list " + Quoted(list);
+  if (!item.empty() && item != list) message += ", item " + Quoted(item);
   throw InputError(message + ": " + why);
 }
 

@@ -6,9 +6,11 @@
 // This file registers the sub-commands (each in its own *_command.cpp) and is
 // the one place that maps their errors to exit codes: 2 for bad input
 // (options, scene files, images, frame lists), 1 when the system refuses an
-// operation, 130 when Ctrl-C stopped the work. Nothing is ever left
-// half-written.
+// operation, 128 + the signal when a signal stopped the work (130 Ctrl-C,
+// 143 SIGTERM, 129 SIGHUP). Nothing is ever left half-written.
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <thread>
 #include <utility>
@@ -18,6 +20,8 @@
 
 #include "host/app/app_error.h"
 #include "host/app/commands.h"
+#include "host/app/interrupt.h"
+#include "host/app/quoting.h"
 #include "host/app/version.h"
 #include "host/sdk/render_threads.h"
 
@@ -27,7 +31,7 @@ namespace {
 
 constexpr int kExitInput = 2;
 constexpr int kExitSystem = 1;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;
 
 constexpr const char* kDescription =
     "velumbra renders star fields with the Qe_Velumbra render effect: it loads the effect modules, "
@@ -41,7 +45,8 @@ constexpr const char* kFooter = R"(Examples:
   velumbra scene new my.json                   a scene to edit, every parameter at its default
   velumbra panel scenes/band.json              the effect's rollouts and a live preview in a browser
 
-Exit status: 0 success, 1 system failure, 2 bad input, 130 interrupted (Ctrl-C).
+Exit status: 0 success, 1 system failure, 2 bad input, 130 interrupted (Ctrl-C),
+143 terminated (SIGTERM), 129 hung up (SIGHUP).
 Scene files are described in docs/scene-format.md.)";
 
 }  // namespace
@@ -75,7 +80,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "velumbra: error: %s\nRun 'velumbra --help' (or 'velumbra COMMAND --help') for usage.\n",
-                 e.what());
+                 PrintableMessage(e.what()).c_str());
     return kExitInput;
   }
 
@@ -86,14 +91,16 @@ int main(int argc, char** argv) {
     for (auto& [command, run] : commands)
       if (command->parsed()) return run();
   } catch (const InputError& e) {
-    std::fprintf(stderr, "velumbra: error: %s\n", e.what());
+    std::fprintf(stderr, "velumbra: error: %s\n", PrintableMessage(e.what()).c_str());
     return kExitInput;
   } catch (const SystemError& e) {
-    std::fprintf(stderr, "velumbra: error: %s\n", e.what());
+    std::fprintf(stderr, "velumbra: error: %s\n", PrintableMessage(e.what()).c_str());
     return kExitSystem;
   } catch (const Interrupted&) {
-    std::fprintf(stderr, "velumbra: interrupted; the frame in progress was not written\n");
-    return kExitInterrupted;
+    const int signal = InterruptGuard::Signal() != 0 ? InterruptGuard::Signal() : SIGINT;
+    std::fprintf(stderr, "velumbra: %s; the frame in progress was not written\n",
+                 signal == SIGINT ? "interrupted" : signal == SIGTERM ? "terminated (SIGTERM)" : "hung up (SIGHUP)");
+    return kExitSignalBase + signal;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "velumbra: error: out of memory\n");
     return kExitSystem;

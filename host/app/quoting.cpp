@@ -36,6 +36,51 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
 
 }  // namespace
 
+std::size_t FirstNonUtf8Byte(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
+std::string PrintableMessage(std::string_view s, std::size_t maxChars) {
+  std::string out;
+  std::size_t chars = 0, i = 0;
+  char hex[8];
+  while (i < s.size() && chars < maxChars) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+      i += 1;
+    } else if ((c < 0x20 && c != '\n') || c == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\u%04X", c);
+      out += hex;
+      i += 1;
+    } else {
+      out.append(s.substr(i, n));
+      i += n;
+    }
+    ++chars;
+  }
+  if (i < s.size()) out += "... (" + std::to_string(s.size()) + " bytes)";
+  return out;
+}
+
+std::string QuotedIfNeeded(std::string_view s, std::size_t maxChars) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < s.size(); ++chars) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0 || c < 0x20 || c == 0x7F || c == '"' || c == '\\' || chars >= maxChars) return Quoted(s, maxChars);
+    i += n;
+  }
+  return std::string(s);
+}
+
 std::string Quoted(std::string_view s, std::size_t maxChars) {
   std::string out = "\"";
   std::size_t chars = 0;

@@ -1,10 +1,13 @@
 // velumbra render: a scene (or the built-in one) to PNG or OpenEXR frames.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -21,6 +24,8 @@
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
+#include "host/app/memory_budget.h"
+#include "host/app/memory_estimate.h"
 #include "host/app/module_options.h"
 #include "host/app/output_format.h"
 #include "host/app/output_name.h"
@@ -55,6 +60,7 @@ struct RenderOptions {
   std::string exrIdType = "float";
   std::string compression;  // empty: fast for PNG, zip for OpenEXR
   int threads = 0;          // 0: every core
+  std::string memoryBudget;  // --memory-budget (empty: VELUMBRA_MEMORY_BUDGET, else what is available)
   ModuleOptions modules;
 };
 
@@ -107,9 +113,61 @@ void WriteToStandardOutput(const std::string& png) {
     throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
 }
 
+// --- the memory a render needs ---------------------------------------------------------------
+// The render's own estimate is the command's (memory_estimate.h, shared
+// with `velumbra farm`); these weigh what comes before it: the frame size
+// of the scene, and an input image from its header before it is read.
+constexpr std::uint64_t kBitmapBytesPerPixel = 8;      // BMM_Color_64
+constexpr std::uint64_t kGBufferBytesPerPixel = 3;     // object ID 2, material ID 1
+constexpr std::uint64_t kPngReadBytesPerPixel = 16;    // the image kept, and its decoding rows
+constexpr std::uint64_t kExrReadBytesPerPixel = 64;    // the file's floats, halves and the 16-bit frame
+
+std::uint64_t Pixels(std::uint64_t width, std::uint64_t height) { return width * height; }
+
+// The size of a PNG or OpenEXR image from its header, without reading its
+// pixels; nullopt when the file cannot tell (the reader then says why).
+std::optional<std::pair<std::uint64_t, std::uint64_t>> ImageSizeOf(const fs::path& file) {
+  try {
+    if (IsExrFile(file)) {
+      ExrReader reader(file);
+      return std::pair<std::uint64_t, std::uint64_t>(static_cast<std::uint64_t>(reader.Width()),
+                                                     static_cast<std::uint64_t>(reader.Height()));
+    }
+    // A PNG's first chunk is IHDR: width and height, 4 bytes each, big-endian.
+    unsigned char header[24] = {};
+    std::ifstream in(file, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[1] != 'P' || header[12] != 'I')
+      return std::nullopt;
+    const auto be32 = [&](int at) {
+      return (std::uint64_t{header[at]} << 24) | (std::uint64_t{header[at + 1]} << 16) |
+             (std::uint64_t{header[at + 2]} << 8) | std::uint64_t{header[at + 3]};
+    };
+    return std::pair<std::uint64_t, std::uint64_t>(be32(16), be32(20));
+  } catch (const InputError&) {
+    return std::nullopt;
+  }
+}
+
+
+// The frames the render holds at once beyond the estimate's one: with the
+// background writer, one written, one waiting and one rendering
+// (frame_writer.h).
+std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlight) {
+  const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
+                                      static_cast<std::uint64_t>(session.Height()));
+  return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * (framesInFlight - 1);
+}
+
+
 int RunRender(const RenderOptions& o, const CLI::App& cli) {
+  const MemoryBudget budget = ResolveMemoryBudget(o.memoryBudget);
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
   OverrideScene(o, scene);
+  // A frame's render size in the scene (an image's own size is read below).
+  CheckMemoryBudget(Pixels(static_cast<std::uint64_t>(scene.render.width), static_cast<std::uint64_t>(scene.render.height)) *
+                        (kBitmapBytesPerPixel + kGBufferBytesPerPixel),
+                    budget, "a " + std::to_string(scene.render.width) + " x " + std::to_string(scene.render.height) +
+                                " frame");
   const ImageFormat outputFormat = OutputFormatOf(o.output, "-o");
   const bool toStdout = IsStandardOutput(o.output);
   if (toStdout && ::isatty(fileno(stdout)))
@@ -135,6 +193,16 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
   std::vector<SetOption> sets;
   for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
+  // The input image is read whole before the first frame: its size comes
+  // from its header, so a tiny file claiming a huge picture costs nothing.
+  // (A name with a frame pattern is weighed frame by frame as it is read.)
+  if (!inputImage.empty())
+    if (const auto size = ImageSizeOf(inputImage))
+      CheckMemoryBudget(Pixels(size->first, size->second) *
+                            (IsExrFile(inputImage) ? kExrReadBytesPerPixel : kPngReadBytesPerPixel),
+                        budget, "reading " + QuotedIfNeeded(inputImage.string()) + " (" +
+                                    std::to_string(size->first) + " x " + std::to_string(size->second) + " pixels)");
+
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
@@ -156,6 +224,13 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
     if (png) pngCompression = *png;
     if (exr) exrCompression = *exr;
   }
+  const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const std::uint64_t estimate =
+      EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
+      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3);
+  CheckMemoryBudget(estimate, budget,
+                    "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
+                        " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");
 
   // The effects may keep this many threads busy; the writer is one more
   // thread, mostly waiting on the disk and zlib.
@@ -184,6 +259,8 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
         throw Interrupted{};
       }
       progress.FinishFrame();
+      for (const std::string& warning : session.TakeLogWarnings())
+        if (!o.quiet) std::fprintf(stderr, "velumbra: warning: %s\n", warning.c_str());
       const ExrFrameInput exrInput = session.ExrInput();
       PngWriteOptions pngOptions;
       pngOptions.bitDepth = o.depth ? o.depth : session.DefaultOutputDepth();
@@ -300,6 +377,10 @@ CommandRun AddRenderCommand(CLI::App& app) {
                      "while the next renders (default: every core; 1: everything on one thread)")
       ->check(CLI::Range(1, 1024))
       ->type_name("N");
+  render->add_option("--memory-budget", o->memoryBudget,
+                     "the most memory the render may take, e.g. 4G or 512M; a render estimated to need more is "
+                     "refused before it starts (default: $VELUMBRA_MEMORY_BUDGET, else the memory available)")
+      ->type_name("SIZE");
   AddModuleOptions(render, o->modules);
   render->footer(R"(Examples:
   velumbra render

@@ -11,6 +11,7 @@
 #include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
+#include "host/sdk/log_sys.h"
 
 namespace velumbra {
 
@@ -353,10 +354,20 @@ std::unique_ptr<Bitmap> RenderSession::MakeFrameBitmap(TimeValue t, const BMM_Co
   return bitmap;
 }
 
-bool RenderSession::ApplyEffects(TimeValue t, Bitmap& bitmap, CheckAbortCallback* abort) {
+bool RenderSession::ApplyEffects(TimeValue t, int frame, Bitmap& bitmap, CheckAbortCallback* abort) {
+  LogSys& log = *GetHostLog();
   for (Effect* e : effects_) {
     if (!e->Active(t)) continue;
     e->Apply(t, &bitmap, nullptr, abort);
+    std::string errors;
+    for (const LogRecord& entry : log.Take()) {
+      const std::string text = (entry.title.empty() ? e->name : entry.title) + ": " + entry.message;
+      if (entry.type & SYSLOG_ERROR) errors += (errors.empty() ? "" : "; ") + text;
+      else if (entry.type & SYSLOG_WARN) logWarnings_.push_back(text);
+    }
+    // The effect survived, but its result is wrong or missing: the frame
+    // must not pass for a render.
+    if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
     if (abort && abort->Check()) return false;
   }
   return true;
@@ -369,27 +380,15 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   for (Effect* e : effects_)
     if (e->Active(t)) channels |= e->GBufferChannelsRequired(t);
 
-  // What the effects write to the host's log while they render is about
-  // this frame: an error entry means its result is wrong or missing.
   LogSys& log = *GetHostLog();
-  log.Take();
-  const auto checkLog = [&] {
-    std::string errors;
-    for (const LogRecord& entry : log.Take()) {
-      if (entry.type != SYSLOG_ERROR) continue;
-      if (!errors.empty()) errors += "; ";
-      errors += (entry.title.empty() ? std::string("an effect") : entry.title) + ": " + entry.message;
-    }
-    if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
-  };
+  log.Take();  // entries of earlier work are not this frame's
 
   outputFloats_.clear();
   const BMM_Color_64* pixels = nullptr;
   if (!hdrFrame_.empty()) pixels = hdrFrame_.data();
   else if (const RgbaImage* image = InputImage()) pixels = image->pixels.data();
   std::unique_ptr<Bitmap> bitmap = MakeFrameBitmap(t, pixels, channels);
-  if (!ApplyEffects(t, *bitmap, abort)) return nullptr;
-  checkLog();
+  if (!ApplyEffects(t, frame, *bitmap, abort)) return nullptr;
   if (!exrImage_) return bitmap;
 
   BitmapStorage& storage = *bitmap->Storage();
@@ -404,8 +403,7 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   // the inputs again, so both passes see the same masks.
   const std::vector<BMM_Color_64> probeIn = HdrEffectFrame(exrImage_->floats, exrImage_->pixels, kHdrProbeLevel);
   const std::unique_ptr<Bitmap> probe = MakeFrameBitmap(t, probeIn.data(), channels);
-  if (!ApplyEffects(t, *probe, abort)) return nullptr;
-  checkLog();
+  if (!ApplyEffects(t, frame, *probe, abort)) return nullptr;
   outputFloats_ = MergeEffectOutput(exrImage_->floats, hdrFrame_, output,
                                     std::span<const BMM_Color_64>(probe->Storage()->Pixels(), count));
   // The 16-bit frame (for PNG outputs and the preview) shows the merged
@@ -418,6 +416,12 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
     if (BeyondFrameRange(f.b)) p.b = FloatTo16(outputFloats_[i].b);
   }
   return bitmap;
+}
+
+std::vector<std::string> RenderSession::TakeLogWarnings() {
+  std::vector<std::string> out;
+  out.swap(logWarnings_);
+  return out;
 }
 
 }  // namespace velumbra

@@ -21,7 +21,11 @@
 //   5. every active effect's Apply, in scene order, with the caller's abort
 //      callback. When the callback answers Check() nonzero after an effect,
 //      the frame counts as aborted;
-//   6. for an OpenEXR input, the floats of the output (MergeEffectOutput):
+//   6. the host's log (log_sys.h): effects cannot fail Apply, so they write
+//      what went wrong there. An error entry fails the frame (SystemError
+//      "frame N: <effect>: <message>"; nothing of it is to be written);
+//      warnings are kept for the caller (TakeLogWarnings);
+//   7. for an OpenEXR input, the floats of the output (MergeEffectOutput):
 //      the file's own floats where the effects changed nothing, and colour
 //      channels beyond the 16-bit range carried through the effects by a
 //      second, probe pass (HdrEffectFrame), so that a star adds its light to
@@ -143,6 +147,10 @@ class RenderSession {
   // other input.
   const std::vector<FloatRgba>& OutputFloats() const { return outputFloats_; }
 
+  // The warnings the effects logged while rendering since the last call,
+  // as "<effect>: <message>", oldest first.
+  std::vector<std::string> TakeLogWarnings();
+
  private:
   // Reads the inputs: of `frame` (patterns filled in), or the fixed names.
   void LoadInputs(std::optional<int> frame);
@@ -151,7 +159,8 @@ class RenderSession {
   // the G-buffer `channels` filled from the ID inputs, the render camera.
   std::unique_ptr<Bitmap> MakeFrameBitmap(TimeValue t, const BMM_Color_64* pixels, ULONG channels);
   // False when the abort callback asked to stop.
-  bool ApplyEffects(TimeValue t, Bitmap& bitmap, CheckAbortCallback* abort);
+  // Reads the host's log after each effect (see 6. above).
+  bool ApplyEffects(TimeValue t, int frame, Bitmap& bitmap, CheckAbortCallback* abort);
   void Note(const InputOptions& inputs, const std::string& line) const {
     if (inputs.note && !notesGiven_) inputs.note(line);
   }
@@ -182,6 +191,7 @@ class RenderSession {
   std::vector<FloatRgba> outputFloats_;
   std::optional<IdImage<WORD>> objectIds_;
   std::optional<IdImage<UBYTE>> materialIds_;
+  std::vector<std::string> logWarnings_;
 };
 
 // The background colour on the bitmap's 16-bit scale (1.0 = 65280, rounded).

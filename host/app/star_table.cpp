@@ -55,20 +55,29 @@ StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t) {
   return MakeStarFieldKey(p);
 }
 
-std::string StarsCsv(const StarField& field) {
+void WriteStarsCsv(const StarField& field, const std::function<void(std::string_view)>& sink) {
   std::string out = "index,x,y,z,r,g,b,a,size\n";
   const StarRecord* stars = field.stars();
-  if (!stars) return out;
-  out.reserve(out.size() + static_cast<size_t>(field.count()) * 80);
+  out.reserve(kStarsCsvChunk + 200);
   char line[200];
-  for (std::uint32_t i = 0; i < field.count(); ++i) {
+  for (std::uint32_t i = 0; stars && i < field.count(); ++i) {
     const StarRecord& s = stars[i];
     const int n = std::snprintf(line, sizeof line, "%u,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g\n", i,
                                 static_cast<double>(s.pos.x), static_cast<double>(s.pos.y),
                                 static_cast<double>(s.pos.z), unsigned{s.color.r}, unsigned{s.color.g},
                                 unsigned{s.color.b}, unsigned{s.color.a}, static_cast<double>(s.size));
     out.append(line, static_cast<size_t>(n));
+    if (out.size() >= kStarsCsvChunk) {
+      sink(out);
+      out.clear();
+    }
   }
+  if (!out.empty()) sink(out);
+}
+
+std::string StarsCsv(const StarField& field) {
+  std::string out;
+  WriteStarsCsv(field, [&](std::string_view piece) { out.append(piece); });
   return out;
 }
 

@@ -9,7 +9,9 @@
 // generation key (starfield/star_field_key.h) and seeded generator.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "host/sdk/check_abort.h"
 #include "host/sdk/iparamb2.h"
@@ -23,7 +25,13 @@ namespace velumbra {
 StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t);
 
 // "index,x,y,z,r,g,b,a,size" and one line per star; floats with 9
-// significant digits (they read back to the same float).
+// significant digits (they read back to the same float). The text goes to
+// `sink` in pieces of about kStarsCsvChunk bytes, so that ten million
+// stars (about 800 MB of text) never sit in memory at once.
+inline constexpr std::size_t kStarsCsvChunk = 1u << 20;
+void WriteStarsCsv(const StarField& field, const std::function<void(std::string_view)>& sink);
+
+// The same as one string, for small fields.
 std::string StarsCsv(const StarField& field);
 
 }  // namespace velumbra

@@ -62,13 +62,20 @@ int RunStars(const StarsOptions& o) {
     throw SystemError("not enough memory for the star records");
   }
   progress.EndLine();
-  const std::string csv = StarsCsv(field);
+  // The text is streamed: ten million lines never sit in memory at once.
   if (o.output.empty()) {
-    if (std::fwrite(csv.data(), 1, csv.size(), stdout) != csv.size() || std::fflush(stdout) != 0)
+    WriteStarsCsv(field, [](std::string_view piece) {
+      if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
+        throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
+      if (InterruptGuard::Requested()) throw Interrupted{};
+    });
+    if (std::fflush(stdout) != 0)
       throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
   } else {
-    WriteFileAtomically(o.output, csv);
-    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", o.output.c_str());
+    AtomicFile file(o.output);
+    WriteStarsCsv(field, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); });
+    file.Commit();
+    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", QuotedIfNeeded(o.output).c_str());
   }
   return 0;
 }

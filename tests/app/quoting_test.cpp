@@ -42,4 +42,34 @@ TEST(Quoted, CutsALongValueAndSaysHowLongItWas) {
   EXPECT_EQ(Quoted("abc", 3), R"("abc")");
 }
 
+TEST(QuotedIfNeeded, PlainTextAsItIsAnythingElseQuoted) {
+  using velumbra::QuotedIfNeeded;
+  EXPECT_EQ(QuotedIfNeeded("seed=7"), "seed=7");
+  EXPECT_EQ(QuotedIfNeeded("caf\xc3\xa9 [1, 0.9]"), "caf\xc3\xa9 [1, 0.9]");
+  EXPECT_EQ(QuotedIfNeeded("camera=\xff"), R"("camera=\xFF")");
+  EXPECT_EQ(QuotedIfNeeded("a\"b"), R"("a\"b")");
+  EXPECT_EQ(QuotedIfNeeded("tab\there"), R"("tab\there")");
+  EXPECT_EQ(QuotedIfNeeded(std::string(201, 'x')), "\"" + std::string(200, 'x') + "\"... (201 bytes)");
+  EXPECT_EQ(QuotedIfNeeded(std::string(200, 'x')), std::string(200, 'x'));
+}
+
+TEST(FirstNonUtf8Byte, FindsTheFirstStrayByte) {
+  using velumbra::FirstNonUtf8Byte;
+  EXPECT_EQ(FirstNonUtf8Byte(""), std::string::npos);
+  EXPECT_EQ(FirstNonUtf8Byte("caf\xc3\xa9 \xf0\x9f\x8c\x9f"), std::string::npos);
+  EXPECT_EQ(FirstNonUtf8Byte("ab\xff"), 2u);
+  EXPECT_EQ(FirstNonUtf8Byte("\xc3\xa9\xc0\xaf"), 2u);     // overlong after a good character
+  EXPECT_EQ(FirstNonUtf8Byte("x\xed\xa0\x80"), 1u);        // a surrogate
+  EXPECT_EQ(FirstNonUtf8Byte("x\xe2\x98"), 1u);            // cut short
+}
+
+TEST(PrintableMessage, KeepsLinesEscapesTheRestAndCuts) {
+  using velumbra::PrintableMessage;
+  EXPECT_EQ(PrintableMessage("line one\nline two"), "line one\nline two");
+  EXPECT_EQ(PrintableMessage(std::string("a\0b\x1b[2J\xff", 8)), R"(a\u0000b\u001B[2J\xFF)");
+  const std::string huge = "--depth: " + std::string(100000, 'x') + " not in {8, 16}";
+  const std::string cut = PrintableMessage(huge);
+  EXPECT_EQ(cut, huge.substr(0, 2000) + "... (" + std::to_string(huge.size()) + " bytes)");
+}
+
 }  // namespace

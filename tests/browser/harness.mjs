@@ -85,7 +85,8 @@ export function startPanel(velumbra, scene, extraArgs = []) {
     });
     child.stdout.on('data', (d) => {
       stdout += d;
-      const m = /http:\/\/127\.0\.0\.1:(\d+)\//.exec(stdout);
+      // The address carries the panel's API token: the page passes it on.
+      const m = /http:\/\/127\.0\.0\.1:(\d+)\/\?token=[0-9a-f]+/.exec(stdout);
       if (m) {
         clearTimeout(timer);
         resolve({ url: m[0], port: Number(m[1]), stop, output, child });

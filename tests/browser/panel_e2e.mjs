@@ -57,7 +57,8 @@ async function shownPreview(page) {
 // the page.
 async function apiPreview(page) {
   const b64 = await page.evaluate(async () => {
-    const res = await fetch('/api/preview.png');
+    const token = new URLSearchParams(window.location.search).get('token');
+    const res = await fetch('/api/preview.png', { headers: { 'X-Velumbra-Token': token } });
     if (!res.ok) throw new Error(`/api/preview.png answered ${res.status}: ${await res.text()}`);
     const bytes = new Uint8Array(await res.arrayBuffer());
     let s = '';

@@ -4,16 +4,19 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 inline std::filesystem::path BuildDir() {
@@ -31,6 +34,13 @@ inline std::string Slurp(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Limits of the child process: an address-space limit (ulimit -v) in bytes
+// (0: none) and environment variables to set.
+struct CommandLimits {
+  std::uint64_t addressSpace = 0;
+  std::vector<std::pair<std::string, std::string>> env;
+};
+
 struct CommandResult {
   int status = -1;      // the exit status; 128 + n when signal n ended it
   std::string out;
@@ -42,13 +52,18 @@ struct CommandResult {
 class Command {
  public:
   Command(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-          const std::filesystem::path& logDir)
+          const std::filesystem::path& logDir, const CommandLimits& limits = {})
       : outFile_(logDir / "stdout.txt"), errFile_(logDir / "stderr.txt") {
     std::vector<std::string> argv{(BuildDir() / "velumbra").string()};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+      for (const auto& [name, value] : limits.env) ::setenv(name.c_str(), value.c_str(), 1);
+      if (limits.addressSpace != 0) {
+        const rlimit limit{limits.addressSpace, limits.addressSpace};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+      }
       const int out = ::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = ::open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0) ::_exit(127);
@@ -81,6 +96,6 @@ class Command {
 };
 
 inline CommandResult RunVelumbra(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-                                 const std::filesystem::path& logDir) {
-  return Command(args, cwd, logDir).Wait();
+                                 const std::filesystem::path& logDir, const CommandLimits& limits = {}) {
+  return Command(args, cwd, logDir, limits).Wait();
 }

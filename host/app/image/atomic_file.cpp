@@ -1,6 +1,7 @@
 #include "host/app/image/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,34 +31,64 @@ std::filesystem::path TemporaryNameFor(const std::filesystem::path& target) {
   return target.parent_path() / name;
 }
 
+// The file a name finally reaches through symbolic links (at most 40, as
+// the kernel allows), existing or not; the name itself when it is no link.
+std::filesystem::path FollowLinks(const std::filesystem::path& name) {
+  std::filesystem::path p = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(p, ec))) return p;
+    const std::filesystem::path link = std::filesystem::read_symlink(p, ec);
+    if (ec) return p;
+    p = link.is_absolute() ? link : p.parent_path() / link;
+  }
+  throw SystemError("cannot write " + name.string() + ": too many levels of symbolic links");
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
   if (target_.empty()) throw SystemError("cannot write a file with an empty name");
   if (!target_.has_filename())
     throw SystemError("cannot write " + target_.string() + ": the name ends in a folder separator");
+  // A link stays a link: the new file replaces what it points to, in that
+  // file's folder (the rename must stay on its file system).
+  file_ = FollowLinks(target_);
   // The rename would replace whatever stands at the target: a device such
   // as /dev/full, a pipe or a folder is refused, never swapped for a file.
   {
     std::error_code ec;
-    const auto st = std::filesystem::status(target_, ec);
+    const auto st = std::filesystem::status(file_, ec);
     if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
       throw SystemError("cannot write " + target_.string() + ": it exists and is not a regular file");
   }
-  const std::filesystem::path folder = target_.parent_path();
+  const std::filesystem::path folder = file_.parent_path();
   if (!folder.empty()) {
     std::error_code ec;
+    // The highest folder this file makes: removed again, if still empty,
+    // when the file is discarded.
+    for (std::filesystem::path p = folder; !p.empty() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+      madeFolder_ = p;
+      if (p == p.parent_path()) break;
+    }
     std::filesystem::create_directories(folder, ec);
     if (ec)
       throw SystemError("cannot create the folder " + folder.string() + " for " + target_.string() +
                         ": " + ec.message());
   }
-  // O_EXCL: never reuse a file someone else made; 0666 lets the umask decide
-  // the final permissions, as for any newly created output.
+  // An existing file keeps its permissions (a private 0600 file stays
+  // private); a new one gets 0666 less the umask, as any new output.
+  struct stat existing {};
+  const bool replacing = ::stat(file_.c_str(), &existing) == 0;
+  // O_EXCL: never reuse a file someone else made.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary_ = TemporaryNameFor(target_);
-    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) return;
+    temporary_ = TemporaryNameFor(file_);
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+    if (fd_ >= 0) {
+      slot_ = RegisterTemporary(temporary_.c_str());
+      if (replacing && ::fchmod(fd_, existing.st_mode & 07777) != 0) Throw("cannot write", errno);
+      return;
+    }
     if (errno != EEXIST) break;
   }
   const int error = errno;
@@ -116,11 +147,13 @@ void AtomicFile::Commit() {
   // Ctrl-C while the file was being written: the previous file stays and
   // the temporary goes with this object.
   if (InterruptGuard::Requested()) throw Interrupted{};
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) Throw("cannot replace", errno);
+  if (::rename(temporary_.c_str(), file_.c_str()) != 0) Throw("cannot replace", errno);
   committed_ = true;
+  UnregisterTemporary(slot_);
+  slot_ = -1;
   // Make the rename itself durable. The target is complete and in place by
   // now, so a failure here is not a failure of the write.
-  const std::filesystem::path folder = target_.parent_path().empty() ? "." : target_.parent_path();
+  const std::filesystem::path folder = file_.parent_path().empty() ? "." : file_.parent_path();
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
@@ -136,7 +169,18 @@ void AtomicFile::Discard() noexcept {
   if (!temporary_.empty() && !committed_) {
     ::unlink(temporary_.c_str());
     temporary_.clear();
+    // The folders made for this file go with it (rmdir leaves any that
+    // something else has filled meanwhile).
+    if (!madeFolder_.empty()) {
+      for (std::filesystem::path p = file_.parent_path(); !p.empty(); p = p.parent_path()) {
+        ::rmdir(p.c_str());
+        if (p == madeFolder_ || p == p.parent_path()) break;
+      }
+      madeFolder_.clear();
+    }
   }
+  UnregisterTemporary(slot_);
+  slot_ = -1;
 }
 
 void AtomicFile::Throw(const char* what, int error) {

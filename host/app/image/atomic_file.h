@@ -5,8 +5,14 @@
 // final rename stays on one file system and is atomic); Commit flushes it to
 // disk and renames it over the target. Until Commit succeeds an existing
 // target is never touched, and on any failure, and when the object dies
-// uncommitted, the temporary file is removed. Missing folders on the way to
-// the target are created.
+// uncommitted, the temporary file is removed (also when a second stop
+// signal ends the process: interrupt.h). Missing folders on the way to the
+// target are created, and removed again (when still empty) if the file is
+// discarded.
+//
+// A target that is a symbolic link stays one: the file it points to is
+// replaced (atomically, in that file's folder). A replaced file keeps its
+// permission bits; a new one gets 0666 less the umask.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +61,10 @@ class AtomicFile {
   [[noreturn]] void Throw(const char* what, int error);
 
   std::filesystem::path target_;
+  std::filesystem::path file_;  // target_ with its links followed: what is replaced
   std::filesystem::path temporary_;
+  std::filesystem::path madeFolder_;  // the highest folder made for the file, or empty
+  int slot_ = -1;  // RegisterTemporary's
   int fd_ = -1;
   int lastError_ = 0;
   bool committed_ = false;

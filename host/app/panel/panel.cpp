@@ -1,29 +1,222 @@
 #include "host/app/panel/panel.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <type_traits>
 #include <chrono>
 #include <cstdio>
+#include <list>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "host/app/app_error.h"
 #include "host/app/panel/panel_assets.h"
+#include "host/app/quoting.h"
 
 namespace velumbra {
 
 using json = nlohmann::json;
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Limits that keep one client from holding the panel: a request (line,
+// headers and body) must arrive within kRequestDeadline, each read and write
+// may wait kIoTimeout, and bodies are at most kMaxBody bytes (a scene edit
+// is a few hundred).
+constexpr auto kRequestDeadline = std::chrono::seconds(10);
+constexpr auto kIoTimeout = std::chrono::seconds(5);
+constexpr std::size_t kMaxBody = 4u << 20;
+constexpr std::size_t kWorkers = 8;
+
+// One connection in the server, while a worker serves it.
+struct Connection {
+  int fd = -1;
+  Clock::time_point start;
+  std::atomic<bool> reading{true};  // false once its request is in and being answered
+};
+
+// The connection the calling worker serves.
+thread_local Connection* t_connection = nullptr;
+
+// A socket stream for one request: reads end at the request's deadline
+// however slowly the bytes trickle in, so that a client sending a header
+// line every few seconds cannot keep a worker.
+class DeadlineStream : public httplib::Stream {
+ public:
+  DeadlineStream(int fd, Clock::time_point readDeadline) : fd_(fd), readDeadline_(readDeadline) {}
+
+  bool is_readable() const override { return Wait(POLLIN, ReadWait()); }
+  bool is_writable() const override { return Wait(POLLOUT, kIoTimeout); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (begin_ == end_) {
+      if (!is_readable()) return -1;
+      ssize_t n;
+      do n = ::recv(fd_, buffer_, sizeof buffer_, 0);
+      while (n < 0 && errno == EINTR);
+      if (n <= 0) return n;
+      begin_ = 0;
+      end_ = static_cast<size_t>(n);
+    }
+    const size_t n = std::min(size, end_ - begin_);
+    std::memcpy(ptr, buffer_ + begin_, n);
+    begin_ += n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    ssize_t n;
+    do n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(false, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(true, ip, port); }
+  socket_t socket() const override { return fd_; }
+
+ private:
+  std::chrono::milliseconds ReadWait() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readDeadline_ - Clock::now());
+    return std::max(std::chrono::milliseconds(0), std::min<std::chrono::milliseconds>(left, kIoTimeout));
+  }
+
+  bool Wait(short events, std::chrono::milliseconds timeout) const {
+    pollfd p{fd_, events, 0};
+    int n;
+    do n = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    while (n < 0 && errno == EINTR);
+    return n > 0 && (p.revents & (events | POLLHUP)) != 0;
+  }
+
+  void Address(bool local, std::string& ip, int& port) const {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    auto* sa = reinterpret_cast<sockaddr*>(&addr);
+    if ((local ? ::getsockname(fd_, sa, &len) : ::getpeername(fd_, sa, &len)) != 0 || addr.ss_family != AF_INET) return;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    ip = text;
+    port = ntohs(in->sin_port);
+  }
+
+  int fd_;
+  Clock::time_point readDeadline_;
+  char buffer_[4096];
+  size_t begin_ = 0, end_ = 0;
+};
+
+// The HTTP server with the panel's connection handling: one request per
+// connection under a deadline, and one worker always kept for the page:
+// when a connection takes the last idle worker, the oldest connection still
+// sending its request is cut off.
+class GuardedServer : public httplib::Server {
+ public:
+  GuardedServer() {
+    new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  }
+
+  // Marks the calling worker's request as read: from here on its worker is
+  // busy answering, not waiting for a client.
+  static void RequestRead() {
+    if (t_connection) t_connection->reading = false;
+  }
+
+  // Cuts off every connection still sending its request, so that stopping
+  // the server does not wait for slow clients' deadlines.
+  void CutReaders() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (Connection* c : connections_)
+      if (c->reading) ::shutdown(c->fd, SHUT_RDWR);
+  }
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    Connection self{sock, Clock::now(), true};
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      connections_.push_back(&self);
+      if (connections_.size() >= kWorkers) {
+        Connection* oldest = nullptr;
+        for (Connection* c : connections_)
+          if (c != &self && c->reading && (!oldest || c->start < oldest->start)) oldest = c;
+        if (oldest) ::shutdown(oldest->fd, SHUT_RDWR);
+      }
+    }
+    t_connection = &self;
+    DeadlineStream stream(sock, self.start + kRequestDeadline);
+    bool closed = false;
+    const bool ok = process_request(stream, /*close_connection=*/true, closed, [&](httplib::Request& req) {
+      stream.get_remote_ip_and_port(req.remote_addr, req.remote_port);
+      stream.get_local_ip_and_port(req.local_addr, req.local_port);
+    });
+    t_connection = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      connections_.remove(&self);
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return ok;
+  }
+
+  std::mutex lock_;
+  std::list<Connection*> connections_;
+};
+
+// 128 random bits as 32 hexadecimal digits.
+std::string NewToken() {
+  std::random_device random;
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+    token += part;
+  }
+  return token;
+}
+
+// Compares in time independent of where the strings differ.
+bool SameSecret(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char diff = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+// JSON text for an answer. Names from outside (a scene file's path in
+// another encoding) may hold bytes that are not UTF-8: they are sent as
+// U+FFFD instead of failing the answer after the request took effect.
+std::string JsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+}  // namespace
+
 struct PanelServer::Impl {
-  explicit Impl(PanelModel& m) : model(m) {}
+  explicit Impl(PanelModel& m) : model(m), token(NewToken()) {}
 
   PanelModel& model;
-  httplib::Server server;
+  GuardedServer server;
   std::mutex lock;  // the model is used by one request at a time
   int port = 0;
+  const std::string token;
 
   void Routes();
   bool Allowed(const httplib::Request& req, httplib::Response& res) const;
@@ -36,7 +229,7 @@ namespace {
 
 void SendError(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
-  res.set_content(json{{"error", message}}.dump(), "application/json");
+  res.set_content(JsonText(json{{"error", message}}), "application/json");
 }
 
 json Body(const httplib::Request& req) {
@@ -47,6 +240,7 @@ json Body(const httplib::Request& req) {
 
 template <class T>
 T Field(const json& body, const char* name) {
+  static_assert(!std::is_integral_v<T> || std::is_same_v<T, bool>, "whole numbers go through RequestInt");
   if (!body.contains(name)) throw InputError(std::string("the request lacks \"") + name + "\"");
   try {
     return body.at(name).get<T>();
@@ -67,6 +261,22 @@ bool PanelServer::Impl::Allowed(const httplib::Request& req, httplib::Response& 
     SendError(res, 403, "the panel answers only requests for " + numeric + " or " + named);
     return false;
   }
+  // A browser names the page a request comes from: only the panel's own.
+  const std::string origin = req.get_header_value("Origin");
+  if (!origin.empty() && origin != "http://" + numeric && origin != "http://" + named) {
+    SendError(res, 403, "the panel answers only its own page, not requests from " + Quoted(origin));
+    return false;
+  }
+  // The API needs the secret the panel printed with its address: other
+  // processes and users of this machine can reach the port, but not read it.
+  if (req.path.rfind("/api/", 0) == 0) {
+    const std::string given =
+        req.has_header("X-Velumbra-Token") ? req.get_header_value("X-Velumbra-Token") : req.get_param_value("token");
+    if (!SameSecret(given, token)) {
+      SendError(res, 401, "the panel's API needs the token of the address the panel printed (?token=...)");
+      return false;
+    }
+  }
   // A page of another origin cannot send JSON without asking first (CORS),
   // and the panel never says yes.
   if (req.method == "POST" && req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
@@ -77,9 +287,13 @@ bool PanelServer::Impl::Allowed(const httplib::Request& req, httplib::Response& 
 }
 
 void PanelServer::Impl::Answer(httplib::Response& res, const std::function<json()>& work) {
+  GuardedServer::RequestRead();
   try {
     std::lock_guard<std::mutex> hold(lock);
-    res.set_content(work().dump(), "application/json");
+    res.set_content(JsonText(work()), "application/json");
+  } catch (const FileExists& e) {
+    res.status = 409;
+    res.set_content(JsonText(json{{"error", e.what()}, {"exists", true}}), "application/json");
   } catch (const InputError& e) {
     SendError(res, 400, e.what());
   } catch (const SystemError& e) {
@@ -112,41 +326,44 @@ void PanelServer::Impl::Routes() {
   server.Post("/api/pick", [this](const httplib::Request& req, httplib::Response& res) {
     Answer(res, [&] {
       const json body = Body(req);
-      model.Pick(Field<int>(body, "effect"), Field<std::string>(body, "node"));
+      model.Pick(RequestInt(body, "effect", 0, INT_MAX), Field<std::string>(body, "node"));
       return model.State();
     });
   });
   server.Post("/api/rollup", [this](const httplib::Request& req, httplib::Response& res) {
     Answer(res, [&] {
       const json body = Body(req);
-      model.SetRollupOpen(Field<int>(body, "effect"), static_cast<MapID>(Field<int>(body, "map")),
+      model.SetRollupOpen(RequestInt(body, "effect", 0, INT_MAX),
+                          static_cast<MapID>(RequestInt(body, "map", 0, std::numeric_limits<MapID>::max())),
                           Field<bool>(body, "open"));
       return model.State();
     });
   });
   server.Post("/api/close-all", [this](const httplib::Request& req, httplib::Response& res) {
     Answer(res, [&] {
-      model.CloseAll(Field<int>(Body(req), "effect"));
+      model.CloseAll(RequestInt(Body(req), "effect", 0, INT_MAX));
       return model.State();
     });
   });
   server.Post("/api/frame", [this](const httplib::Request& req, httplib::Response& res) {
     Answer(res, [&] {
-      model.SetFrame(Field<int>(Body(req), "frame"));
+      model.SetFrame(RequestInt(Body(req), "frame", INT_MIN, INT_MAX));
       return model.State();
     });
   });
   server.Post("/api/save", [this](const httplib::Request& req, httplib::Response& res) {
     Answer(res, [&] {
       const json body = Body(req);
-      const std::string file = body.contains("file") ? Field<std::string>(body, "file") : std::string();
-      const std::filesystem::path saved = model.Save(file);
+      const bool overwrite = body.contains("overwrite") && Field<bool>(body, "overwrite");
+      const std::filesystem::path saved =
+          body.contains("file") ? model.SaveAs(Field<std::string>(body, "file"), overwrite) : model.Save();
       json state = model.State();
       state["saved"] = saved.string();
       return state;
     });
   });
   server.Get("/api/preview.png", [this](const httplib::Request&, httplib::Response& res) {
+    GuardedServer::RequestRead();
     try {
       std::lock_guard<std::mutex> hold(lock);
       res.set_content(model.RenderPreviewPng(), "image/png");
@@ -174,6 +391,7 @@ void PanelServer::Impl::Routes() {
     }
   });
   server.Get("/api/bitmap", [this](const httplib::Request& req, httplib::Response& res) {
+    GuardedServer::RequestRead();
     try {
       int effect = 0, id = 0;
       try {
@@ -192,7 +410,19 @@ void PanelServer::Impl::Routes() {
   });
 }
 
-PanelServer::PanelServer(PanelModel& model) : impl_(std::make_unique<Impl>(model)) { impl_->Routes(); }
+PanelServer::PanelServer(PanelModel& model) : impl_(std::make_unique<Impl>(model)) {
+  httplib::Server& server = impl_->server;
+  // Not the library's default: its SO_REUSEPORT would let a second panel
+  // bind the same port and answer every other request.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  server.set_payload_max_length(kMaxBody);
+  server.set_read_timeout(kIoTimeout);
+  server.set_write_timeout(kIoTimeout);
+  impl_->Routes();
+}
 
 PanelServer::~PanelServer() = default;
 
@@ -201,7 +431,7 @@ int PanelServer::Bind(int port) {
   const int bound = port == 0 ? impl_->server.bind_to_any_port("127.0.0.1")
                               : (impl_->server.bind_to_port("127.0.0.1", port) ? port : -1);
   if (bound <= 0)
-    throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port) +
+    throw InputError("cannot listen on 127.0.0.1:" + std::to_string(port) +
                       " (is another program using the port? --port chooses another, --port 0 any free one)");
   impl_->port = bound;
   return bound;
@@ -209,7 +439,12 @@ int PanelServer::Bind(int port) {
 
 void PanelServer::Run() { impl_->server.listen_after_bind(); }
 
-void PanelServer::Stop() { impl_->server.stop(); }
+void PanelServer::Stop() {
+  impl_->server.stop();
+  impl_->server.CutReaders();
+}
+
+const std::string& PanelServer::Token() const { return impl_->token; }
 
 int RunPanel(const PanelOptions& options, const ClassLookup& lookup) {
   const SceneDesc scene = options.scene.empty() ? DefaultScene() : LoadSceneFile(options.scene);
@@ -223,6 +458,7 @@ int RunPanel(const PanelOptions& options, const ClassLookup& lookup) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   sigaddset(&stopSignals, SIGUSR1);  // sent by this function when the server ends on its own
   sigset_t previous;
   pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
@@ -240,7 +476,8 @@ int RunPanel(const PanelOptions& options, const ClassLookup& lookup) {
     }
   });
 
-  std::printf("velumbra panel: %s at http://127.0.0.1:%d/ (Ctrl-C stops it)\n", scene.source.c_str(), port);
+  std::printf("velumbra panel: %s at http://127.0.0.1:%d/?token=%s (Ctrl-C stops it)\n",
+              QuotedIfNeeded(scene.source).c_str(), port, server.Token().c_str());
   std::fflush(stdout);
   server.Run();
   finished = true;
@@ -249,7 +486,7 @@ int RunPanel(const PanelOptions& options, const ClassLookup& lookup) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (model.Dirty() && !options.quiet)
     std::fprintf(stderr, "velumbra: warning: the panel's unsaved changes to %s were not saved\n",
-                 scene.source.c_str());
+                 QuotedIfNeeded(scene.source).c_str());
   return 0;
 }
 

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "host/app/app_error.h"
 #include "host/app/image/dib.h"
 #include "host/app/image/png_io.h"
+#include "host/app/paths.h"
 #include "host/app/quoting.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/platform/resource_constants.h"
@@ -205,6 +208,25 @@ bool IsDefault(IParamBlock2& block, const ParamDef& def) {
 
 }  // namespace
 
+int RequestInt(const json& request, const char* name, int lo, int hi) {
+  const auto range = std::to_string(lo) + ".." + std::to_string(hi);
+  if (!request.is_object() || !request.contains(name))
+    throw InputError(std::string("the request lacks \"") + name + "\"");
+  const json& v = request[name];
+  // Only integers in JSON's own integer form: get<int>() would wrap
+  // 4294967296 to 0 and truncate 1e300.
+  if (v.is_number_unsigned()) {
+    const auto u = v.get<std::uint64_t>();
+    if (hi >= 0 && u <= static_cast<std::uint64_t>(hi) && static_cast<std::int64_t>(u) >= lo) return static_cast<int>(u);
+  } else if (v.is_number_integer()) {
+    const auto i = v.get<std::int64_t>();
+    if (i >= lo && i <= hi) return static_cast<int>(i);
+  } else {
+    throw InputError(std::string("the request's \"") + name + "\" is not a whole number (expected " + range + ")");
+  }
+  throw InputError(std::string("the request's \"") + name + "\" is out of range (expected " + range + ")");
+}
+
 
 // --- the model ------------------------------------------------------------------------------
 
@@ -350,9 +372,16 @@ std::string PanelModel::PlatePng() const {
 
 void PanelModel::Input(const json& request) {
   try {
-    const int effect = request.at("effect").get<int>();
-    const MapID mapID = static_cast<MapID>(request.at("map").get<int>());
-    const int id = request.at("id").get<int>();
+    const auto field = [&](const char* name, int lo, int hi) {
+      try {
+        return RequestInt(request, name, lo, hi);
+      } catch (const InputError& e) {
+        throw InputError(std::string("malformed input request: ") + e.what());
+      }
+    };
+    const int effect = field("effect", 0, std::numeric_limits<int>::max());
+    const MapID mapID = static_cast<MapID>(field("map", 0, std::numeric_limits<MapID>::max()));
+    const int id = field("id", -1, std::numeric_limits<int>::max());
     const std::string action = request.at("action").get<std::string>();
     IParamMap2* map = Map(effect, mapID);
     if (!map) throw InputError("effect " + std::to_string(effect) + " has no rollout with map " + std::to_string(mapID));
@@ -368,10 +397,10 @@ void PanelModel::Input(const json& request) {
       if (!ok && control->enabled && GetICustEdit(control))
         throw InputError(where + ": " + Quoted(value.get<std::string>()) + " is not a number");
     } else if (action == "spin") {
-      if (!value.is_number_integer()) throw InputError(where + ": \"spin\" needs a whole number of clicks");
-      ok = UserSpin(control, std::clamp(value.get<int>(), -1000000, 1000000));
+      ok = UserSpin(control, RequestInt(json{{"value", value}}, "value", -1000000, 1000000));
     } else if (action == "slide") {
-      if (!value.is_number()) throw InputError(where + ": \"slide\" needs a number");
+      if (!value.is_number() || !(std::fabs(value.get<double>()) <= std::numeric_limits<float>::max()))
+        throw InputError(where + ": \"slide\" needs a finite number");
       ok = UserSetSlider(control, value.get<float>());
     } else if (action == "reset") {
       ok = UserReset(control);
@@ -473,14 +502,41 @@ SceneDesc PanelModel::CurrentScene() const {
   return out;
 }
 
-std::filesystem::path PanelModel::Save(const std::filesystem::path& file) {
-  const std::filesystem::path target = file.empty() ? sceneFile_ : file;
-  if (target.empty())
-    throw InputError("the panel was started without a scene file: give a file name to save the scene to");
-  SaveSceneFile(CurrentScene(), target);
-  sceneFile_ = target;
+std::filesystem::path PanelModel::Save() {
+  if (sceneFile_.empty())
+    throw InputError("the panel was started without a scene file: save the scene as a file first");
+  SaveSceneFile(CurrentScene(), sceneFile_);
   dirty_ = false;
-  return target;
+  return sceneFile_;
+}
+
+std::filesystem::path PanelModel::SaveAs(const std::filesystem::path& file, bool overwrite) {
+  namespace fs = std::filesystem;
+  const std::string name = file.string();
+  if (name.empty()) throw InputError("save as: the file name is empty");
+  if (!file.has_filename()) throw InputError("save as " + Quoted(name) + ": the name ends in a folder separator");
+  const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec))
+    throw InputError("save as " + Quoted(name) + ": there is no folder " + Quoted(folder.string()));
+  const RenderDesc& rd = scene_.render;
+  const auto refuse = [&](const std::optional<fs::path>& input, const char* what) {
+    if (input && SameFile(file, *input))
+      throw InputError("save as " + Quoted(name) + ": that is the scene's " + what +
+                       "; saving the scene there would destroy it");
+  };
+  refuse(rd.image, "render.image");
+  refuse(rd.objectId ? std::optional<fs::path>(rd.objectId->path) : std::nullopt, "render.objectId");
+  refuse(rd.materialId ? std::optional<fs::path>(rd.materialId->path) : std::nullopt, "render.materialId");
+  const auto status = fs::status(file, ec);
+  if (fs::is_directory(status)) throw InputError("save as " + Quoted(name) + ": is a folder");
+  const bool isSceneFile = !sceneFile_.empty() && SameFile(file, sceneFile_);
+  if (fs::exists(status) && !overwrite && !isSceneFile)
+    throw FileExists("save as " + Quoted(name) + ": the file exists; confirm to replace it");
+  SaveSceneFile(CurrentScene(), file);
+  if (sceneFile_.empty()) sceneFile_ = file;
+  if (isSceneFile || sceneFile_ == file) dirty_ = false;
+  return file;
 }
 
 }  // namespace velumbra

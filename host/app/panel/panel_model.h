@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/app/app_error.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/iparamm2.h"
@@ -35,6 +36,18 @@ enum class PreviewBackground { Checkerboard, Black, Plate };
 
 // "checkerboard", "black", "plate".
 const char* PreviewBackgroundName(PreviewBackground background);
+
+// Save as would replace an existing file that the request did not agree
+// to overwrite.
+class FileExists : public InputError {
+ public:
+  using InputError::InputError;
+};
+
+// The whole number request[name], in lo..hi. InputError naming the field
+// when it is missing, not a whole number (a string, 1.5, 1e300) or out of
+// the range, so that no request value wraps into another.
+int RequestInt(const nlohmann::json& request, const char* name, int lo, int hi);
 
 class PanelModel {
  public:
@@ -98,10 +111,19 @@ class PanelModel {
   // params the scene gave, in their order, then every other parameter that
   // differs from its default (node parameters without a node are left out).
   SceneDesc CurrentScene() const;
-  // Writes CurrentScene atomically to `file`, or to the scene file when
-  // `file` is empty; returns the file written. InputError when neither is
-  // known; SystemError when the write fails (the old file is untouched).
-  std::filesystem::path Save(const std::filesystem::path& file = {});
+  // Save: writes CurrentScene atomically to the scene file the panel was
+  // opened with, and returns it. InputError when there is none (the
+  // built-in scene: save it as a file first); SystemError when the write
+  // fails (the old file is untouched).
+  std::filesystem::path Save();
+  // Save as: writes CurrentScene to `file`, whose folder must exist (no
+  // folder is made on a request's word). Refuses with InputError the
+  // scene's inputs (its image and ID images: a save would destroy them)
+  // and a name that is a folder; an existing file only with `overwrite`
+  // (else FileExists, so that the page can ask the user). An existing
+  // file's mode is kept and a link is written through (AtomicFile). The
+  // panel's own scene file stays what Save writes, unless it had none.
+  std::filesystem::path SaveAs(const std::filesystem::path& file, bool overwrite);
   const std::filesystem::path& SceneFile() const { return sceneFile_; }
   // True after an edit (input or pick) that no Save has written yet.
   bool Dirty() const { return dirty_; }

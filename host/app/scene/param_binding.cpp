@@ -240,6 +240,9 @@ void BindParams(IParamBlock2& block, const std::vector<ParamDesc>& params, const
 SetOption ParseSetOption(std::string_view text, int ticksPerFrame) {
   SetOption option;
   option.text = std::string(text);
+  if (const size_t bad = FirstNonUtf8Byte(text); bad != std::string_view::npos)
+    throw InputError(option.Where() + ": byte " + std::to_string(bad + 1) +
+                     " is not UTF-8 text; parameter names and values are UTF-8");
   const size_t eq = text.find('=');
   if (eq == std::string_view::npos || eq == 0)
     throw InputError(option.Where() + ": expected NAME=VALUE, e.g. --set starscount=20000");

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/app/quoting.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/inode.h"
 #include "host/sdk/iparamb2.h"
@@ -49,15 +50,17 @@ struct SetOption {
   std::string effect;
   ParamDesc param;
 
-  // "--set NAME=VALUE", the place named in messages.
-  std::string Where() const { return "--set " + text; }
+  // "--set NAME=VALUE", the place named in messages (quoted and cut when
+  // the text is long or not plain text).
+  std::string Where() const { return "--set " + QuotedIfNeeded(text); }
 };
 
 // Parses "NAME=VALUE" or "EFFECT.NAME=VALUE" (parameter names have no dot,
 // so the last dot before '=' ends the effect's name). VALUE is JSON as in a scene's params (a number, a
 // string, an array, or {"keys": [[frame, value], ...]}); text that is not
 // JSON is taken as a string, so --set camera=Camera001 names a node.
-// Throws InputError naming the option.
+// Throws InputError naming the option, also when the text is not UTF-8
+// (JSON strings cannot hold such bytes).
 SetOption ParseSetOption(std::string_view text, int ticksPerFrame);
 
 // The closest internal name of the block to `name` when it is near enough

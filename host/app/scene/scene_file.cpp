@@ -12,6 +12,7 @@
 
 #include "host/app/app_error.h"
 #include "host/app/image/atomic_file.h"
+#include "host/app/quoting.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/app/scene/scene_check.h"
 #include "host/sdk/max_types.h"
@@ -146,7 +147,7 @@ class SceneReader {
     CheckKeys(v, path, {"file", "up", "rotationOrder"});
     if (!v.contains("file")) r_.Fail(path, "a .chan camera needs a \"file\"");
     ChanDesc c;
-    c.file = Resolve(String(v["file"], Join(path, "file"), true));
+    c.file = Resolve(String(v["file"], Join(path, "file"), true), Join(path, "file"));
     if (v.contains("up")) {
       const std::string up = String(v["up"], Join(path, "up"), true);
       if (up != "y" && up != "z") r_.Fail(Join(path, "up"), "expected \"y\" or \"z\", got " + Shown(v["up"]));
@@ -162,7 +163,10 @@ class SceneReader {
     return c;
   }
 
-  std::filesystem::path Resolve(const std::string& name) const {
+  // A file name of the scene at `path`, from the scene's folder. A NUL would
+  // end the name where the system reads it ("in.png\u0000x" opens in.png).
+  std::filesystem::path Resolve(const std::string& name, const std::string& path) const {
+    if (name.find('\0') != std::string::npos) r_.Fail(path, "a file name cannot hold a NUL character (\\u0000)");
     std::filesystem::path p(name);
     if (p.is_relative() && !baseDir_.empty()) p = baseDir_ / p;
     return p.lexically_normal();
@@ -178,12 +182,12 @@ class SceneReader {
       std::string ext = before.substr(before.size() - 4);
       std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
       if (ext == ".exr") {
-        source.path = Resolve(before);
+        source.path = Resolve(before, path);
         source.channel = text.substr(colon + 1);
         return source;
       }
     }
-    source.path = Resolve(text);
+    source.path = Resolve(text, path);
     return source;
   }
 
@@ -201,7 +205,7 @@ class SceneReader {
       if (!bg.is_array() || bg.size() != 4) r_.Fail(bgPath, "expected 4 numbers [r, g, b, a], got " + Shown(bg));
       for (size_t i = 0; i < 4; ++i) rd.background[i] = Number(bg[i], Join(bgPath, i), kChannelRule);
     }
-    if (v.contains("image")) rd.image = Resolve(String(v["image"], Join(path, "image"), true));
+    if (v.contains("image")) rd.image = Resolve(String(v["image"], Join(path, "image"), true), Join(path, "image"));
     if (v.contains("objectId")) rd.objectId = ReadSource(v["objectId"], Join(path, "objectId"));
     if (v.contains("materialId")) rd.materialId = ReadSource(v["materialId"], Join(path, "materialId"));
     return rd;
@@ -437,10 +441,15 @@ ojson Num(double x) {
 
 ojson Vec(const Vec3& v) { return ojson::array({Num(v[0]), Num(v[1]), Num(v[2])}); }
 
+// Scene files are JSON, whose strings hold only UTF-8: a path with other
+// bytes (a folder named in another encoding) cannot be written into one.
 std::string RelativeTo(const std::filesystem::path& p, const std::filesystem::path& baseDir) {
-  if (baseDir.empty()) return p.string();
-  const std::filesystem::path rel = p.lexically_relative(baseDir);
-  return rel.empty() ? p.string() : rel.string();
+  const std::filesystem::path rel = baseDir.empty() ? std::filesystem::path() : p.lexically_relative(baseDir);
+  std::string text = rel.empty() ? p.string() : rel.string();
+  if (FirstNonUtf8Byte(text) != std::string::npos)
+    throw InputError("cannot write the path " + Quoted(text) +
+                     " into a scene file: it is not UTF-8 text (rename the file or its folder)");
+  return text;
 }
 
 void WriteTransform(ojson& out, const TransformFields& f) {
@@ -519,7 +528,7 @@ SceneDesc LoadSceneFile(const std::filesystem::path& file) {
   if (std::filesystem::is_directory(file, ec))
     throw InputError("cannot read " + file.string() + ": it is a folder, not a scene file");
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw InputError("cannot open " + file.string() + ": " + std::strerror(errno));
+  if (!in) throw InputError("cannot open " + QuotedIfNeeded(file.string()) + ": " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw InputError("cannot read " + file.string());

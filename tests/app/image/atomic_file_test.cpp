@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/temp_dir.h"
@@ -41,6 +42,82 @@ TEST(AtomicFile, RefusesTargetsThatAreNotRegularFiles) {
   struct stat st {};
   ASSERT_EQ(::stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// Before: a link was replaced by a regular file and 0600 became 0644.
+TEST(AtomicFile, LinksAreWrittenThroughAndModesKept) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "elsewhere");
+  const auto real = dir / "elsewhere/real.txt";
+  WriteAll(real, "old");
+  ::chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink("elsewhere/real.txt", dir / "link.txt");
+  std::filesystem::create_symlink("link.txt", dir / "link2.txt");  // a chain
+  WriteFileAtomically(dir / "link2.txt", "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link2.txt"));
+  EXPECT_EQ(ReadAll(real), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(CountEntries(dir / "elsewhere"), 1);  // no temporary left there
+
+  // A dangling link makes its target.
+  std::filesystem::create_symlink("made.txt", dir / "dangling.txt");
+  WriteFileAtomically(dir / "dangling.txt", "made");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.txt"));
+  EXPECT_EQ(ReadAll(dir / "made.txt"), "made");
+
+  // A loop of links is an error, not a hang.
+  std::filesystem::create_symlink("loopB", dir / "loopA");
+  std::filesystem::create_symlink("loopA", dir / "loopB");
+  EXPECT_THROW(WriteFileAtomically(dir / "loopA", "x"), SystemError);
+}
+
+// A second signal ends the process at once; the temporary of the write
+// under way goes first. Run in a child process, which the signal ends.
+TEST(AtomicFile, ASecondSignalRemovesTheTemporaryBeforeTheProcessEnds) {
+  TempDir dir;
+  const auto target = dir / "out.txt";
+  WriteAll(target, "old");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    velumbra::InterruptGuard guard;
+    AtomicFile file(target);
+    file.TryWrite("half", 4);
+    std::raise(SIGTERM);  // the first asks to stop
+    std::raise(SIGTERM);  // the second ends the process
+    ::_exit(0);           // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(ReadAll(target), "old");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+// A frame's folder is made with its frame: a write that is discarded
+// (Ctrl-C at the commit, a failure) takes the folders it made along.
+TEST(AtomicFile, ADiscardedFileTakesTheFoldersItMade) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "shot");
+  {
+    AtomicFile file(dir / "shot/0004/deep/x.png");
+    ASSERT_TRUE(std::filesystem::is_directory(dir / "shot/0004/deep"));
+    file.TryWrite("half", 4);
+  }  // discarded
+  EXPECT_FALSE(std::filesystem::exists(dir / "shot/0004"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "shot"));  // it was there before
+  // A folder something else filled meanwhile stays.
+  {
+    AtomicFile file(dir / "shot/0005/x.png");
+    WriteAll(dir / "shot/0005/other.txt", "kept");
+  }
+  EXPECT_EQ(ReadAll(dir / "shot/0005/other.txt"), "kept");
+  // A committed file keeps its folders, of course.
+  WriteFileAtomically(dir / "shot/0006/x.png", "whole");
+  EXPECT_EQ(ReadAll(dir / "shot/0006/x.png"), "whole");
 }
 
 TEST(AtomicFile, CtrlCWhileWritingKeepsThePreviousFile) {

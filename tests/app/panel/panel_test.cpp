@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "app/panel/live_panel.h"
 #include "support/temp_dir.h"
 #include "effect/qe_velumbra_params.h"
 #include "host/app/app_error.h"
@@ -20,68 +21,6 @@ namespace {
 using json = nlohmann::json;
 using velumbra::PanelModel;
 using velumbra::PanelServer;
-
-constexpr const char* kScene = R"({
-  "render": {"width": 96, "height": 64, "camera": "Camera001"},
-  "nodes": [
-    {"name": "Camera001", "type": "camera", "fov": 60, "position": [0, 0, 0], "target": [0, 1, 0]},
-    {"name": "Dummy001", "type": "dummy", "position": [0, 5, 0]}
-  ],
-  "effects": [
-    {"class": "Qe_Velumbra", "name": "Stars",
-     "params": {"seed": 7, "duration": {"keys": [[0, 0.5], [40, 2.5]]}}}
-  ]
-})";
-
-velumbra::ClassLookup Lookup() {
-  return [](const std::string& name) -> ClassDesc* {
-    return name == "Qe_Velumbra" ? GetQe_VelumbraDesc() : nullptr;
-  };
-}
-
-// A panel of kScene served on a free port of 127.0.0.1.
-class LivePanel {
- public:
-  explicit LivePanel(const std::string& sceneText = kScene) {
-    InitCustomControls(hInstance);
-    file = dir.Path() / "scene.json";
-    velumbra::SceneDesc scene = velumbra::ParseScene(sceneText, file.string(), dir.Path());
-    model = std::make_unique<PanelModel>(scene, Lookup(), file);
-    server = std::make_unique<PanelServer>(*model);
-    port = server->Bind(0);
-    thread = std::thread([this] { server->Run(); });
-    client = std::make_unique<httplib::Client>("127.0.0.1", port);
-  }
-  ~LivePanel() {
-    server->Stop();
-    thread.join();
-  }
-
-  json State() { return json::parse(client->Get("/api/state")->body); }
-  httplib::Result Post(const std::string& path, const json& body) {
-    return client->Post(path.c_str(), body.dump(), "application/json");
-  }
-  json Input(MapID map, int id, const std::string& action, const json& value = nullptr) {
-    auto res = Post("/api/input", {{"effect", 0}, {"map", map}, {"id", id}, {"action", action}, {"value", value}});
-    EXPECT_EQ(res->status, 200) << res->body;
-    return json::parse(res->body);
-  }
-  std::string Preview() {
-    auto res = client->Get("/api/preview.png");
-    EXPECT_EQ(res->status, 200) << res->body;
-    EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
-    return res->body;
-  }
-
-  ScopedInstance module;
-  TempDir dir;
-  std::filesystem::path file;
-  std::unique_ptr<PanelModel> model;
-  std::unique_ptr<PanelServer> server;
-  int port = 0;
-  std::thread thread;
-  std::unique_ptr<httplib::Client> client;
-};
 
 const json& Rollout(const json& state, int map) {
   for (const json& r : state["effects"][0]["rollouts"])
@@ -295,9 +234,14 @@ TEST(PanelModel, SavingTheBuiltInSceneNeedsAFileName) {
   TempDir dir;
   PanelModel model(velumbra::DefaultScene(), Lookup(), {});
   EXPECT_THROW(model.Save(), velumbra::InputError);
-  const auto target = dir.Path() / "sub" / "mine.json";
-  EXPECT_EQ(model.Save(target), target);
+  // Save as makes no folder on a request's word.
+  EXPECT_THROW(model.SaveAs(dir.Path() / "sub" / "mine.json", false), velumbra::InputError);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "sub"));
+  const auto target = dir.Path() / "mine.json";
+  EXPECT_EQ(model.SaveAs(target, false), target);
+  // The built-in scene had no file: the first one saved becomes its file.
   EXPECT_EQ(model.SceneFile(), target);
+  EXPECT_EQ(model.Save(), target);
   // Nothing changed: the effect is written with no params.
   EXPECT_TRUE(velumbra::LoadSceneFile(target).effects.at(0).params.empty());
 }

@@ -171,6 +171,31 @@ TEST(SetOption, ValuesAreJsonOrBareWords) {
   EXPECT_EQ(keyed.param.keys[1].first, 30);
 }
 
+// Before: the bytes reached a JSON string, whose dump aborted the command.
+TEST(SetOption, OptionsThatAreNotUtf8AreRefused) {
+  const struct {
+    const char* text;
+    const char* shown;  // the option as the message quotes it
+  } cases[] = {
+      {"camera=\xff", "--set \"camera=\\xFF\""},
+      {"\xff=1", "--set \"\\xFF=1\""},
+      {"brightstarscolor=\xc3(", "--set \"brightstarscolor=\\xC3(\""},
+      {"camera=\"\xed\xa0\x80\"", "--set \"camera=\\\"\\xED\\xA0\\x80\\\"\""},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseSetOption(c.text, 160);
+      ADD_FAILURE() << c.text << " was accepted";
+    } catch (const InputError& e) {
+      const std::string m = e.what();
+      EXPECT_EQ(m.rfind(c.shown, 0), 0u) << m;
+      EXPECT_NE(m.find("is not UTF-8 text"), std::string::npos) << m;
+    }
+  }
+  // Well-formed UTF-8 is a value like any other.
+  EXPECT_EQ(ParseSetOption("camera=Cam\xc3\xa9ra", 160).param.value, "Cam\xc3\xa9ra");
+}
+
 TEST(SetOption, MalformedOptionsAreNamed) {
   const auto message = [](const char* text) {
     try {

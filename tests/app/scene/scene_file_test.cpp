@@ -406,6 +406,38 @@ SceneDesc RichScene(const std::filesystem::path& base) {
   return s;
 }
 
+// Before: a path in another encoding aborted the save (the JSON library
+// cannot write it).
+TEST(SceneFile, PathsThatAreNotUtf8AreNotWrittenIntoAScene) {
+  TempDir dir;
+  SceneDesc scene = velumbra::DefaultScene();
+  scene.render.image = dir.Path() / "pl\xe4te.png";
+  try {
+    velumbra::SaveSceneFile(scene, dir.Path() / "s.json");
+    ADD_FAILURE() << "saved";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"pl\\xE4te.png\""), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("not UTF-8"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "s.json"));
+}
+
+// Before: "in.png\u0000junk" read in.png, the rest of the name ignored.
+TEST(SceneFile, FileNamesWithANulAreRefused) {
+  for (const char* render : {R"("image": "in.png\u0000junk")", R"("objectId": "ids.exr\u0000:IndexOB")",
+                             R"("materialId": "m\u0000.png")"}) {
+    const std::string text = std::string(R"({"render": {"width": 4, "height": 4, )") + render +
+                             R"(}, "nodes": [{"name": "C", "type": "camera"}]})";
+    try {
+      ParseScene(text, "s.json", "");
+      ADD_FAILURE() << render;
+    } catch (const InputError& e) {
+      EXPECT_NE(std::string(e.what()).find("s.json: /render/"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("cannot hold a NUL"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(SceneFile, SaveThenLoadGivesTheSameDescription) {
   TempDir dir;
   const SceneDesc original = RichScene(dir.Path());

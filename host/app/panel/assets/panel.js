@@ -9,6 +9,11 @@ let current = 0;        // the effect shown
 let previewSeq = 0;     // the newest preview request wins
 let busy = 0;           // actions and preview renders under way
 
+// The secret the server printed in the panel's address (?token=...): every
+// API request carries it, in a header or, for images, in the URL.
+const token = new URLSearchParams(window.location.search).get('token') || '';
+const withToken = (url) => url + (url.includes('?') ? '&' : '?') + 'token=' + encodeURIComponent(token);
+
 // While anything is under way the page says so (aria-busy on the body), so
 // that assistive tools, and scripts driving the page, know when the
 // controls and the preview show the server's latest state.
@@ -19,15 +24,23 @@ function setBusy(delta) {
 
 const $ = (id) => document.getElementById(id);
 
+class ApiError extends Error {
+  constructor(message, status, data) {
+    super(message);
+    this.status = status;
+    this.data = data;
+  }
+}
+
 async function api(path, body) {
-  const init = body === undefined ? {} : {
+  const init = body === undefined ? { headers: { 'X-Velumbra-Token': token } } : {
     method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
+    headers: { 'Content-Type': 'application/json', 'X-Velumbra-Token': token },
     body: JSON.stringify(body),
   };
   const res = await fetch(path, init);
   const data = await res.json();
-  if (!res.ok) throw new Error(data.error || res.statusText);
+  if (!res.ok) throw new ApiError(data.error || res.statusText, res.status, data);
   return data;
 }
 
@@ -65,7 +78,7 @@ async function reload() {
 
 async function refreshPreview() {
   const seq = ++previewSeq;
-  const res = await fetch('/api/preview.png?n=' + seq);
+  const res = await fetch('/api/preview.png?n=' + seq, { headers: { 'X-Velumbra-Token': token } });
   if (seq !== previewSeq) return;
   if (!res.ok) {
     const data = await res.json().catch(() => ({}));
@@ -126,7 +139,7 @@ function control(map, c) {
       el = document.createElement('img');
       el.className = 'picture';
       el.alt = 'About';
-      el.src = '/api/bitmap?effect=' + current + '&id=' + c.bitmap;
+      el.src = withToken('/api/bitmap?effect=' + current + '&id=' + c.bitmap);
       el.style.objectFit = 'none';
       break;
     case 'edit':
@@ -287,7 +300,14 @@ $('save').addEventListener('click', async () => {
   }
   setBusy(1);
   try {
-    state = await api('/api/save', body);
+    try {
+      state = await api('/api/save', body);
+    } catch (e) {
+      // Save as onto an existing file: the user decides.
+      if (!(e instanceof ApiError && e.status === 409 && body.file)) throw e;
+      if (!window.confirm(body.file + ' exists. Replace it?')) return;
+      state = await api('/api/save', { ...body, overwrite: true });
+    }
     draw();
     status('saved ' + state.saved);
   } catch (e) {
