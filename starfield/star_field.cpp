@@ -101,13 +101,18 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
 
   if (abort) abort->SetTitle(kCreatingTitle);
 
+  index_.Clear();
   const int threads = RenderThreadsGranted();
+  int done = -1;
   if (threads >= 2) {
-    const int done = GenerateParallel(abort, threads);
-    if (done >= 0) return done;
-    fellBackToSerial_ = true;
+    done = GenerateParallel(abort, threads);
+    fellBackToSerial_ = done < 0;
   }
-  return GenerateSerial(abort);
+  if (done < 0) done = GenerateSerial(abort);
+  // Without its memory the index stays empty and every pass visits every
+  // star: slower, the same image.
+  if (done) index_.Build(stars_.get(), key_.count, threads);
+  return done;
 }
 
 int StarField::GenerateSerial(CheckAbortCallback* abort) {
