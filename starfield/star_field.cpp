@@ -88,15 +88,11 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
   // new[] of count records; an empty field is a valid (non-null) array. An
   // array of exactly that size is reused: every record is written anew.
   const std::uint32_t size = key_.count ? key_.count : 1;
-  if (!stars_ || capacity_ != size) {
-    stars_.reset();
-    capacity_ = 0;
-    stars_.reset(new (std::nothrow) StarRecord[size]);
-    if (!stars_) {
+  if (!stars_ || stars_.size() != size) {
+    if (!stars_.Allocate(size)) {
       outOfMemory_ = true;
       return 0;
     }
-    capacity_ = size;
   }
 
   if (abort) abort->SetTitle(kCreatingTitle);

@@ -76,8 +76,7 @@ class StarField {
   int GenerateSerial(CheckAbortCallback* abort);
 
   StarFieldKey key_;
-  std::unique_ptr<StarRecord[]> stars_;
-  std::uint32_t capacity_ = 0;  // records in stars_
+  HostArray<StarRecord> stars_;  // in a host block: huge pages for large fields
   Random rng_;
   VisibilityIndex index_;
   std::uint64_t generations_ = 0;

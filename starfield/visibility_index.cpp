@@ -58,18 +58,16 @@ void VisibilityIndex::CellCorners(int cell, double corners[4][3]) {
 }
 
 void VisibilityIndex::Clear() {
-  cells_.reset();
-  count_ = capacity_ = 0;
+  cells_.Reset();
+  count_ = 0;
   maxSize_ = 0.0f;
 }
 
 bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int threads) {
   const std::uint32_t size = count ? count : 1;
-  if (!cells_ || capacity_ != size) {
+  if (!cells_ || cells_.size() != size) {
     Clear();
-    cells_.reset(new (std::nothrow) std::uint16_t[size]);
-    if (!cells_) return false;
-    capacity_ = size;
+    if (!cells_.Allocate(size)) return false;
   }
   count_ = count;
   std::uint16_t* cells = cells_.get();

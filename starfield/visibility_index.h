@@ -39,7 +39,7 @@ class VisibilityIndex {
   bool Build(const StarRecord* stars, std::uint32_t count, int threads);
   void Clear();
 
-  bool built() const { return cells_ != nullptr; }
+  bool built() const { return static_cast<bool>(cells_); }
   std::uint32_t count() const { return count_; }
   const std::uint16_t* cells() const { return cells_.get(); }
   // The largest star radius (pixels) of the field; NaN sizes are ignored,
@@ -47,8 +47,7 @@ class VisibilityIndex {
   float maxSize() const { return maxSize_; }
 
  private:
-  std::unique_ptr<std::uint16_t[]> cells_;
+  HostArray<std::uint16_t> cells_;
   std::uint32_t count_ = 0;
-  std::uint32_t capacity_ = 0;
   float maxSize_ = 0.0f;
 };
