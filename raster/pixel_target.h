@@ -116,10 +116,10 @@ class PixelTarget {
   BMM_Color_64* pixels;
   int width;
 
-  // Streaks visit every pixel of their box instead of only the rows of each
-  // column that can be covered: the straightforward loop, which the row
-  // spans are tested against (same pixels, same order of every pixel that
-  // changes). False by default.
+  // Discs and streaks visit every pixel of their box instead of only the
+  // rows of each column that can be covered: the straightforward loop,
+  // which the row spans are tested against (same pixels, same order of
+  // every pixel that changes). False by default.
   bool boxLoops;
 
  private:

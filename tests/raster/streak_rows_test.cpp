@@ -1,5 +1,6 @@
-// Streaks that visit only the rows each column can cover give the image and
-// ID channels of the straightforward loop over the whole box, to the bit:
+// Discs and streaks that visit only the rows each column can cover give the
+// image and ID channels of the straightforward loop over the whole box, to
+// the bit:
 // random segments of every length and direction, crossing and touching the
 // image edges, far-out ends, every apply method with ID stamping, and bands
 // of rows as the parallel loop clips them.
@@ -90,7 +91,7 @@ std::vector<Segment> Segments(unsigned seed, int count) {
 // spans, and expects the same frames.
 void ExpectSameAsBoxLoop(int method, bool writeAlpha, int clipY0, int clipY1, unsigned seed) {
   const std::vector<Segment> segments = Segments(seed, 400);
-  for (bool trail : {false, true}) {
+  for (int shape : {0, 1, 2}) {  // capsule, trail, disc at a
     Canvas spans(kW, kH), boxes(kW, kH);
     Fill(spans);
     Fill(boxes);
@@ -111,15 +112,17 @@ void ExpectSameAsBoxLoop(int method, bool writeAlpha, int clipY0, int clipY1, un
       t.boxLoops = c == &boxes;
       for (const Segment& s : segments) {
         const Frame before = c == &spans ? Snapshot(*c) : Frame{};
-        if (trail)
+        if (shape == 1)
           t.DrawTrail(s.a, s.b, {50000, 40000, 30000, 60000}, s.r);
-        else
+        else if (shape == 0)
           t.DrawCapsule(s.a, s.b, {50000, 40000, 30000, 60000}, s.r);
+        else
+          t.DrawSplat(s.a, {50000, 40000, 30000, 60000}, s.r);
         if (c == &spans) changed += !(Snapshot(*c) == before);
       }
     }
-    EXPECT_TRUE(Snapshot(spans) == Snapshot(boxes)) << (trail ? "trails" : "capsules");
-    EXPECT_GT(changed, 40) << "many segments reach the image";
+    EXPECT_TRUE(Snapshot(spans) == Snapshot(boxes)) << (shape == 0 ? "capsules" : shape == 1 ? "trails" : "discs");
+    EXPECT_GT(changed, shape == 2 ? 20 : 40) << "many calls reach the image";
   }
 }
 
