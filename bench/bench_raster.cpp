@@ -1,15 +1,19 @@
 // Star drawing on a 1920x1080 frame with both G-buffer channels: discs at
-// radius 1, 1.5 and 3, full streaks (capsules) and trails of length 10 and
-// 100 at radius 1.5. Each is set against a reference loop that only reads
-// and writes every pixel of the same boxes once through the host
-// (GetPixels + PutPixels), measured in the same run: the ratio is the cost of
-// coverage and compositing over the bare pixel traffic.
+// radius 1, 1.5 and 3, full streaks (capsules) and trails of length 10, 100
+// and 170 at radius 1.5. Each is set against the floor of the same calls:
+// a loop that reads and writes once, directly in the pixel array, only the
+// pixels the calls actually cover (coverage above 0, found beforehand with
+// an independent distance test), measured in the same run. The ratio is the
+// cost of finding, weighting and compositing those pixels. Capsules are
+// also drawn by the straightforward loop over their whole box.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "bench_util.h"
+#include "covered_pixels.h"
 #include "raster/pixel_target.h"
 
 namespace {
@@ -55,18 +59,16 @@ std::vector<Segment> Segments(float length) {
 
 const BMM_Color_64 kStar{52000, 50000, 47000, 65280};
 
-// Reads and writes every pixel of the box trunc(lo - R) .. trunc(hi + R) once.
-void TouchBox(Bitmap& bitmap, Point2 lo, Point2 hi, float r) {
-  const float R = std::trunc(r + 1.0f);
-  const int x0 = static_cast<int>(lo.x - R), x1 = static_cast<int>(hi.x + R);
-  const int y0 = static_cast<int>(lo.y - R), y1 = static_cast<int>(hi.y + R);
-  BitmapStorage* storage = bitmap.Storage();
-  for (int x = x0; x <= x1; ++x)
-    for (int y = y0; y <= y1; ++y) {
-      BMM_Color_64 p;
-      storage->GetPixels(x, y, 1, &p);
-      bitmap.PutPixels(x, y, 1, &p);
-    }
+// The covered runs of each segment drawn as `shape`.
+std::vector<bench::Run> Covered(const std::vector<Segment>& segments, float r, bench::Shape shape) {
+  std::vector<bench::Run> runs;
+  for (const Segment& s : segments) bench::AddCovered(shape, s.a, s.b, r, kWidth, kHeight, runs);
+  return runs;
+}
+
+void TouchCovered(Bitmap& bitmap, const std::vector<bench::Run>& runs) {
+  bench::TouchRuns(bitmap.Storage()->Pixels(), kWidth, runs);
+  benchmark::ClobberMemory();
 }
 
 void BM_Splat(benchmark::State& state) {
@@ -79,15 +81,15 @@ void BM_Splat(benchmark::State& state) {
 }
 BENCHMARK(BM_Splat)->Arg(10)->Arg(15)->Arg(30);
 
-void BM_SplatBoxes(benchmark::State& state) {
+void BM_SplatCovered(benchmark::State& state) {
   const float r = static_cast<float>(state.range(0)) / 10.0f;
-  const std::vector<Segment> stars = Segments(0.0f);
+  const std::vector<bench::Run> runs = Covered(Segments(0.0f), r, bench::Shape::kDisc);
   Bitmap& bitmap = SharedFrame().bitmap;
-  for (auto _ : state)
-    for (const Segment& s : stars) TouchBox(bitmap, s.b, s.b, r);
+  for (auto _ : state) TouchCovered(bitmap, runs);
   state.SetItemsProcessed(state.iterations() * kStars);
+  state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / kStars;
 }
-BENCHMARK(BM_SplatBoxes)->Arg(10)->Arg(15)->Arg(30);
+BENCHMARK(BM_SplatCovered)->Arg(10)->Arg(15)->Arg(30);
 
 void BM_Capsule(benchmark::State& state) {
   const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
@@ -97,7 +99,19 @@ void BM_Capsule(benchmark::State& state) {
     for (const Segment& s : streaks) target.DrawCapsule(s.a, s.b, kStar, kStreakRadius);
   state.SetItemsProcessed(state.iterations() * kStars);
 }
-BENCHMARK(BM_Capsule)->Arg(10)->Arg(100);
+BENCHMARK(BM_Capsule)->Arg(10)->Arg(100)->Arg(170);
+
+// The straightforward loop over each streak's whole box, for comparison.
+void BM_CapsuleBoxLoop(benchmark::State& state) {
+  const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
+  PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
+  target.boxLoops = true;
+  for (float& d : target.streakDimming) d = 0.05f;
+  for (auto _ : state)
+    for (const Segment& s : streaks) target.DrawCapsule(s.a, s.b, kStar, kStreakRadius);
+  state.SetItemsProcessed(state.iterations() * kStars);
+}
+BENCHMARK(BM_CapsuleBoxLoop)->Arg(10)->Arg(100)->Arg(170);
 
 void BM_Trail(benchmark::State& state) {
   const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
@@ -107,27 +121,35 @@ void BM_Trail(benchmark::State& state) {
     for (const Segment& s : streaks) target.DrawTrail(s.a, s.b, kStar, kStreakRadius);
   state.SetItemsProcessed(state.iterations() * kStars);
 }
-BENCHMARK(BM_Trail)->Arg(10)->Arg(100);
+BENCHMARK(BM_Trail)->Arg(10)->Arg(100)->Arg(170);
 
-void BM_StreakBoxes(benchmark::State& state) {
-  const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
+void BM_StreakCovered(benchmark::State& state) {
+  const std::vector<bench::Run> runs = Covered(Segments(static_cast<float>(state.range(0))), kStreakRadius, bench::Shape::kCapsule);
   Bitmap& bitmap = SharedFrame().bitmap;
-  for (auto _ : state)
-    for (const Segment& s : streaks)
-      TouchBox(bitmap, Point2(std::min(s.a.x, s.b.x), std::min(s.a.y, s.b.y)),
-               Point2(std::max(s.a.x, s.b.x), std::max(s.a.y, s.b.y)), kStreakRadius);
+  for (auto _ : state) TouchCovered(bitmap, runs);
   state.SetItemsProcessed(state.iterations() * kStars);
+  state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / kStars;
 }
-BENCHMARK(BM_StreakBoxes)->Arg(10)->Arg(100);
+BENCHMARK(BM_StreakCovered)->Arg(10)->Arg(100)->Arg(170);
+
+void BM_TrailCovered(benchmark::State& state) {
+  const std::vector<bench::Run> runs = Covered(Segments(static_cast<float>(state.range(0))), kStreakRadius, bench::Shape::kTrail);
+  Bitmap& bitmap = SharedFrame().bitmap;
+  for (auto _ : state) TouchCovered(bitmap, runs);
+  state.SetItemsProcessed(state.iterations() * kStars);
+  state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / kStars;
+}
+BENCHMARK(BM_TrailCovered)->Arg(10)->Arg(100)->Arg(170);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   for (const char* r : {"10", "15", "30"})
-    bench::Ratios().push_back({std::string("BM_Splat/") + r, std::string("BM_SplatBoxes/") + r});
-  for (const char* l : {"10", "100"}) {
-    bench::Ratios().push_back({std::string("BM_Capsule/") + l, std::string("BM_StreakBoxes/") + l});
-    bench::Ratios().push_back({std::string("BM_Trail/") + l, std::string("BM_StreakBoxes/") + l});
+    bench::Ratios().push_back({std::string("BM_Splat/") + r, std::string("BM_SplatCovered/") + r});
+  for (const char* l : {"10", "100", "170"}) {
+    bench::Ratios().push_back({std::string("BM_Capsule/") + l, std::string("BM_StreakCovered/") + l});
+    bench::Ratios().push_back({std::string("BM_CapsuleBoxLoop/") + l, std::string("BM_StreakCovered/") + l});
+    bench::Ratios().push_back({std::string("BM_Trail/") + l, std::string("BM_TrailCovered/") + l});
   }
   return bench::Main(argc, argv);
 }

@@ -1,9 +1,13 @@
 // The render pass at 1920 x 1080 with 10,000,000 cached stars, for four
 // settings (defaults; a panning camera with 8 subdivisions; scintillation;
-// hyperspace), each on the serial reference loop and on 1 and 2 workers of
-// the parallel loop, against a loop that reads and writes once every pixel
-// of the boxes the same drawing calls cover. Also the peak memory of the
-// process after the runs (10,000,000 records are 240 MB of it).
+// hyperspace), on the serial reference loop (nothing granted) and on two
+// granted threads, with the visibility index and (on two threads) without
+// it, against the floor of the same pass: a loop that reads and writes once
+// each pixel the pass's drawing calls actually cover (coverage above 0),
+// measured in the same run. Also a 100,000,000-star field (2.4 GB of
+// records) at defaults, the peak memory of the process with the 10,000,000
+// stars and a frame, and the generation of that field into a fresh array
+// (bench_starfield measures generation alone).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -12,6 +16,7 @@
 #include <memory>
 
 #include "bench_util.h"
+#include "covered_pixels.h"
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
 #include "plugin/class_desc.h"
@@ -21,6 +26,7 @@ namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int kStars = 10'000'000;
+constexpr int kHugeStars = 100'000'000;
 
 enum Setting { kDefaults, kPan8, kScintillation, kHyperspace };
 const char* const kSettingNames[] = {"defaults", "pan8", "scintillation", "hyperspace"};
@@ -28,10 +34,10 @@ const char* const kSettingNames[] = {"defaults", "pan8", "scintillation", "hyper
 // One scene: a camera at the origin looking along world +Y (45 degrees),
 // one effect, a 1920 x 1080 bitmap with both G-buffer channels.
 struct Scene {
-  Scene() {
+  explicit Scene(int stars = kStars) {
     camera = ip.CreateNode("Camera001", std::make_unique<CameraObject>(0.785398163f));
     fx = static_cast<Qe_Velumbra*>(static_cast<Effect*>(GetQe_VelumbraDesc()->Create(FALSE)));
-    fx->pblock->SetValue(pb_starscount, 0, kStars);
+    fx->pblock->SetValue(pb_starscount, 0, stars);
     bitmap = std::make_unique<Bitmap>(kWidth, kHeight, &manager);
     bitmap->CreateChannels(BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID);
   }
@@ -79,23 +85,20 @@ Scene& TheScene() {
   return scene;
 }
 
-// The pixel box a drawing call may touch, as the drawing operations clip it.
-struct Box {
-  std::int16_t x0, x1, y0, y1;
-};
-
-class BoxCollector : public DrawCallObserver {
+// The pixels each drawing call of a pass covers.
+class CoveredCollector : public DrawCallObserver {
  public:
   void Call(const DrawOp& op) override {
-    if (!(op.r > 0.0f)) return;
-    const float R = std::trunc(op.r + 1.0f);
-    const float lx = std::min(op.a.x, op.b.x) - R, hx = std::max(op.a.x, op.b.x) + R;
-    const float ly = std::min(op.a.y, op.b.y) - R, hy = std::max(op.a.y, op.b.y) + R;
-    if (!(hx >= 0.0f && lx <= kWidth - 1.0f && hy >= 0.0f && ly <= kHeight - 1.0f)) return;
-    boxes.push_back({static_cast<std::int16_t>(std::max(0.0f, lx)), static_cast<std::int16_t>(std::min(kWidth - 1.0f, hx)),
-                     static_cast<std::int16_t>(std::max(0.0f, ly)), static_cast<std::int16_t>(std::min(kHeight - 1.0f, hy))});
+    bench::Shape shape = bench::Shape::kCapsule;
+    if (op.kind == DrawOp::kSplat || (op.kind == DrawOp::kCapsule && op.a.x == op.b.x && op.a.y == op.b.y))
+      shape = bench::Shape::kDisc;
+    else if (op.kind == DrawOp::kTrail)
+      shape = bench::Shape::kTrail;
+    bench::AddCovered(shape, op.a, op.b, op.r, kWidth, kHeight, runs);
+    ++calls;
   }
-  std::vector<Box> boxes;
+  std::vector<bench::Run> runs;
+  std::uint64_t calls = 0;
 };
 
 // Peak resident memory of the process, run first so that the reference
@@ -118,6 +121,7 @@ void BM_RenderPass(benchmark::State& state) {
   Scene& scene = TheScene();
   scene.Use(setting);
   GrantRenderThreads(static_cast<int>(state.range(1)));
+  scene.fx->visibilityIndex = state.range(2) != 0;
   scene.Clear();
   scene.Apply();  // the field is generated once, outside the timing
   for (auto _ : state) {
@@ -127,65 +131,83 @@ void BM_RenderPass(benchmark::State& state) {
     scene.Apply();
   }
   GrantRenderThreads(0);
+  scene.fx->visibilityIndex = true;
   state.SetLabel(kSettingNames[setting]);
 }
-// threads: the host's grant; 0 = nothing granted, the serial reference loop.
+// threads: the host's grant (0 = nothing granted, the serial reference
+// loop); index: 0 visits every star.
 BENCHMARK(BM_RenderPass)
-    ->ArgsProduct({{kDefaults, kPan8, kScintillation, kHyperspace}, {0, 2}})
-    ->ArgNames({"setting", "threads"})
+    ->ArgsProduct({{kDefaults, kPan8, kScintillation, kHyperspace}, {0, 2}, {1}})
+    ->ArgNames({"setting", "threads", "index"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_RenderPass)
+    ->ArgsProduct({{kDefaults, kPan8, kScintillation}, {2}, {0}})
+    ->ArgNames({"setting", "threads", "index"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
 
-// Reads and writes once every pixel of every box the pass's calls cover.
-void BM_PixelReference(benchmark::State& state) {
+// Reads and writes once each pixel the pass's calls cover.
+void BM_CoveredReference(benchmark::State& state) {
   const auto setting = static_cast<Setting>(state.range(0));
   Scene& scene = TheScene();
   scene.Use(setting);
   scene.Clear();
-  BoxCollector collector;
+  CoveredCollector collector;
   scene.fx->drawCallObserver = &collector;
   scene.Apply();
   scene.fx->drawCallObserver = nullptr;
   BMM_Color_64* px = scene.bitmap->Storage()->Pixels();
-  std::uint64_t pixels = 0;
   for (auto _ : state) {
-    pixels = 0;
-    for (const Box& b : collector.boxes) {
-      for (int x = b.x0; x <= b.x1; ++x) {
-        for (int y = b.y0; y <= b.y1; ++y) {
-          BMM_Color_64& p = px[static_cast<size_t>(y) * kWidth + x];
-          p.r = static_cast<WORD>(p.r + 1);
-        }
-      }
-      pixels += static_cast<std::uint64_t>(b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1);
-    }
-    benchmark::DoNotOptimize(px);
+    bench::TouchRuns(px, kWidth, collector.runs);
+    benchmark::ClobberMemory();
   }
-  state.counters["pixels"] = static_cast<double>(pixels);
-  state.counters["calls"] = static_cast<double>(collector.boxes.size());
+  state.counters["pixels"] = static_cast<double>(bench::PixelsOf(collector.runs));
+  state.counters["calls"] = static_cast<double>(collector.calls);
   state.SetLabel(kSettingNames[setting]);
 }
-BENCHMARK(BM_PixelReference)
+BENCHMARK(BM_CoveredReference)
     ->Arg(kDefaults)->Arg(kPan8)->Arg(kScintillation)->Arg(kHyperspace)
     ->ArgName("setting")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
 
+// 100,000,000 stars at defaults on two granted threads; generated once,
+// outside the timing. Run last: its field is released at the end.
+void BM_HugeFieldPass(benchmark::State& state) {
+  GrantRenderThreads(2);
+  auto scene = std::make_unique<Scene>(kHugeStars);
+  scene->Use(kDefaults);
+  scene->Clear();
+  scene->Apply();
+  if (scene->fx->starField.count() != static_cast<std::uint32_t>(kHugeStars)) state.SkipWithError("no field");
+  for (auto _ : state) {
+    state.PauseTiming();
+    scene->Clear();
+    state.ResumeTiming();
+    scene->Apply();
+  }
+  GrantRenderThreads(0);
+}
+BENCHMARK(BM_HugeFieldPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   for (int s = kDefaults; s <= kHyperspace; ++s) {
-    const std::string ref = "BM_PixelReference/setting:" + std::to_string(s) + "/iterations:3/real_time";
-    for (int threads : {0, 2}) {
-      bench::Ratios().emplace_back("BM_RenderPass/setting:" + std::to_string(s) + "/threads:" + std::to_string(threads) +
-                                       "/iterations:3/real_time",
-                                   ref);
-    }
-    bench::Ratios().emplace_back("BM_RenderPass/setting:" + std::to_string(s) + "/threads:0/iterations:3/real_time",
-                                 "BM_RenderPass/setting:" + std::to_string(s) + "/threads:2/iterations:3/real_time");
+    const std::string setting = std::to_string(s);
+    const std::string ref = "BM_CoveredReference/setting:" + setting + "/iterations:3/real_time";
+    const auto pass = [&](const char* threads, const char* index) {
+      return "BM_RenderPass/setting:" + setting + "/threads:" + threads + "/index:" + index + "/iterations:3/real_time";
+    };
+    bench::Ratios().emplace_back(pass("0", "1"), ref);
+    bench::Ratios().emplace_back(pass("2", "1"), ref);
+    bench::Ratios().emplace_back(pass("2", "0"), ref);
+    bench::Ratios().emplace_back(pass("2", "0"), pass("2", "1"));
+    bench::Ratios().emplace_back(pass("0", "1"), pass("2", "1"));
   }
   return bench::Main(argc, argv);
 }

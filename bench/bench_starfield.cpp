@@ -25,12 +25,15 @@ StarFieldKey Key(int seed) {
 
 void BM_GenerateStars(benchmark::State& state) {
   GrantRenderThreads(static_cast<int>(state.range(0)));
-  StarField field;
   int seed = 1;
   for (auto _ : state) {
-    // A new seed each time, so the cache never answers.
-    if (!field.RefreshStarField(Key(seed++), nullptr)) state.SkipWithError("generation failed");
-    benchmark::DoNotOptimize(field.stars());
+    // A fresh field each time: a new array, never the cache.
+    auto field = std::make_unique<StarField>();
+    if (!field->RefreshStarField(Key(seed++), nullptr)) state.SkipWithError("generation failed");
+    benchmark::DoNotOptimize(field->stars());
+    state.PauseTiming();
+    field.reset();  // released outside the timing
+    state.ResumeTiming();
   }
   GrantRenderThreads(0);
   // Shown as time per star (n = nanoseconds).

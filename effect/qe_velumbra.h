@@ -87,6 +87,10 @@ class Qe_Velumbra : public Effect {
   // Set: the pass draws nothing and hands every drawing call it would make,
   // in order, to this observer. Not owned. Null (the default): it draws.
   DrawCallObserver* drawCallObserver = nullptr;
+  // The pass leaves out the stars the field's visibility index proves
+  // cannot reach the image (the same image, progress and abort points).
+  // False visits every star: the reference the index is tested against.
+  bool visibilityIndex = true;
 
   // --- members ---
   // Reference 0: the parameter block, owned by the reference system. Always

@@ -24,7 +24,8 @@ PixelTarget::PixelTarget(Bitmap* bitmap_, UBYTE applyMethod_)
       clipY0(0),
       clipY1(-1),
       pixels(nullptr),
-      width(0) {
+      width(0),
+      boxLoops(false) {
   BitmapStorage* storage = bitmap ? bitmap->Storage() : nullptr;
   if (!storage) return;
   maxX = storage->Width() - 1;

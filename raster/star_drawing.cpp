@@ -5,6 +5,7 @@
 // the disc centred at the point of the segment nearest to the pixel.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "raster/pixel_target.h"
 
@@ -92,6 +93,40 @@ bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 c
   return true;
 }
 
+bool PixelTarget::StreakRows(const Streak& s, float r, int x, int& first, int& last) const {
+  first = s.y0;
+  last = s.y1;
+  if (boxLoops) return true;
+  // A pixel (x, y) the loop can cover lies within r of the point q it
+  // measures from, and q lies on the loop's segment s.a..s.b to within far
+  // less than a pixel (the unit direction and the brought-in ends are
+  // rounded to float). So the segment's nearest point to the pixel has x
+  // within r + 1 of x, and y within r + 1 of y: the rows are those within
+  // r + 1 of the y-range of the part of the segment whose x is within r + 1
+  // of the column. Worked in double, where the products of these float
+  // inputs are exact enough; an empty part (or NaN) gives no rows.
+  const double reach = static_cast<double>(r) + 1.0;
+  const double ax = s.a.x, ay = s.a.y, dx = static_cast<double>(s.b.x) - ax, dy = static_cast<double>(s.b.y) - ay;
+  const double lo = x - reach, hi = x + reach;
+  double t0 = 0.0, t1 = 1.0;
+  if (dx != 0.0) {
+    t0 = (lo - ax) / dx;
+    t1 = (hi - ax) / dx;
+    if (t0 > t1) std::swap(t0, t1);
+    t0 = std::max(t0, 0.0);
+    t1 = std::min(t1, 1.0);
+    if (!(t0 <= t1)) return false;
+  } else if (!(ax >= lo && ax <= hi)) {
+    return false;
+  }
+  const double y0 = ay + dy * t0, y1 = ay + dy * t1;
+  const double top = std::min(y0, y1) - reach, bottom = std::max(y0, y1) + reach;
+  if (!(top <= static_cast<double>(s.y1) && bottom >= static_cast<double>(s.y0))) return false;
+  first = std::max(s.y0, static_cast<int>(std::floor(std::max(top, static_cast<double>(s.y0)))));
+  last = std::min(s.y1, static_cast<int>(std::ceil(std::min(bottom, static_cast<double>(s.y1)))));
+  return first <= last;
+}
+
 void PixelTarget::SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r) {
   const float cov = r - Length(p - c);
   if (!(cov > 0.0f)) return;
@@ -114,9 +149,25 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
   y0 = std::max(y0, clipY0);
   y1 = std::min(y1, clipY1);
-  for (int x = x0; x <= x1; ++x)
-    for (int y = y0; y <= y1; ++y)
+  if (y0 > y1) return;
+  // Per column only the rows within the disc: a pixel is covered when its
+  // distance to c, as Length computes it in float, is below r; the exact
+  // distance differs from that by far less than the room given here, so
+  // every covered pixel is visited (and the per-pixel arithmetic decides).
+  const double room = 0.01 + 1e-5 * static_cast<double>(r);
+  const double reach = static_cast<double>(r) + room;
+  for (int x = x0; x <= x1; ++x) {
+    int first = y0, last = y1;
+    if (!boxLoops) {
+      const double dx = std::fabs(static_cast<double>(x) - c.x);
+      if (dx >= reach) continue;
+      const double half = std::sqrt(reach * reach - dx * dx);
+      first = std::max(y0, static_cast<int>(std::floor(std::max(c.y - half, static_cast<double>(y0)))));
+      last = std::min(y1, static_cast<int>(std::ceil(std::min(c.y + half, static_cast<double>(y1)))));
+    }
+    for (int y = first; y <= last; ++y)
       SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
+  }
 }
 
 void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
@@ -135,7 +186,9 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
     const float alongB = (px - s.b.x) * s.u.x;
-    for (int y = s.y0; y <= s.y1; ++y) {
+    int first, last;
+    if (!StreakRows(s, r, x, first, last)) continue;
+    for (int y = first; y <= last; ++y) {
       const float py = static_cast<float>(y);
       const float t = alongA + (py - s.a.y) * s.u.y;
       Point2 q;
@@ -205,7 +258,9 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;
     const float alongB = (px - s.b.x) * s.u.x;
-    for (int y = s.y0; y <= s.y1; ++y) {
+    int first, last;
+    if (!StreakRows(s, r, x, first, last)) continue;
+    for (int y = first; y <= last; ++y) {
       const float py = static_cast<float>(y);
       const float t = alongA + (py - s.a.y) * s.u.y;
       // The disc drawn at b is measured from the caller's b, also when the

@@ -12,8 +12,11 @@
 // that spans all time, in a fixed order; the per-sample placement settings
 // of motion blur are read at each sample's own time.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
+#include <vector>
 
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
@@ -21,6 +24,7 @@
 #include "render/hyperspace.h"
 #include "render/motion_blur.h"
 #include "render/scintillation.h"
+#include "render/sky_visibility.h"
 #include "render/star_loop.h"
 #include "starfield/star_field_key.h"
 #include "starfield/view_transforms.h"
@@ -70,6 +74,24 @@ class ParamReader {
   IParamBlock2* pb_;
   TimeValue t_;
 };
+
+}  // namespace
+
+namespace {
+
+// The cells of `index` whose stars can reach the image of `target` from the
+// sky samples, each drawn point's pixels within the largest star radius
+// plus `offset` pixels of its projection (with room for the box's whole
+// pixels and rounding); null when every star must be visited (no index, no
+// bound, no memory).
+const std::uint8_t* SkyCells(const VisibilityIndex& index, std::uint32_t count, const SkySample* samples,
+                             int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
+                             std::vector<std::uint8_t>& cells) {
+  if (!index.built() || index.count() != count) return nullptr;
+  const double margin = static_cast<double>(index.maxSize()) + 3.0 + offset;
+  if (!SkyVisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, cells)) return nullptr;
+  return cells.data();
+}
 
 }  // namespace
 
@@ -203,7 +225,20 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
     radialDensityBalance = placement.radialDensityBalance;
     if (cb) cb->SetTitle(kRenderingTitle);
     const Matrix3 view = viewMatrix;
+    // Stars of cells that cannot reach the image are left out; the offsets
+    // are Catmull-Rom values of keys within +-dx, +-dy at a phase in 0..1,
+    // at most 1.25 times the amplitude away.
+    std::vector<std::uint8_t> cells;
+    const std::uint8_t* visible = nullptr;
+    const float frac = pass.frac();
+    const double amplitude = std::max(std::fabs(static_cast<double>(s.dx)), std::fabs(static_cast<double>(s.dy)));
+    if (visibilityIndex && !domain3d && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
+      const SkySample sample{origin, view, placement.velumbraLimit};
+      visible = SkyCells(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, cells);
+    }
+    const std::uint16_t* cellOf = starField.index().cells();
     const StarLoopRun run = RunStarLoop(count, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
+      if (visible && !visible[cellOf[i]]) return;
       float x, y;
       BMM_Color_64 c;
       if (pass.Place(i, stars[i], placement, origin, view, *ri, x, y, c)) sink.Splat(Point2(x, y), c, stars[i].size);
@@ -262,7 +297,24 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
   // 9. The star loop, brightest first; 10. the samples go with `path`.
   const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
   const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
+  // Stars of cells that cannot reach the image at any sample are left out
+  // (a sky without hyperspace, whose placement is linear); otherwise every
+  // star is visited.
+  std::vector<std::uint8_t> cells;
+  const std::uint8_t* visible = nullptr;
+  if (visibilityIndex && !domain3d && !shift) {
+    std::vector<SkySample> samples;
+    try {
+      samples.resize(static_cast<size_t>(n) + 1);
+      for (int k = 0; k <= n; ++k) samples[static_cast<size_t>(k)] = {path.Origin(k), path.View(k), path.Placement(k).velumbraLimit};
+      visible = SkyCells(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, cells);
+    } catch (const std::bad_alloc&) {
+      visible = nullptr;
+    }
+  }
+  const std::uint16_t* cellOf = starField.index().cells();
   const StarLoopRun run = RunStarLoop(count, target, cb, n, LoopOptions(), [&](std::uint32_t i, auto& sink) {
+    if (visible && !visible[cellOf[i]]) return;
     path.EmitStarPath(stars[i], *ri, shift, imageMax, sink);
   });
   ReportLoop(run);

@@ -88,26 +88,27 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
   // new[] of count records; an empty field is a valid (non-null) array. An
   // array of exactly that size is reused: every record is written anew.
   const std::uint32_t size = key_.count ? key_.count : 1;
-  if (!stars_ || capacity_ != size) {
-    stars_.reset();
-    capacity_ = 0;
-    stars_.reset(new (std::nothrow) StarRecord[size]);
-    if (!stars_) {
+  if (!stars_ || stars_.size() != size) {
+    if (!stars_.Allocate(size)) {
       outOfMemory_ = true;
       return 0;
     }
-    capacity_ = size;
   }
 
   if (abort) abort->SetTitle(kCreatingTitle);
 
+  index_.Clear();
   const int threads = RenderThreadsGranted();
+  int done = -1;
   if (threads >= 2) {
-    const int done = GenerateParallel(abort, threads);
-    if (done >= 0) return done;
-    fellBackToSerial_ = true;
+    done = GenerateParallel(abort, threads);
+    fellBackToSerial_ = done < 0;
   }
-  return GenerateSerial(abort);
+  if (done < 0) done = GenerateSerial(abort);
+  // Without its memory the index stays empty and every pass visits every
+  // star: slower, the same image.
+  if (done) index_.Build(stars_.get(), key_.count, threads);
+  return done;
 }
 
 int StarField::GenerateSerial(CheckAbortCallback* abort) {

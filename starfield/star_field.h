@@ -14,6 +14,7 @@
 #include "starfield/balance_curve.h"
 #include "starfield/channel.h"
 #include "starfield/star_record.h"
+#include "starfield/visibility_index.h"
 
 // The values the field is generated from, formed from the parameters at the
 // render time.
@@ -51,6 +52,10 @@ class StarField {
   const StarRecord* stars() const { return stars_.get(); }
   const StarFieldKey& key() const { return key_; }
 
+  // The stars' cells, built with every complete field; not built (the pass
+  // then visits every star) when its memory could not be had.
+  const VisibilityIndex& index() const { return index_; }
+
   // Generations run so far (a refresh that reused the field runs none).
   std::uint64_t generations() const { return generations_; }
   // Of the latest generation: the record array could not be allocated.
@@ -71,9 +76,9 @@ class StarField {
   int GenerateSerial(CheckAbortCallback* abort);
 
   StarFieldKey key_;
-  std::unique_ptr<StarRecord[]> stars_;
-  std::uint32_t capacity_ = 0;  // records in stars_
+  HostArray<StarRecord> stars_;  // in a host block: huge pages for large fields
   Random rng_;
+  VisibilityIndex index_;
   std::uint64_t generations_ = 0;
   bool outOfMemory_ = false;
   bool fellBackToSerial_ = false;

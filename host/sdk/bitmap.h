@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "color.h"
+#include "host_memory.h"
 #include "max_types.h"
 #include "render_info.h"
 
@@ -59,9 +60,11 @@ class BitmapStorage {
 
   int width_;
   int height_;
-  std::vector<BMM_Color_64> pixels_;
-  std::vector<UBYTE> materialIds_;
-  std::vector<WORD> objectIds_;
+  // In host blocks: a frame's arrays are large and made anew for every
+  // frame, so they get huge pages where the kernel offers them.
+  std::vector<BMM_Color_64, HostAllocator<BMM_Color_64>> pixels_;
+  std::vector<UBYTE, HostAllocator<UBYTE>> materialIds_;
+  std::vector<WORD, HostAllocator<WORD>> objectIds_;
   ULONG channels_ = BMM_CHAN_NONE;
   std::unique_ptr<RenderInfo> renderInfo_;
 };

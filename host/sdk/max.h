@@ -21,5 +21,6 @@
 #include "custcont.h"
 #include "iparamb2.h"
 #include "iparamm2.h"
+#include "host_memory.h"
 #include "log_sys.h"
 #include "render_threads.h"

@@ -65,7 +65,7 @@ class RenderScene {
     bitmap->CreateChannels(fx->GBufferChannelsRequired(t));
     if (prepare) prepare(*bitmap);
     RenderInfo* ri = bitmap->Storage()->AllocRenderInfo();
-    ri->SetPerspective(width_, height_, kFov);
+    ri->SetPerspective(width_, height_, fov);
     INode* cam = through ? through : camera;
     ri->worldToCam[0] = ri->worldToCam[1] = Inverse(cam->GetNodeTM(t));
     ri->camToWorld[0] = ri->camToWorld[1] = cam->GetNodeTM(t);
@@ -97,6 +97,9 @@ class RenderScene {
 
   int width() const { return width_; }
   int height() const { return height_; }
+
+  // The render's horizontal field of view (radians).
+  float fov = kFov;
 
   // Fills a new bitmap (image and G-buffer) before the effect runs.
   std::function<void(Bitmap&)> prepare;

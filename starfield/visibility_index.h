@@ -1,0 +1,53 @@
+// VisibilityIndex: the stars grouped by the direction of their unit-ball
+// position, built with the field, so that a pass can leave out the groups
+// that provably cannot reach the image.
+//
+// The directions are cut by a cube map: face f (0 +X, 1 -X, 2 +Y, 3 -Y,
+// 4 +Z, 5 -Z; the axis of the largest component), and on the face a
+// kGrid x kGrid grid of the two other components divided by the largest
+// one (each in -1..1). A cell is the cone of directions through its square
+// of the face; CellCorners gives four directions that span it (the square
+// widened by kCornerSlack, so that rounding in CellOf never puts a star
+// outside its cell's cone). The index keeps one 16-bit cell a star (2 bytes
+// a star) and the largest star radius of the field.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "plugin/host.h"
+#include "starfield/star_record.h"
+
+class VisibilityIndex {
+ public:
+  static constexpr int kGrid = 64;
+  static constexpr int kCells = 6 * kGrid * kGrid;  // fits 16 bits
+  // Widening of a cell's square on its face, in face units (the square is
+  // 2 / kGrid wide); far beyond the rounding of a float quotient.
+  static constexpr double kCornerSlack = 1e-4;
+
+  // The cell of direction p; a point without a direction (zero, NaN) gets
+  // cell 0, which is harmless: such a star draws nothing.
+  static std::uint16_t CellOf(const Point3& p);
+  // Four directions spanning cell `cell` (0..kCells-1), counter-clockwise
+  // around it, as (x, y, z) in double.
+  static void CellCorners(int cell, double corners[4][3]);
+
+  // Builds the index of stars[0..count-1] on `threads` threads (0 or 1: the
+  // calling thread only). False, with the index empty, when its memory
+  // cannot be had. Never throws.
+  bool Build(const StarRecord* stars, std::uint32_t count, int threads);
+  void Clear();
+
+  bool built() const { return static_cast<bool>(cells_); }
+  std::uint32_t count() const { return count_; }
+  const std::uint16_t* cells() const { return cells_.get(); }
+  // The largest star radius (pixels) of the field; NaN sizes are ignored,
+  // 0 for a field without stars of positive size.
+  float maxSize() const { return maxSize_; }
+
+ private:
+  HostArray<std::uint16_t> cells_;
+  std::uint32_t count_ = 0;
+  float maxSize_ = 0.0f;
+};
