@@ -195,7 +195,8 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
 
   // The input image is read whole before the first frame: its size comes
   // from its header, so a tiny file claiming a huge picture costs nothing.
-  // (A name with a frame pattern is weighed frame by frame as it is read.)
+  // (A name with a frame pattern names no one file here; each frame's reader
+  // keeps to the image limit.)
   if (!inputImage.empty())
     if (const auto size = ImageSizeOf(inputImage))
       CheckMemoryBudget(Pixels(size->first, size->second) *
