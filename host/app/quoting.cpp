@@ -45,9 +45,16 @@ std::size_t FirstNonUtf8Byte(std::string_view s) {
   return std::string_view::npos;
 }
 
-std::string PrintableMessage(std::string_view s, std::size_t maxChars) {
-  std::string out;
-  std::size_t chars = 0, i = 0;
+namespace {
+
+// Appends at most `maxChars` characters of `s` to `out`, every byte that is
+// not part of well-formed UTF-8 as \xHH and the control characters as
+// \uXXXX; `quoting` also escapes `"` and `\` and writes \n, \t, \r as a
+// string literal would, else a newline stays as it is. Then, when `s` was
+// cut, "... (N bytes)" after `closing`.
+void AppendEscaped(std::string& out, std::string_view s, std::size_t maxChars, bool quoting, const char* closing) {
+  std::size_t chars = 0;
+  std::size_t i = 0;
   char hex[8];
   while (i < s.size() && chars < maxChars) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -56,9 +63,18 @@ std::string PrintableMessage(std::string_view s, std::size_t maxChars) {
       std::snprintf(hex, sizeof hex, "\\x%02X", c);
       out += hex;
       i += 1;
-    } else if ((c < 0x20 && c != '\n') || c == 0x7F) {
-      std::snprintf(hex, sizeof hex, "\\u%04X", c);
-      out += hex;
+    } else if (quoting && (c == '"' || c == '\\')) {
+      out += '\\';
+      out += static_cast<char>(c);
+      i += 1;
+    } else if ((c < 0x20 && (quoting || c != '\n')) || c == 0x7F) {
+      if (quoting && c == '\n') out += "\\n";
+      else if (quoting && c == '\t') out += "\\t";
+      else if (quoting && c == '\r') out += "\\r";
+      else {
+        std::snprintf(hex, sizeof hex, "\\u%04X", c);
+        out += hex;
+      }
       i += 1;
     } else {
       out.append(s.substr(i, n));
@@ -66,7 +82,15 @@ std::string PrintableMessage(std::string_view s, std::size_t maxChars) {
     }
     ++chars;
   }
+  out += closing;
   if (i < s.size()) out += "... (" + std::to_string(s.size()) + " bytes)";
+}
+
+}  // namespace
+
+std::string PrintableMessage(std::string_view s, std::size_t maxChars) {
+  std::string out;
+  AppendEscaped(out, s, maxChars, /*quoting=*/false, "");
   return out;
 }
 
@@ -83,37 +107,7 @@ std::string QuotedIfNeeded(std::string_view s, std::size_t maxChars) {
 
 std::string Quoted(std::string_view s, std::size_t maxChars) {
   std::string out = "\"";
-  std::size_t chars = 0;
-  std::size_t i = 0;
-  char hex[8];
-  while (i < s.size() && chars < maxChars) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const std::size_t n = Utf8SequenceLength(s, i);
-    if (n == 0) {
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-      i += 1;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      i += 1;
-    } else if (c < 0x20 || c == 0x7F) {
-      if (c == '\n') out += "\\n";
-      else if (c == '\t') out += "\\t";
-      else if (c == '\r') out += "\\r";
-      else {
-        std::snprintf(hex, sizeof hex, "\\u%04X", c);
-        out += hex;
-      }
-      i += 1;
-    } else {
-      out.append(s.substr(i, n));
-      i += n;
-    }
-    ++chars;
-  }
-  out += '"';
-  if (i < s.size()) out += "... (" + std::to_string(s.size()) + " bytes)";
+  AppendEscaped(out, s, maxChars, /*quoting=*/true, "\"");
   return out;
 }
 
