@@ -322,6 +322,13 @@ class BlenderAddon : public BlenderShot {
     std::string key;
     for (const char* file : {"__init__.py", "scene_export.py", "render_hook.py"})
       key += Slurp(addon / "qe_velumbra" / file);
+    // The frames "Render with stars" wrote came from the command and module
+    // built then: a rebuilt one makes them again.
+    for (const char* built : {"velumbra", "Qe_Velumbra.dlv"}) {
+      std::error_code ec;
+      const auto stamp = fs::last_write_time(BuildDir() / built, ec);
+      key += std::to_string(ec ? 0 : stamp.time_since_epoch().count());
+    }
     MakeShot(AddonDir(), {"0.1", "0", addon.string(), (BuildDir() / "velumbra").string()}, key);
   }
   fs::path Dir() const override { return AddonDir(); }
