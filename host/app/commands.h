@@ -14,15 +14,16 @@
 namespace velumbra {
 
 // Runs a parsed sub-command; returns its exit status. May throw the errors
-// of app_error.h.
+// of app_error.h. It owns the sub-command's option values, which the
+// command line writes while it parses: keep it alive until then.
 using CommandRun = std::function<int()>;
 
-CommandRun AddRenderCommand(CLI::App& app);
-CommandRun AddInfoCommand(CLI::App& app);
-CommandRun AddParamsCommand(CLI::App& app);
-CommandRun AddStarsCommand(CLI::App& app);
-CommandRun AddSceneCommand(CLI::App& app);
-CommandRun AddPanelCommand(CLI::App& app);
-CommandRun AddFarmCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddRenderCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddInfoCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddParamsCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddStarsCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddSceneCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddPanelCommand(CLI::App& app);
+[[nodiscard]] CommandRun AddFarmCommand(CLI::App& app);
 
 }  // namespace velumbra

@@ -28,7 +28,7 @@ class FarmCommand : public ::testing::Test {
   std::pair<int, std::string> Farm(std::vector<std::string> args) {
     CLI::App app("velumbra", "velumbra");
     app.require_subcommand(1);
-    AddRenderCommand(app);
+    const CommandRun render = AddRenderCommand(app);  // owns the render options the line may set
     const CommandRun run = AddFarmCommand(app);
     args.insert(args.begin(), "farm");
     std::reverse(args.begin(), args.end());
@@ -141,7 +141,7 @@ TEST_F(FarmCommand, CpusBecomeTheTasksThreads) {
   EXPECT_NE(script.find("'--threads' '4' -f"), std::string::npos) << script;
   // The render command of this binary takes what the script gives it.
   CLI::App app("velumbra", "velumbra");
-  AddRenderCommand(app);
+  const CommandRun render = AddRenderCommand(app);
   EXPECT_NO_THROW(app.parse(std::vector<std::string>{"4", "--threads", "render"}));
 }
 
