@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "host/app/image/atomic_file.h"
 #include "host/app/image/exr_io.h"
 
 namespace velumbra {
@@ -32,6 +34,13 @@ class ExrMemoryStream final : public Imf::OStream {
   void seekp(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
 
   const std::vector<char>& Bytes() const { return bytes_; }
+
+  // Writes the encoded file to `file` whole, atomically (AtomicFile).
+  void CommitTo(const std::filesystem::path& file) const {
+    AtomicFile target(file);
+    target.Write(bytes_.data(), bytes_.size());
+    target.Commit();
+  }
 
  private:
   std::vector<char> bytes_;

@@ -244,9 +244,7 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
   } catch (const Iex::BaseExc& e) {
     throw SystemError("cannot write " + file.string() + ": " + e.what());
   }
-  AtomicFile target(file);
-  target.Write(encoded.Bytes().data(), encoded.Bytes().size());
-  target.Commit();
+  encoded.CommitTo(file);
 }
 
 }  // namespace velumbra

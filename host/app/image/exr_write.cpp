@@ -212,9 +212,7 @@ void WriteExr(const std::filesystem::path& file, int width, int height, const Fl
   } catch (const Iex::BaseExc& e) {
     throw SystemError("cannot write " + file.string() + ": " + e.what());
   }
-  AtomicFile target(file);
-  target.Write(encoded.Bytes().data(), encoded.Bytes().size());
-  target.Commit();
+  encoded.CommitTo(file);
 }
 
 }  // namespace velumbra
