@@ -79,18 +79,25 @@ class ParamReader {
 
 namespace {
 
-// The cells of `index` whose stars can reach the image of `target` from the
-// sky samples, each drawn point's pixels within the largest star radius
-// plus `offset` pixels of its projection (with room for the box's whole
-// pixels and rounding); null when every star must be visited (no index, no
-// bound, no memory).
-const std::uint8_t* SkyCells(const VisibilityIndex& index, std::uint32_t count, const SkySample* samples,
-                             int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
-                             std::vector<std::uint8_t>& cells) {
+// The stars of `index` that can reach the image of `target` from the sky
+// samples, each drawn point's pixels within the largest star radius plus
+// `offset` pixels of its projection (with room for the box's whole pixels
+// and rounding), as a bitmap in `bits`; null when every star must be
+// visited (no index, no bound, no memory).
+const std::uint64_t* SkyStars(const VisibilityIndex& index, std::uint32_t count, const SkySample* samples,
+                              int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
+                              std::vector<std::uint64_t>& bits) {
   if (!index.built() || index.count() != count) return nullptr;
   const double margin = static_cast<double>(index.maxSize()) + 3.0 + offset;
+  std::vector<std::uint8_t> cells;
   if (!SkyVisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, cells)) return nullptr;
-  return cells.data();
+  try {
+    bits.assign((static_cast<size_t>(count) + 63) / 64, 0);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  index.MarkStars(cells.data(), bits.data());
+  return bits.data();
 }
 
 }  // namespace
@@ -228,17 +235,16 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
     // Stars of cells that cannot reach the image are left out; the offsets
     // are Catmull-Rom values of keys within +-dx, +-dy at a phase in 0..1,
     // at most 1.25 times the amplitude away.
-    std::vector<std::uint8_t> cells;
-    const std::uint8_t* visible = nullptr;
+    std::vector<std::uint64_t> bits;
+    const std::uint64_t* drawn = nullptr;
     const float frac = pass.frac();
     const double amplitude = std::max(std::fabs(static_cast<double>(s.dx)), std::fabs(static_cast<double>(s.dy)));
     if (visibilityIndex && !domain3d && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
       const SkySample sample{origin, view, placement.velumbraLimit};
-      visible = SkyCells(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, cells);
+      drawn = SkyStars(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, bits);
     }
-    const std::uint16_t* cellOf = starField.index().cells();
-    const StarLoopRun run = RunStarLoop(count, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
-      if (visible && !visible[cellOf[i]]) return;
+    const StarSet set{count, drawn, stars, sizeof(StarRecord)};
+    const StarLoopRun run = RunStarLoop(set, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
       float x, y;
       BMM_Color_64 c;
       if (pass.Place(i, stars[i], placement, origin, view, *ri, x, y, c)) sink.Splat(Point2(x, y), c, stars[i].size);
@@ -300,21 +306,20 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
   // Stars of cells that cannot reach the image at any sample are left out
   // (a sky without hyperspace, whose placement is linear); otherwise every
   // star is visited.
-  std::vector<std::uint8_t> cells;
-  const std::uint8_t* visible = nullptr;
+  std::vector<std::uint64_t> bits;
+  const std::uint64_t* drawn = nullptr;
   if (visibilityIndex && !domain3d && !shift) {
     std::vector<SkySample> samples;
     try {
       samples.resize(static_cast<size_t>(n) + 1);
       for (int k = 0; k <= n; ++k) samples[static_cast<size_t>(k)] = {path.Origin(k), path.View(k), path.Placement(k).velumbraLimit};
-      visible = SkyCells(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, cells);
+      drawn = SkyStars(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, bits);
     } catch (const std::bad_alloc&) {
-      visible = nullptr;
+      drawn = nullptr;
     }
   }
-  const std::uint16_t* cellOf = starField.index().cells();
-  const StarLoopRun run = RunStarLoop(count, target, cb, n, LoopOptions(), [&](std::uint32_t i, auto& sink) {
-    if (visible && !visible[cellOf[i]]) return;
+  const StarSet set{count, drawn, stars, sizeof(StarRecord)};
+  const StarLoopRun run = RunStarLoop(set, target, cb, n, LoopOptions(), [&](std::uint32_t i, auto& sink) {
     path.EmitStarPath(stars[i], *ri, shift, imageMax, sink);
   });
   ReportLoop(run);

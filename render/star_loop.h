@@ -22,6 +22,8 @@
 // Progress, so the result and the progress calls are the serial loop's.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -107,8 +109,10 @@ class OpRecorder {
   int bandRows_ = 1;
   int maxX_ = -1, maxY_ = -1;
   bool failed_ = false;
-  std::vector<DrawOp> ops_;
-  std::vector<std::vector<std::uint32_t>> bands_;  // per band: indices into ops_, in order
+  // Per band of rows: the calls that can touch it, in order, each copied
+  // into every band it reaches (most reach one), so that a band is drawn
+  // from memory read in order.
+  std::vector<std::vector<DrawOp>> bands_;
 };
 
 class ParallelStarLoop {
@@ -139,28 +143,85 @@ class ParallelStarLoop {
   std::vector<OpRecorder> recorders_;
 };
 
-// Runs the star loop over stars 0..count-1: emit(i, sink) makes star i's
-// drawing calls on `sink` (a TargetSink-like object with Splat, Capsule and
-// Trail) and must not throw. `opsPerStar` bounds the calls a star makes
-// (sizes the batches). Never throws.
+// The stars a loop may draw: every star 0..count-1 (`drawn` null), or those
+// whose bit is set in `drawn` (bit i % 64 of word i / 64; bits at and beyond
+// count are 0). A star left out must be one whose emit would make no call:
+// the loop then runs as if it had been visited, Progress included.
+struct StarSet {
+  std::uint32_t count = 0;
+  const std::uint64_t* drawn = nullptr;
+  // Optional: star i's data, `recordBytes` bytes at records + i x
+  // recordBytes, which the loop asks the processor to fetch a few stars
+  // ahead of emitting them (stars of a sparse set lie far apart in memory).
+  const void* records = nullptr;
+  std::size_t recordBytes = 0;
+};
+
+// Runs the star loop over `stars`: emit(i, sink) makes star i's drawing
+// calls on `sink` (a TargetSink-like object with Splat, Capsule and Trail)
+// and must not throw. `opsPerStar` bounds the calls a star makes (sizes the
+// batches). Never throws.
 template <typename Emit>
-StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
                         const StarLoopOptions& options, Emit&& emit);
 
 // --- implementation -------------------------------------------------------
 
+// Calls f(i) for every star of `stars` in lo..hi-1, ascending.
+template <typename F>
+void ForEachStar(const StarSet& stars, std::uint32_t lo, std::uint32_t hi, F&& f) {
+  if (!stars.drawn) {
+    for (std::uint32_t i = lo; i < hi; ++i) f(i);
+    return;
+  }
+  if (lo >= hi) return;
+  // The stars of the word two ahead are fetched while this word's are
+  // emitted (a hint only: it changes no result).
+  const auto* records = static_cast<const char*>(stars.records);
+  const std::uint32_t words = (stars.count + 63) >> 6;
+  for (std::uint32_t w = lo >> 6, last = (hi - 1) >> 6; w <= last; ++w) {
+    if (records && w + 2 < words) {
+      for (std::uint64_t ahead = stars.drawn[w + 2]; ahead; ahead &= ahead - 1) {
+        const char* r = records + (((w + 2) << 6) + static_cast<std::uint32_t>(__builtin_ctzll(ahead))) * stars.recordBytes;
+        __builtin_prefetch(r);
+        __builtin_prefetch(r + stars.recordBytes - 1);
+      }
+    }
+    std::uint64_t bits = stars.drawn[w];
+    const std::uint32_t base = w << 6;
+    if (base < lo) bits &= ~std::uint64_t{0} << (lo - base);
+    if (hi - base < 64) bits &= (std::uint64_t{1} << (hi - base)) - 1;
+    while (bits) {
+      f(base + static_cast<std::uint32_t>(__builtin_ctzll(bits)));
+      bits &= bits - 1;
+    }
+  }
+}
+
 template <typename Emit>
-StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
+StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* cb, int opsPerStar,
                         const StarLoopOptions& options, Emit&& emit) {
+  const std::uint32_t count = stars.count;
   const int total = static_cast<int>(count);  // counts come from an int parameter
   // The straightforward loop from star `first`, drawing (the reference) or
   // handing the calls to an observer: star i, then Progress when i is a
-  // multiple of 256.
+  // multiple of 256. Stars left out of the set are skipped, their progress
+  // points are not.
   const auto serial = [&](auto& sink, std::uint32_t first) {
-    for (std::uint32_t i = first; i < count; ++i) {
+    const auto one = [&](std::uint32_t i) {
       if constexpr (requires { sink.star; }) sink.star = i;
       emit(i, sink);
-      if ((i & 0xFF) == 0 && cb && cb->Progress(static_cast<int>(i), total)) return;
+    };
+    for (std::uint32_t lo = first; lo < count;) {
+      // Up to and including the next progress point.
+      const std::uint32_t point = (lo + 0xFF) & ~std::uint32_t{0xFF};
+      if (point >= count) {
+        ForEachStar(stars, lo, count, one);
+        return;
+      }
+      ForEachStar(stars, lo, point + 1, one);
+      if (cb && cb->Progress(static_cast<int>(point), total)) return;
+      lo = point + 1;
     }
   };
   if (options.observer) {
@@ -184,8 +245,19 @@ StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCall
   ParallelStarLoop& loop = *made;
   const std::uint32_t batch = loop.batchStars();
   const int chunks = loop.chunks();
-  for (std::uint32_t start = 0; start < count; start += batch) {
-    const std::uint32_t end = count - start < batch ? count : start + batch;
+  for (std::uint32_t start = 0; start < count;) {
+    // A batch holds about `batch` stars of the set: with a set, whole words
+    // of its bitmap until that many are counted.
+    std::uint32_t end;
+    if (!stars.drawn) {
+      end = count - start < batch ? count : start + batch;
+    } else {
+      std::uint64_t held = 0;
+      std::uint32_t w = start >> 6;
+      const std::uint32_t words = (count + 63) >> 6;
+      while (w < words && held < batch) held += static_cast<std::uint64_t>(__builtin_popcountll(stars.drawn[w++]));
+      end = std::min<std::uint64_t>(count, std::uint64_t{w} << 6);
+    }
     loop.BeginBatch();
     const std::uint32_t span = end - start;
 #pragma omp parallel for num_threads(loop.threads()) schedule(dynamic, 1)
@@ -194,10 +266,10 @@ StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCall
       const std::uint32_t hi =
           start + static_cast<std::uint32_t>(static_cast<std::uint64_t>(span) * (c + 1) / chunks);
       OpRecorder& rec = loop.Recorder(c);
-      for (std::uint32_t i = lo; i < hi; ++i) {
+      ForEachStar(stars, lo, hi, [&](std::uint32_t i) {
         rec.star = i;
         emit(i, rec);
-      }
+      });
     }
     if (loop.BatchFailed()) {
       // Nothing of this batch is drawn and none of its progress asked yet.
@@ -219,6 +291,7 @@ StarLoopRun RunStarLoop(std::uint32_t count, PixelTarget& target, CheckAbortCall
     }
     loop.DrawBatch(limit);
     if (stop) return StarLoopRun::kAsAsked;
+    start = end;
   }
   return StarLoopRun::kAsAsked;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <vector>
 
 std::uint16_t VisibilityIndex::CellOf(const Point3& p) {
   const float ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
@@ -58,27 +59,75 @@ void VisibilityIndex::CellCorners(int cell, double corners[4][3]) {
 }
 
 void VisibilityIndex::Clear() {
-  cells_.Reset();
+  order_.Reset();
+  start_.Reset();
   count_ = 0;
   maxSize_ = 0.0f;
 }
 
 bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int threads) {
-  const std::uint32_t size = count ? count : 1;
-  if (!cells_ || cells_.size() != size) {
+  Clear();
+  // A counting sort by cell: each block of consecutive stars counts its
+  // cells, the counts give every block its place in every cell's group, and
+  // the blocks then write their stars there in order, so each group is
+  // ascending whatever the number of blocks.
+  const int blocks = threads >= 2 ? threads : 1;
+  HostArray<std::uint16_t> cellOf;
+  std::vector<std::uint32_t> counts;
+  try {
+    counts.assign(static_cast<size_t>(blocks) * kCells, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!cellOf.Allocate(count ? count : 1) || !order_.Allocate(count ? count : 1) || !start_.Allocate(kCells + 1)) {
     Clear();
-    if (!cells_.Allocate(size)) return false;
+    return false;
+  }
+  std::uint16_t* cells = cellOf.get();
+  std::uint32_t* order = order_.get();
+  const auto blockBegin = [&](int b) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count) * static_cast<unsigned>(b) /
+                                      static_cast<unsigned>(blocks));
+  };
+  float most = 0.0f;
+#pragma omp parallel for num_threads(blocks) schedule(static, 1) reduction(max : most) if (blocks >= 2)
+  for (int b = 0; b < blocks; ++b) {
+    std::uint32_t* mine = &counts[static_cast<size_t>(b) * kCells];
+    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) {
+      const std::uint16_t c = CellOf(stars[i].pos);
+      cells[i] = c;
+      ++mine[c];
+      if (stars[i].size > most) most = stars[i].size;
+    }
+  }
+  // counts[b][c] becomes where block b writes its first star of cell c.
+  std::uint32_t next = 0;
+  for (int c = 0; c < kCells; ++c) {
+    start_[static_cast<size_t>(c)] = next;
+    for (int b = 0; b < blocks; ++b) {
+      std::uint32_t& n = counts[static_cast<size_t>(b) * kCells + static_cast<size_t>(c)];
+      const std::uint32_t here = n;
+      n = next;
+      next += here;
+    }
+  }
+  start_[kCells] = next;
+#pragma omp parallel for num_threads(blocks) schedule(static, 1) if (blocks >= 2)
+  for (int b = 0; b < blocks; ++b) {
+    std::uint32_t* place = &counts[static_cast<size_t>(b) * kCells];
+    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) order[place[cells[i]]++] = i;
   }
   count_ = count;
-  std::uint16_t* cells = cells_.get();
-  float most = 0.0f;
-  const std::int64_t n = count;
-#pragma omp parallel for num_threads(threads >= 2 ? threads : 1) schedule(static) reduction(max : most) \
-    if (threads >= 2)
-  for (std::int64_t i = 0; i < n; ++i) {
-    cells[i] = CellOf(stars[i].pos);
-    if (stars[i].size > most) most = stars[i].size;
-  }
   maxSize_ = most;
   return true;
+}
+
+void VisibilityIndex::MarkStars(const std::uint8_t* cells, std::uint64_t* bits) const {
+  if (!built()) return;
+  const std::uint32_t* order = order_.get();
+  for (int c = 0; c < kCells; ++c) {
+    if (!cells[c]) continue;
+    for (std::uint32_t j = begin(c), end = begin(c + 1); j < end; ++j)
+      bits[order[j] >> 6] |= std::uint64_t{1} << (order[j] & 63);
+  }
 }

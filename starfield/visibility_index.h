@@ -8,8 +8,11 @@
 // one (each in -1..1). A cell is the cone of directions through its square
 // of the face; CellCorners gives four directions that span it (the square
 // widened by kCornerSlack, so that rounding in CellOf never puts a star
-// outside its cell's cone). The index keeps one 16-bit cell a star (2 bytes
-// a star) and the largest star radius of the field.
+// outside its cell's cone). The index keeps the stars' indices grouped by
+// cell, ascending within each cell (4 bytes a star), where each cell's group
+// begins, and the largest star radius of the field. A pass marks the stars
+// of the cells it keeps in a bitmap (one bit a star) and walks it in index
+// order, so that it never reads the stars it leaves out.
 #pragma once
 
 #include <cstdint>
@@ -34,20 +37,29 @@ class VisibilityIndex {
   static void CellCorners(int cell, double corners[4][3]);
 
   // Builds the index of stars[0..count-1] on `threads` threads (0 or 1: the
-  // calling thread only). False, with the index empty, when its memory
-  // cannot be had. Never throws.
+  // calling thread only; the same index either way). False, with the index
+  // empty, when its memory cannot be had. Never throws.
   bool Build(const StarRecord* stars, std::uint32_t count, int threads);
   void Clear();
 
-  bool built() const { return static_cast<bool>(cells_); }
+  bool built() const { return static_cast<bool>(order_); }
   std::uint32_t count() const { return count_; }
-  const std::uint16_t* cells() const { return cells_.get(); }
+  // The stars of cell c (0..kCells-1): order()[begin(c)] .. order()[begin(c
+  // + 1) - 1], ascending.
+  const std::uint32_t* order() const { return order_.get(); }
+  std::uint32_t begin(int cell) const { return start_[static_cast<std::size_t>(cell)]; }
+
+  // Sets bit i % 64 of word i / 64 of `bits` for every star i whose cell is
+  // flagged (non-zero) in `cells` (kCells entries); other bits are left as
+  // they are. `bits` holds at least (count() + 63) / 64 words.
+  void MarkStars(const std::uint8_t* cells, std::uint64_t* bits) const;
   // The largest star radius (pixels) of the field; NaN sizes are ignored,
   // 0 for a field without stars of positive size.
   float maxSize() const { return maxSize_; }
 
  private:
-  HostArray<std::uint16_t> cells_;
+  HostArray<std::uint32_t> order_;  // count() star indices (one when empty)
+  HostArray<std::uint32_t> start_;  // kCells + 1 group beginnings
   std::uint32_t count_ = 0;
   float maxSize_ = 0.0f;
 };

@@ -169,7 +169,7 @@ TEST(StarLoopGrant, SerialLoopStaysOnTheCallingThread) {
   const std::thread::id caller = std::this_thread::get_id();
   int elsewhere = 0, stars = 0;
   RecordingAbort cb;
-  RunStarLoop(3000, target, &cb, 1, StarLoopOptions{}, [&](std::uint32_t i, auto& sink) {
+  RunStarLoop(StarSet{3000}, target, &cb, 1, StarLoopOptions{}, [&](std::uint32_t i, auto& sink) {
     elsewhere += std::this_thread::get_id() != caller;
     ++stars;
     sink.Splat(Point2(static_cast<float>(i % 64), static_cast<float>(i % 48)), BMM_Color_64{100, 100, 100, 100}, 1.5f);
@@ -212,6 +212,59 @@ TEST(StarLoopBatches, HoldWholeProgressStepsAndBoundTheirCalls) {
       EXPECT_LE(static_cast<std::uint64_t>(loop.batchStars()) * opsPerStar, 1u << 18);
     }
   }
+}
+
+// A loop over a sparse set of stars against the loop over every star whose
+// left-out stars draw nothing: the same pixels, the same progress calls, and
+// the same place to stop, for sets that are empty, full, sparse, dense and
+// clustered at the ends of words and batches, on the serial loop and on 2
+// and 3 threads, with many small batches (a big opsPerStar).
+TEST(StarLoopSets, SkipOnlyStarsThatDrawNothing) {
+  constexpr int kW = 96, kH = 64;
+  constexpr std::uint32_t kCount = 5000;
+  Random rng;
+  rng.srand(77);
+  std::vector<std::vector<std::uint64_t>> sets;
+  const size_t words = (kCount + 63) / 64;
+  sets.emplace_back(words, 0);  // nothing
+  for (int density : {1, 30, 95}) {  // percent
+    std::vector<std::uint64_t> bits(words, 0);
+    for (std::uint32_t i = 0; i < kCount; ++i)
+      if (rng.rand() % 100 < density) bits[i >> 6] |= std::uint64_t{1} << (i & 63);
+    sets.push_back(bits);
+  }
+  std::vector<std::uint64_t> edges(words, 0);  // word, progress and final stars
+  for (std::uint32_t i : {0u, 63u, 64u, 255u, 256u, 257u, 4095u, 4096u, 4999u}) edges[i >> 6] |= std::uint64_t{1} << (i & 63);
+  sets.push_back(edges);
+
+  const auto run = [&](const std::uint64_t* bits, bool asSet, int threads, int stopAt, int opsPerStar) {
+    Bitmap bm(kW, kH);
+    PixelTarget target(&bm, 2);
+    RecordingAbort cb(stopAt);
+    StarLoopOptions options;
+    options.threads = threads;
+    const auto in = [&](std::uint32_t i) { return ((bits[i >> 6] >> (i & 63)) & 1) != 0; };
+    RunStarLoop(StarSet{kCount, asSet ? bits : nullptr}, target, &cb, opsPerStar, options,
+                [&](std::uint32_t i, auto& sink) {
+                  if (!in(i)) return;
+                  const auto x = static_cast<float>((i * 37) % kW), y = static_cast<float>((i * 11) % kH);
+                  const auto c = static_cast<WORD>(200 + i % 1000);
+                  for (int k = 0; k < opsPerStar && k < 3; ++k) sink.Splat(Point2(x + k, y), BMM_Color_64{c, c, c, c}, 2.0f);
+                });
+    const BMM_Color_64* p = bm.Storage()->Pixels();
+    return std::make_pair(std::vector<BMM_Color_64>(p, p + kW * kH), cb.progress);
+  };
+  for (size_t s = 0; s < sets.size(); ++s)
+    for (int threads : {0, 2, 3})
+      for (int opsPerStar : {1, 1000})
+        for (int stopAt : {-1, 0, 1, 7, 19}) {
+          SCOPED_TRACE(::testing::Message() << "set " << s << ", threads " << threads << ", ops " << opsPerStar
+                                            << ", stop at " << stopAt);
+          const auto full = run(sets[s].data(), false, 0, stopAt, opsPerStar);
+          const auto sparse = run(sets[s].data(), true, threads, stopAt, opsPerStar);
+          EXPECT_EQ(sparse.second, full.second);
+          EXPECT_TRUE(sparse.first == full.first);
+        }
 }
 
 }  // namespace
