@@ -21,10 +21,10 @@
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
 #include "raster/pixel_target.h"
+#include "render/cell_visibility.h"
 #include "render/hyperspace.h"
 #include "render/motion_blur.h"
 #include "render/scintillation.h"
-#include "render/sky_visibility.h"
 #include "render/star_loop.h"
 #include "starfield/star_field_key.h"
 #include "starfield/view_transforms.h"
@@ -79,18 +79,30 @@ class ParamReader {
 
 namespace {
 
-// The stars of `index` that can reach the image of `target` from the sky
+// The sample of a pass at one time.
+CellSample SampleOf(const Matrix3& origin, const Matrix3& view, const StarPlacement& placement) {
+  CellSample s;
+  s.origin = origin;
+  s.view = view;
+  s.velumbraLimit = placement.velumbraLimit;
+  s.domain3d = placement.domain3d;
+  s.domainRadius = placement.domainRadius;
+  s.radialDensityBalance = placement.radialDensityBalance;
+  return s;
+}
+
+// The stars of `index` that can reach the image of `target` from the
 // samples, each drawn point's pixels within the largest star radius plus
 // `offset` pixels of its projection (with room for the box's whole pixels
 // and rounding), as a bitmap in `bits`; null when every star must be
 // visited (no index, no bound, no memory).
-const std::uint64_t* SkyStars(const VisibilityIndex& index, std::uint32_t count, const SkySample* samples,
-                              int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
-                              std::vector<std::uint64_t>& bits) {
+const std::uint64_t* VisibleStars(const VisibilityIndex& index, std::uint32_t count, const CellSample* samples,
+                                  int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
+                                  std::vector<std::uint64_t>& bits) {
   if (!index.built() || index.count() != count) return nullptr;
   const double margin = static_cast<double>(index.maxSize()) + 3.0 + offset;
   std::vector<std::uint8_t> cells;
-  if (!SkyVisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, cells)) return nullptr;
+  if (!VisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, cells)) return nullptr;
   try {
     bits.assign((static_cast<size_t>(count) + 63) / 64, 0);
   } catch (const std::bad_alloc&) {
@@ -239,9 +251,9 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
     const std::uint64_t* drawn = nullptr;
     const float frac = pass.frac();
     const double amplitude = std::max(std::fabs(static_cast<double>(s.dx)), std::fabs(static_cast<double>(s.dy)));
-    if (visibilityIndex && !domain3d && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
-      const SkySample sample{origin, view, placement.velumbraLimit};
-      drawn = SkyStars(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, bits);
+    if (visibilityIndex && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
+      const CellSample sample = SampleOf(origin, view, placement);
+      drawn = VisibleStars(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, bits);
     }
     const StarSet set{count, drawn, stars, sizeof(StarRecord)};
     const StarLoopRun run = RunStarLoop(set, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
@@ -303,17 +315,23 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
   // 9. The star loop, brightest first; 10. the samples go with `path`.
   const Hyperspace* shift = hyperspaceFlag ? &hyper : nullptr;
   const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
-  // Stars of cells that cannot reach the image at any sample are left out
-  // (a sky without hyperspace, whose placement is linear); otherwise every
-  // star is visited.
+  // Stars of cells that cannot reach the image at any sample (nor, with
+  // hyperspace, displaced) are left out.
   std::vector<std::uint64_t> bits;
   const std::uint64_t* drawn = nullptr;
-  if (visibilityIndex && !domain3d && !shift) {
-    std::vector<SkySample> samples;
+  if (visibilityIndex) {
+    std::vector<CellSample> samples;
     try {
       samples.resize(static_cast<size_t>(n) + 1);
-      for (int k = 0; k <= n; ++k) samples[static_cast<size_t>(k)] = {path.Origin(k), path.View(k), path.Placement(k).velumbraLimit};
-      drawn = SkyStars(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, bits);
+      for (int k = 0; k <= n; ++k) {
+        CellSample& s = samples[static_cast<size_t>(k)];
+        s = SampleOf(path.Origin(k), path.View(k), path.Placement(k));
+        if (shift) {
+          s.displaced = true;
+          s.displacement = shift->Displacement(path.View(k));
+        }
+      }
+      drawn = VisibleStars(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, bits);
     } catch (const std::bad_alloc&) {
       drawn = nullptr;
     }

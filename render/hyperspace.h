@@ -37,4 +37,19 @@ struct Hyperspace {
         return cur;
     }
   }
+
+  // What Shift adds to a point at this view sample, as the float vector it
+  // adds (a bound of where shifted points can lie).
+  Point3 Displacement(const Matrix3& view) const {
+    switch (direction) {
+      case kImageCenter:
+        return Point3(0, 0, depth);
+      case kObjectXAxis: {
+        const Point3 d = xAxis * depth;
+        return view.PointTransform(Point3::Origin) - view.PointTransform(d);
+      }
+      default:
+        return Point3(0, 0, 0);
+    }
+  }
 };

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-std::uint16_t VisibilityIndex::CellOf(const Point3& p) {
+std::uint32_t VisibilityIndex::CellOf(const Point3& p) {
   const float ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
   int face;
   float u, v, m;
@@ -31,10 +31,20 @@ std::uint16_t VisibilityIndex::CellOf(const Point3& p) {
     const int i = static_cast<int>((q + 1.0f) * (0.5f * kGrid));
     return std::clamp(i, 0, kGrid - 1);
   };
-  return static_cast<std::uint16_t>((face * kGrid + index(v / m)) * kGrid + index(u / m));
+  const int direction = (face * kGrid + index(v / m)) * kGrid + index(u / m);
+  const float length = p.Length();
+  const int shell = std::clamp(static_cast<int>(length * static_cast<float>(kShells)), 0, kShells - 1);
+  return static_cast<std::uint32_t>(shell * kDirections + direction);
+}
+
+void VisibilityIndex::ShellDistances(int shell, double& lo, double& hi) {
+  lo = shell == 0 ? 0.0 : static_cast<double>(shell) / kShells - kShellSlack;
+  // Generation keeps only positions whose float length is at most 1.
+  hi = static_cast<double>(shell + 1) / kShells + kShellSlack;
 }
 
 void VisibilityIndex::CellCorners(int cell, double corners[4][3]) {
+  cell %= kDirections;
   const int face = cell / (kGrid * kGrid);
   const int iv = cell / kGrid % kGrid, iu = cell % kGrid;
   const double step = 2.0 / kGrid;
@@ -72,7 +82,7 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
   // the blocks then write their stars there in order, so each group is
   // ascending whatever the number of blocks.
   const int blocks = threads >= 2 ? threads : 1;
-  HostArray<std::uint16_t> cellOf;
+  HostArray<std::uint32_t> cellOf;
   std::vector<std::uint32_t> counts;
   try {
     counts.assign(static_cast<size_t>(blocks) * kCells, 0);
@@ -83,7 +93,7 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
     Clear();
     return false;
   }
-  std::uint16_t* cells = cellOf.get();
+  std::uint32_t* cells = cellOf.get();
   std::uint32_t* order = order_.get();
   const auto blockBegin = [&](int b) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count) * static_cast<unsigned>(b) /
@@ -94,7 +104,7 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
   for (int b = 0; b < blocks; ++b) {
     std::uint32_t* mine = &counts[static_cast<size_t>(b) * kCells];
     for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) {
-      const std::uint16_t c = CellOf(stars[i].pos);
+      const std::uint32_t c = CellOf(stars[i].pos);
       cells[i] = c;
       ++mine[c];
       if (stars[i].size > most) most = stars[i].size;

@@ -1,18 +1,24 @@
-// VisibilityIndex: the stars grouped by the direction of their unit-ball
-// position, built with the field, so that a pass can leave out the groups
-// that provably cannot reach the image.
+// VisibilityIndex: the stars grouped by where their unit-ball position lies,
+// built with the field, so that a pass can leave out the groups that
+// provably cannot reach the image.
 //
-// The directions are cut by a cube map: face f (0 +X, 1 -X, 2 +Y, 3 -Y,
-// 4 +Z, 5 -Z; the axis of the largest component), and on the face a
-// kGrid x kGrid grid of the two other components divided by the largest
-// one (each in -1..1). A cell is the cone of directions through its square
-// of the face; CellCorners gives four directions that span it (the square
-// widened by kCornerSlack, so that rounding in CellOf never puts a star
-// outside its cell's cone). The index keeps the stars' indices grouped by
-// cell, ascending within each cell (4 bytes a star), where each cell's group
-// begins, and the largest star radius of the field. A pass marks the stars
-// of the cells it keeps in a bitmap (one bit a star) and walks it in index
-// order, so that it never reads the stars it leaves out.
+// A cell is a direction cell and a shell. The directions are cut by a cube
+// map: face f (0 +X, 1 -X, 2 +Y, 3 -Y, 4 +Z, 5 -Z; the axis of the largest
+// component), and on the face a kGrid x kGrid grid of the two other
+// components divided by the largest one (each in -1..1). A direction cell
+// is the cone of directions through its square of the face; CellCorners
+// gives four directions that span it (the square widened by kCornerSlack,
+// so that rounding in CellOf never puts a star outside its cell's cone).
+// The shells cut the distance from the centre, 0..1, into kShells equal
+// steps: a sky pass (stars as directions) keeps or leaves out whole
+// directions, a pass that places stars in space (the 3D domain, hyperspace
+// displacements) also uses how far out they lie.
+//
+// The index keeps the stars' indices grouped by cell, ascending within each
+// cell (4 bytes a star), where each cell's group begins, and the largest
+// star radius of the field. A pass marks the stars of the cells it keeps in
+// a bitmap (one bit a star) and walks it in index order, so that it never
+// reads the stars it leaves out.
 #pragma once
 
 #include <cstdint>
@@ -24,17 +30,27 @@
 class VisibilityIndex {
  public:
   static constexpr int kGrid = 64;
-  static constexpr int kCells = 6 * kGrid * kGrid;  // fits 16 bits
+  static constexpr int kDirections = 6 * kGrid * kGrid;
+  static constexpr int kShells = 4;
+  // Cell c is direction c % kDirections in shell c / kDirections.
+  static constexpr int kCells = kDirections * kShells;
   // Widening of a cell's square on its face, in face units (the square is
   // 2 / kGrid wide); far beyond the rounding of a float quotient.
   static constexpr double kCornerSlack = 1e-4;
+  // Widening of a shell's distances, far beyond the rounding of the float
+  // length CellOf measures.
+  static constexpr double kShellSlack = 1e-5;
 
-  // The cell of direction p; a point without a direction (zero, NaN) gets
+  // The cell of position p; a point without a direction (zero, NaN) gets
   // cell 0, which is harmless: such a star draws nothing.
-  static std::uint16_t CellOf(const Point3& p);
-  // Four directions spanning cell `cell` (0..kCells-1), counter-clockwise
-  // around it, as (x, y, z) in double.
+  static std::uint32_t CellOf(const Point3& p);
+  // Four directions spanning the direction of cell `cell` (0..kCells-1),
+  // counter-clockwise around it, as (x, y, z) in double; each has the
+  // component 1 or -1 along its face's axis.
   static void CellCorners(int cell, double corners[4][3]);
+  // The distances from the centre of shell `shell` (0..kShells-1), widened
+  // by kShellSlack: every star of the shell lies within lo..hi.
+  static void ShellDistances(int shell, double& lo, double& hi);
 
   // Builds the index of stars[0..count-1] on `threads` threads (0 or 1: the
   // calling thread only; the same index either way). False, with the index
