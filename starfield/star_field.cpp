@@ -100,14 +100,25 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
   index_.Clear();
   const int threads = RenderThreadsGranted();
   int done = -1;
+  // The parallel generation also notes each star's index cell and the
+  // largest radius while the star is at hand, where it can have the memory.
+  HostArray<std::uint32_t> cells;
+  float most = 0.0f;
   if (threads >= 2) {
-    done = GenerateParallel(abort, threads);
+    if (!cells.Allocate(key_.count ? key_.count : 1)) cells.Reset();
+    done = GenerateParallel(abort, threads, cells.get(), most);
     fellBackToSerial_ = done < 0;
   }
+  const bool noted = done > 0 && cells;
   if (done < 0) done = GenerateSerial(abort);
   // Without its memory the index stays empty and every pass visits every
   // star: slower, the same image.
-  if (done) index_.Build(stars_.get(), key_.count, threads);
+  if (done) {
+    if (noted)
+      index_.BuildFromCells(cells.get(), key_.count, most, threads);
+    else
+      index_.Build(stars_.get(), key_.count, threads);
+  }
   return done;
 }
 
@@ -140,7 +151,7 @@ int StarField::GenerateSerial(CheckAbortCallback* abort) {
 // stitches the chunks (the state each starts in, the index of its first
 // star), and the chunks write their stars in parallel. The stars, and the
 // generator's final position, are those of the serial reading.
-int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
+int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uint32_t* cells, float& most) {
   const std::uint32_t count = key_.count;
   const Grading grading(key_);
   const int chunks = threads * 4;
@@ -151,6 +162,7 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
     bool endsInColour[2];
     bool startsInColour = false;    // after stitching
     std::uint64_t firstStar = 0;
+    float most = 0.0f;              // largest radius written (NaN ignored)
   };
   // About 2.9 triples a star (the ball fills pi/6 of the cube), plus one for
   // its colour: a round reaches the rest with a margin, in bounded memory.
@@ -217,7 +229,7 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
 
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
     for (int c = 0; c < chunks; ++c) {
-      const Chunk& ch = chunk[static_cast<size_t>(c)];
+      Chunk& ch = chunk[static_cast<size_t>(c)];
       if (ch.firstStar >= count) continue;
       // The triples that begin stars, gathered without branches, then the
       // stars written from them.
@@ -236,6 +248,8 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
         StarRecord& s = stars_[j];
         Attempt(rng_, q, s.pos);
         grading.Finish(s, static_cast<std::uint32_t>(j), rng_, 3 * q + 3);
+        if (cells) cells[j] = VisibilityIndex::CellOf(s.pos);
+        if (s.size > ch.most) ch.most = s.size;
         if (j == count - 1) lastTriple = q;
       }
     }
@@ -255,5 +269,7 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads) {
   }
   // Where the serial reading leaves the generator: after the last colour.
   rng_.Seek(count ? 3 * lastTriple + 6 : 0);
+  most = 0.0f;
+  for (const Chunk& ch : chunk) most = std::max(most, ch.most);
   return 1;
 }

@@ -71,8 +71,10 @@ class StarField {
   struct Grading;
   bool KeyMatches(const StarFieldKey& key) const;
   // The parallel generation, star for star the serial reading's result.
-  // -1, with nothing written, when its working memory cannot be had.
-  int GenerateParallel(CheckAbortCallback* abort, int threads);
+  // -1, with nothing written, when its working memory cannot be had. With
+  // `cells` (count entries) it notes each star's index cell there, and the
+  // largest star radius in `most`.
+  int GenerateParallel(CheckAbortCallback* abort, int threads, std::uint32_t* cells, float& most);
   int GenerateSerial(CheckAbortCallback* abort);
 
   StarFieldKey key_;

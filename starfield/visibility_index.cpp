@@ -77,38 +77,46 @@ void VisibilityIndex::Clear() {
 
 bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int threads) {
   Clear();
+  HostArray<std::uint32_t> cellOf;
+  if (!cellOf.Allocate(count ? count : 1)) return false;
+  std::uint32_t* cells = cellOf.get();
+  float most = 0.0f;
+  const std::int64_t n = count;
+#pragma omp parallel for num_threads(threads >= 2 ? threads : 1) schedule(static) reduction(max : most) \
+    if (threads >= 2)
+  for (std::int64_t i = 0; i < n; ++i) {
+    cells[i] = CellOf(stars[i].pos);
+    if (stars[i].size > most) most = stars[i].size;
+  }
+  return BuildFromCells(cells, count, most, threads);
+}
+
+bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t count, float maxSize, int threads) {
+  Clear();
   // A counting sort by cell: each block of consecutive stars counts its
   // cells, the counts give every block its place in every cell's group, and
   // the blocks then write their stars there in order, so each group is
   // ascending whatever the number of blocks.
   const int blocks = threads >= 2 ? threads : 1;
-  HostArray<std::uint32_t> cellOf;
   std::vector<std::uint32_t> counts;
   try {
     counts.assign(static_cast<size_t>(blocks) * kCells, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!cellOf.Allocate(count ? count : 1) || !order_.Allocate(count ? count : 1) || !start_.Allocate(kCells + 1)) {
+  if (!order_.Allocate(count ? count : 1) || !start_.Allocate(kCells + 1)) {
     Clear();
     return false;
   }
-  std::uint32_t* cells = cellOf.get();
   std::uint32_t* order = order_.get();
   const auto blockBegin = [&](int b) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count) * static_cast<unsigned>(b) /
                                       static_cast<unsigned>(blocks));
   };
-  float most = 0.0f;
-#pragma omp parallel for num_threads(blocks) schedule(static, 1) reduction(max : most) if (blocks >= 2)
+#pragma omp parallel for num_threads(blocks) schedule(static, 1) if (blocks >= 2)
   for (int b = 0; b < blocks; ++b) {
     std::uint32_t* mine = &counts[static_cast<size_t>(b) * kCells];
-    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) {
-      const std::uint32_t c = CellOf(stars[i].pos);
-      cells[i] = c;
-      ++mine[c];
-      if (stars[i].size > most) most = stars[i].size;
-    }
+    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) ++mine[cells[i]];
   }
   // counts[b][c] becomes where block b writes its first star of cell c.
   std::uint32_t next = 0;
@@ -128,7 +136,7 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
     for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) order[place[cells[i]]++] = i;
   }
   count_ = count;
-  maxSize_ = most;
+  maxSize_ = maxSize;
   return true;
 }
 

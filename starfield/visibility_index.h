@@ -56,6 +56,10 @@ class VisibilityIndex {
   // calling thread only; the same index either way). False, with the index
   // empty, when its memory cannot be had. Never throws.
   bool Build(const StarRecord* stars, std::uint32_t count, int threads);
+  // The same index from the stars' cells (cells[i] = CellOf(stars[i].pos))
+  // and the field's largest star radius, as a generation that computed them
+  // on the way hands them over.
+  bool BuildFromCells(const std::uint32_t* cells, std::uint32_t count, float maxSize, int threads);
   void Clear();
 
   bool built() const { return static_cast<bool>(order_); }

@@ -275,7 +275,46 @@ TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
       EXPECT_EQ(parallel.rng().Tell(), serial.rng().Tell());
       EXPECT_EQ(calls.progress, serialCalls.progress);
       EXPECT_EQ(calls.titles, serialCalls.titles);
+      // The index the generation noted on the way is the one built from the
+      // finished field.
+      const VisibilityIndex& a = parallel.index();
+      const VisibilityIndex& b = serial.index();
+      ASSERT_TRUE(a.built() && b.built());
+      EXPECT_EQ(a.maxSize(), b.maxSize());
+      EXPECT_EQ(std::memcmp(a.order(), b.order(), sizeof(std::uint32_t) * count), 0);
+      for (int c = 0; c <= VisibilityIndex::kCells; c += 97) ASSERT_EQ(a.begin(c), b.begin(c)) << "cell " << c;
     }
+  }
+}
+
+// Every star is in the group of its own cell, once, and each group is
+// ascending; marking a set of cells marks exactly their stars.
+TEST(VisibilityIndexBuild, GroupsEveryStarByItsCellInOrder) {
+  GrantScope restore;
+  StarFieldKey key = DefaultKey(20000);
+  for (int threads : {0, 2, 3}) {
+    GrantRenderThreads(threads);
+    StarField field;
+    ASSERT_TRUE(field.RefreshStarField(key, nullptr));
+    const VisibilityIndex& index = field.index();
+    ASSERT_TRUE(index.built());
+    ASSERT_EQ(index.begin(VisibilityIndex::kCells), 20000u);
+    std::vector<int> seen(20000, 0);
+    for (int c = 0; c < VisibilityIndex::kCells; ++c)
+      for (std::uint32_t j = index.begin(c); j < index.begin(c + 1); ++j) {
+        const std::uint32_t i = index.order()[j];
+        ASSERT_LT(i, 20000u);
+        ++seen[i];
+        EXPECT_EQ(VisibilityIndex::CellOf(field.stars()[i].pos), static_cast<std::uint32_t>(c));
+        if (j > index.begin(c)) EXPECT_LT(index.order()[j - 1], i);
+      }
+    for (int n : seen) ASSERT_EQ(n, 1);
+    std::vector<std::uint8_t> cells(VisibilityIndex::kCells, 0);
+    for (int c = 5; c < VisibilityIndex::kCells; c += 11) cells[static_cast<size_t>(c)] = 1;
+    std::vector<std::uint64_t> bits((20000 + 63) / 64, 0);
+    index.MarkStars(cells.data(), bits.data());
+    for (std::uint32_t i = 0; i < 20000; ++i)
+      EXPECT_EQ((bits[i >> 6] >> (i & 63)) & 1, cells[VisibilityIndex::CellOf(field.stars()[i].pos)]) << i;
   }
 }
 
