@@ -6,7 +6,9 @@
 // its one parameter block (reference 0, see qe_velumbra_params.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "plugin/host.h"
 #include "render/star_loop.h"
@@ -101,6 +103,9 @@ class Qe_Velumbra : public Effect {
   // variance, alpha, sizes, balance) and generator. Kept from one render to
   // the next; regenerated only when the key changes.
   StarField starField;
+  // The latest pass's bitmap of the stars it kept (one bit a star), kept so
+  // that the next pass reuses its memory instead of faulting in fresh pages.
+  std::vector<std::uint64_t> keptStars;
 
   // The settings of the latest render pass, each named after the parameter
   // whose value it holds. Written by the pass before it reads them; nothing

@@ -247,13 +247,12 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
     // Stars of cells that cannot reach the image are left out; the offsets
     // are Catmull-Rom values of keys within +-dx, +-dy at a phase in 0..1,
     // at most 1.25 times the amplitude away.
-    std::vector<std::uint64_t> bits;
     const std::uint64_t* drawn = nullptr;
     const float frac = pass.frac();
     const double amplitude = std::max(std::fabs(static_cast<double>(s.dx)), std::fabs(static_cast<double>(s.dy)));
     if (visibilityIndex && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
       const CellSample sample = SampleOf(origin, view, placement);
-      drawn = VisibleStars(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, bits);
+      drawn = VisibleStars(starField.index(), count, &sample, 1, *ri, target, 1.5 * amplitude + 1.0, keptStars);
     }
     const StarSet set{count, drawn, stars, sizeof(StarRecord)};
     const StarLoopRun run = RunStarLoop(set, target, cb, 1, LoopOptions(), [&](std::uint32_t i, auto& sink) {
@@ -317,7 +316,6 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
   const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
   // Stars of cells that cannot reach the image at any sample (nor, with
   // hyperspace, displaced) are left out.
-  std::vector<std::uint64_t> bits;
   const std::uint64_t* drawn = nullptr;
   if (visibilityIndex) {
     std::vector<CellSample> samples;
@@ -331,7 +329,7 @@ void Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb) {
           s.displacement = shift->Displacement(path.View(k));
         }
       }
-      drawn = VisibleStars(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, bits);
+      drawn = VisibleStars(starField.index(), count, samples.data(), n + 1, *ri, target, 0.0, keptStars);
     } catch (const std::bad_alloc&) {
       drawn = nullptr;
     }
