@@ -106,6 +106,9 @@ class Qe_Velumbra : public Effect {
   // The latest pass's bitmap of the stars it kept (one bit a star), kept so
   // that the next pass reuses its memory instead of faulting in fresh pages.
   std::vector<std::uint64_t> keptStars;
+  // The parallel star loop's recordings, kept likewise (memory only: the
+  // const LoopOptions hands it out).
+  mutable ParallelStarLoop loopMemory;
 
   // The settings of the latest render pass, each named after the parameter
   // whose value it holds. Written by the pass before it reads them; nothing

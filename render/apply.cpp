@@ -347,6 +347,7 @@ StarLoopOptions Qe_Velumbra::LoopOptions() const {
   const int granted = RenderThreadsGranted();
   options.threads = granted >= 2 ? granted : 0;
   options.observer = drawCallObserver;
+  options.memory = &loopMemory;
   return options;
 }
 

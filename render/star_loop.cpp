@@ -71,8 +71,14 @@ void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colo
   }
 }
 
-ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar)
-    : target_(target), threads_(std::max(1, threads)), bandRows_(kBandRows) {
+ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar) {
+  Prepare(target, threads, opsPerStar);
+}
+
+void ParallelStarLoop::Prepare(const PixelTarget& target, int threads, int opsPerStar) {
+  target_ = target;
+  threads_ = std::max(1, threads);
+  bandRows_ = kBandRows;
   const int rows = target.maxY + 1;
   bands_ = std::max(1, (rows + bandRows_ - 1) / bandRows_);
   // Whole multiples of 256 stars, so each batch holds its own progress
@@ -83,14 +89,19 @@ ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int o
   // A few chunks per thread keep the cores busy when stars differ in cost.
   recorders_.resize(static_cast<size_t>(threads_ * 4));
   // Room for a band's share of a chunk's share of a batch at one call a
-  // star, so that a typical batch records without allocating.
+  // star, so that a typical batch records without allocating; a recorder
+  // kept from an earlier pass keeps what it grew to.
   const size_t typical = batch_ / recorders_.size() / static_cast<size_t>(bands_) + 1;
   for (OpRecorder& r : recorders_) {
     r.bandRows_ = bandRows_;
     r.maxX_ = target.maxX;
     r.maxY_ = target.maxY;
+    r.failed_ = false;
     r.bands_.resize(static_cast<size_t>(bands_));
-    for (auto& b : r.bands_) b.reserve(typical);
+    for (auto& b : r.bands_) {
+      b.clear();
+      if (b.capacity() < typical) b.reserve(typical);
+    }
   }
 }
 

@@ -58,6 +58,8 @@ class DrawCallObserver {
   virtual void Call(const DrawOp& op) = 0;
 };
 
+class ParallelStarLoop;
+
 // How one star loop runs; given with the loop by the pass that runs it.
 struct StarLoopOptions {
   // 0 runs the serial reference loop on the calling thread (no thread is
@@ -68,6 +70,9 @@ struct StarLoopOptions {
   // in order, to the observer (serially; progress is still reported). For
   // benchmarks and tools that need a pass's geometry. Null: draws.
   DrawCallObserver* observer = nullptr;
+  // Optional: the parallel loop's memory, kept by the caller from one pass
+  // to the next. Null: the loop gets its own for this pass.
+  ParallelStarLoop* memory = nullptr;
 };
 
 // How a star loop ran.
@@ -117,9 +122,17 @@ class OpRecorder {
 
 class ParallelStarLoop {
  public:
+  // An empty loop, to be prepared.
+  ParallelStarLoop() = default;
   // Gets the loop's memory: the recorders, their band lists and room for a
   // typical batch of calls. Throws std::bad_alloc when it cannot.
   ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar);
+
+  // Makes the loop ready for a pass on `target`, keeping the memory an
+  // earlier pass left (so a pass does not fault in fresh pages for its
+  // recordings). Throws std::bad_alloc when it cannot get what is missing;
+  // the loop may then be prepared again.
+  void Prepare(const PixelTarget& target, int threads, int opsPerStar);
 
   int threads() const { return threads_; }
   int chunks() const { return static_cast<int>(recorders_.size()); }
@@ -135,11 +148,11 @@ class ParallelStarLoop {
   void DrawBatch(std::uint32_t limit);
 
  private:
-  PixelTarget target_;
-  int threads_;
-  int bandRows_;
-  int bands_;
-  std::uint32_t batch_;
+  PixelTarget target_{nullptr, 0};
+  int threads_ = 1;
+  int bandRows_ = 1;
+  int bands_ = 1;
+  std::uint32_t batch_ = 256;
   std::vector<OpRecorder> recorders_;
 };
 
@@ -235,14 +248,18 @@ StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* 
     return StarLoopRun::kAsAsked;
   }
 
-  std::optional<ParallelStarLoop> made;
+  std::optional<ParallelStarLoop> own;
+  ParallelStarLoop* ready = options.memory;
   try {
-    made.emplace(target, options.threads, opsPerStar);
+    if (ready)
+      ready->Prepare(target, options.threads, opsPerStar);
+    else
+      ready = &own.emplace(target, options.threads, opsPerStar);
   } catch (const std::bad_alloc&) {
     serial(direct, 0);
     return StarLoopRun::kSerialAfterFailure;
   }
-  ParallelStarLoop& loop = *made;
+  ParallelStarLoop& loop = *ready;
   const std::uint32_t batch = loop.batchStars();
   const int chunks = loop.chunks();
   for (std::uint32_t start = 0; start < count;) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -265,6 +266,33 @@ TEST(StarLoopSets, SkipOnlyStarsThatDrawNothing) {
           EXPECT_EQ(sparse.second, full.second);
           EXPECT_TRUE(sparse.first == full.first);
         }
+}
+
+// The recordings' memory an effect keeps from one pass to the next serves
+// passes of other sizes and motion: each draws what a fresh effect on the
+// serial loop draws.
+TEST(StarLoopMemory, KeptMemoryServesPassesOfOtherSizes) {
+  GrantScope restore;
+  RenderScene kept;
+  kept.Set(pb_starscount, 4000);
+  kept.Set(pb_brightstarssize, 4.0f);
+  for (const auto& [w, h, subdivisions] : std::vector<std::tuple<int, int, int>>{{160, 120, 1}, {37, 300, 4}, {300, 20, 9}, {64, 48, 2}}) {
+    SCOPED_TRACE(::testing::Message() << w << " x " << h << ", " << subdivisions << " subdivisions");
+    RenderScene fresh(w, h);
+    for (RenderScene* s : {&kept, &fresh}) {
+      s->Set(pb_starscount, 4000);
+      s->Set(pb_brightstarssize, 4.0f);
+      s->Set(pb_durationsubdivisions, subdivisions);
+      s->camera->SetTransformKeys({LookKey(-GetTicksPerFrame(), {0, 0, 0}, {0.3f, 1, 0}), LookKey(0, {0, 0, 0}, {0, 1, 0})});
+    }
+    kept.Resize(w, h);
+    GrantRenderThreads(2);
+    const auto a = kept.Render(0);
+    GrantRenderThreads(0);
+    const auto b = fresh.Render(0);
+    EXPECT_TRUE(a == b);
+    EXPECT_GT(LitPixels(b), 10);
+  }
 }
 
 }  // namespace

@@ -96,6 +96,8 @@ class RenderScene {
   }
 
   int width() const { return width_; }
+  // Later renders use a bitmap of this size.
+  void Resize(int width, int height) { width_ = width, height_ = height; }
   int height() const { return height_; }
 
   // The render's horizontal field of view (radians).
