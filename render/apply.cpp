@@ -108,7 +108,7 @@ const std::uint64_t* VisibleStars(const VisibilityIndex& index, std::uint32_t co
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  index.MarkStars(cells.data(), bits.data());
+  index.MarkStars(cells.data(), bits.data(), RenderThreadsGranted());
   return bits.data();
 }
 

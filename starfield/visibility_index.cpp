@@ -140,12 +140,24 @@ bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t c
   return true;
 }
 
-void VisibilityIndex::MarkStars(const std::uint8_t* cells, std::uint64_t* bits) const {
+void VisibilityIndex::MarkStars(const std::uint8_t* cells, std::uint64_t* bits, int threads) const {
   if (!built()) return;
   const std::uint32_t* order = order_.get();
-  for (int c = 0; c < kCells; ++c) {
-    if (!cells[c]) continue;
-    for (std::uint32_t j = begin(c), end = begin(c + 1); j < end; ++j)
-      bits[order[j] >> 6] |= std::uint64_t{1} << (order[j] & 63);
+  const int parts = threads >= 2 ? threads : 1;
+  // Part p marks the stars of words lo / 64 .. hi / 64 - 1; each cell's
+  // group is ascending, so its stars of a part are one run of it.
+  const auto bound = [&](int p) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count_) * static_cast<unsigned>(p) /
+                                      static_cast<unsigned>(parts)) & ~std::uint32_t{63};
+  };
+#pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
+  for (int p = 0; p < parts; ++p) {
+    const std::uint32_t lo = bound(p), hi = p + 1 == parts ? count_ : bound(p + 1);
+    for (int c = 0; c < kCells; ++c) {
+      if (!cells[c]) continue;
+      const std::uint32_t* end = order + begin(c + 1);
+      for (const std::uint32_t* j = std::lower_bound(order + begin(c), end, lo); j != end && *j < hi; ++j)
+        bits[*j >> 6] |= std::uint64_t{1} << (*j & 63);
+    }
   }
 }

@@ -71,8 +71,10 @@ class VisibilityIndex {
 
   // Sets bit i % 64 of word i / 64 of `bits` for every star i whose cell is
   // flagged (non-zero) in `cells` (kCells entries); other bits are left as
-  // they are. `bits` holds at least (count() + 63) / 64 words.
-  void MarkStars(const std::uint8_t* cells, std::uint64_t* bits) const;
+  // they are. `bits` holds at least (count() + 63) / 64 words. On `threads`
+  // threads (0 or 1: the calling thread), each setting the bits of its own
+  // words.
+  void MarkStars(const std::uint8_t* cells, std::uint64_t* bits, int threads = 0) const;
   // The largest star radius (pixels) of the field; NaN sizes are ignored,
   // 0 for a field without stars of positive size.
   float maxSize() const { return maxSize_; }

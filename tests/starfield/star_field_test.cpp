@@ -311,10 +311,13 @@ TEST(VisibilityIndexBuild, GroupsEveryStarByItsCellInOrder) {
     for (int n : seen) ASSERT_EQ(n, 1);
     std::vector<std::uint8_t> cells(VisibilityIndex::kCells, 0);
     for (int c = 5; c < VisibilityIndex::kCells; c += 11) cells[static_cast<size_t>(c)] = 1;
-    std::vector<std::uint64_t> bits((20000 + 63) / 64, 0);
-    index.MarkStars(cells.data(), bits.data());
-    for (std::uint32_t i = 0; i < 20000; ++i)
-      EXPECT_EQ((bits[i >> 6] >> (i & 63)) & 1, cells[VisibilityIndex::CellOf(field.stars()[i].pos)]) << i;
+    for (int parts : {0, 2, 3, 7}) {
+      std::vector<std::uint64_t> bits((20000 + 63) / 64, 0);
+      index.MarkStars(cells.data(), bits.data(), parts);
+      for (std::uint32_t i = 0; i < 20000; ++i)
+        ASSERT_EQ((bits[i >> 6] >> (i & 63)) & 1, cells[VisibilityIndex::CellOf(field.stars()[i].pos)])
+            << "star " << i << ", " << parts << " parts";
+    }
   }
 }
 
