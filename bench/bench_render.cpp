@@ -5,10 +5,9 @@
 // it, against the floor of the same pass: a loop that reads and writes once
 // each pixel the pass's drawing calls actually cover (coverage above 0),
 // measured in the same run. Also a 100,000,000-star field (2.4 GB of
-// records) at defaults against its own such floor, the peak memory of the
-// process with the 10,000,000
-// stars and a frame, and the generation of that field into a fresh array
-// (bench_starfield measures generation alone).
+// records) at defaults against its own such floor, and the peak memory of
+// the process with the 10,000,000 stars and a frame (bench_starfield
+// measures generation).
 #include <sys/resource.h>
 
 #include <algorithm>
