@@ -35,6 +35,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "host/sdk/color.h"
@@ -106,6 +107,85 @@ constexpr PngSamples FrameToPng(const BMM_Color_64& p, int bitDepth, PngAlpha al
   }
   if (bitDepth == 16) return {FrameToPng16(r), FrameToPng16(g), FrameToPng16(b), FrameToPng16(p.a)};
   return {FrameToPng8(r), FrameToPng8(g), FrameToPng8(b), FrameToPng8(p.a)};
+}
+
+// --- whole rows, as the file stores them ------------------------------------------
+//
+// The row writers give FrameToPng's samples for every pixel (8-bit samples,
+// or 16-bit ones most significant byte first), in two passes: every sample
+// first takes the plain depth mapping, which is right for all premultiplied
+// pixels and for straight pixels of alpha 0 or at least 65280 (their
+// straight colour is the colour itself, clamped to 65280); then, for
+// straight alpha, the pixels of partial alpha are divided by FrameToPng.
+// The first pass is branch-free, so the compiler vectorises it; star frames
+// are mostly transparent black or opaque, and the second pass then only
+// reads their alpha, sixteen pixels at a time.
+
+// FrameToPng16 without a division: for c in 0..65280,
+//   (c * 65535 + 32640) / 65280 = c + (c + 128) / 256
+// since c * 65535 = c * 65280 + 255 * c, and 255 * (c + 128) over
+// 255 * 256. Every intermediate value fits 16 bits.
+constexpr WORD FrameToPng16ByShift(WORD v) {
+  const WORD c = std::min(v, kFrameFull);
+  return static_cast<WORD>(c + ((c + 128u) >> 8));
+}
+
+// Calls fix(i) for every pixel i of `pixels[0..n)` whose alpha is partial
+// (1..65279), in order.
+template <class Fix>
+inline void ForEachPartialAlpha(const BMM_Color_64* pixels, std::size_t n, Fix fix) {
+  constexpr std::size_t kBlock = 16;
+  for (std::size_t i = 0; i < n; i += kBlock) {
+    const std::size_t end = std::min(n, i + kBlock);
+    if (end - i == kBlock) {
+      // a - 1 wraps 0 to 65535, so one comparison tells partial alphas.
+      bool partial = false;
+      for (std::size_t j = 0; j < kBlock; ++j) partial |= static_cast<WORD>(pixels[i + j].a - 1u) < kFrameFull - 1u;
+      if (!partial) continue;
+    }
+    for (std::size_t j = i; j < end; ++j)
+      if (pixels[j].a != 0 && pixels[j].a < kFrameFull) fix(j);
+  }
+}
+
+// `n` pixels as 8 * n bytes of 16-bit RGBA samples, most significant byte first.
+inline void FrameRowToPng16(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
+  const auto put = [](unsigned char* o, unsigned v) {
+    o[0] = static_cast<unsigned char>(v >> 8);
+    o[1] = static_cast<unsigned char>(v & 0xFF);
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char* o = out + 8 * i;
+    put(o + 0, FrameToPng16ByShift(pixels[i].r));
+    put(o + 2, FrameToPng16ByShift(pixels[i].g));
+    put(o + 4, FrameToPng16ByShift(pixels[i].b));
+    put(o + 6, FrameToPng16ByShift(pixels[i].a));
+  }
+  if (alpha != PngAlpha::Straight) return;
+  ForEachPartialAlpha(pixels, n, [&](std::size_t i) {
+    const PngSamples s = FrameToPng(pixels[i], 16, alpha);
+    put(out + 8 * i + 0, s.r);
+    put(out + 8 * i + 2, s.g);
+    put(out + 8 * i + 4, s.b);
+  });
+}
+
+// `n` pixels as 4 * n bytes of 8-bit RGBA samples.
+inline void FrameRowToPng8(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char* o = out + 4 * i;
+    o[0] = FrameToPng8(pixels[i].r);
+    o[1] = FrameToPng8(pixels[i].g);
+    o[2] = FrameToPng8(pixels[i].b);
+    o[3] = FrameToPng8(pixels[i].a);
+  }
+  if (alpha != PngAlpha::Straight) return;
+  ForEachPartialAlpha(pixels, n, [&](std::size_t i) {
+    const PngSamples s = FrameToPng(pixels[i], 8, alpha);
+    out[4 * i + 0] = static_cast<unsigned char>(s.r);
+    out[4 * i + 1] = static_cast<unsigned char>(s.g);
+    out[4 * i + 2] = static_cast<unsigned char>(s.b);
+  });
 }
 
 constexpr BMM_Color_64 PngToFrame(const PngSamples& s, int bitDepth, PngAlpha alpha) {
