@@ -267,7 +267,7 @@ bool WriteChunkC(PngContext* ctx, const char* type, png_const_bytep data, size_t
 // band stays in cache and no whole-image buffer is needed. libpng frames the
 // IDAT chunks and writes the header chunks and IEND.
 
-constexpr size_t kBandBytes = size_t{256} << 10;   // rows converted and compressed at once
+constexpr size_t kBandBytes = size_t{64} << 10;    // rows converted and compressed at once
 constexpr size_t kIdatBytes = size_t{256} << 10;   // data of each full IDAT chunk
 
 // A raw deflate stream of zlib's, ended with its owner.
