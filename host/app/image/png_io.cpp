@@ -258,27 +258,36 @@ bool WriteChunkC(PngContext* ctx, const char* type, png_const_bytep data, size_t
 //
 // The image data of PngCompression::Fast is one zlib stream (RFC 1950) of
 // the rows, each behind its filter byte 0 (none), deflated by zlib at level
-// 1 with its run-length strategy: runs of equal bytes, which is what star
-// frames hold (black with sparse points). Through libpng, zlib would also
-// compute the stream's Adler-32, a byte at a time, about a fifth of the
-// compression's cost; here zlib deflates raw, libdeflate's vectorised
-// adler32 sums the same bytes, and the stream's two-byte header and
-// four-byte trailer are written around the deflate data. The stream is byte
-// for byte the one libpng's own row writer makes with these settings (a
-// test compares them). Rows are converted and compressed a band at a time,
-// so the band stays in cache and no whole-image buffer is needed. libpng
-// writes the header chunks, frames each IDAT chunk and writes IEND.
+// 1 with its run-length strategy (and the memory level below): runs of
+// equal bytes, which is what star frames hold (black with sparse points).
+// Through libpng, zlib would also compute the stream's Adler-32, a byte at a
+// time, about a fifth of the compression's cost; here zlib deflates raw,
+// libdeflate's vectorised adler32 sums the same bytes, and the stream's
+// two-byte header and four-byte trailer are written around the deflate
+// data. The stream is byte for byte the one libpng's own row writer makes
+// with these settings (a test compares them). Rows are converted and
+// compressed a band at a time, so the band stays in cache and no
+// whole-image buffer is needed. libpng writes the header chunks, frames
+// each IDAT chunk and writes IEND.
 
 constexpr size_t kBandBytes = size_t{64} << 10;    // rows converted and compressed at once
 constexpr size_t kIdatBytes = size_t{256} << 10;   // data of each full IDAT chunk
 
+// zlib's memory level for the fast choice: 6 rather than its default 8.
+// The run-length strategy never reads zlib's hash table, but zlib still
+// slides it every 32 KiB of input; at level 6 it is a quarter the size (16
+// KiB). Measured on 1080p frames: the compression of empty and star frames
+// about a quarter faster, files under 1 % larger (blocks of 4096 rather
+// than 16384 symbols), busy frames somewhat slower.
+constexpr int kFastMemLevel = 6;
+
 // A raw deflate stream of zlib's, ended with its owner.
 class RawDeflate {
  public:
-  RawDeflate(int level, int strategy) {
+  RawDeflate(int level, int memLevel, int strategy) {
     // Window bits negative: raw deflate, no zlib header or checksum; 15: a
     // 32 KiB window, as the stream header below declares.
-    const int result = deflateInit2(&z_, level, Z_DEFLATED, -15, 8, strategy);
+    const int result = deflateInit2(&z_, level, Z_DEFLATED, -15, memLevel, strategy);
     if (result == Z_MEM_ERROR) throw std::bad_alloc();
     if (result != Z_OK) throw std::logic_error("zlib refused the deflate settings (" + std::to_string(result) + ")");
   }
@@ -318,7 +327,7 @@ bool WriteRunLengthImageData(PngContext* ctx, const PngWriteJob& job) {
     return true;
   };
   if (!put(kZlibHeader, sizeof kZlibHeader)) return false;
-  RawDeflate deflater(1, Z_RLE);
+  RawDeflate deflater(1, kFastMemLevel, Z_RLE);
   z_stream* z = deflater.get();
   std::uint32_t adler = 1;  // Adler-32 of no bytes
   for (png_uint_32 y0 = 0; y0 < job.height; y0 += static_cast<png_uint_32>(bandRows)) {
