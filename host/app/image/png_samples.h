@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
@@ -112,14 +113,14 @@ constexpr PngSamples FrameToPng(const BMM_Color_64& p, int bitDepth, PngAlpha al
 // --- whole rows, as the file stores them ------------------------------------------
 //
 // The row writers give FrameToPng's samples for every pixel (8-bit samples,
-// or 16-bit ones most significant byte first), in two passes: every sample
-// first takes the plain depth mapping, which is right for all premultiplied
-// pixels and for straight pixels of alpha 0 or at least 65280 (their
-// straight colour is the colour itself, clamped to 65280); then, for
-// straight alpha, the pixels of partial alpha are divided by FrameToPng.
-// The first pass is branch-free, so the compiler vectorises it; star frames
-// are mostly transparent black or opaque, and the second pass then only
-// reads their alpha, sixteen pixels at a time.
+// or 16-bit ones most significant byte first). Every sample first takes the
+// plain depth mapping, which is right for all premultiplied pixels and for
+// straight pixels of alpha 0 or at least 65280 (their straight colour is the
+// colour itself, clamped to 65280); then, for straight alpha, the pixels of
+// partial alpha are divided by FrameToPng. Pixels go sixteen at a time as
+// 64 plain samples: all four channels take the same mapping, so the
+// compiler vectorises it without regrouping channels. Star frames are mostly
+// transparent black or opaque, so few blocks need the division.
 
 // FrameToPng16 without a division: for c in 0..65280,
 //   (c * 65535 + 32640) / 65280 = c + (c + 128) / 256
@@ -130,62 +131,72 @@ constexpr WORD FrameToPng16ByShift(WORD v) {
   return static_cast<WORD>(c + ((c + 128u) >> 8));
 }
 
-// Calls fix(i) for every pixel i of `pixels[0..n)` whose alpha is partial
-// (1..65279), in order.
-template <class Fix>
-inline void ForEachPartialAlpha(const BMM_Color_64* pixels, std::size_t n, Fix fix) {
+// True for a partial alpha, 1..65279 (a - 1 wraps 0 to 65535).
+constexpr bool IsPartialAlpha(WORD a) { return static_cast<WORD>(a - 1u) < kFrameFull - 1u; }
+
+// The row writers' common loop: `n` pixels to bytesPerSample * 4 * n bytes,
+// each sample through `plain` (frame sample -> file sample), most
+// significant byte first; then, when `straight`, `fix(i, out)` rewrites
+// the colour of each pixel i of partial alpha at `out` (its first byte).
+template <int bytesPerSample, class Plain, class Fix>
+inline void ConvertRow(const BMM_Color_64* pixels, std::size_t n, bool straight, unsigned char* out, Plain plain,
+                       Fix fix) {
   constexpr std::size_t kBlock = 16;
-  for (std::size_t i = 0; i < n; i += kBlock) {
-    const std::size_t end = std::min(n, i + kBlock);
-    if (end - i == kBlock) {
-      // a - 1 wraps 0 to 65535, so one comparison tells partial alphas.
-      bool partial = false;
-      for (std::size_t j = 0; j < kBlock; ++j) partial |= static_cast<WORD>(pixels[i + j].a - 1u) < kFrameFull - 1u;
-      if (!partial) continue;
+  constexpr std::size_t kPixelBytes = 4 * bytesPerSample;
+  const auto put = [](unsigned char* o, unsigned v) {
+    if constexpr (bytesPerSample == 2) {
+      o[0] = static_cast<unsigned char>(v >> 8);
+      o[1] = static_cast<unsigned char>(v & 0xFF);
+    } else {
+      o[0] = static_cast<unsigned char>(v);
     }
-    for (std::size_t j = i; j < end; ++j)
-      if (pixels[j].a != 0 && pixels[j].a < kFrameFull) fix(j);
+  };
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    WORD samples[4 * kBlock];
+    std::memcpy(samples, pixels + i, sizeof samples);
+    unsigned char bytes[kPixelBytes * kBlock];
+    for (std::size_t k = 0; k < 4 * kBlock; ++k) put(bytes + bytesPerSample * k, plain(samples[k]));
+    std::memcpy(out + kPixelBytes * i, bytes, sizeof bytes);
+    if (!straight) continue;
+    bool partial = false;
+    for (std::size_t j = 0; j < kBlock; ++j) partial |= IsPartialAlpha(samples[4 * j + 3]);
+    if (!partial) continue;
+    for (std::size_t j = i; j < i + kBlock; ++j)
+      if (IsPartialAlpha(pixels[j].a)) fix(j, out + kPixelBytes * j);
+  }
+  for (; i < n; ++i) {
+    unsigned char* o = out + kPixelBytes * i;
+    put(o + 0 * bytesPerSample, plain(pixels[i].r));
+    put(o + 1 * bytesPerSample, plain(pixels[i].g));
+    put(o + 2 * bytesPerSample, plain(pixels[i].b));
+    put(o + 3 * bytesPerSample, plain(pixels[i].a));
+    if (straight && IsPartialAlpha(pixels[i].a)) fix(i, o);
   }
 }
 
 // `n` pixels as 8 * n bytes of 16-bit RGBA samples, most significant byte first.
 inline void FrameRowToPng16(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
-  const auto put = [](unsigned char* o, unsigned v) {
-    o[0] = static_cast<unsigned char>(v >> 8);
-    o[1] = static_cast<unsigned char>(v & 0xFF);
-  };
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char* o = out + 8 * i;
-    put(o + 0, FrameToPng16ByShift(pixels[i].r));
-    put(o + 2, FrameToPng16ByShift(pixels[i].g));
-    put(o + 4, FrameToPng16ByShift(pixels[i].b));
-    put(o + 6, FrameToPng16ByShift(pixels[i].a));
-  }
-  if (alpha != PngAlpha::Straight) return;
-  ForEachPartialAlpha(pixels, n, [&](std::size_t i) {
-    const PngSamples s = FrameToPng(pixels[i], 16, alpha);
-    put(out + 8 * i + 0, s.r);
-    put(out + 8 * i + 2, s.g);
-    put(out + 8 * i + 4, s.b);
-  });
+  ConvertRow<2>(pixels, n, alpha == PngAlpha::Straight, out, FrameToPng16ByShift,
+                [&](std::size_t i, unsigned char* o) {
+                  const PngSamples s = FrameToPng(pixels[i], 16, alpha);
+                  const unsigned rgb[3] = {s.r, s.g, s.b};
+                  for (int c = 0; c < 3; ++c) {
+                    o[2 * c] = static_cast<unsigned char>(rgb[c] >> 8);
+                    o[2 * c + 1] = static_cast<unsigned char>(rgb[c] & 0xFF);
+                  }
+                });
 }
 
 // `n` pixels as 4 * n bytes of 8-bit RGBA samples.
 inline void FrameRowToPng8(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char* o = out + 4 * i;
-    o[0] = FrameToPng8(pixels[i].r);
-    o[1] = FrameToPng8(pixels[i].g);
-    o[2] = FrameToPng8(pixels[i].b);
-    o[3] = FrameToPng8(pixels[i].a);
-  }
-  if (alpha != PngAlpha::Straight) return;
-  ForEachPartialAlpha(pixels, n, [&](std::size_t i) {
-    const PngSamples s = FrameToPng(pixels[i], 8, alpha);
-    out[4 * i + 0] = static_cast<unsigned char>(s.r);
-    out[4 * i + 1] = static_cast<unsigned char>(s.g);
-    out[4 * i + 2] = static_cast<unsigned char>(s.b);
-  });
+  ConvertRow<1>(pixels, n, alpha == PngAlpha::Straight, out, [](WORD v) { return FrameToPng8(v); },
+                [&](std::size_t i, unsigned char* o) {
+                  const PngSamples s = FrameToPng(pixels[i], 8, alpha);
+                  o[0] = static_cast<unsigned char>(s.r);
+                  o[1] = static_cast<unsigned char>(s.g);
+                  o[2] = static_cast<unsigned char>(s.b);
+                });
 }
 
 constexpr BMM_Color_64 PngToFrame(const PngSamples& s, int bitDepth, PngAlpha alpha) {

@@ -166,14 +166,21 @@ void ExpectRowsAgree(const std::vector<BMM_Color_64>& px, const std::string& wha
 TEST(PngSamples, RowWritersGiveTheGeneralConversionForEveryAlphaClass) {
   // Every channel value over alphas of each class: none, partial (the
   // smallest, a middle one, the largest), full, and beyond full.
+  // Rows of 65536 + 7 pixels: whole blocks of sixteen and a tail.
   for (unsigned a : {0u, 1u, 255u, 256u, 32768u, 65279u, 65280u, 65281u, 65535u}) {
-    std::vector<BMM_Color_64> px(65536);
-    for (unsigned c = 0; c <= 65535; ++c) px[c] = {WORD(c), WORD(65535 - c), WORD(c ^ 0x5A5Au), WORD(a)};
+    std::vector<BMM_Color_64> px(65536 + 7);
+    for (unsigned i = 0; i < px.size(); ++i) {
+      const unsigned c = i % 65536;
+      px[i] = {WORD(c), WORD(65535 - c), WORD(c ^ 0x5A5Au), WORD(a)};
+    }
     ExpectRowsAgree(px, "alpha " + std::to_string(a));
   }
   // Every alpha, with colours at, below and above it.
-  std::vector<BMM_Color_64> px(65536);
-  for (unsigned a = 0; a <= 65535; ++a) px[a] = {WORD(a), WORD(a / 2), WORD(std::min(a + 1, 65535u)), WORD(a)};
+  std::vector<BMM_Color_64> px(65536 + 7);
+  for (unsigned i = 0; i < px.size(); ++i) {
+    const unsigned a = (i * 7919u) % 65536;  // every alpha, in blocks and in the tail
+    px[i] = {WORD(a), WORD(a / 2), WORD(std::min(a + 1, 65535u)), WORD(a)};
+  }
   ExpectRowsAgree(px, "every alpha");
   // Rows of every length up to three blocks of sixteen, with one partial
   // pixel at each place (first, inside, last of a block, in the tail).
