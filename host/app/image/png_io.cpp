@@ -1,9 +1,12 @@
 #include "host/app/image/png_io.h"
 
+#include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -209,21 +212,19 @@ struct PngWriteJob {
   png_uint_32 height = 0;
   int bitDepth = 8;
   int colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  size_t rowBytes = 0;  // one row of the file's layout, without its filter byte
   PngCompression compression = PngCompression::Fast;
-  png_bytep row = nullptr;  // one row of the file's layout
+  png_bytep row = nullptr;  // rowBytes, for libpng's own row writer
 };
 
-bool WritePngC(PngContext* ctx, const PngWriteJob* job) {
+// The signature and the header chunks.
+bool WriteInfoC(PngContext* ctx, const PngWriteJob* job) {
   if (setjmp(png_jmpbuf(ctx->png))) return false;
   png_set_write_fn(ctx->png, ctx, OnPngWrite, OnPngFlush);
   png_set_IHDR(ctx->png, ctx->info, job->width, job->height, job->bitDepth, job->colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   switch (job->compression) {
-    case PngCompression::Fast:
-      png_set_filter(ctx->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-      png_set_compression_strategy(ctx->png, Z_RLE);
-      png_set_compression_level(ctx->png, 1);
-      break;
+    case PngCompression::Fast: break;  // the image data does not go through libpng
     case PngCompression::Default: break;
     case PngCompression::Small: png_set_compression_level(ctx->png, 9); break;
     case PngCompression::None:
@@ -232,12 +233,132 @@ bool WritePngC(PngContext* ctx, const PngWriteJob* job) {
       break;
   }
   png_write_info(ctx->png, ctx->info);
+  return true;
+}
+
+// The rows filtered and compressed by libpng, and the end chunk.
+bool WriteRowsC(PngContext* ctx, const PngWriteJob* job) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
   for (png_uint_32 y = 0; y < job->height; ++y) {
     job->fill(job->source, job->width, y, job->row);
     png_write_row(ctx->png, job->row);
   }
   png_write_end(ctx->png, nullptr);
   return true;
+}
+
+// One whole chunk (length, type, data, CRC) of `type`, four letters.
+bool WriteChunkC(PngContext* ctx, const char* type, png_const_bytep data, size_t size) {
+  if (setjmp(png_jmpbuf(ctx->png))) return false;
+  png_write_chunk(ctx->png, reinterpret_cast<png_const_bytep>(type), data, size);
+  return true;
+}
+
+// --- fast writing: unfiltered rows, run-length deflate --------------------------
+//
+// The image data of PngCompression::Fast is one zlib stream (RFC 1950) of
+// the rows, each behind its filter byte 0 (none), deflated by zlib at level
+// 1 with its run-length strategy (and the memory level below): runs of
+// equal bytes, which is what star frames hold (black with sparse points).
+// Through libpng, zlib would also compute the stream's Adler-32, a byte at a
+// time, about a fifth of the compression's cost; here zlib deflates raw,
+// libdeflate's vectorised adler32 sums the same bytes, and the stream's
+// two-byte header and four-byte trailer are written around the deflate
+// data. The stream is byte for byte the one libpng's own row writer makes
+// with these settings (a test compares them). Rows are converted and
+// compressed a band at a time, so the band stays in cache and no
+// whole-image buffer is needed. libpng writes the header chunks, frames
+// each IDAT chunk and writes IEND.
+
+constexpr size_t kBandBytes = size_t{64} << 10;    // rows converted and compressed at once
+constexpr size_t kIdatBytes = size_t{256} << 10;   // data of each full IDAT chunk
+
+// zlib's memory level for the fast choice: 6 rather than its default 8.
+// The run-length strategy never reads zlib's hash table, but zlib still
+// slides it every 32 KiB of input; at level 6 it is a quarter the size (16
+// KiB). Measured on 1080p frames: the compression of empty and star frames
+// about a quarter faster, files under 1 % larger (blocks of 4096 rather
+// than 16384 symbols), busy frames somewhat slower.
+constexpr int kFastMemLevel = 6;
+
+// A raw deflate stream of zlib's, ended with its owner.
+class RawDeflate {
+ public:
+  RawDeflate(int level, int memLevel, int strategy) {
+    // Window bits negative: raw deflate, no zlib header or checksum; 15: a
+    // 32 KiB window, as the stream header below declares.
+    const int result = deflateInit2(&z_, level, Z_DEFLATED, -15, memLevel, strategy);
+    if (result == Z_MEM_ERROR) throw std::bad_alloc();
+    if (result != Z_OK) throw std::logic_error("zlib refused the deflate settings (" + std::to_string(result) + ")");
+  }
+  ~RawDeflate() { deflateEnd(&z_); }
+  RawDeflate(const RawDeflate&) = delete;
+  RawDeflate& operator=(const RawDeflate&) = delete;
+  z_stream* get() { return &z_; }
+
+ private:
+  z_stream z_{};
+};
+
+// The stream header: CMF 0x78 (deflate, 32 KiB window), FLG 0x01 (fastest
+// level, no dictionary, check bits making 0x7801 a multiple of 31).
+constexpr png_byte kZlibHeader[2] = {0x78, 0x01};
+
+// Writes the image data and IEND of `job` (after WriteInfoC). False when
+// libpng failed (ctx->error says why); throws when the compressor fails.
+bool WriteRunLengthImageData(PngContext* ctx, const PngWriteJob& job) {
+  const size_t stride = job.rowBytes + 1;
+  const size_t bandRows = std::max<size_t>(1, kBandBytes / stride);
+  std::vector<png_byte> band(bandRows * stride, 0);  // filter bytes stay 0
+  std::vector<png_byte> chunk(kIdatBytes);
+  size_t used = 0;
+  const auto put = [&](const png_byte* data, size_t size) {
+    while (size > 0) {
+      const size_t n = std::min(size, chunk.size() - used);
+      std::memcpy(chunk.data() + used, data, n);
+      used += n;
+      data += n;
+      size -= n;
+      if (used == chunk.size()) {
+        if (!WriteChunkC(ctx, "IDAT", chunk.data(), used)) return false;
+        used = 0;
+      }
+    }
+    return true;
+  };
+  if (!put(kZlibHeader, sizeof kZlibHeader)) return false;
+  RawDeflate deflater(1, kFastMemLevel, Z_RLE);
+  z_stream* z = deflater.get();
+  std::uint32_t adler = 1;  // Adler-32 of no bytes
+  for (png_uint_32 y0 = 0; y0 < job.height; y0 += static_cast<png_uint_32>(bandRows)) {
+    const size_t rows = std::min<size_t>(bandRows, job.height - y0);
+    for (size_t r = 0; r < rows; ++r)
+      job.fill(job.source, job.width, static_cast<png_uint_32>(y0 + r), band.data() + r * stride + 1);
+    const size_t bytes = rows * stride;
+    adler = static_cast<std::uint32_t>(libdeflate_adler32(adler, band.data(), bytes));
+    const bool last = y0 + rows == job.height;
+    z->next_in = band.data();
+    z->avail_in = static_cast<uInt>(bytes);
+    for (;;) {
+      z->next_out = chunk.data() + used;
+      z->avail_out = static_cast<uInt>(chunk.size() - used);
+      const int result = deflate(z, last ? Z_FINISH : Z_NO_FLUSH);
+      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+        throw std::logic_error("zlib deflate failed (" + std::to_string(result) + ")");
+      used = chunk.size() - z->avail_out;
+      if (used == chunk.size()) {
+        if (!WriteChunkC(ctx, "IDAT", chunk.data(), used)) return false;
+        used = 0;
+        continue;  // more output may be waiting
+      }
+      if (last ? result == Z_STREAM_END : z->avail_in == 0) break;
+    }
+  }
+  const png_byte trailer[4] = {static_cast<png_byte>(adler >> 24), static_cast<png_byte>(adler >> 16),
+                               static_cast<png_byte>(adler >> 8), static_cast<png_byte>(adler)};
+  if (!put(trailer, sizeof trailer)) return false;
+  if (used > 0 && !WriteChunkC(ctx, "IDAT", chunk.data(), used)) return false;
+  return WriteChunkC(ctx, "IEND", nullptr, 0);
 }
 
 // The frame's pixels with the alpha convention of the file.
@@ -248,31 +369,17 @@ struct RgbaSource {
 
 void FillRgba8(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
   const auto* src = static_cast<const RgbaSource*>(source);
-  const BMM_Color_64* p = src->pixels + size_t{y} * width;
-  for (png_uint_32 x = 0; x < width; ++x, row += 4) {
-    const PngSamples s = FrameToPng(p[x], 8, src->alpha);
-    row[0] = static_cast<png_byte>(s.r);
-    row[1] = static_cast<png_byte>(s.g);
-    row[2] = static_cast<png_byte>(s.b);
-    row[3] = static_cast<png_byte>(s.a);
-  }
+  FrameRowToPng8(src->pixels + size_t{y} * width, width, src->alpha, row);
+}
+
+void FillRgba16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
+  const auto* src = static_cast<const RgbaSource*>(source);
+  FrameRowToPng16(src->pixels + size_t{y} * width, width, src->alpha, row);
 }
 
 inline void Put16(png_bytep out, WORD v) {
   out[0] = static_cast<png_byte>(v >> 8);
   out[1] = static_cast<png_byte>(v & 0xFF);
-}
-
-void FillRgba16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
-  const auto* src = static_cast<const RgbaSource*>(source);
-  const BMM_Color_64* p = src->pixels + size_t{y} * width;
-  for (png_uint_32 x = 0; x < width; ++x, row += 8) {
-    const PngSamples s = FrameToPng(p[x], 16, src->alpha);
-    Put16(row + 0, static_cast<WORD>(s.r));
-    Put16(row + 2, static_cast<WORD>(s.g));
-    Put16(row + 4, static_cast<WORD>(s.b));
-    Put16(row + 6, static_cast<WORD>(s.a));
-  }
 }
 
 void FillGrey16(const void* source, png_uint_32 width, png_uint_32 y, png_bytep row) {
@@ -309,9 +416,13 @@ void EncodePng(AtomicFile* out, std::string* memory, const std::string& name, in
   job.height = static_cast<png_uint_32>(height);
   job.bitDepth = bitDepth;
   job.colorType = colorType;
+  job.rowBytes = row.size();
   job.compression = compression;
   job.row = row.data();
-  if (!WritePngC(&ctx, &job)) {
+  const bool written = WriteInfoC(&ctx, &job) && (compression == PngCompression::Fast
+                                                      ? WriteRunLengthImageData(&ctx, job)
+                                                      : WriteRowsC(&ctx, &job));
+  if (!written) {
     if (out) out->Fail(ctx.error);
     throw SystemError("cannot encode " + name + ": " + ctx.error);
   }

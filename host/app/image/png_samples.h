@@ -35,7 +35,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
@@ -106,6 +108,95 @@ constexpr PngSamples FrameToPng(const BMM_Color_64& p, int bitDepth, PngAlpha al
   }
   if (bitDepth == 16) return {FrameToPng16(r), FrameToPng16(g), FrameToPng16(b), FrameToPng16(p.a)};
   return {FrameToPng8(r), FrameToPng8(g), FrameToPng8(b), FrameToPng8(p.a)};
+}
+
+// --- whole rows, as the file stores them ------------------------------------------
+//
+// The row writers give FrameToPng's samples for every pixel (8-bit samples,
+// or 16-bit ones most significant byte first). Every sample first takes the
+// plain depth mapping, which is right for all premultiplied pixels and for
+// straight pixels of alpha 0 or at least 65280 (their straight colour is the
+// colour itself, clamped to 65280); then, for straight alpha, the pixels of
+// partial alpha are divided by FrameToPng. Pixels go sixteen at a time as
+// 64 plain samples: all four channels take the same mapping, so the
+// compiler vectorises it without regrouping channels. Star frames are mostly
+// transparent black or opaque, so few blocks need the division.
+
+// FrameToPng16 without a division: for c in 0..65280,
+//   (c * 65535 + 32640) / 65280 = c + (c + 128) / 256
+// since c * 65535 = c * 65280 + 255 * c, and 255 * (c + 128) over
+// 255 * 256. Every intermediate value fits 16 bits.
+constexpr WORD FrameToPng16ByShift(WORD v) {
+  const WORD c = std::min(v, kFrameFull);
+  return static_cast<WORD>(c + ((c + 128u) >> 8));
+}
+
+// True for a partial alpha, 1..65279 (a - 1 wraps 0 to 65535).
+constexpr bool IsPartialAlpha(WORD a) { return static_cast<WORD>(a - 1u) < kFrameFull - 1u; }
+
+// The row writers' common loop: `n` pixels to bytesPerSample * 4 * n bytes,
+// each sample through `plain` (frame sample -> file sample), most
+// significant byte first; then, when `straight`, `fix(i, out)` rewrites
+// the colour of each pixel i of partial alpha at `out` (its first byte).
+template <int bytesPerSample, class Plain, class Fix>
+inline void ConvertRow(const BMM_Color_64* pixels, std::size_t n, bool straight, unsigned char* out, Plain plain,
+                       Fix fix) {
+  constexpr std::size_t kBlock = 16;
+  constexpr std::size_t kPixelBytes = 4 * bytesPerSample;
+  const auto put = [](unsigned char* o, unsigned v) {
+    if constexpr (bytesPerSample == 2) {
+      o[0] = static_cast<unsigned char>(v >> 8);
+      o[1] = static_cast<unsigned char>(v & 0xFF);
+    } else {
+      o[0] = static_cast<unsigned char>(v);
+    }
+  };
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    WORD samples[4 * kBlock];
+    std::memcpy(samples, pixels + i, sizeof samples);
+    unsigned char bytes[kPixelBytes * kBlock];
+    for (std::size_t k = 0; k < 4 * kBlock; ++k) put(bytes + bytesPerSample * k, plain(samples[k]));
+    std::memcpy(out + kPixelBytes * i, bytes, sizeof bytes);
+    if (!straight) continue;
+    bool partial = false;
+    for (std::size_t j = 0; j < kBlock; ++j) partial |= IsPartialAlpha(samples[4 * j + 3]);
+    if (!partial) continue;
+    for (std::size_t j = i; j < i + kBlock; ++j)
+      if (IsPartialAlpha(pixels[j].a)) fix(j, out + kPixelBytes * j);
+  }
+  for (; i < n; ++i) {
+    unsigned char* o = out + kPixelBytes * i;
+    put(o + 0 * bytesPerSample, plain(pixels[i].r));
+    put(o + 1 * bytesPerSample, plain(pixels[i].g));
+    put(o + 2 * bytesPerSample, plain(pixels[i].b));
+    put(o + 3 * bytesPerSample, plain(pixels[i].a));
+    if (straight && IsPartialAlpha(pixels[i].a)) fix(i, o);
+  }
+}
+
+// `n` pixels as 8 * n bytes of 16-bit RGBA samples, most significant byte first.
+inline void FrameRowToPng16(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
+  ConvertRow<2>(pixels, n, alpha == PngAlpha::Straight, out, FrameToPng16ByShift,
+                [&](std::size_t i, unsigned char* o) {
+                  const PngSamples s = FrameToPng(pixels[i], 16, alpha);
+                  const unsigned rgb[3] = {s.r, s.g, s.b};
+                  for (int c = 0; c < 3; ++c) {
+                    o[2 * c] = static_cast<unsigned char>(rgb[c] >> 8);
+                    o[2 * c + 1] = static_cast<unsigned char>(rgb[c] & 0xFF);
+                  }
+                });
+}
+
+// `n` pixels as 4 * n bytes of 8-bit RGBA samples.
+inline void FrameRowToPng8(const BMM_Color_64* pixels, std::size_t n, PngAlpha alpha, unsigned char* out) {
+  ConvertRow<1>(pixels, n, alpha == PngAlpha::Straight, out, [](WORD v) { return FrameToPng8(v); },
+                [&](std::size_t i, unsigned char* o) {
+                  const PngSamples s = FrameToPng(pixels[i], 8, alpha);
+                  o[0] = static_cast<unsigned char>(s.r);
+                  o[1] = static_cast<unsigned char>(s.g);
+                  o[2] = static_cast<unsigned char>(s.b);
+                });
 }
 
 constexpr BMM_Color_64 PngToFrame(const PngSamples& s, int bitDepth, PngAlpha alpha) {

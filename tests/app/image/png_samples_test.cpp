@@ -2,8 +2,11 @@
 // 16-bit range where it must be exact, bounded where it rounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "host/app/image/png_samples.h"
 
@@ -112,6 +115,83 @@ TEST(PngSamples, StraightAlphaDividesByAlphaAndComesBackWithinRounding) {
   const velumbra::PngSamples ghost = FrameToPng({6528, 0, 0, 0}, 16, PngAlpha::Straight);
   EXPECT_EQ(ghost.r, velumbra::FrameToPng16(6528));
   EXPECT_EQ(PngToFrame(ghost, 16, PngAlpha::Straight), BMM_Color_64{});
+}
+
+}  // namespace
+
+namespace {
+
+using velumbra::FrameRowToPng16;
+using velumbra::FrameRowToPng8;
+
+TEST(PngSamples, ShiftFormIsTheRoundedScaleForEveryValue) {
+  for (unsigned v = 0; v <= 65535; ++v)
+    ASSERT_EQ(velumbra::FrameToPng16ByShift(WORD(v)), velumbra::FrameToPng16(v)) << v;
+}
+
+// The samples FrameToPng gives, as a file row stores them.
+std::vector<unsigned char> GeneralRow(const std::vector<BMM_Color_64>& px, int depth, PngAlpha alpha) {
+  std::vector<unsigned char> row;
+  for (const BMM_Color_64& p : px) {
+    const velumbra::PngSamples s = FrameToPng(p, depth, alpha);
+    for (unsigned v : {s.r, s.g, s.b, s.a}) {
+      if (depth == 16) row.push_back(static_cast<unsigned char>(v >> 8));
+      row.push_back(static_cast<unsigned char>(v & 0xFF));
+    }
+  }
+  return row;
+}
+
+void ExpectRowsAgree(const std::vector<BMM_Color_64>& px, const std::string& what) {
+  for (int depth : {8, 16})
+    for (PngAlpha alpha : {PngAlpha::Straight, PngAlpha::Premultiplied}) {
+      const std::vector<unsigned char> expected = GeneralRow(px, depth, alpha);
+      // One byte of slack on each side, which must stay untouched.
+      std::vector<unsigned char> row(expected.size() + 2, 0xA5);
+      if (depth == 16) FrameRowToPng16(px.data(), px.size(), alpha, row.data() + 1);
+      else FrameRowToPng8(px.data(), px.size(), alpha, row.data() + 1);
+      ASSERT_EQ(row.front(), 0xA5);
+      ASSERT_EQ(row.back(), 0xA5);
+      const std::vector<unsigned char> got(row.begin() + 1, row.end() - 1);
+      if (got == expected) continue;
+      size_t i = 0;
+      while (got[i] == expected[i]) ++i;
+      const size_t pixel = i / (depth / 2);
+      FAIL() << what << ", " << depth << "-bit " << (alpha == PngAlpha::Straight ? "straight" : "premultiplied")
+             << ": pixel " << pixel << " (" << px[pixel].r << ", " << px[pixel].g << ", " << px[pixel].b << ", "
+             << px[pixel].a << ") differs at byte " << i % (depth / 2);
+    }
+}
+
+TEST(PngSamples, RowWritersGiveTheGeneralConversionForEveryAlphaClass) {
+  // Every channel value over alphas of each class: none, partial (the
+  // smallest, a middle one, the largest), full, and beyond full.
+  // Rows of 65536 + 7 pixels: whole blocks of sixteen and a tail.
+  for (unsigned a : {0u, 1u, 255u, 256u, 32768u, 65279u, 65280u, 65281u, 65535u}) {
+    std::vector<BMM_Color_64> px(65536 + 7);
+    for (unsigned i = 0; i < px.size(); ++i) {
+      const unsigned c = i % 65536;
+      px[i] = {WORD(c), WORD(65535 - c), WORD(c ^ 0x5A5Au), WORD(a)};
+    }
+    ExpectRowsAgree(px, "alpha " + std::to_string(a));
+  }
+  // Every alpha, with colours at, below and above it.
+  std::vector<BMM_Color_64> px(65536 + 7);
+  for (unsigned i = 0; i < px.size(); ++i) {
+    const unsigned a = (i * 7919u) % 65536;  // every alpha, in blocks and in the tail
+    px[i] = {WORD(a), WORD(a / 2), WORD(std::min(a + 1, 65535u)), WORD(a)};
+  }
+  ExpectRowsAgree(px, "every alpha");
+  // Rows of every length up to three blocks of sixteen, with one partial
+  // pixel at each place (first, inside, last of a block, in the tail).
+  std::mt19937 rng(8);
+  for (size_t n = 0; n <= 48; ++n)
+    for (size_t at = 0; at < std::max<size_t>(n, 1); ++at) {
+      std::vector<BMM_Color_64> row(n);
+      for (auto& p : row) p = {WORD(rng()), WORD(rng()), WORD(rng()), WORD(rng() % 2 ? 65280 : 0)};
+      if (n) row[at] = {30000, 40000, 1, 35000};
+      ExpectRowsAgree(row, "length " + std::to_string(n) + ", partial at " + std::to_string(at));
+    }
 }
 
 }  // namespace
