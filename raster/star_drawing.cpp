@@ -5,9 +5,13 @@
 // the disc centred at the point of the segment nearest to the pixel.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <limits>
 #include <utility>
 
+#include "raster/pixel_kernel.h"
 #include "raster/pixel_target.h"
+#include "raster/streak_span.h"
 
 namespace {
 
@@ -23,10 +27,7 @@ constexpr double kFarOut = 1 << 12;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
-BMM_Color_64 Scale(BMM_Color_64 c, float factor) {
-  return {ToChannel(static_cast<float>(c.r) * factor), ToChannel(static_cast<float>(c.g) * factor),
-          ToChannel(static_cast<float>(c.b) * factor), ToChannel(static_cast<float>(c.a) * factor)};
-}
+using raster::ScaledColour;
 
 // Pixel indices trunc(lo) .. trunc(hi) clipped to 0..maxIndex into
 // [first, last]. The bounds are clipped in floating point before they are
@@ -93,45 +94,11 @@ bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 c
   return true;
 }
 
-bool PixelTarget::StreakRows(const Streak& s, float r, int x, int& first, int& last) const {
-  first = s.y0;
-  last = s.y1;
-  if (boxLoops) return true;
-  // A pixel (x, y) the loop can cover lies within r of the point q it
-  // measures from, and q lies on the loop's segment s.a..s.b to within far
-  // less than a pixel (the unit direction and the brought-in ends are
-  // rounded to float). So the segment's nearest point to the pixel has x
-  // within r + 1 of x, and y within r + 1 of y: the rows are those within
-  // r + 1 of the y-range of the part of the segment whose x is within r + 1
-  // of the column. Worked in double, where the products of these float
-  // inputs are exact enough; an empty part (or NaN) gives no rows.
-  const double reach = static_cast<double>(r) + 1.0;
-  const double ax = s.a.x, ay = s.a.y, dx = static_cast<double>(s.b.x) - ax, dy = static_cast<double>(s.b.y) - ay;
-  const double lo = x - reach, hi = x + reach;
-  double t0 = 0.0, t1 = 1.0;
-  if (dx != 0.0) {
-    t0 = (lo - ax) / dx;
-    t1 = (hi - ax) / dx;
-    if (t0 > t1) std::swap(t0, t1);
-    t0 = std::max(t0, 0.0);
-    t1 = std::min(t1, 1.0);
-    if (!(t0 <= t1)) return false;
-  } else if (!(ax >= lo && ax <= hi)) {
-    return false;
-  }
-  const double y0 = ay + dy * t0, y1 = ay + dy * t1;
-  const double top = std::min(y0, y1) - reach, bottom = std::max(y0, y1) + reach;
-  if (!(top <= static_cast<double>(s.y1) && bottom >= static_cast<double>(s.y0))) return false;
-  first = std::max(s.y0, static_cast<int>(std::floor(std::max(top, static_cast<double>(s.y0)))));
-  last = std::min(s.y1, static_cast<int>(std::ceil(std::min(bottom, static_cast<double>(s.y1)))));
-  return first <= last;
-}
-
 void PixelTarget::SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r) {
   const float cov = r - Length(p - c);
   if (!(cov > 0.0f)) return;
   if (cov < 1.0f) {
-    colour = Scale(colour, cov);
+    colour = ScaledColour(colour, cov);
     if (applyMethod == kApplyAsFilter) {
       // A partly covered pixel tends to the neutral filter value, not black.
       const float neutral = (1.0f - cov) * kFullF;
@@ -140,67 +107,6 @@ void PixelTarget::SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r) {
     }
   }
   PlotPixel(p.x, p.y, colour);
-}
-
-void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
-  if (!(r > 0.0f)) return;  // no pixel can get positive coverage
-  const float R = std::trunc(r + 1.0f);
-  int x0, x1, y0, y1;
-  if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
-  y0 = std::max(y0, clipY0);
-  y1 = std::min(y1, clipY1);
-  if (y0 > y1) return;
-  // Per column only the rows within the disc: a pixel is covered when its
-  // distance to c, as Length computes it in float, is below r; the exact
-  // distance differs from that by far less than the room given here, so
-  // every covered pixel is visited (and the per-pixel arithmetic decides).
-  const double room = 0.01 + 1e-5 * static_cast<double>(r);
-  const double reach = static_cast<double>(r) + room;
-  for (int x = x0; x <= x1; ++x) {
-    int first = y0, last = y1;
-    if (!boxLoops) {
-      const double dx = std::fabs(static_cast<double>(x) - c.x);
-      if (dx >= reach) continue;
-      const double half = std::sqrt(reach * reach - dx * dx);
-      first = std::max(y0, static_cast<int>(std::floor(std::max(c.y - half, static_cast<double>(y0)))));
-      last = std::min(y1, static_cast<int>(std::ceil(std::min(c.y + half, static_cast<double>(y1)))));
-    }
-    for (int y = first; y <= last; ++y)
-      SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
-  }
-}
-
-void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
-  if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
-  const float length = Length(b - a);
-  if (length == 0.0f) {
-    DrawSplat(a, colour, r);
-    return;
-  }
-  Streak s;
-  if (!PrepareStreak(a, b, length, colour, r, s)) return;
-  s.y0 = std::max(s.y0, clipY0);
-  s.y1 = std::min(s.y1, clipY1);
-  if (s.y0 > s.y1) return;
-  for (int x = s.x0; x <= s.x1; ++x) {
-    const float px = static_cast<float>(x);
-    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
-    const float alongB = (px - s.b.x) * s.u.x;
-    int first, last;
-    if (!StreakRows(s, r, x, first, last)) continue;
-    for (int y = first; y <= last; ++y) {
-      const float py = static_cast<float>(y);
-      const float t = alongA + (py - s.a.y) * s.u.y;
-      Point2 q;
-      if (t <= 0.0f)
-        q = s.a;
-      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
-        q = s.b;
-      else
-        q = s.a + s.u * t;
-      SplatPixel(Point2(px, py), q, s.colour, r);
-    }
-  }
 }
 
 void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, float r) {
@@ -230,7 +136,7 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
     }
   }
   if (!filter) {
-    colour = Scale(colour, e);
+    colour = ScaledColour(colour, e);
   } else {
     // The disc multiplied the pixel by its own filter value; dividing it out
     // leaves one filter at the combined coverage.
@@ -245,6 +151,260 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
   PlotPixel(p.x, p.y, colour);
 }
 
+namespace {
+
+// A bound on squared distances beyond which a disc of radius r (above 0)
+// gives no coverage: the least float x (or one a few steps above it) with
+// sqrt(x) >= r in single precision. Since sqrt is correctly rounded and so
+// monotonic, d2 >= bound gives Length >= r and coverage r - Length <= 0,
+// exactly as the per-pixel arithmetic would find; only pixels below it need
+// the square root.
+float NoCoverageBound(float r) {
+  const double square = static_cast<double>(r) * static_cast<double>(r);
+  float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
+                                                                            : std::numeric_limits<float>::infinity();
+  while (raster::SquareRoot(x) < r) x = std::nextafter(x, std::numeric_limits<float>::infinity());
+  for (int step = 0; step < 4; ++step) {
+    const float below = std::nextafter(x, 0.0f);
+    if (!(raster::SquareRoot(below) >= r)) break;
+    x = below;
+  }
+  return x;
+}
+
+// The rows y0..y1 of column x within the disc of radius r at c. A pixel is
+// covered when its distance to c, as Length computes it in float, is below
+// r; the exact distance differs from that by far less than the room given
+// here, so every covered pixel is in the span.
+bool DiscRows(Point2 c, float r, int x, int y0, int y1, int& first, int& last) {
+  const double room = 0.01 + 1e-5 * static_cast<double>(r);
+  const double reach = static_cast<double>(r) + room;
+  const double dx = std::fabs(static_cast<double>(x) - c.x);
+  if (dx >= reach) return false;
+  const double half = raster::SquareRoot(reach * reach - dx * dx);
+  // Clipped in double, then converted: both are at least y0 >= 0, so
+  // truncation is floor.
+  const double lo = std::max(c.y - half, static_cast<double>(y0));
+  const double hi = std::min(c.y + half, static_cast<double>(y1));
+  if (!(lo <= hi)) return false;
+  first = static_cast<int>(lo);
+  last = static_cast<int>(hi);
+  last += static_cast<double>(last) < hi;  // ceil
+  return true;
+}
+
+// The box the loops visit, with the row span's bounds.
+struct Box {
+  int x0, x1, y0, y1;
+};
+
+// The pixel loops below visit, column by column and row by row ascending,
+// the rows of each column that can be covered, and composite exactly what
+// SplatPixel and TrailPixel would for each pixel they reach (the rows left
+// out are pixels those would not draw). d2 is formed as Length forms it, so
+// cov = r - sqrt(d2) is the same float.
+
+// A streak's loop ends a..b, unit direction u, and the box and colour
+// PrepareStreak made.
+struct StreakLoop {
+  Point2 a, b, u;
+  Box box;
+  BMM_Color_64 colour;
+};
+
+// Columns ahead of the one drawn whose rows are fetched into the cache: each
+// row of a column lies in its own page, and the first touch of a pixel
+// mostly misses; fetching a few columns ahead overlaps those misses with the
+// arithmetic.
+constexpr int kLookAhead = 4;
+
+// Calls draw(x, first, last) for each column of the box with rows to visit,
+// in ascending order, prefetching the rows of the column kLookAhead ahead.
+template <class Rows, class Draw>
+void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, Draw&& draw) {
+  struct Span {
+    int first, last;
+    bool any;
+  };
+  Span ahead[kLookAhead];
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto fetch = [&](int x) {
+    Span s{0, -1, false};
+    s.any = rows(x, s.first, s.last);
+    if (s.any) {
+      const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
+      for (int y = s.first; y <= s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+    }
+    return s;
+  };
+  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) ahead[(x - box.x0) % kLookAhead] = fetch(x);
+  for (int x = box.x0; x <= box.x1; ++x) {
+    const int slot = (x - box.x0) % kLookAhead;
+    const Span s = ahead[slot];
+    if (x + kLookAhead <= box.x1) ahead[slot] = fetch(x + kLookAhead);
+    if (s.any) draw(x, s.first, s.last);
+  }
+}
+
+template <class Kernel>
+void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
+                const Box& box) {
+  const float bound = NoCoverageBound(r);
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto rows = [&](int x, int& first, int& last) { return DiscRows(c, r, x, box.y0, box.y1, first, last); };
+  ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
+    const float px = static_cast<float>(x);
+    const float dx = px - c.x;
+    const float dx2 = dx * dx;
+    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
+    for (int y = first; y <= last; ++y, i += stride) {
+      const float dy = static_cast<float>(y) - c.y;
+      const float d2 = dx2 + dy * dy;
+      if (!(d2 < bound)) continue;
+      const float cov = r - raster::SquareRoot(d2);
+      if (!(cov > 0.0f)) continue;
+      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colour, cov) : colour);
+    }
+  });
+}
+
+template <class Kernel>
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r) {
+  const float bound = NoCoverageBound(r);
+  const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
+  ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
+    const float alongB = (px - s.b.x) * s.u.x;
+    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
+    for (int y = first; y <= last; ++y, i += stride) {
+      const float py = static_cast<float>(y);
+      const float t = alongA + (py - s.a.y) * s.u.y;
+      Point2 q;
+      if (t <= 0.0f)
+        q = s.a;
+      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
+        q = s.b;
+      else
+        q = s.a + s.u * t;
+      const float dx = px - q.x, dy = py - q.y;
+      const float d2 = dx * dx + dy * dy;
+      if (!(d2 < bound)) continue;
+      const float cov = r - raster::SquareRoot(d2);
+      if (!(cov > 0.0f)) continue;
+      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(s.colour, cov) : s.colour);
+    }
+  });
+}
+
+// `b` is the caller's end, where the disc already drawn sits.
+template <class Kernel>
+void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r) {
+  const float bound = NoCoverageBound(r);
+  const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
+  const std::size_t stride = static_cast<std::size_t>(width);
+  // The colour of every pixel the streak covers fully and the disc not at all.
+  const BMM_Color_64 full = Kernel::TrailColour(s.colour, 1.0f);
+  const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
+  ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;
+    const float alongB = (px - s.b.x) * s.u.x;
+    const float bx = px - b.x;
+    const float bx2 = bx * bx;
+    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
+    for (int y = first; y <= last; ++y, i += stride) {
+      const float py = static_cast<float>(y);
+      const float t = alongA + (py - s.a.y) * s.u.y;
+      Point2 q;
+      if (t <= 0.0f)
+        q = s.a;
+      else if (alongB + (py - s.b.y) * s.u.y < 0.0f)
+        q = s.a + s.u * t;
+      else
+        continue;  // beyond b the disc at b gives all the coverage
+      const float dx = px - q.x, dy = py - q.y;
+      const float d2 = dx * dx + dy * dy;
+      if (!(d2 < bound)) continue;
+      const float c1 = r - raster::SquareRoot(d2);
+      if (!(c1 > 0.0f)) continue;
+      const float e = std::min(c1, 1.0f);
+      const float by = py - b.y;
+      const float b2 = bx2 + by * by;
+      if (!(b2 < bound)) {
+        // The disc at b does not reach the pixel (its coverage is 0 or less).
+        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(s.colour, e));
+        continue;
+      }
+      const float c2 = r - raster::SquareRoot(b2);
+      if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
+      if (!(c2 > 0.0f)) {
+        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(s.colour, e));
+        continue;
+      }
+      BMM_Color_64 star;
+      if (Kernel::TrailColourAtJoint(s.colour, e, c2, star)) k.Plot(i, star);
+    }
+  });
+}
+
+}  // namespace
+
+void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
+  if (!(r > 0.0f)) return;  // no pixel can get positive coverage
+  const float R = std::trunc(r + 1.0f);
+  int x0, x1, y0, y1;
+  if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
+  y0 = std::max(y0, clipY0);
+  y1 = std::min(y1, clipY1);
+  if (y0 > y1) return;
+  if (!boxLoops) {
+    const Box box{x0, x1, y0, y1};
+    raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, box); });
+    return;
+  }
+  for (int x = x0; x <= x1; ++x)
+    for (int y = y0; y <= y1; ++y) SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
+}
+
+void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+  if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
+  const float length = Length(b - a);
+  if (length == 0.0f) {
+    DrawSplat(a, colour, r);
+    return;
+  }
+  Streak s;
+  if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  s.y0 = std::max(s.y0, clipY0);
+  s.y1 = std::min(s.y1, clipY1);
+  if (s.y0 > s.y1) return;
+  if (!boxLoops) {
+    const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r); });
+    return;
+  }
+  for (int x = s.x0; x <= s.x1; ++x) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
+    const float alongB = (px - s.b.x) * s.u.x;
+    for (int y = s.y0; y <= s.y1; ++y) {
+      const float py = static_cast<float>(y);
+      const float t = alongA + (py - s.a.y) * s.u.y;
+      Point2 q;
+      if (t <= 0.0f)
+        q = s.a;
+      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
+        q = s.b;
+      else
+        q = s.a + s.u * t;
+      SplatPixel(Point2(px, py), q, s.colour, r);
+    }
+  }
+}
+
 void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
@@ -254,17 +414,20 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   s.y0 = std::max(s.y0, clipY0);
   s.y1 = std::min(s.y1, clipY1);
   if (s.y0 > s.y1) return;
+  // The disc drawn at b is measured from the caller's b, also when the
+  // loop's ends were brought in from far out.
+  if (!boxLoops) {
+    const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r); });
+    return;
+  }
   for (int x = s.x0; x <= s.x1; ++x) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;
     const float alongB = (px - s.b.x) * s.u.x;
-    int first, last;
-    if (!StreakRows(s, r, x, first, last)) continue;
-    for (int y = first; y <= last; ++y) {
+    for (int y = s.y0; y <= s.y1; ++y) {
       const float py = static_cast<float>(y);
       const float t = alongA + (py - s.a.y) * s.u.y;
-      // The disc drawn at b is measured from the caller's b, also when the
-      // loop's ends were brought in from far out.
       if (t <= 0.0f) {
         TrailPixel(Point2(px, py), s.a, b, s.colour, r);
       } else if (alongB + (py - s.b.y) * s.u.y < 0.0f) {
