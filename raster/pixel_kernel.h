@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "raster/channels4.h"
 #include "raster/pixel_target.h"
 #include "raster/square_root.h"
 
@@ -58,41 +59,41 @@ class PixelKernel {
   static constexpr bool kFilter = Method == PixelTarget::kApplyAsFilter;
 
   // The star colour of a disc pixel at coverage cov (0 < cov < 1; at 1 or
-  // more the colour is used as given).
-  RASTER_INLINE static BMM_Color_64 DiscColour(BMM_Color_64 colour, float cov) {
-    colour = ScaledColour(colour, cov);
+  // more the colour is used as given). `colour` is the star colour as
+  // floats.
+  RASTER_INLINE static Channels4 DiscColour(Floats4 colour, float cov) {
+    Channels4 scaled = ToChannels(colour * cov);
     if constexpr (kFilter) {
       // A partly covered pixel tends to the neutral filter value, not black.
       const float neutral = (1.0f - cov) * static_cast<float>(kFullChannel);
-      colour = {ToChannel(static_cast<float>(colour.r) + neutral), ToChannel(static_cast<float>(colour.g) + neutral),
-                ToChannel(static_cast<float>(colour.b) + neutral), ToChannel(static_cast<float>(colour.a) + neutral)};
+      scaled = ToChannels(ToFloats(scaled) + neutral);
     }
-    return colour;
+    return scaled;
   }
 
   // The star colour of a trail pixel from its coverage by the streak, e =
   // min(c1, 1) (above 0), where the disc at the trail's end does not reach
   // it (c2 <= 0).
-  RASTER_INLINE static BMM_Color_64 TrailColour(BMM_Color_64 colour, float e) {
+  RASTER_INLINE static Channels4 TrailColour(Floats4 colour, float e) {
     if constexpr (!kFilter) {
-      return ScaledColour(colour, e);
+      return ToChannels(colour * e);
     } else {
       const float neutral = (1.0f - e) * static_cast<float>(kFullChannel);
-      const auto channel = [&](WORD v) { return ToChannel(static_cast<float>(v) * e + neutral); };
-      return {channel(colour.r), channel(colour.g), channel(colour.b), channel(colour.a)};
+      return ToChannels(colour * e + neutral);
     }
   }
 
-  // The same where the disc at the end partly covers the pixel (0 < c2 < 1).
-  // False: the pixel is left alone (the disc has already made it opaque).
-  static bool TrailColourAtJoint(BMM_Color_64 colour, float e, float c2, BMM_Color_64& out) {
+  // The same where the disc at the end partly covers the pixel (0 < c2 < 1);
+  // `alpha` is the star alpha as a float. False: the pixel is left alone
+  // (the disc has already made it opaque).
+  RASTER_INLINE static bool TrailColourAtJoint(Floats4 colour, float alpha, float e, float c2, Channels4& out) {
     if constexpr (!kFilter) {
       // Only the coverage the disc left over, and for the alpha-weighted
       // methods relative to the alpha the disc already changed.
       e = e - c2;
       if constexpr (WriteAlpha && (Method == PixelTarget::kAdditiveWithAlpha || Method == PixelTarget::kSimpleApply ||
                                    Method == PixelTarget::kAdditiveWithInverseAlpha)) {
-        const float alphaCovered = static_cast<float>(colour.a) * c2 * PixelTarget::kInvFull;
+        const float alphaCovered = alpha * c2 * PixelTarget::kInvFull;
         if constexpr (Method == PixelTarget::kAdditiveWithInverseAlpha) {
           e = e / (1.0f + alphaCovered);
         } else {
@@ -101,61 +102,54 @@ class PixelKernel {
           e = e / divisor;
         }
       }
-      out = ScaledColour(colour, e);
+      out = ToChannels(colour * e);
     } else {
+      (void)alpha;
       // Dividing out the disc's own filter value leaves one filter at the
       // combined coverage.
       const float full = static_cast<float>(kFullChannel);
       const float neutral = (1.0f - e) * full;
-      const auto channel = [&](WORD v) {
-        const float fv = static_cast<float>(v);
-        return ToChannel((fv * e + neutral) * full / (fv * c2 + (1.0f - c2) * full));
-      };
-      out = {channel(colour.r), channel(colour.g), channel(colour.b), channel(colour.a)};
+      const Floats4 numerator = (colour * e + neutral) * full;
+      const Floats4 divisor = colour * c2 + (1.0f - c2) * full;
+      out = ToChannels(numerator / divisor);
     }
     return true;
   }
 
-  // Composites star pixel `s` into pixel i of the image (and its G-buffer).
-  RASTER_INLINE void Plot(std::size_t i, BMM_Color_64 s) const {
+  // Composites star pixel `s` (channels 0..65535) into pixel i of the image
+  // (and its G-buffer).
+  RASTER_INLINE void Plot(std::size_t i, Channels4 s) const {
     if constexpr (Masked) {
       if (maskMaterial_ && maskMaterial_[i] != materialToMatch_) return;
       if (maskObject_ && maskObject_[i] != objectToMatch_) return;
     }
-    const BMM_Color_64 e = pixels_[i];
-    const int ea = std::min<int>(e.a, kFullChannel);
-    int r = e.r, g = e.g, b = e.b, a = ea;
+    const BMM_Color_64 image = pixels_[i];
+    const int ea = std::min<int>(image.a, kFullChannel);
+    const Channels4 e = WithAlpha(Unpack(image), ea);
+    Channels4 out = e;
     [[maybe_unused]] bool stamp = false;
+    [[maybe_unused]] const int sa = Alpha(s);
     const int threshold = threshold_;
     if constexpr (Method == PixelTarget::kAdditiveWithAlpha || Method == PixelTarget::kAdditiveWithInverseAlpha) {
       const float f = Method == PixelTarget::kAdditiveWithAlpha ? 1.0f - static_cast<float>(ea) * PixelTarget::kInvFull
                                                                   : static_cast<float>(ea) * PixelTarget::kInvFull;
-      r = ScaledChannelProduct(s.r, f) + e.r;
-      g = ScaledChannelProduct(s.g, f) + e.g;
-      b = ScaledChannelProduct(s.b, f) + e.b;
-      if constexpr (WriteAlpha) a = ScaledChannelProduct(s.a, f) + ea;
-      stamp = (Method == PixelTarget::kAdditiveWithAlpha ? ea <= threshold : ea >= threshold) && s.a >= threshold;
+      out = Truncated(ToFloats(s) * f) + e;
+      if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
+      stamp = (Method == PixelTarget::kAdditiveWithAlpha ? ea <= threshold : ea >= threshold) && sa >= threshold;
     } else if constexpr (Method == PixelTarget::kSimpleAdditive ||
                          (Method == PixelTarget::kSimpleApply && !WriteAlpha)) {
-      r = s.r + e.r;
-      g = s.g + e.g;
-      b = s.b + e.b;
-      if constexpr (WriteAlpha) a = s.a + ea;
-      stamp = s.a >= threshold;
+      out = s + e;
+      if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
+      stamp = sa >= threshold;
     } else if constexpr (Method == PixelTarget::kSimpleApply) {
-      const float h = std::max(0.0f, 1.0f - static_cast<float>(s.a) * PixelTarget::kInvFull);
-      r = ScaledChannelProduct(e.r, h) + s.r;
-      g = ScaledChannelProduct(e.g, h) + s.g;
-      b = ScaledChannelProduct(e.b, h) + s.b;
-      a = ScaledChannelProduct(ea, h) + s.a;
-      stamp = s.a >= threshold;
+      // Over-operator by the star's own alpha, at most full.
+      const float h = std::max(0.0f, 1.0f - static_cast<float>(sa) * PixelTarget::kInvFull);
+      out = Truncated(ToFloats(e) * h) + s;
+      stamp = sa >= threshold;
     } else if constexpr (kFilter) {
-      const float k = PixelTarget::kInvFull;
-      r = static_cast<int>(static_cast<float>(s.r) * static_cast<float>(e.r) * k);
-      g = static_cast<int>(static_cast<float>(s.g) * static_cast<float>(e.g) * k);
-      b = static_cast<int>(static_cast<float>(s.b) * static_cast<float>(e.b) * k);
-      if constexpr (WriteAlpha) a = static_cast<int>(static_cast<float>(s.a) * static_cast<float>(ea) * k);
-      stamp = s.a >= threshold;
+      out = Truncated(ToFloats(s) * ToFloats(e) * PixelTarget::kInvFull);
+      if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
+      stamp = sa >= threshold;
     }
     if constexpr (Stamps && Method != kNotAMethod) {
       if (stamp) {
@@ -163,7 +157,7 @@ class PixelKernel {
         if (stampObject_) stampObject_[i] = objectToWrite_;
       }
     }
-    pixels_[i] = PixelTarget::ClampColor(r, g, b, a);
+    pixels_[i] = Pack(Limited(out));
   }
 
  private:

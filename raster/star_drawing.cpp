@@ -4,7 +4,9 @@
 // full within r - 1, falling linearly to 0 at r. A streak covers a pixel as
 // the disc centred at the point of the segment nearest to the pixel.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstddef>
 #include <limits>
 #include <utility>
@@ -154,8 +156,8 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
 namespace {
 
 // A bound on squared distances beyond which a disc of radius r (above 0)
-// gives no coverage: the least float x (or one a few steps above it) with
-// sqrt(x) >= r in single precision. Since sqrt is correctly rounded and so
+// gives no coverage: the least float x with sqrt(x) >= r in single
+// precision. Since sqrt is correctly rounded and so
 // monotonic, d2 >= bound gives Length >= r and coverage r - Length <= 0,
 // exactly as the per-pixel arithmetic would find; only pixels below it need
 // the square root.
@@ -163,12 +165,14 @@ float NoCoverageBound(float r) {
   const double square = static_cast<double>(r) * static_cast<double>(r);
   float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
                                                                             : std::numeric_limits<float>::infinity();
-  while (raster::SquareRoot(x) < r) x = std::nextafter(x, std::numeric_limits<float>::infinity());
-  for (int step = 0; step < 4; ++step) {
-    const float below = std::nextafter(x, 0.0f);
-    if (!(raster::SquareRoot(below) >= r)) break;
-    x = below;
-  }
+  // Neighbouring floats of a positive float are its bit pattern +-1.
+  const auto step = [](float v, int by) {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::uint32_t>(v) + by));
+  };
+  while (raster::SquareRoot(x) < r) x = step(x, 1);
+  // Down to the least such x (a few steps at most; sqrt(0) = 0 < r ends
+  // it), so that d2 < bound also means coverage above 0.
+  for (float below = step(x, -1); raster::SquareRoot(below) >= r; below = step(x, -1)) x = below;
   return x;
 }
 
@@ -251,6 +255,8 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
                 const Box& box) {
   const float bound = NoCoverageBound(r);
   const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x, int& first, int& last) { return DiscRows(c, r, x, box.y0, box.y1, first, last); };
   ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
@@ -263,7 +269,7 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
       if (!(d2 < bound)) continue;
       const float cov = r - raster::SquareRoot(d2);
       if (!(cov > 0.0f)) continue;
-      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colour, cov) : colour);
+      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
     }
   });
 }
@@ -273,6 +279,8 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
   const float bound = NoCoverageBound(r);
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(s.colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
   ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
@@ -294,7 +302,7 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
       if (!(d2 < bound)) continue;
       const float cov = r - raster::SquareRoot(d2);
       if (!(cov > 0.0f)) continue;
-      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(s.colour, cov) : s.colour);
+      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
     }
   });
 }
@@ -306,7 +314,9 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
   // The colour of every pixel the streak covers fully and the disc not at all.
-  const BMM_Color_64 full = Kernel::TrailColour(s.colour, 1.0f);
+  const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
+  const float alphaF = static_cast<float>(s.colour.a);
+  const raster::Channels4 full = Kernel::TrailColour(colourF, 1.0f);
   const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
   ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
@@ -335,17 +345,17 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
       const float b2 = bx2 + by * by;
       if (!(b2 < bound)) {
         // The disc at b does not reach the pixel (its coverage is 0 or less).
-        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(s.colour, e));
+        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(colourF, e));
         continue;
       }
       const float c2 = r - raster::SquareRoot(b2);
       if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
       if (!(c2 > 0.0f)) {
-        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(s.colour, e));
+        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(colourF, e));
         continue;
       }
-      BMM_Color_64 star;
-      if (Kernel::TrailColourAtJoint(s.colour, e, c2, star)) k.Plot(i, star);
+      raster::Channels4 star;
+      if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
     }
   });
 }
