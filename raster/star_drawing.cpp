@@ -44,6 +44,27 @@ bool PixelRange(float lo, float hi, int maxIndex, int& first, int& last) {
   return first <= last;
 }
 
+// A bound on squared distances beyond which a disc of radius r (above 0)
+// gives no coverage: the least float x with sqrt(x) >= r in single
+// precision. Since sqrt is correctly rounded and so
+// monotonic, d2 >= bound gives Length >= r and coverage r - Length <= 0,
+// exactly as the per-pixel arithmetic would find; only pixels below it need
+// the square root.
+float LeastNoCoverageSquare(float r) {
+  const double square = static_cast<double>(r) * static_cast<double>(r);
+  float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
+                                                                            : std::numeric_limits<float>::infinity();
+  // Neighbouring floats of a positive float are its bit pattern +-1.
+  const auto step = [](float v, int by) {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::uint32_t>(v) + by));
+  };
+  while (raster::SquareRoot(x) < r) x = step(x, 1);
+  // Down to the least such x (a few steps at most; sqrt(0) = 0 < r ends
+  // it), so that d2 < bound also means coverage above 0.
+  for (float below = step(x, -1); raster::SquareRoot(below) >= r; below = step(x, -1)) x = below;
+  return x;
+}
+
 }  // namespace
 
 bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,
@@ -155,46 +176,24 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
 
 namespace {
 
-// A bound on squared distances beyond which a disc of radius r (above 0)
-// gives no coverage: the least float x with sqrt(x) >= r in single
-// precision. Since sqrt is correctly rounded and so
-// monotonic, d2 >= bound gives Length >= r and coverage r - Length <= 0,
-// exactly as the per-pixel arithmetic would find; only pixels below it need
-// the square root.
-float NoCoverageBound(float r) {
-  const double square = static_cast<double>(r) * static_cast<double>(r);
-  float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
-                                                                            : std::numeric_limits<float>::infinity();
-  // Neighbouring floats of a positive float are its bit pattern +-1.
-  const auto step = [](float v, int by) {
-    return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::uint32_t>(v) + by));
-  };
-  while (raster::SquareRoot(x) < r) x = step(x, 1);
-  // Down to the least such x (a few steps at most; sqrt(0) = 0 < r ends
-  // it), so that d2 < bound also means coverage above 0.
-  for (float below = step(x, -1); raster::SquareRoot(below) >= r; below = step(x, -1)) x = below;
-  return x;
-}
-
 // The rows y0..y1 of column x within the disc of radius r at c. A pixel is
 // covered when its distance to c, as Length computes it in float, is below
 // r; the exact distance differs from that by far less than the room given
 // here, so every covered pixel is in the span.
-bool DiscRows(Point2 c, float r, int x, int y0, int y1, int& first, int& last) {
+RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
   const double room = 0.01 + 1e-5 * static_cast<double>(r);
   const double reach = static_cast<double>(r) + room;
   const double dx = std::fabs(static_cast<double>(x) - c.x);
-  if (dx >= reach) return false;
+  if (dx >= reach) return {1, 0};
   const double half = raster::SquareRoot(reach * reach - dx * dx);
   // Clipped in double, then converted: both are at least y0 >= 0, so
   // truncation is floor.
   const double lo = std::max(c.y - half, static_cast<double>(y0));
   const double hi = std::min(c.y + half, static_cast<double>(y1));
-  if (!(lo <= hi)) return false;
-  first = static_cast<int>(lo);
-  last = static_cast<int>(hi);
-  last += static_cast<double>(last) < hi;  // ceil
-  return true;
+  if (!(lo <= hi)) return {1, 0};
+  RowSpan span{static_cast<int>(lo), static_cast<int>(hi)};
+  span.last += static_cast<double>(span.last) < hi;  // ceil
+  return span;
 }
 
 // The box the loops visit, with the row span's bounds.
@@ -226,38 +225,30 @@ constexpr int kLookAhead = 4;
 // in ascending order, prefetching the rows of the column kLookAhead ahead.
 template <class Rows, class Draw>
 void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, Draw&& draw) {
-  struct Span {
-    int first, last;
-    bool any;
-  };
-  Span ahead[kLookAhead];
+  RowSpan ahead[kLookAhead];
   const std::size_t stride = static_cast<std::size_t>(width);
   const auto fetch = [&](int x) {
-    Span s{0, -1, false};
-    s.any = rows(x, s.first, s.last);
-    if (s.any) {
-      const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
-      for (int y = s.first; y <= s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
-    }
+    const RowSpan s = rows(x);
+    const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
+    for (int y = s.first; y <= s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
     return s;
   };
-  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) ahead[(x - box.x0) % kLookAhead] = fetch(x);
+  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) ahead[x - box.x0] = fetch(x);
   for (int x = box.x0; x <= box.x1; ++x) {
     const int slot = (x - box.x0) % kLookAhead;
-    const Span s = ahead[slot];
+    const RowSpan s = ahead[slot];
     if (x + kLookAhead <= box.x1) ahead[slot] = fetch(x + kLookAhead);
-    if (s.any) draw(x, s.first, s.last);
+    if (s.first <= s.last) draw(x, s.first, s.last);
   }
 }
 
 template <class Kernel>
 void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
-                const Box& box) {
-  const float bound = NoCoverageBound(r);
+                float bound, const Box& box) {
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Channels4 whole = raster::Unpack(colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  const auto rows = [&](int x, int& first, int& last) { return DiscRows(c, r, x, box.y0, box.y1, first, last); };
+  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
   ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
     const float dx = px - c.x;
@@ -275,13 +266,12 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
 }
 
 template <class Kernel>
-void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r) {
-  const float bound = NoCoverageBound(r);
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Channels4 whole = raster::Unpack(s.colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
+  const auto rows = [&](int x) { return span.Rows(x); };
   ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
@@ -309,15 +299,14 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
 
 // `b` is the caller's end, where the disc already drawn sits.
 template <class Kernel>
-void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r) {
-  const float bound = NoCoverageBound(r);
+void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
+                 float bound) {
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
   // The colour of every pixel the streak covers fully and the disc not at all.
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
-  const raster::Channels4 full = Kernel::TrailColour(colourF, 1.0f);
-  const auto rows = [&](int x, int& first, int& last) { return span.Rows(x, first, last); };
+  const auto rows = [&](int x) { return span.Rows(x); };
   ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;
@@ -345,13 +334,13 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
       const float b2 = bx2 + by * by;
       if (!(b2 < bound)) {
         // The disc at b does not reach the pixel (its coverage is 0 or less).
-        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(colourF, e));
+        k.Plot(i, Kernel::TrailColour(colourF, e));
         continue;
       }
       const float c2 = r - raster::SquareRoot(b2);
       if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
       if (!(c2 > 0.0f)) {
-        k.Plot(i, e == 1.0f ? full : Kernel::TrailColour(colourF, e));
+        k.Plot(i, Kernel::TrailColour(colourF, e));
         continue;
       }
       raster::Channels4 star;
@@ -372,7 +361,8 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (y0 > y1) return;
   if (!boxLoops) {
     const Box box{x0, x1, y0, y1};
-    raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, box); });
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
     return;
   }
   for (int x = x0; x <= x1; ++x)
@@ -393,7 +383,8 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
   if (s.y0 > s.y1) return;
   if (!boxLoops) {
     const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
-    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r); });
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound); });
     return;
   }
   for (int x = s.x0; x <= s.x1; ++x) {
@@ -428,7 +419,8 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   // loop's ends were brought in from far out.
   if (!boxLoops) {
     const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
-    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r); });
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound); });
     return;
   }
   for (int x = s.x0; x <= s.x1; ++x) {

@@ -33,7 +33,7 @@ StreakSpan::StreakSpan(Point2 a, Point2 b, float r, int y0, int y1)
   rho2_ = rho * rho;
   whole_ = false;
 
-  const double dx = bx_ - ax_, dy = by_ - ay_, length = std::hypot(dx, dy);
+  const double dx = bx_ - ax_, dy = by_ - ay_, length = raster::SquareRoot(dx * dx + dy * dy);
   if (!(length > 0.0)) return;  // a point: the end discs alone
   const double nx = -dy / length * rho, ny = dx / length * rho;  // the normal, rho long
   for (int k = 0; k < 2; ++k) {

@@ -25,14 +25,18 @@
 #include "plugin/host.h"
 #include "raster/square_root.h"
 
+// Rows first..last of a column; empty when first > last.
+struct RowSpan {
+  int first, last;
+};
+
 class StreakSpan {
  public:
   // The streak a..b of radius r (above 0) drawn into rows y0..y1 (0 <= y0).
   StreakSpan(Point2 a, Point2 b, float r, int y0, int y1);
 
-  // Rows first..last (within y0..y1) of column x that can be covered; false
-  // when none can.
-  bool Rows(int x, int& first, int& last) const;
+  // The rows (within y0..y1) of column x that can be covered.
+  RowSpan Rows(int x) const;
 
  private:
   // One long side of the rectangle, from its left end (px, py) to its right
@@ -50,10 +54,11 @@ class StreakSpan {
   Side sides_[2];
 };
 
-inline bool StreakSpan::Rows(int x, int& first, int& last) const {
-  first = y0_;
-  last = y1_;
-  if (whole_) return true;
+#if defined(__GNUC__)
+[[gnu::always_inline]]
+#endif
+inline RowSpan StreakSpan::Rows(int x) const {
+  if (whole_) return {y0_, y1_};
   const double X = x;
   double lo = bottom_ + 1.0, hi = top_ - 1.0;  // empty
   for (const Side& s : sides_) {
@@ -77,9 +82,8 @@ inline bool StreakSpan::Rows(int x, int& first, int& last) const {
   // so truncation is floor.
   lo = std::max(lo, top_);
   hi = std::min(hi, bottom_);
-  if (!(lo <= hi)) return false;
-  first = static_cast<int>(lo);
-  last = static_cast<int>(hi);
-  last += static_cast<double>(last) < hi;  // ceil
-  return true;
+  if (!(lo <= hi)) return {1, 0};
+  RowSpan span{static_cast<int>(lo), static_cast<int>(hi)};
+  span.last += static_cast<double>(span.last) < hi;  // ceil
+  return span;
 }
