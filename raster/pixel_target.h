@@ -142,7 +142,6 @@ class PixelTarget {
   // 65280) and star pixel `star`; `stampIds` tells whether the method's ID
   // condition holds.
   BMM_Color_64 Composite(BMM_Color_64 image, BMM_Color_64 star, bool& stampIds) const;
-
 };
 
 // --- the compositing of one pixel, inline: it runs for every pixel of

@@ -306,6 +306,7 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   // The colour of every pixel the streak covers fully and the disc not at all.
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
+  const bool finite = r < std::numeric_limits<float>::infinity();
   const auto rows = [&](int x) { return span.Rows(x); };
   ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
     const float px = static_cast<float>(x);
@@ -332,8 +333,10 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
       const float e = std::min(c1, 1.0f);
       const float by = py - b.y;
       const float b2 = bx2 + by * by;
-      if (!(b2 < bound)) {
-        // The disc at b does not reach the pixel (its coverage is 0 or less).
+      if (!(b2 < bound) && finite) {
+        // The disc at b does not reach the pixel (its coverage is 0 or less;
+        // with an infinite radius it could be inf - inf, NaN, which leaves
+        // the pixel alone, so that case takes the exact test).
         k.Plot(i, Kernel::TrailColour(colourF, e));
         continue;
       }
