@@ -11,6 +11,10 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "raster/pixel_kernel.h"
 #include "raster/pixel_target.h"
 #include "raster/streak_span.h"
@@ -265,6 +269,62 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   });
 }
 
+// Four rows y..y+3 of one column of a streak at once: the coverage of each
+// by the streak, r - |p - q|, q the loop's nearest point, by the scalar
+// loop's float operations lane by lane (single-precision sums, products
+// and square roots are the same in a vector lane), and a bit in `covered`
+// for each of the first `count` rows whose squared distance is below the
+// no-coverage bound and, for a trail, that does not lie beyond b.
+struct FourRows {
+  alignas(16) float cov[4];
+  int covered;
+};
+
+template <bool kTrail>
+[[gnu::always_inline]] inline FourRows StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
+                                                      int y, int count, float r, float bound) {
+  FourRows out;
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 uy = _mm_set1_ps(s.u.y);
+  const __m128 t = _mm_add_ps(_mm_set1_ps(alongA), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.a.y)), uy));
+  const __m128 fromB = _mm_add_ps(_mm_set1_ps(alongB), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.b.y)), uy));
+  const __m128 atA = _mm_cmple_ps(t, zero);                         // t <= 0: q = a
+  const __m128 beyond = _mm_andnot_ps(atA, _mm_cmpge_ps(fromB, zero));  // else past b
+  const auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
+  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(_mm_set1_ps(s.u.x), t));
+  __m128 qy = _mm_add_ps(_mm_set1_ps(s.a.y), _mm_mul_ps(uy, t));
+  qx = select(atA, _mm_set1_ps(s.a.x), qx);
+  qy = select(atA, _mm_set1_ps(s.a.y), qy);
+  if constexpr (!kTrail) {
+    qx = select(beyond, _mm_set1_ps(s.b.x), qx);
+    qy = select(beyond, _mm_set1_ps(s.b.y), qy);
+  }
+  const __m128 dx = _mm_sub_ps(_mm_set1_ps(px), qx), dy = _mm_sub_ps(py, qy);
+  const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+  __m128 within = _mm_cmplt_ps(d2, _mm_set1_ps(bound));
+  if constexpr (kTrail) within = _mm_andnot_ps(beyond, within);
+  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
+  out.covered = _mm_movemask_ps(within) & ((1 << count) - 1);
+#else
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float py = static_cast<float>(y + k);
+    const float t = alongA + (py - s.a.y) * s.u.y;
+    const bool beyond = !(t <= 0.0f) && alongB + (py - s.b.y) * s.u.y >= 0.0f;
+    if (kTrail && beyond) continue;
+    const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
+    const float dx = px - q.x, dy = py - q.y;
+    const float d2 = dx * dx + dy * dy;
+    if (!(d2 < bound)) continue;
+    out.cov[k] = r - raster::SquareRoot(d2);
+    out.covered |= 1 << k;
+  }
+#endif
+  return out;
+}
+
 template <class Kernel>
 void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
@@ -276,23 +336,15 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
     const float alongB = (px - s.b.x) * s.u.x;
-    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
-    for (int y = first; y <= last; ++y, i += stride) {
-      const float py = static_cast<float>(y);
-      const float t = alongA + (py - s.a.y) * s.u.y;
-      Point2 q;
-      if (t <= 0.0f)
-        q = s.a;
-      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
-        q = s.b;
-      else
-        q = s.a + s.u * t;
-      const float dx = px - q.x, dy = py - q.y;
-      const float d2 = dx * dx + dy * dy;
-      if (!(d2 < bound)) continue;
-      const float cov = r - raster::SquareRoot(d2);
-      if (!(cov > 0.0f)) continue;
-      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four = StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float cov = four.cov[lane];
+        if (!(cov > 0.0f)) continue;
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
+      }
     }
   });
 }
@@ -303,7 +355,6 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
                  float bound) {
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
-  // The colour of every pixel the streak covers fully and the disc not at all.
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
   const bool finite = r < std::numeric_limits<float>::infinity();
@@ -314,40 +365,32 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
     const float alongB = (px - s.b.x) * s.u.x;
     const float bx = px - b.x;
     const float bx2 = bx * bx;
-    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
-    for (int y = first; y <= last; ++y, i += stride) {
-      const float py = static_cast<float>(y);
-      const float t = alongA + (py - s.a.y) * s.u.y;
-      Point2 q;
-      if (t <= 0.0f)
-        q = s.a;
-      else if (alongB + (py - s.b.y) * s.u.y < 0.0f)
-        q = s.a + s.u * t;
-      else
-        continue;  // beyond b the disc at b gives all the coverage
-      const float dx = px - q.x, dy = py - q.y;
-      const float d2 = dx * dx + dy * dy;
-      if (!(d2 < bound)) continue;
-      const float c1 = r - raster::SquareRoot(d2);
-      if (!(c1 > 0.0f)) continue;
-      const float e = std::min(c1, 1.0f);
-      const float by = py - b.y;
-      const float b2 = bx2 + by * by;
-      if (!(b2 < bound) && finite) {
-        // The disc at b does not reach the pixel (its coverage is 0 or less;
-        // with an infinite radius it could be inf - inf, NaN, which leaves
-        // the pixel alone, so that case takes the exact test).
-        k.Plot(i, Kernel::TrailColour(colourF, e));
-        continue;
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four = StreakFourRows<true>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float c1 = four.cov[lane];
+        if (!(c1 > 0.0f)) continue;
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        const float e = std::min(c1, 1.0f);
+        const float by = static_cast<float>(y + lane) - b.y;
+        const float b2 = bx2 + by * by;
+        if (!(b2 < bound) && finite) {
+          // The disc at b does not reach the pixel (its coverage is 0 or
+          // less; with an infinite radius it could be inf - inf, NaN, which
+          // leaves the pixel alone, so that case takes the exact test).
+          k.Plot(i, Kernel::TrailColour(colourF, e));
+          continue;
+        }
+        const float c2 = r - raster::SquareRoot(b2);
+        if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
+        if (!(c2 > 0.0f)) {
+          k.Plot(i, Kernel::TrailColour(colourF, e));
+          continue;
+        }
+        raster::Channels4 star;
+        if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
       }
-      const float c2 = r - raster::SquareRoot(b2);
-      if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
-      if (!(c2 > 0.0f)) {
-        k.Plot(i, Kernel::TrailColour(colourF, e));
-        continue;
-      }
-      raster::Channels4 star;
-      if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
     }
   });
 }
