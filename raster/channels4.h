@@ -59,6 +59,11 @@ inline Channels4 ToChannels(Floats4 f) {
   const __m128 limited = _mm_min_ps(_mm_max_ps(f.v, _mm_setzero_ps()), _mm_set1_ps(static_cast<float>(kFullChannel)));
   return {_mm_cvttps_epi32(limited)};
 }
+// condition ? a : b, without a branch.
+inline Channels4 Choose(bool condition, Channels4 a, Channels4 b) {
+  const __m128i m = _mm_set1_epi32(-static_cast<int>(condition));
+  return {_mm_or_si128(_mm_and_si128(m, a.v), _mm_andnot_si128(m, b.v))};
+}
 // ClampColor's limit: above 65280 compared as unsigned (negative included)
 // gives 65280.
 inline Channels4 Limited(Channels4 c) {
@@ -124,6 +129,7 @@ inline Channels4 ToChannels(Floats4 f) {
   for (int i = 0; i < 4; ++i) c.v[i] = ToChannel(f.v[i]);
   return c;
 }
+inline Channels4 Choose(bool condition, Channels4 a, Channels4 b) { return condition ? a : b; }
 inline Channels4 Limited(Channels4 c) {
   for (int& x : c.v)
     if (static_cast<unsigned>(x) > static_cast<unsigned>(kFullChannel)) x = kFullChannel;

@@ -209,7 +209,8 @@ struct Box {
 // the rows of each column that can be covered, and composite exactly what
 // SplatPixel and TrailPixel would for each pixel they reach (the rows left
 // out are pixels those would not draw). d2 is formed as Length forms it, so
-// cov = r - sqrt(d2) is the same float.
+// cov = r - sqrt(d2) is the same float; d2 below the no-coverage bound
+// means sqrt(d2) < r, so cov > 0 (inf for an infinite r) without a test.
 
 // A streak's loop ends a..b, unit direction u, and the box and colour
 // PrepareStreak made.
@@ -263,8 +264,7 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
       const float d2 = dx2 + dy * dy;
       if (!(d2 < bound)) continue;
       const float cov = r - raster::SquareRoot(d2);
-      if (!(cov > 0.0f)) continue;
-      k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
+      k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
     }
   });
 }
@@ -341,9 +341,8 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
       for (int m = four.covered; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(static_cast<unsigned>(m));
         const float cov = four.cov[lane];
-        if (!(cov > 0.0f)) continue;
         const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
-        k.Plot(i, cov < 1.0f ? Kernel::DiscColour(colourF, cov) : whole);
+        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
       }
     }
   });
@@ -370,7 +369,6 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
       for (int m = four.covered; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(static_cast<unsigned>(m));
         const float c1 = four.cov[lane];
-        if (!(c1 > 0.0f)) continue;
         const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
         const float e = std::min(c1, 1.0f);
         const float by = static_cast<float>(y + lane) - b.y;
