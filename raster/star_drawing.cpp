@@ -50,10 +50,10 @@ bool PixelRange(float lo, float hi, int maxIndex, int& first, int& last) {
 
 // A bound on squared distances beyond which a disc of radius r (above 0)
 // gives no coverage: the least float x with sqrt(x) >= r in single
-// precision. Since sqrt is correctly rounded and so
-// monotonic, d2 >= bound gives Length >= r and coverage r - Length <= 0,
-// exactly as the per-pixel arithmetic would find; only pixels below it need
-// the square root.
+// precision. Since sqrt is correctly rounded and so monotonic, d2 >= bound
+// gives Length >= r and coverage r - Length <= 0 (or NaN, inf - inf, for an
+// infinite r), as the per-pixel arithmetic would find; only pixels below it
+// need the square root.
 float LeastNoCoverageSquare(float r) {
   const double square = static_cast<double>(r) * static_cast<double>(r);
   float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
@@ -62,6 +62,8 @@ float LeastNoCoverageSquare(float r) {
   const auto step = [](float v, int by) {
     return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::uint32_t>(v) + by));
   };
+  // Mostly r * r rounded is already the least: both roots at once.
+  if (raster::SquareRoot(x) >= r && raster::SquareRoot(step(x, -1)) < r) return x;
   while (raster::SquareRoot(x) < r) x = step(x, 1);
   // Down to the least such x (a few steps at most; sqrt(0) = 0 < r ends
   // it), so that d2 < bound also means coverage above 0.
@@ -184,7 +186,7 @@ namespace {
 // covered when its distance to c, as Length computes it in float, is below
 // r; the exact distance differs from that by far less than the room given
 // here, so every covered pixel is in the span.
-RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
+[[gnu::always_inline]] inline RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
   const double room = 0.01 + 1e-5 * static_cast<double>(r);
   const double reach = static_cast<double>(r) + room;
   const double dx = std::fabs(static_cast<double>(x) - c.x);
@@ -247,28 +249,6 @@ void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const 
   }
 }
 
-template <class Kernel>
-void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
-                float bound, const Box& box) {
-  const std::size_t stride = static_cast<std::size_t>(width);
-  const raster::Channels4 whole = raster::Unpack(colour);
-  const raster::Floats4 colourF = raster::ToFloats(whole);
-  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
-  ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
-    const float px = static_cast<float>(x);
-    const float dx = px - c.x;
-    const float dx2 = dx * dx;
-    std::size_t i = static_cast<std::size_t>(first) * stride + static_cast<std::size_t>(x);
-    for (int y = first; y <= last; ++y, i += stride) {
-      const float dy = static_cast<float>(y) - c.y;
-      const float d2 = dx2 + dy * dy;
-      if (!(d2 < bound)) continue;
-      const float cov = r - raster::SquareRoot(d2);
-      k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
-    }
-  });
-}
-
 // Four rows y..y+3 of one column of a streak at once: the coverage of each
 // by the streak, r - |p - q|, q the loop's nearest point, by the scalar
 // loop's float operations lane by lane (single-precision sums, products
@@ -323,6 +303,53 @@ template <bool kTrail>
   }
 #endif
   return out;
+}
+
+// Four rows y..y+3 of one column of a disc at c: the coverage of each,
+// r - |p - c| as the scalar loop forms it, lane by lane, and a bit in
+// `covered` for each of the first `count` rows whose squared distance is
+// below the no-coverage bound.
+[[gnu::always_inline]] inline FourRows DiscFourRows(Point2 c, float dx2, int y, int count, float r, float bound) {
+  FourRows out;
+#if defined(__SSE2__)
+  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 dy = _mm_sub_ps(py, _mm_set1_ps(c.y));
+  const __m128 d2 = _mm_add_ps(_mm_set1_ps(dx2), _mm_mul_ps(dy, dy));
+  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
+  out.covered = _mm_movemask_ps(_mm_cmplt_ps(d2, _mm_set1_ps(bound))) & ((1 << count) - 1);
+#else
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float dy = static_cast<float>(y + k) - c.y;
+    const float d2 = dx2 + dy * dy;
+    if (!(d2 < bound)) continue;
+    out.cov[k] = r - raster::SquareRoot(d2);
+    out.covered |= 1 << k;
+  }
+#endif
+  return out;
+}
+
+template <class Kernel>
+void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
+                float bound, const Box& box) {
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
+  ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
+    const float dx = static_cast<float>(x) - c.x;
+    const float dx2 = dx * dx;
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four = DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float cov = four.cov[lane];
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
+      }
+    }
+  });
 }
 
 template <class Kernel>
