@@ -236,8 +236,11 @@ void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const 
   const std::size_t stride = static_cast<std::size_t>(width);
   const auto fetch = [&](int x) {
     const RowSpan s = rows(x);
-    const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
-    for (int y = s.first; y <= s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+    if (s.first <= s.last) {
+      const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
+      for (int y = s.first; y < s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+      __builtin_prefetch(p, 1, 3);
+    }
     return s;
   };
   for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) ahead[x - box.x0] = fetch(x);
