@@ -228,27 +228,43 @@ struct StreakLoop {
 // arithmetic.
 constexpr int kLookAhead = 4;
 
-// Calls draw(x, first, last) for each column of the box with rows to visit,
-// in ascending order, prefetching the rows of the column kLookAhead ahead.
-template <class Rows, class Draw>
-void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, Draw&& draw) {
-  RowSpan ahead[kLookAhead];
-  const std::size_t stride = static_cast<std::size_t>(width);
-  const auto fetch = [&](int x) {
-    const RowSpan s = rows(x);
-    if (s.first <= s.last) {
-      const BMM_Color_64* p = pixels + static_cast<std::size_t>(s.first) * stride + static_cast<std::size_t>(x);
-      for (int y = s.first; y < s.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
-      __builtin_prefetch(p, 1, 3);
-    }
-    return s;
+// The coverage of four rows y..y+3 of one column, and a bit in `covered`
+// for each row that gets any.
+struct FourRows {
+  alignas(16) float cov[4];
+  int covered;
+};
+
+// Calls draw(x, first, last, head) for each column of the box with rows
+// to visit, in ascending order; head = prepare(x, span), the coverage of the
+// column's first four rows. The spans, the prefetch of their rows and
+// `prepare` run kLookAhead columns ahead of `draw`, so that their latency
+// (square roots most) overlaps the compositing of the columns before.
+template <class Rows, class Prepare, class Draw>
+void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, const Prepare& prepare,
+                   Draw&& draw) {
+  struct Ahead {
+    RowSpan span;
+    FourRows head;
   };
-  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) ahead[x - box.x0] = fetch(x);
+  Ahead ahead[kLookAhead];
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto fetch = [&](int x, Ahead& a) {
+    a.span = rows(x);
+    if (a.span.first <= a.span.last) {
+      const BMM_Color_64* p = pixels + static_cast<std::size_t>(a.span.first) * stride + static_cast<std::size_t>(x);
+      for (int y = a.span.first; y < a.span.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+      __builtin_prefetch(p, 1, 3);
+      a.head = prepare(x, a.span);
+    }
+  };
+  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) fetch(x, ahead[x - box.x0]);
   for (int x = box.x0; x <= box.x1; ++x) {
-    const int slot = (x - box.x0) % kLookAhead;
-    const RowSpan s = ahead[slot];
-    if (x + kLookAhead <= box.x1) ahead[slot] = fetch(x + kLookAhead);
-    if (s.first <= s.last) draw(x, s.first, s.last);
+    Ahead& slot = ahead[(x - box.x0) % kLookAhead];
+    const RowSpan span = slot.span;
+    const FourRows head = slot.head;
+    if (x + kLookAhead <= box.x1) fetch(x + kLookAhead, slot);
+    if (span.first <= span.last) draw(x, span.first, span.last, head);
   }
 }
 
@@ -258,11 +274,6 @@ void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const 
 // and square roots are the same in a vector lane), and a bit in `covered`
 // for each of the first `count` rows whose squared distance is below the
 // no-coverage bound and, for a trail, that does not lie beyond b.
-struct FourRows {
-  alignas(16) float cov[4];
-  int covered;
-};
-
 template <bool kTrail>
 [[gnu::always_inline]] inline FourRows StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
                                                       int y, int count, float r, float bound) {
@@ -340,11 +351,17 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   const raster::Channels4 whole = raster::Unpack(colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
-  ForEachColumn(box, pixels, width, rows, [&](int x, int first, int last) {
+  const auto columnTerm = [&](int x) {
     const float dx = static_cast<float>(x) - c.x;
-    const float dx2 = dx * dx;
+    return dx * dx;
+  };
+  const auto prepare = [&](int x, RowSpan span) {
+    return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
+  };
+  ForEachColumn(box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+    const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
-      const FourRows four = DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
+      const FourRows four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
       for (int m = four.covered; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(static_cast<unsigned>(m));
         const float cov = four.cov[lane];
@@ -362,12 +379,18 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
   const raster::Channels4 whole = raster::Unpack(s.colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x) { return span.Rows(x); };
-  ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
+  const auto prepare = [&](int x, RowSpan rowSpan) {
+    const float px = static_cast<float>(x);
+    return StreakFourRows<false>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
+                                 std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
+  };
+  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
     const float alongB = (px - s.b.x) * s.u.x;
     for (int y = first; y <= last; y += 4) {
-      const FourRows four = StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      const FourRows four =
+          y == first ? head : StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
       for (int m = four.covered; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(static_cast<unsigned>(m));
         const float cov = four.cov[lane];
@@ -388,14 +411,20 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   const float alphaF = static_cast<float>(s.colour.a);
   const bool finite = r < std::numeric_limits<float>::infinity();
   const auto rows = [&](int x) { return span.Rows(x); };
-  ForEachColumn(s.box, pixels, width, rows, [&](int x, int first, int last) {
+  const auto prepare = [&](int x, RowSpan rowSpan) {
+    const float px = static_cast<float>(x);
+    return StreakFourRows<true>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
+                                std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
+  };
+  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;
     const float alongB = (px - s.b.x) * s.u.x;
     const float bx = px - b.x;
     const float bx2 = bx * bx;
     for (int y = first; y <= last; y += 4) {
-      const FourRows four = StreakFourRows<true>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      const FourRows four =
+          y == first ? head : StreakFourRows<true>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
       for (int m = four.covered; m != 0; m &= m - 1) {
         const int lane = std::countr_zero(static_cast<unsigned>(m));
         const float c1 = four.cov[lane];
