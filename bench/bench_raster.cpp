@@ -4,8 +4,10 @@
 // a loop that reads and writes once, directly in the pixel array, only the
 // pixels the calls actually cover (coverage above 0, found beforehand with
 // an independent distance test), measured in the same run. The ratio is the
-// cost of finding, weighting and compositing those pixels. Capsules are
-// also drawn by the straightforward loop over their whole box.
+// cost of finding, weighting and compositing those pixels. Capsules and
+// trails are also drawn by the straightforward loops over their whole box
+// (boxLoops), and motion-blur chains of a panning camera (a capsule and
+// seven trails per star) both ways.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -123,6 +125,77 @@ void BM_Trail(benchmark::State& state) {
 }
 BENCHMARK(BM_Trail)->Arg(10)->Arg(100)->Arg(170);
 
+// The straightforward loop for trails, for comparison.
+void BM_TrailBoxLoop(benchmark::State& state) {
+  const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
+  PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
+  target.boxLoops = true;
+  for (float& d : target.streakDimming) d = 0.05f;
+  for (auto _ : state)
+    for (const Segment& s : streaks) target.DrawTrail(s.a, s.b, kStar, kStreakRadius);
+  state.SetItemsProcessed(state.iterations() * kStars);
+}
+BENCHMARK(BM_TrailBoxLoop)->Arg(10)->Arg(100)->Arg(170);
+
+// Motion-blur paths of a panning camera: per star a capsule and then seven
+// trails back to the point before, each segment about 30 pixels nearly
+// along the rows, at radius 1 or 1.5 (the stars' sizes), as the render pass
+// draws them with 8 subdivisions.
+struct Chain {
+  Point2 points[9];
+  float r;
+};
+constexpr int kChains = kStars / 8;
+
+std::vector<Chain> PanChains() {
+  Random rng;
+  rng.srand(777);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  std::vector<Chain> out(kChains);
+  for (Chain& c : out) {
+    const float dx = 26.0f + unit() * 8.0f, dy = (unit() - 0.5f) * 3.0f;
+    Point2 p(20.0f + unit() * (kWidth - 300.0f), 20.0f + unit() * (kHeight - 40.0f));
+    for (Point2& q : c.points) {
+      q = p;
+      p = Point2(p.x + dx, p.y + dy);
+    }
+    c.r = unit() < 0.5f ? 1.0f : 1.5f;
+  }
+  return out;
+}
+
+void DrawChains(PixelTarget& target, const std::vector<Chain>& chains) {
+  for (const Chain& c : chains) {
+    target.DrawCapsule(c.points[0], c.points[1], kStar, c.r);
+    for (int k = 2; k < 9; ++k) target.DrawTrail(c.points[k], c.points[k - 1], kStar, c.r);
+  }
+}
+
+void BM_PanChain(benchmark::State& state) {
+  const std::vector<Chain> chains = PanChains();
+  PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
+  target.boxLoops = state.range(0) != 0;
+  for (float& d : target.streakDimming) d = 0.05f;
+  for (auto _ : state) DrawChains(target, chains);
+  state.SetItemsProcessed(state.iterations() * kChains * 8);
+}
+// 0: the drawing as the render pass runs it; 1: the straightforward loops.
+BENCHMARK(BM_PanChain)->Arg(0)->Arg(1)->ArgName("boxLoops");
+
+void BM_PanChainCovered(benchmark::State& state) {
+  std::vector<bench::Run> runs;
+  for (const Chain& c : PanChains()) {
+    bench::AddCovered(bench::Shape::kCapsule, c.points[0], c.points[1], c.r, kWidth, kHeight, runs);
+    for (int k = 2; k < 9; ++k)
+      bench::AddCovered(bench::Shape::kTrail, c.points[k], c.points[k - 1], c.r, kWidth, kHeight, runs);
+  }
+  Bitmap& bitmap = SharedFrame().bitmap;
+  for (auto _ : state) TouchCovered(bitmap, runs);
+  state.SetItemsProcessed(state.iterations() * kChains * 8);
+  state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / (kChains * 8);
+}
+BENCHMARK(BM_PanChainCovered);
+
 void BM_StreakCovered(benchmark::State& state) {
   const std::vector<bench::Run> runs = Covered(Segments(static_cast<float>(state.range(0))), kStreakRadius, bench::Shape::kCapsule);
   Bitmap& bitmap = SharedFrame().bitmap;
@@ -150,6 +223,9 @@ int main(int argc, char** argv) {
     bench::Ratios().push_back({std::string("BM_Capsule/") + l, std::string("BM_StreakCovered/") + l});
     bench::Ratios().push_back({std::string("BM_CapsuleBoxLoop/") + l, std::string("BM_StreakCovered/") + l});
     bench::Ratios().push_back({std::string("BM_Trail/") + l, std::string("BM_TrailCovered/") + l});
+    bench::Ratios().push_back({std::string("BM_TrailBoxLoop/") + l, std::string("BM_TrailCovered/") + l});
   }
+  bench::Ratios().push_back({"BM_PanChain/boxLoops:0", "BM_PanChainCovered"});
+  bench::Ratios().push_back({"BM_PanChain/boxLoops:1", "BM_PanChainCovered"});
   return bench::Main(argc, argv);
 }

@@ -116,10 +116,13 @@ class PixelTarget {
   BMM_Color_64* pixels;
   int width;
 
-  // Discs and streaks visit every pixel of their box instead of only the
-  // rows of each column that can be covered: the straightforward loop,
-  // which the row spans are tested against (same pixels, same order of
-  // every pixel that changes). False by default.
+  // The straightforward drawing, kept as the reference the fast one is
+  // tested against: discs and streaks visit every pixel of their box and
+  // composite it through SplatPixel / TrailPixel and PlotPixel. Without it
+  // (the default) each call is drawn by a loop specialised once for the
+  // apply method and flags, over only the rows of each column the call can
+  // cover; the images, alpha and G-buffer channels are the same to the bit
+  // (same pixels changed, in the same order, by the same arithmetic).
   bool boxLoops;
 
  private:
@@ -135,12 +138,6 @@ class PixelTarget {
   // Length(b - a), not 0.
   bool PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,
                      Streak& out) const;
-  // The rows first..last of column x (within s.y0..s.y1) that can hold a
-  // pixel of positive coverage: a conservative span, the per-pixel
-  // arithmetic still decides. False when there is none. The whole box
-  // column with boxLoops.
-  bool StreakRows(const Streak& s, float r, int x, int& first, int& last) const;
-
   // The pixel composited from image pixel `image` (alpha already limited to
   // 65280) and star pixel `star`; `stampIds` tells whether the method's ID
   // condition holds.

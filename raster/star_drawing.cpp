@@ -4,10 +4,20 @@
 // full within r - 1, falling linearly to 0 at r. A streak covers a pixel as
 // the disc centred at the point of the segment nearest to the pixel.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstddef>
+#include <limits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "raster/pixel_kernel.h"
 #include "raster/pixel_target.h"
+#include "raster/streak_span.h"
 
 namespace {
 
@@ -23,10 +33,7 @@ constexpr double kFarOut = 1 << 12;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
-BMM_Color_64 Scale(BMM_Color_64 c, float factor) {
-  return {ToChannel(static_cast<float>(c.r) * factor), ToChannel(static_cast<float>(c.g) * factor),
-          ToChannel(static_cast<float>(c.b) * factor), ToChannel(static_cast<float>(c.a) * factor)};
-}
+using raster::ScaledColour;
 
 // Pixel indices trunc(lo) .. trunc(hi) clipped to 0..maxIndex into
 // [first, last]. The bounds are clipped in floating point before they are
@@ -39,6 +46,29 @@ bool PixelRange(float lo, float hi, int maxIndex, int& first, int& last) {
   first = std::max(0, static_cast<int>(std::clamp(lo, below, above)));
   last = std::min(maxIndex, static_cast<int>(std::clamp(hi, below, above)));
   return first <= last;
+}
+
+// A bound on squared distances beyond which a disc of radius r (above 0)
+// gives no coverage: the least float x with sqrt(x) >= r in single
+// precision. Since sqrt is correctly rounded and so monotonic, d2 >= bound
+// gives Length >= r and coverage r - Length <= 0 (or NaN, inf - inf, for an
+// infinite r), as the per-pixel arithmetic would find; only pixels below it
+// need the square root.
+float LeastNoCoverageSquare(float r) {
+  const double square = static_cast<double>(r) * static_cast<double>(r);
+  float x = square <= static_cast<double>(std::numeric_limits<float>::max()) ? static_cast<float>(square)
+                                                                            : std::numeric_limits<float>::infinity();
+  // Neighbouring floats of a positive float are its bit pattern +-1.
+  const auto step = [](float v, int by) {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(std::bit_cast<std::uint32_t>(v) + by));
+  };
+  // Mostly r * r rounded is already the least: both roots at once.
+  if (raster::SquareRoot(x) >= r && raster::SquareRoot(step(x, -1)) < r) return x;
+  while (raster::SquareRoot(x) < r) x = step(x, 1);
+  // Down to the least such x (a few steps at most; sqrt(0) = 0 < r ends
+  // it), so that d2 < bound also means coverage above 0.
+  for (float below = step(x, -1); raster::SquareRoot(below) >= r; below = step(x, -1)) x = below;
+  return x;
 }
 
 }  // namespace
@@ -93,45 +123,11 @@ bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 c
   return true;
 }
 
-bool PixelTarget::StreakRows(const Streak& s, float r, int x, int& first, int& last) const {
-  first = s.y0;
-  last = s.y1;
-  if (boxLoops) return true;
-  // A pixel (x, y) the loop can cover lies within r of the point q it
-  // measures from, and q lies on the loop's segment s.a..s.b to within far
-  // less than a pixel (the unit direction and the brought-in ends are
-  // rounded to float). So the segment's nearest point to the pixel has x
-  // within r + 1 of x, and y within r + 1 of y: the rows are those within
-  // r + 1 of the y-range of the part of the segment whose x is within r + 1
-  // of the column. Worked in double, where the products of these float
-  // inputs are exact enough; an empty part (or NaN) gives no rows.
-  const double reach = static_cast<double>(r) + 1.0;
-  const double ax = s.a.x, ay = s.a.y, dx = static_cast<double>(s.b.x) - ax, dy = static_cast<double>(s.b.y) - ay;
-  const double lo = x - reach, hi = x + reach;
-  double t0 = 0.0, t1 = 1.0;
-  if (dx != 0.0) {
-    t0 = (lo - ax) / dx;
-    t1 = (hi - ax) / dx;
-    if (t0 > t1) std::swap(t0, t1);
-    t0 = std::max(t0, 0.0);
-    t1 = std::min(t1, 1.0);
-    if (!(t0 <= t1)) return false;
-  } else if (!(ax >= lo && ax <= hi)) {
-    return false;
-  }
-  const double y0 = ay + dy * t0, y1 = ay + dy * t1;
-  const double top = std::min(y0, y1) - reach, bottom = std::max(y0, y1) + reach;
-  if (!(top <= static_cast<double>(s.y1) && bottom >= static_cast<double>(s.y0))) return false;
-  first = std::max(s.y0, static_cast<int>(std::floor(std::max(top, static_cast<double>(s.y0)))));
-  last = std::min(s.y1, static_cast<int>(std::ceil(std::min(bottom, static_cast<double>(s.y1)))));
-  return first <= last;
-}
-
 void PixelTarget::SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r) {
   const float cov = r - Length(p - c);
   if (!(cov > 0.0f)) return;
   if (cov < 1.0f) {
-    colour = Scale(colour, cov);
+    colour = ScaledColour(colour, cov);
     if (applyMethod == kApplyAsFilter) {
       // A partly covered pixel tends to the neutral filter value, not black.
       const float neutral = (1.0f - cov) * kFullF;
@@ -140,67 +136,6 @@ void PixelTarget::SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r) {
     }
   }
   PlotPixel(p.x, p.y, colour);
-}
-
-void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
-  if (!(r > 0.0f)) return;  // no pixel can get positive coverage
-  const float R = std::trunc(r + 1.0f);
-  int x0, x1, y0, y1;
-  if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
-  y0 = std::max(y0, clipY0);
-  y1 = std::min(y1, clipY1);
-  if (y0 > y1) return;
-  // Per column only the rows within the disc: a pixel is covered when its
-  // distance to c, as Length computes it in float, is below r; the exact
-  // distance differs from that by far less than the room given here, so
-  // every covered pixel is visited (and the per-pixel arithmetic decides).
-  const double room = 0.01 + 1e-5 * static_cast<double>(r);
-  const double reach = static_cast<double>(r) + room;
-  for (int x = x0; x <= x1; ++x) {
-    int first = y0, last = y1;
-    if (!boxLoops) {
-      const double dx = std::fabs(static_cast<double>(x) - c.x);
-      if (dx >= reach) continue;
-      const double half = std::sqrt(reach * reach - dx * dx);
-      first = std::max(y0, static_cast<int>(std::floor(std::max(c.y - half, static_cast<double>(y0)))));
-      last = std::min(y1, static_cast<int>(std::ceil(std::min(c.y + half, static_cast<double>(y1)))));
-    }
-    for (int y = first; y <= last; ++y)
-      SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
-  }
-}
-
-void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
-  if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
-  const float length = Length(b - a);
-  if (length == 0.0f) {
-    DrawSplat(a, colour, r);
-    return;
-  }
-  Streak s;
-  if (!PrepareStreak(a, b, length, colour, r, s)) return;
-  s.y0 = std::max(s.y0, clipY0);
-  s.y1 = std::min(s.y1, clipY1);
-  if (s.y0 > s.y1) return;
-  for (int x = s.x0; x <= s.x1; ++x) {
-    const float px = static_cast<float>(x);
-    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
-    const float alongB = (px - s.b.x) * s.u.x;
-    int first, last;
-    if (!StreakRows(s, r, x, first, last)) continue;
-    for (int y = first; y <= last; ++y) {
-      const float py = static_cast<float>(y);
-      const float t = alongA + (py - s.a.y) * s.u.y;
-      Point2 q;
-      if (t <= 0.0f)
-        q = s.a;
-      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
-        q = s.b;
-      else
-        q = s.a + s.u * t;
-      SplatPixel(Point2(px, py), q, s.colour, r);
-    }
-  }
 }
 
 void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, float r) {
@@ -230,7 +165,7 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
     }
   }
   if (!filter) {
-    colour = Scale(colour, e);
+    colour = ScaledColour(colour, e);
   } else {
     // The disc multiplied the pixel by its own filter value; dividing it out
     // leaves one filter at the combined coverage.
@@ -245,6 +180,335 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
   PlotPixel(p.x, p.y, colour);
 }
 
+namespace {
+
+// The rows y0..y1 of column x within the disc of radius r at c. A pixel is
+// covered when its distance to c, as Length computes it in float, is below
+// r; the exact distance differs from that by far less than the room given
+// here, so every covered pixel is in the span.
+[[gnu::always_inline]] inline RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
+  const double room = 0.01 + 1e-5 * static_cast<double>(r);
+  const double reach = static_cast<double>(r) + room;
+  const double dx = std::fabs(static_cast<double>(x) - c.x);
+  if (dx >= reach) return {1, 0};
+  const double half = raster::SquareRoot(reach * reach - dx * dx);
+  // Clipped in double, then converted: both are at least y0 >= 0, so
+  // truncation is floor.
+  const double lo = std::max(c.y - half, static_cast<double>(y0));
+  const double hi = std::min(c.y + half, static_cast<double>(y1));
+  if (!(lo <= hi)) return {1, 0};
+  RowSpan span{static_cast<int>(lo), static_cast<int>(hi)};
+  span.last += static_cast<double>(span.last) < hi;  // ceil
+  return span;
+}
+
+// The box the loops visit, with the row span's bounds.
+struct Box {
+  int x0, x1, y0, y1;
+};
+
+// The pixel loops below visit, column by column and row by row ascending,
+// the rows of each column that can be covered, and composite exactly what
+// SplatPixel and TrailPixel would for each pixel they reach (the rows left
+// out are pixels those would not draw). d2 is formed as Length forms it, so
+// cov = r - sqrt(d2) is the same float; d2 below the no-coverage bound
+// means sqrt(d2) < r, so cov > 0 (inf for an infinite r) without a test.
+
+// A streak's loop ends a..b, unit direction u, and the box and colour
+// PrepareStreak made.
+struct StreakLoop {
+  Point2 a, b, u;
+  Box box;
+  BMM_Color_64 colour;
+};
+
+// Columns ahead of the one drawn whose rows are fetched into the cache: each
+// row of a column lies in its own page, and the first touch of a pixel
+// mostly misses; fetching a few columns ahead overlaps those misses with the
+// arithmetic.
+constexpr int kLookAhead = 4;
+
+// The coverage of four rows y..y+3 of one column, and a bit in `covered`
+// for each row that gets any.
+struct FourRows {
+  alignas(16) float cov[4];
+  int covered;
+};
+
+// Calls draw(x, first, last, head) for each column of the box with rows
+// to visit, in ascending order; head = prepare(x, span), the coverage of the
+// column's first four rows. The spans, the prefetch of their rows and
+// `prepare` run kLookAhead columns ahead of `draw`, so that their latency
+// (square roots most) overlaps the compositing of the columns before.
+template <class Rows, class Prepare, class Draw>
+void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, const Prepare& prepare,
+                   Draw&& draw) {
+  struct Ahead {
+    RowSpan span;
+    FourRows head;
+  };
+  Ahead ahead[kLookAhead];
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto fetch = [&](int x, Ahead& a) {
+    a.span = rows(x);
+    if (a.span.first <= a.span.last) {
+      const BMM_Color_64* p = pixels + static_cast<std::size_t>(a.span.first) * stride + static_cast<std::size_t>(x);
+      for (int y = a.span.first; y < a.span.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+      __builtin_prefetch(p, 1, 3);
+      a.head = prepare(x, a.span);
+    }
+  };
+  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) fetch(x, ahead[x - box.x0]);
+  for (int x = box.x0; x <= box.x1; ++x) {
+    Ahead& slot = ahead[(x - box.x0) % kLookAhead];
+    const RowSpan span = slot.span;
+    const FourRows head = slot.head;
+    if (x + kLookAhead <= box.x1) fetch(x + kLookAhead, slot);
+    if (span.first <= span.last) draw(x, span.first, span.last, head);
+  }
+}
+
+// Four rows y..y+3 of one column of a streak at once: the coverage of each
+// by the streak, r - |p - q|, q the loop's nearest point, by the scalar
+// loop's float operations lane by lane (single-precision sums, products
+// and square roots are the same in a vector lane), and a bit in `covered`
+// for each of the first `count` rows whose squared distance is below the
+// no-coverage bound and, for a trail, that does not lie beyond b.
+template <bool kTrail>
+[[gnu::always_inline]] inline FourRows StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
+                                                      int y, int count, float r, float bound) {
+  FourRows out;
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 uy = _mm_set1_ps(s.u.y);
+  const __m128 t = _mm_add_ps(_mm_set1_ps(alongA), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.a.y)), uy));
+  const __m128 fromB = _mm_add_ps(_mm_set1_ps(alongB), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.b.y)), uy));
+  const __m128 atA = _mm_cmple_ps(t, zero);                         // t <= 0: q = a
+  const __m128 beyond = _mm_andnot_ps(atA, _mm_cmpge_ps(fromB, zero));  // else past b
+  const auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
+  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(_mm_set1_ps(s.u.x), t));
+  __m128 qy = _mm_add_ps(_mm_set1_ps(s.a.y), _mm_mul_ps(uy, t));
+  qx = select(atA, _mm_set1_ps(s.a.x), qx);
+  qy = select(atA, _mm_set1_ps(s.a.y), qy);
+  if constexpr (!kTrail) {
+    qx = select(beyond, _mm_set1_ps(s.b.x), qx);
+    qy = select(beyond, _mm_set1_ps(s.b.y), qy);
+  }
+  const __m128 dx = _mm_sub_ps(_mm_set1_ps(px), qx), dy = _mm_sub_ps(py, qy);
+  const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+  __m128 within = _mm_cmplt_ps(d2, _mm_set1_ps(bound));
+  if constexpr (kTrail) within = _mm_andnot_ps(beyond, within);
+  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
+  out.covered = _mm_movemask_ps(within) & ((1 << count) - 1);
+#else
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float py = static_cast<float>(y + k);
+    const float t = alongA + (py - s.a.y) * s.u.y;
+    const bool beyond = !(t <= 0.0f) && alongB + (py - s.b.y) * s.u.y >= 0.0f;
+    if (kTrail && beyond) continue;
+    const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
+    const float dx = px - q.x, dy = py - q.y;
+    const float d2 = dx * dx + dy * dy;
+    if (!(d2 < bound)) continue;
+    out.cov[k] = r - raster::SquareRoot(d2);
+    out.covered |= 1 << k;
+  }
+#endif
+  return out;
+}
+
+// Four rows y..y+3 of one column of a disc at c: the coverage of each,
+// r - |p - c| as the scalar loop forms it, lane by lane, and a bit in
+// `covered` for each of the first `count` rows whose squared distance is
+// below the no-coverage bound.
+[[gnu::always_inline]] inline FourRows DiscFourRows(Point2 c, float dx2, int y, int count, float r, float bound) {
+  FourRows out;
+#if defined(__SSE2__)
+  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 dy = _mm_sub_ps(py, _mm_set1_ps(c.y));
+  const __m128 d2 = _mm_add_ps(_mm_set1_ps(dx2), _mm_mul_ps(dy, dy));
+  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
+  out.covered = _mm_movemask_ps(_mm_cmplt_ps(d2, _mm_set1_ps(bound))) & ((1 << count) - 1);
+#else
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float dy = static_cast<float>(y + k) - c.y;
+    const float d2 = dx2 + dy * dy;
+    if (!(d2 < bound)) continue;
+    out.cov[k] = r - raster::SquareRoot(d2);
+    out.covered |= 1 << k;
+  }
+#endif
+  return out;
+}
+
+template <class Kernel>
+void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
+                float bound, const Box& box) {
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
+  const auto columnTerm = [&](int x) {
+    const float dx = static_cast<float>(x) - c.x;
+    return dx * dx;
+  };
+  const auto prepare = [&](int x, RowSpan span) {
+    return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
+  };
+  ForEachColumn(box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+    const float dx2 = columnTerm(x);
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float cov = four.cov[lane];
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
+      }
+    }
+  });
+}
+
+template <class Kernel>
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
+  const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(s.colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  const auto rows = [&](int x) { return span.Rows(x); };
+  const auto prepare = [&](int x, RowSpan rowSpan) {
+    const float px = static_cast<float>(x);
+    return StreakFourRows<false>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
+                                 std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
+  };
+  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
+    const float alongB = (px - s.b.x) * s.u.x;
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four =
+          y == first ? head : StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float cov = four.cov[lane];
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
+      }
+    }
+  });
+}
+
+// `b` is the caller's end, where the disc already drawn sits.
+template <class Kernel>
+void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
+                 float bound) {
+  const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
+  const float alphaF = static_cast<float>(s.colour.a);
+  const bool finite = r < std::numeric_limits<float>::infinity();
+  const auto rows = [&](int x) { return span.Rows(x); };
+  const auto prepare = [&](int x, RowSpan rowSpan) {
+    const float px = static_cast<float>(x);
+    return StreakFourRows<true>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
+                                std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
+  };
+  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;
+    const float alongB = (px - s.b.x) * s.u.x;
+    const float bx = px - b.x;
+    const float bx2 = bx * bx;
+    for (int y = first; y <= last; y += 4) {
+      const FourRows four =
+          y == first ? head : StreakFourRows<true>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float c1 = four.cov[lane];
+        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+        const float e = std::min(c1, 1.0f);
+        const float by = static_cast<float>(y + lane) - b.y;
+        const float b2 = bx2 + by * by;
+        if (!(b2 < bound) && finite) {
+          // The disc at b does not reach the pixel (its coverage is 0 or
+          // less; with an infinite radius it could be inf - inf, NaN, which
+          // leaves the pixel alone, so that case takes the exact test).
+          k.Plot(i, Kernel::TrailColour(colourF, e));
+          continue;
+        }
+        const float c2 = r - raster::SquareRoot(b2);
+        if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
+        if (!(c2 > 0.0f)) {
+          k.Plot(i, Kernel::TrailColour(colourF, e));
+          continue;
+        }
+        raster::Channels4 star;
+        if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
+      }
+    }
+  });
+}
+
+}  // namespace
+
+void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
+  if (!(r > 0.0f)) return;  // no pixel can get positive coverage
+  const float R = std::trunc(r + 1.0f);
+  int x0, x1, y0, y1;
+  if (!PixelRange(c.x - R, c.x + R, maxX, x0, x1) || !PixelRange(c.y - R, c.y + R, maxY, y0, y1)) return;
+  y0 = std::max(y0, clipY0);
+  y1 = std::min(y1, clipY1);
+  if (y0 > y1) return;
+  if (!boxLoops) {
+    const Box box{x0, x1, y0, y1};
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
+    return;
+  }
+  for (int x = x0; x <= x1; ++x)
+    for (int y = y0; y <= y1; ++y) SplatPixel(Point2(static_cast<float>(x), static_cast<float>(y)), c, colour, r);
+}
+
+void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+  if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
+  const float length = Length(b - a);
+  if (length == 0.0f) {
+    DrawSplat(a, colour, r);
+    return;
+  }
+  Streak s;
+  if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  s.y0 = std::max(s.y0, clipY0);
+  s.y1 = std::min(s.y1, clipY1);
+  if (s.y0 > s.y1) return;
+  if (!boxLoops) {
+    const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound); });
+    return;
+  }
+  for (int x = s.x0; x <= s.x1; ++x) {
+    const float px = static_cast<float>(x);
+    const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
+    const float alongB = (px - s.b.x) * s.u.x;
+    for (int y = s.y0; y <= s.y1; ++y) {
+      const float py = static_cast<float>(y);
+      const float t = alongA + (py - s.a.y) * s.u.y;
+      Point2 q;
+      if (t <= 0.0f)
+        q = s.a;
+      else if (alongB + (py - s.b.y) * s.u.y >= 0.0f)
+        q = s.b;
+      else
+        q = s.a + s.u * t;
+      SplatPixel(Point2(px, py), q, s.colour, r);
+    }
+  }
+}
+
 void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
@@ -254,17 +518,21 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   s.y0 = std::max(s.y0, clipY0);
   s.y1 = std::min(s.y1, clipY1);
   if (s.y0 > s.y1) return;
+  // The disc drawn at b is measured from the caller's b, also when the
+  // loop's ends were brought in from far out.
+  if (!boxLoops) {
+    const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+    const float bound = LeastNoCoverageSquare(r);
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound); });
+    return;
+  }
   for (int x = s.x0; x <= s.x1; ++x) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;
     const float alongB = (px - s.b.x) * s.u.x;
-    int first, last;
-    if (!StreakRows(s, r, x, first, last)) continue;
-    for (int y = first; y <= last; ++y) {
+    for (int y = s.y0; y <= s.y1; ++y) {
       const float py = static_cast<float>(y);
       const float t = alongA + (py - s.a.y) * s.u.y;
-      // The disc drawn at b is measured from the caller's b, also when the
-      // loop's ends were brought in from far out.
       if (t <= 0.0f) {
         TrailPixel(Point2(px, py), s.a, b, s.colour, r);
       } else if (alongB + (py - s.b.y) * s.u.y < 0.0f) {

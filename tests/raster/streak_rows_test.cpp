@@ -6,7 +6,13 @@
 // of rows as the parallel loop clips them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "canvas.h"
@@ -150,3 +156,274 @@ TEST(StreakRows, ManySeedsOfEdgesAndFarEnds) {
 }
 
 }  // namespace
+
+// --- The specialised drawing against the reference (boxLoops): every apply
+// method (and one that is none), alpha on and off, each mask, ID stamps,
+// G-buffer channels present or absent, bands of rows, and calls at every
+// edge: NaN and infinite points and radii, radii just above 0, below 1 and
+// huge, ends far outside the image, channels above the 8.8 full scale.
+
+namespace {
+
+enum class Kind { kSplat, kCapsule, kTrail };
+
+struct Call {
+  Kind kind;
+  Point2 a, b;
+  BMM_Color_64 colour;
+  float r;
+};
+
+struct Settings {
+  int method;
+  bool writeAlpha;
+  bool materialMask, objectMask;
+  bool stampIds;
+  ULONG channels = BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID;
+  int clipY0 = 0, clipY1 = kH - 1;
+};
+
+// Image, alpha and both channels (empty when absent) after the calls.
+struct Result {
+  std::vector<BMM_Color_64> pixels;
+  std::vector<UBYTE> materialIds;
+  std::vector<WORD> objectIds;
+};
+
+// Alpha over the whole 16-bit range, 65280 and above included, and around
+// the ID threshold; IDs in stripes, so that masks pass some pixels.
+void FillEdges(Canvas& c) {
+  constexpr WORD kAlphas[] = {0, 1, 16320, 32639, 32640, 32641, 65279, 65280, 65281, 65535};
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const int i = y * kW + x;
+      c.Set(x, y, {static_cast<WORD>(i * 613 % 65536), static_cast<WORD>(i * 997 % 60000), static_cast<WORD>(x * 700),
+                   kAlphas[(x + 3 * y) % 10]});
+      if (c.MaterialIds()) c.MaterialIds()[i] = static_cast<UBYTE>(x / 9 % 2);
+      if (c.ObjectIds()) c.ObjectIds()[i] = static_cast<WORD>(y / 7 % 3);
+    }
+}
+
+Result Draw(const Settings& s, const std::vector<Call>& calls, bool reference) {
+  Canvas c(kW, kH, {}, s.channels);
+  FillEdges(c);
+  PixelTarget t(&c.bitmap, static_cast<UBYTE>(s.method));
+  t.writeAlpha = s.writeAlpha ? 7 : 0;  // any non-zero value is on
+  t.matchMaterialId = s.materialMask;
+  t.materialIdToMatch = 1;
+  t.matchObjectId = s.objectMask;
+  t.objectIdToMatch = 1;
+  t.writeMaterialId = s.stampIds;
+  t.materialIdToWrite = 0x101;  // low 8 bits: 1, which the material mask lets through later
+  t.writeObjectId = s.stampIds;
+  t.objectIdToWrite = 0x10002;
+  t.streakDimming[0] = 0.02f;
+  t.streakDimming[2] = -1.0f;  // none
+  t.streakDimming[3] = 0.01f;
+  t.clipY0 = s.clipY0;
+  t.clipY1 = s.clipY1;
+  t.boxLoops = reference;
+  for (const Call& call : calls) {
+    switch (call.kind) {
+      case Kind::kSplat:
+        t.DrawSplat(call.a, call.colour, call.r);
+        break;
+      case Kind::kCapsule:
+        t.DrawCapsule(call.a, call.b, call.colour, call.r);
+        break;
+      case Kind::kTrail:
+        t.DrawTrail(call.a, call.b, call.colour, call.r);
+        break;
+    }
+  }
+  Result out;
+  const BMM_Color_64* px = c.bitmap.Storage()->Pixels();
+  out.pixels.assign(px, px + kW * kH);
+  if (c.MaterialIds()) out.materialIds.assign(c.MaterialIds(), c.MaterialIds() + kW * kH);
+  if (c.ObjectIds()) out.objectIds.assign(c.ObjectIds(), c.ObjectIds() + kW * kH);
+  return out;
+}
+
+// The first differing pixel, or -1.
+int FirstDifference(const Result& a, const Result& b) {
+  for (int i = 0; i < kW * kH; ++i) {
+    const bool same = a.pixels[i] == b.pixels[i] &&
+                      (a.materialIds.empty() || a.materialIds[i] == b.materialIds[i]) &&
+                      (a.objectIds.empty() || a.objectIds[i] == b.objectIds[i]);
+    if (!same) return i;
+  }
+  return -1;
+}
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Radii at every edge the drawing has, and ordinary ones most of the time.
+float EdgeRadius(Random& rng, float unit) {
+  static const float kEdges[] = {kNaN,   -1.0f, 0.0f,  std::numeric_limits<float>::denorm_min(), 1e-30f, 1e-7f,
+                                 0.3f,   0.5f,  0.999f, 1.0f,  1.0000001f, 2.0f,  12.5f,  1e6f,  1e30f,
+                                 std::numeric_limits<float>::max(), kInf};
+  if (unit < 0.2f) return kEdges[rng.rand() % (sizeof kEdges / sizeof kEdges[0])];
+  return unit < 0.9f ? 0.8f + static_cast<float>(rng.rand() % 1000) / 1000.0f : 2.0f + static_cast<float>(rng.rand() % 600) / 100.0f;
+}
+
+// Colours with channels up to 65535 and alphas around the ID threshold and
+// full scale.
+BMM_Color_64 EdgeColour(Random& rng) {
+  constexpr WORD kAlphas[] = {0, 32639, 32640, 40000, 65279, 65280, 65535};
+  const auto channel = [&] { return rng.rand() % 8 == 0 ? WORD{65535} : static_cast<WORD>(rng.rand() % 65281); };
+  return {channel(), channel(), channel(), kAlphas[rng.rand() % 7]};
+}
+
+// Single calls of every kind at random, with NaN, infinite and far-out
+// points among them.
+std::vector<Call> EdgeCalls(unsigned seed, int count) {
+  Random rng;
+  rng.srand(seed);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  const auto coordinate = [&](float size) -> float {
+    const float u = unit();
+    if (u < 0.02f) return kNaN;
+    if (u < 0.04f) return unit() < 0.5f ? kInf : -kInf;
+    if (u < 0.08f) return (unit() < 0.5f ? -1.0f : 1.0f) * std::pow(10.0f, 3.0f + unit() * 30.0f);  // far out
+    if (u < 0.20f) return std::round(unit() * size);
+    if (u < 0.28f) return std::round(unit() * size) + 0.5f;
+    return unit() * (size + 30.0f) - 15.0f;
+  };
+  std::vector<Call> calls;
+  for (int i = 0; i < count; ++i) {
+    Call c;
+    const float k = unit();
+    c.kind = k < 0.3f ? Kind::kSplat : k < 0.6f ? Kind::kCapsule : Kind::kTrail;
+    c.a = Point2(coordinate(kW), coordinate(kH));
+    const float shape = unit();
+    if (shape < 0.1f)
+      c.b = c.a;  // length 0
+    else if (shape < 0.3f)
+      c.b = Point2(c.a.x + (unit() - 0.5f) * 3.0f, c.a.y + (unit() - 0.5f) * 3.0f);
+    else
+      c.b = Point2(coordinate(kW), coordinate(kH));
+    c.colour = EdgeColour(rng);
+    c.r = EdgeRadius(rng, unit());
+    calls.push_back(c);
+  }
+  return calls;
+}
+
+// Star paths as the motion blur draws them: a capsule for the oldest
+// segment, then trails from each newer point back to the point before,
+// one colour and radius per star; straight pans, curves, stops (repeated
+// points) and paths leaving the image.
+std::vector<Call> MotionBlurPaths(unsigned seed, int stars) {
+  Random rng;
+  rng.srand(seed);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  std::vector<Call> calls;
+  for (int star = 0; star < stars; ++star) {
+    const BMM_Color_64 colour = EdgeColour(rng);
+    const float r = unit() < 0.9f ? 0.6f + unit() * 2.5f : EdgeRadius(rng, unit());
+    Point2 p(unit() * (kW + 20) - 10, unit() * (kH + 20) - 10);
+    Point2 step((unit() - 0.5f) * 12.0f, (unit() - 0.5f) * (unit() < 0.5f ? 0.5f : 8.0f));
+    const int subdivisions = 1 + static_cast<int>(rng.rand() % 9);
+    std::vector<Point2> path{p};
+    for (int k = 0; k < subdivisions; ++k) {
+      if (unit() < 0.1f) {
+        path.push_back(p);  // a stop: a trail of length 0
+        continue;
+      }
+      step = Point2(step.x + (unit() - 0.5f) * 2.0f, step.y + (unit() - 0.5f) * 2.0f);
+      p = p + step;
+      path.push_back(p);
+    }
+    calls.push_back({Kind::kCapsule, path[0], path[1], colour, r});
+    for (std::size_t k = 2; k < path.size(); ++k) calls.push_back({Kind::kTrail, path[k], path[k - 1], colour, r});
+  }
+  return calls;
+}
+
+std::ostream& operator<<(std::ostream& os, const Call& c) {
+  const char* kinds[] = {"splat", "capsule", "trail"};
+  return os << std::setprecision(9) << kinds[static_cast<int>(c.kind)] << " (" << c.a.x << ", " << c.a.y << ") -> ("
+            << c.b.x << ", " << c.b.y << ") colour " << c.colour << " r " << c.r;
+}
+
+void ExpectSameAsReference(const Settings& s, const std::vector<Call>& calls, int minChanged) {
+  const Result fast = Draw(s, calls, false), reference = Draw(s, calls, true);
+  const int i = FirstDifference(fast, reference);
+  if (i >= 0) {
+    // The shortest run of the calls that already differs names the call.
+    std::size_t lo = 0, hi = calls.size();  // the first lo calls agree, the first hi do not
+    while (hi - lo > 1) {
+      const std::size_t mid = (lo + hi) / 2;
+      const std::vector<Call> prefix(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(mid));
+      (FirstDifference(Draw(s, prefix, false), Draw(s, prefix, true)) < 0 ? lo : hi) = mid;
+    }
+    ADD_FAILURE() << "first difference at pixel (" << (i % kW) << ", " << (i / kW) << "): " << fast.pixels[i]
+                  << " against " << reference.pixels[i] << ", from call " << hi - 1 << ": " << calls[hi - 1];
+  }
+  // The comparison means something only if the calls changed the image.
+  Canvas untouched(kW, kH, {}, s.channels);
+  FillEdges(untouched);
+  int changed = 0;
+  for (int p = 0; p < kW * kH; ++p) changed += !(reference.pixels[p] == untouched.bitmap.Storage()->Pixels()[p]);
+  EXPECT_GE(changed, minChanged);
+}
+
+std::string Describe(const Settings& s) {
+  std::ostringstream os;
+  os << "method " << s.method << ", alpha " << s.writeAlpha << ", material mask " << s.materialMask
+     << ", object mask " << s.objectMask << ", IDs " << s.stampIds << ", channels " << s.channels << ", rows "
+     << s.clipY0 << ".." << s.clipY1;
+  return os.str();
+}
+
+}  // namespace
+
+TEST(FastDrawing, EveryMethodFlagAndMaskGivesTheReferenceBytes) {
+  const std::vector<Call> edges = EdgeCalls(2024, 150);
+  const std::vector<Call> paths = MotionBlurPaths(77, 40);
+  for (int method : {0, 1, 2, 3, 4, 5, 200}) {
+    for (bool writeAlpha : {false, true})
+      for (int masks = 0; masks < 4; ++masks)
+        for (bool ids : {false, true}) {
+          const Settings s{method, writeAlpha, (masks & 1) != 0, (masks & 2) != 0, ids};
+          SCOPED_TRACE(Describe(s));
+          // A mask on both channels lets few pixels through.
+          ExpectSameAsReference(s, edges, masks == 3 ? 20 : 200);
+          ExpectSameAsReference(s, paths, masks == 3 ? 20 : 200);
+        }
+  }
+}
+
+TEST(FastDrawing, MissingChannelsAndBandsOfRowsGiveTheReferenceBytes) {
+  const std::vector<Call> edges = EdgeCalls(99, 150);
+  const std::vector<Call> paths = MotionBlurPaths(5, 40);
+  for (ULONG channels : {ULONG{BMM_CHAN_NONE}, ULONG{BMM_CHAN_MTL_ID}, ULONG{BMM_CHAN_NODE_ID}}) {
+    for (int method : {0, 3, 4}) {
+      Settings s{method, true, true, true, true};
+      s.channels = channels;
+      SCOPED_TRACE(Describe(s));
+      ExpectSameAsReference(s, edges, 20);
+      ExpectSameAsReference(s, paths, 20);
+    }
+  }
+  for (const auto& [y0, y1] : std::vector<std::pair<int, int>>{{0, 31}, {32, 60}, {13, 13}, {0, 0}, {60, 60}}) {
+    for (int method : {0, 1, 4}) {
+      Settings s{method, true, false, false, true};
+      s.clipY0 = y0;
+      s.clipY1 = y1;
+      SCOPED_TRACE(Describe(s));
+      ExpectSameAsReference(s, edges, 1);
+      ExpectSameAsReference(s, paths, 0);  // the paths may miss a one-row band
+    }
+  }
+}
+
+TEST(FastDrawing, ManySeedsOfPathsAndEdgeCalls) {
+  for (unsigned seed = 1; seed <= 30; ++seed) {
+    const Settings s{static_cast<int>(seed % 6), seed % 2 == 0, seed % 7 == 0, seed % 5 == 0, seed % 3 == 0};
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << Describe(s));
+    ExpectSameAsReference(s, EdgeCalls(seed * 7919, 120), 1);
+    ExpectSameAsReference(s, MotionBlurPaths(seed * 104729, 40), 1);
+  }
+}
