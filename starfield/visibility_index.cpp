@@ -5,38 +5,6 @@
 #include <new>
 #include <vector>
 
-std::uint32_t VisibilityIndex::CellOf(const Point3& p) {
-  const float ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
-  int face;
-  float u, v, m;
-  if (ax >= ay && ax >= az) {
-    face = p.x > 0.0f ? 0 : 1;
-    u = p.y;
-    v = p.z;
-    m = ax;
-  } else if (ay >= az) {
-    face = p.y > 0.0f ? 2 : 3;
-    u = p.x;
-    v = p.z;
-    m = ay;
-  } else {
-    face = p.z > 0.0f ? 4 : 5;
-    u = p.x;
-    v = p.y;
-    m = az;
-  }
-  if (!(m > 0.0f) || !std::isfinite(m)) return 0;
-  // |u|, |v| <= m, so the quotients lie in -1..1.
-  const auto index = [](float q) {
-    const int i = static_cast<int>((q + 1.0f) * (0.5f * kGrid));
-    return std::clamp(i, 0, kGrid - 1);
-  };
-  const int direction = (face * kGrid + index(v / m)) * kGrid + index(u / m);
-  const float length = p.Length();
-  const int shell = std::clamp(static_cast<int>(length * static_cast<float>(kShells)), 0, kShells - 1);
-  return static_cast<std::uint32_t>(shell * kDirections + direction);
-}
-
 void VisibilityIndex::ShellDistances(int shell, double& lo, double& hi) {
   lo = shell == 0 ? 0.0 : static_cast<double>(shell) / kShells - kShellSlack;
   // Generation keeps only positions whose float length is at most 1.

@@ -21,6 +21,8 @@
 // reads the stars it leaves out.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -42,7 +44,8 @@ class VisibilityIndex {
   static constexpr double kShellSlack = 1e-5;
 
   // The cell of position p; a point without a direction (zero, NaN) gets
-  // cell 0, which is harmless: such a star draws nothing.
+  // cell 0, which is harmless: such a star draws nothing. Inline: the
+  // generation takes it for every star.
   static std::uint32_t CellOf(const Point3& p);
   // Four directions spanning the direction of cell `cell` (0..kCells-1),
   // counter-clockwise around it, as (x, y, z) in double; each has the
@@ -85,3 +88,46 @@ class VisibilityIndex {
   std::uint32_t count_ = 0;
   float maxSize_ = 0.0f;
 };
+
+// --- implementation -------------------------------------------------------
+
+inline std::uint32_t VisibilityIndex::CellOf(const Point3& p) {
+  const float ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
+  int face;
+  float u, v, m;
+  if (ax >= ay && ax >= az) {
+    face = p.x > 0.0f ? 0 : 1;
+    u = p.y;
+    v = p.z;
+    m = ax;
+  } else if (ay >= az) {
+    face = p.y > 0.0f ? 2 : 3;
+    u = p.x;
+    v = p.z;
+    m = ay;
+  } else {
+    face = p.z > 0.0f ? 4 : 5;
+    u = p.x;
+    v = p.y;
+    m = az;
+  }
+  if (!(m > 0.0f) || !std::isfinite(m)) return 0;
+  // |u|, |v| <= m: (q / m + 1) x kGrid / 2 lies in 0..kGrid, here with one
+  // division for both and within a few units in the last place of it, far
+  // inside kCornerSlack.
+  const float scale = (0.5f * kGrid) / m;
+  const auto index = [&](float q) {
+    const int i = static_cast<int>(q * scale + 0.5f * kGrid);
+    return std::clamp(i, 0, kGrid - 1);
+  };
+  const int direction = (face * kGrid + index(v)) * kGrid + index(u);
+  // The shell from the squared length against the squared borders (k /
+  // kShells)^2, exact in float; rounding stays far inside kShellSlack.
+  const float squared = p.x * p.x + p.y * p.y + p.z * p.z;
+  int shell = 0;
+  for (int k = 1; k < kShells; ++k) {
+    const float border = static_cast<float>(k) / kShells;
+    shell += squared >= border * border;
+  }
+  return static_cast<std::uint32_t>(shell * kDirections + direction);
+}
