@@ -369,8 +369,9 @@ CommandRun AddRenderCommand(CLI::App& app) {
       ->type_name("TYPE")
       ->capture_default_str();
   render->add_option("--compression", o->compression,
-                     "PNG: fast (the default: unfiltered rows, run-length zlib; quick, and small for star "
-                     "frames), default (libpng's adaptive filters, zlib 6), small (zlib 9), none; "
+                     "PNG: fast (the default: unfiltered rows deflated at level 1, by zlib's run-length "
+                     "strategy or, for busy frames, libdeflate; quick, and small for star frames), "
+                     "default (libpng's adaptive filters, zlib 6), small (zlib 9), none; "
                      "OpenEXR: zip (the default), zips, piz, dwaa, rle, none")
       ->type_name("NAME");
   render->add_option("--threads", o->threads,

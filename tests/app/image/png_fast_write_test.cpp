@@ -1,7 +1,8 @@
-// The fast PNG writer (unfiltered rows, run-length deflate, IDAT chunks of
-// its own) against independent readings of its files: the chunks and the
-// zlib stream taken apart by hand, libpng reading every byte, and libpng's
-// own row writer with the same zlib settings as the straightforward route.
+// The fast PNG writer (unfiltered rows, run-length or libdeflate deflate,
+// IDAT chunks of its own) against independent readings of its files: the
+// chunks and the zlib stream taken apart by hand, libpng reading every byte,
+// and for sparse images libpng's own row writer with the same zlib settings
+// as the straightforward route, for busy ones libdeflate's own stream.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
