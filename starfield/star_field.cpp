@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "starfield/unit_ball.h"
+
 
 bool StarField::KeyMatches(const StarFieldKey& k) const {
   return key_.count == k.count && key_.seed == k.seed &&
@@ -34,10 +36,10 @@ inline bool Attempt(const Random& rng, std::uint64_t q, Point3& p) {
   p.x = unit(3 * q) * 2.0f - 1.0f;
   p.y = unit(3 * q + 1) * 2.0f - 1.0f;
   p.z = unit(3 * q + 2) * 2.0f - 1.0f;
-  const float length = p.Length();
-  // Both tests evaluated, without a branch between them: half the attempts
-  // fail, at random.
-  return static_cast<bool>(static_cast<unsigned>(!(length > 1.0f)) & static_cast<unsigned>(length != 0.0f));
+  // The float length decides (at most 1, not 0), tested on its square: both
+  // tests evaluated, without a branch between them (half the attempts fail,
+  // at random), and no square root.
+  return InsideUnitBall(p.x * p.x + p.y * p.y + p.z * p.z);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "starfield/balance_curve.h"
 #include "starfield/star_field.h"
+#include "starfield/unit_ball.h"
 #include "support/recording_abort.h"
 
 namespace {
@@ -221,6 +223,28 @@ TEST(StarField, EmptyFieldIsValidAndReused) {
   RecordingAbort again;
   ASSERT_TRUE(field.RefreshStarField(DefaultKey(0), &again));
   EXPECT_TRUE(again.titles.empty());
+}
+
+// The attempt test without a root decides as the float length does, for
+// every float from 1/4 to 4 (below, both roots are under 1/2 and both tests
+// say inside; above, both say outside), and for 0 and the subnormals.
+TEST(UnitBall, SquaredTestDecidesAsTheFloatLength) {
+  const auto byLength = [](float s) {
+    const float length = std::sqrt(s);
+    return !(length > 1.0f) && length != 0.0f;
+  };
+  std::uint64_t disagreements = 0;
+  for (std::uint32_t bits = 0x3E800000; bits < 0x40800000; ++bits) {
+    const float s = std::bit_cast<float>(bits);
+    disagreements += InsideUnitBall(s) != byLength(s);
+  }
+  EXPECT_EQ(disagreements, 0u);
+  for (std::uint32_t bits = 0; bits < 0x00800000; bits += 4099)
+    EXPECT_EQ(InsideUnitBall(std::bit_cast<float>(bits)), byLength(std::bit_cast<float>(bits))) << bits;
+  EXPECT_FALSE(InsideUnitBall(0.0f));
+  EXPECT_TRUE(InsideUnitBall(1.0f));
+  EXPECT_TRUE(InsideUnitBall(kLengthOneSquared)) << "its root rounds to 1";
+  EXPECT_FALSE(InsideUnitBall(std::nextafter(kLengthOneSquared, 2.0f)));
 }
 
 TEST(BalanceCurve, EndpointsAndShape) {
