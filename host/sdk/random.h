@@ -16,7 +16,7 @@ class Random {
   Random() { srand(0); }
 
   void srand(unsigned int seed) {
-    key_ = Mix(0x6A09E667F3BCC909ull ^ (static_cast<std::uint64_t>(seed) * 0x9E3779B97F4A7C15ull));
+    key_ = Mix<std::uint64_t>(0x6A09E667F3BCC909ull ^ (static_cast<std::uint64_t>(seed) * kGamma));
     counter_ = 0;
   }
 
@@ -24,20 +24,38 @@ class Random {
   int rand() { return Draw(counter_++); }
 
   // Draw k of the current seed, without moving the counter.
-  int Draw(std::uint64_t k) const {
-    return static_cast<int>(Mix(key_ + (k + 1) * 0x9E3779B97F4A7C15ull) >> 40);
+  int Draw(std::uint64_t k) const { return static_cast<int>(DrawBits(k)); }
+
+#pragma GCC diagnostic push
+  // Inlined always, so a vector argument never crosses a call: GCC's note
+  // that passing 32-byte vectors differs with AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+  // Draw k as the unsigned 64-bit value it is taken from (0..s_rand_max),
+  // for k a std::uint64_t or a vector of them (GCC vector extensions): each
+  // lane gets exactly the scalar draw, so code that evaluates many draws at
+  // once gives the same numbers.
+  template <class U>
+  [[gnu::always_inline]] U DrawBits(U k) const {
+    return Mix(key_ + (k + 1) * kGamma) >> 40;
   }
+#pragma GCC diagnostic pop
 
   // Position of the next draw (number of draws since srand).
   std::uint64_t Tell() const { return counter_; }
   void Seek(std::uint64_t k) { counter_ = k; }
 
  private:
-  static constexpr std::uint64_t Mix(std::uint64_t z) {
+  static constexpr std::uint64_t kGamma = 0x9E3779B97F4A7C15ull;
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+  template <class U>
+  [[gnu::always_inline]] static constexpr U Mix(U z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
+#pragma GCC diagnostic pop
 
   std::uint64_t key_ = 0;
   std::uint64_t counter_ = 0;

@@ -330,7 +330,9 @@ TEST(VisibilityIndexBuild, GroupsEveryStarByItsCellInOrder) {
         ASSERT_LT(i, 20000u);
         ++seen[i];
         EXPECT_EQ(VisibilityIndex::CellOf(field.stars()[i].pos), static_cast<std::uint32_t>(c));
-        if (j > index.begin(c)) EXPECT_LT(index.order()[j - 1], i);
+        if (j > index.begin(c)) {
+          EXPECT_LT(index.order()[j - 1], i);
+        }
       }
     for (int n : seen) ASSERT_EQ(n, 1);
     std::vector<std::uint8_t> cells(VisibilityIndex::kCells, 0);
