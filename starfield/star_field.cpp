@@ -1,6 +1,7 @@
 #include "starfield/star_field.h"
 
 #include <algorithm>
+#include <bit>
 #include <new>
 #include <vector>
 
@@ -47,7 +48,8 @@ inline bool Attempt(const Random& rng, std::uint64_t q, Point3& p) {
   return InsideUnitBall(p.x * p.x + p.y * p.y + p.z * p.z);
 }
 
-// taken[i] = Attempt(rng, first + i, p) for i in 0..n-1: four attempts at a
+// Bit i % 64 of words[i / 64] = Attempt(rng, first + i, p) for i in
+// 0..n-1 (the bits from n on in the last word are 0): four attempts at a
 // time in vector lanes, each lane the scalar arithmetic (the draws, their
 // float quotient, product and difference, the squared length, the test),
 // compiled for AVX2 where the processor has it; the rest one by one.
@@ -57,31 +59,61 @@ using I32x4 = std::int32_t __attribute__((vector_size(16)));
 using F32x4 = float __attribute__((vector_size(16)));
 
 __attribute__((target_clones("avx2", "default"))) void MarkTaken(const Random& rng, std::uint64_t first,
-                                                                  std::uint64_t n, std::uint8_t* taken) {
-  std::uint64_t i = 0;
+                                                                  std::uint64_t n, std::uint64_t* words) {
   const F32x4 most = {kLengthOneSquared, kLengthOneSquared, kLengthOneSquared, kLengthOneSquared};
-  for (; i + 4 <= n; i += 4) {
-    const U64x4 q = U64x4{0, 1, 2, 3} + (first + i);
-    F32x4 c[3];
-    for (std::uint64_t j = 0; j < 3; ++j) {
-      const I32x4 draws = __builtin_convertvector(rng.DrawBits(q * 3 + j), I32x4);
-      c[j] = __builtin_convertvector(draws, F32x4) / static_cast<float>(Random::s_rand_max) * 2.0f - 1.0f;
+  for (std::uint64_t base = 0; base < n; base += 64) {
+    const std::uint64_t m = std::min<std::uint64_t>(64, n - base);
+    std::uint64_t bits = 0, i = 0;
+    for (; i + 4 <= m; i += 4) {
+      const U64x4 q = U64x4{0, 1, 2, 3} + (first + base + i);
+      F32x4 c[3];
+      for (std::uint64_t j = 0; j < 3; ++j) {
+        const I32x4 draws = __builtin_convertvector(rng.DrawBits(q * 3 + j), I32x4);
+        c[j] = __builtin_convertvector(draws, F32x4) / static_cast<float>(Random::s_rand_max) * 2.0f - 1.0f;
+      }
+      const F32x4 squared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
+      const I32x4 inside = (squared <= most) & (squared != 0.0f);  // lanes of -1 or 0; no NaN here
+      const auto lanes = static_cast<std::uint64_t>((inside[0] & 1) | (inside[1] & 2) | (inside[2] & 4) | (inside[3] & 8));
+      bits |= lanes << i;
     }
-    const F32x4 squared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
-    const I32x4 inside = (squared <= most) & (squared != 0.0f);  // lanes of -1 or 0; no NaN here
-    for (int l = 0; l < 4; ++l) taken[i + static_cast<std::uint64_t>(l)] = static_cast<std::uint8_t>(inside[l] & 1);
-  }
-  for (; i < n; ++i) {
-    Point3 p;
-    taken[i] = Attempt(rng, first + i, p);
+    for (; i < m; ++i) {
+      Point3 p;
+      bits |= static_cast<std::uint64_t>(Attempt(rng, first + base + i, p)) << i;
+    }
+    words[base / 64] = bits;
   }
 }
 #else
-void MarkTaken(const Random& rng, std::uint64_t first, std::uint64_t n, std::uint8_t* taken) {
+void MarkTaken(const Random& rng, std::uint64_t first, std::uint64_t n, std::uint64_t* words) {
   Point3 p;
-  for (std::uint64_t i = 0; i < n; ++i) taken[i] = Attempt(rng, first + i, p);
+  for (std::uint64_t base = 0; base < n; base += 64) {
+    std::uint64_t bits = 0;
+    for (std::uint64_t i = 0; i < 64 && base + i < n; ++i)
+      bits |= static_cast<std::uint64_t>(Attempt(rng, first + base + i, p)) << i;
+    words[base / 64] = bits;
+  }
 }
 #endif
+
+// The triples of a word of taken bits t that begin stars, as bits: read in
+// order, a triple begins a star when it is taken and not read as colour
+// (the triple after one that began a star is its colour), i.e. b_k = t_k
+// and not b_(k-1), with b_(-1) = `in`. Within a run of taken triples the
+// beginnings alternate from the run's first triple (or, for a run at bit 0
+// after a beginning, from the second): the runs are found by adding their
+// first bits (the carry clears exactly the run), apart for runs that start
+// on even and on odd bits, and each keeps the bits of its own parity.
+inline std::uint64_t Beginnings(std::uint64_t t, bool in) {
+  constexpr std::uint64_t kEven = 0x5555555555555555ull;
+  const std::uint64_t starts = t & ~(t << 1);
+  std::uint64_t even = starts & kEven, odd = starts & ~kEven;
+  if (in && (t & 1)) {
+    even &= ~std::uint64_t{1};
+    odd |= 1;
+  }
+  const std::uint64_t evenRuns = t & ~(t + even), oddRuns = t & ~(t + odd);
+  return (evenRuns & kEven) | (oddRuns & ~kEven);
+}
 
 }  // namespace
 
@@ -216,14 +248,14 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
   // All working memory is had before the first parallel region, which then
   // allocates nothing (an exception cannot leave a parallel region).
   std::vector<Chunk> chunk;
-  std::vector<std::uint8_t> taken;
+  std::vector<std::uint64_t> taken;  // a bit a triple of the round
   std::vector<std::vector<std::uint32_t>> beginnings;
   try {
     const std::uint64_t most = roundTriples(count);
     chunk.resize(static_cast<size_t>(chunks));
-    taken.resize(most);
+    taken.resize(most / 64 + 1);
     beginnings.resize(static_cast<size_t>(chunks));
-    for (auto& b : beginnings) b.resize(most / static_cast<std::uint64_t>(chunks) + 2);
+    for (auto& b : beginnings) b.resize(most / static_cast<std::uint64_t>(chunks) + 66);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -234,30 +266,35 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
   std::uint64_t lastTriple = 0; // the taken attempt of the last star
   while (done < count) {
     const std::uint64_t triples = roundTriples(count - done);
+    // Chunks begin on whole words of the taken bits (some may be empty).
     for (int c = 0; c < chunks; ++c) {
-      chunk[c].lo = triples * c / chunks;
-      chunk[c].hi = triples * (c + 1) / chunks;
+      chunk[c].lo = (triples * c / chunks) & ~std::uint64_t{63};
+      chunk[c].hi = c + 1 == chunks ? triples : (triples * (c + 1) / chunks) & ~std::uint64_t{63};
     }
+    // The beginnings of words lo / 64 .. of a chunk from state `in`, handed
+    // to f(word index, bits) in order; the state after the chunk.
+    const auto walk = [&](const Chunk& ch, bool in, auto&& f) {
+      for (std::uint64_t base = ch.lo; base < ch.hi; base += 64) {
+        const std::uint64_t valid = std::min<std::uint64_t>(64, ch.hi - base);
+        const std::uint64_t b = Beginnings(taken[base / 64], in);
+        f(base, b);
+        in = ((b >> (valid - 1)) & 1) != 0;
+      }
+      return in;
+    };
 
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
     for (int c = 0; c < chunks; ++c) {
       Chunk& ch = chunk[static_cast<size_t>(c)];
-      MarkTaken(rng_, round + ch.lo, ch.hi - ch.lo, taken.data() + ch.lo);
-      // Both readings at once, without branches: a triple begins a star
-      // when it is read as an attempt (not as colour) and is taken; the
-      // next triple is then read as colour.
-      std::uint32_t colour0 = 0, colour1 = 1, stars0 = 0, stars1 = 0;
-      for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
-        const std::uint32_t t = taken[i];
-        colour0 = t & (colour0 ^ 1u);
-        colour1 = t & (colour1 ^ 1u);
-        stars0 += colour0;
-        stars1 += colour1;
+      MarkTaken(rng_, round + ch.lo, ch.hi - ch.lo, taken.data() + ch.lo / 64);
+      // Both readings: from an attempt (state 0) and from colour (1).
+      for (int state = 0; state < 2; ++state) {
+        std::uint32_t stars = 0;
+        ch.endsInColour[state] = walk(ch, state != 0, [&](std::uint64_t, std::uint64_t b) {
+          stars += static_cast<std::uint32_t>(std::popcount(b));
+        });
+        ch.stars[state] = stars;
       }
-      ch.stars[0] = stars0;
-      ch.stars[1] = stars1;
-      ch.endsInColour[0] = colour0 != 0;
-      ch.endsInColour[1] = colour1 != 0;
     }
 
     std::uint64_t next = done;
@@ -273,15 +310,13 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
     for (int c = 0; c < chunks; ++c) {
       Chunk& ch = chunk[static_cast<size_t>(c)];
       if (ch.firstStar >= count) continue;
-      // The triples that begin stars, gathered without branches, then the
+      // The triples that begin stars, gathered from the bits, then the
       // stars written from them.
       std::vector<std::uint32_t>& begins = beginnings[static_cast<size_t>(c)];
-      std::uint32_t colour = ch.startsInColour ? 1u : 0u, n = 0;
-      for (std::uint64_t i = ch.lo; i < ch.hi; ++i) {
-        colour = taken[i] & (colour ^ 1u);
-        begins[n] = static_cast<std::uint32_t>(i);
-        n += colour;
-      }
+      std::uint32_t n = 0;
+      walk(ch, ch.startsInColour, [&](std::uint64_t base, std::uint64_t b) {
+        for (; b != 0; b &= b - 1) begins[n++] = static_cast<std::uint32_t>(base + static_cast<std::uint64_t>(std::countr_zero(b)));
+      });
       const std::uint64_t room = count - ch.firstStar;
       if (n > room) n = static_cast<std::uint32_t>(room);
       for (std::uint32_t k = 0; k < n; ++k) {

@@ -288,7 +288,10 @@ TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
     StarField serial;
     RecordingAbort serialCalls;
     ASSERT_TRUE(serial.RefreshStarField(key, &serialCalls));
-    for (int threads : {1, 2, 3, 5}) {
+    // 300 threads cut a round into chunks of a few dozen triples, many of
+    // them empty once they begin on whole words of the taken bits.
+    for (int threads : {1, 2, 3, 5, 300}) {
+      if (threads == 300 && count > 3001) continue;
       GrantRenderThreads(threads);
       StarField parallel;
       RecordingAbort calls;
