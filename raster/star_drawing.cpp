@@ -344,6 +344,19 @@ template <bool kTrail>
   return out;
 }
 
+// Composites the covered rows of four (rows y..y+3 of column x) with the
+// colour scaled by each row's coverage, the whole colour where it is full.
+template <class Kernel>
+[[gnu::always_inline]] inline void PlotCovered(const Kernel& k, const FourRows& four, int x, int y, std::size_t stride,
+                                               const raster::Floats4& colourF, const raster::Channels4& whole) {
+  for (int m = four.covered; m != 0; m &= m - 1) {
+    const int lane = std::countr_zero(static_cast<unsigned>(m));
+    const float cov = four.cov[lane];
+    const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+    k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
+  }
+}
+
 template <class Kernel>
 void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
                 float bound, const Box& box) {
@@ -362,12 +375,7 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
       const FourRows four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
-      for (int m = four.covered; m != 0; m &= m - 1) {
-        const int lane = std::countr_zero(static_cast<unsigned>(m));
-        const float cov = four.cov[lane];
-        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
-        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
-      }
+      PlotCovered(k, four, x, y, stride, colourF, whole);
     }
   });
 }
@@ -391,12 +399,7 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
     for (int y = first; y <= last; y += 4) {
       const FourRows four =
           y == first ? head : StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
-      for (int m = four.covered; m != 0; m &= m - 1) {
-        const int lane = std::countr_zero(static_cast<unsigned>(m));
-        const float cov = four.cov[lane];
-        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
-        k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
-      }
+      PlotCovered(k, four, x, y, stride, colourF, whole);
     }
   });
 }
