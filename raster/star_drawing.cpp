@@ -380,27 +380,35 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   });
 }
 
-template <class Kernel>
-void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
+// Walks the rows of a streak's box that can be covered, four rows of a
+// column at a time: draw(x, y, four) with their coverage (for a trail, rows
+// beyond b left out), columns and rows ascending.
+template <bool kTrail, class Draw>
+[[gnu::always_inline]] inline void ForEachStreakFour(const BMM_Color_64* pixels, int width, const StreakLoop& s,
+                                                     float r, float bound, Draw&& draw) {
   const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
-  const std::size_t stride = static_cast<std::size_t>(width);
-  const raster::Channels4 whole = raster::Unpack(s.colour);
-  const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x) { return span.Rows(x); };
   const auto prepare = [&](int x, RowSpan rowSpan) {
     const float px = static_cast<float>(x);
-    return StreakFourRows<false>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
-                                 std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
+    return StreakFourRows<kTrail>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
+                                  std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
   };
   ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
     const float alongB = (px - s.b.x) * s.u.x;
-    for (int y = first; y <= last; y += 4) {
-      const FourRows four =
-          y == first ? head : StreakFourRows<false>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
-      PlotCovered(k, four, x, y, stride, colourF, whole);
-    }
+    for (int y = first; y <= last; y += 4)
+      draw(x, y, y == first ? head : StreakFourRows<kTrail>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound));
+  });
+}
+
+template <class Kernel>
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(s.colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  ForEachStreakFour<false>(pixels, width, s, r, bound, [&](int x, int y, const FourRows& four) {
+    PlotCovered(k, four, x, y, stride, colourF, whole);
   });
 }
 
@@ -408,49 +416,35 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
 template <class Kernel>
 void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
                  float bound) {
-  const StreakSpan span(s.a, s.b, r, s.box.y0, s.box.y1);
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
   const bool finite = r < std::numeric_limits<float>::infinity();
-  const auto rows = [&](int x) { return span.Rows(x); };
-  const auto prepare = [&](int x, RowSpan rowSpan) {
-    const float px = static_cast<float>(x);
-    return StreakFourRows<true>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
-                                std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
-  };
-  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
-    const float px = static_cast<float>(x);
-    const float alongA = (px - s.a.x) * s.u.x;
-    const float alongB = (px - s.b.x) * s.u.x;
-    const float bx = px - b.x;
+  ForEachStreakFour<true>(pixels, width, s, r, bound, [&](int x, int y, const FourRows& four) {
+    const float bx = static_cast<float>(x) - b.x;
     const float bx2 = bx * bx;
-    for (int y = first; y <= last; y += 4) {
-      const FourRows four =
-          y == first ? head : StreakFourRows<true>(s, px, alongA, alongB, y, std::min(4, last - y + 1), r, bound);
-      for (int m = four.covered; m != 0; m &= m - 1) {
-        const int lane = std::countr_zero(static_cast<unsigned>(m));
-        const float c1 = four.cov[lane];
-        const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
-        const float e = std::min(c1, 1.0f);
-        const float by = static_cast<float>(y + lane) - b.y;
-        const float b2 = bx2 + by * by;
-        if (!(b2 < bound) && finite) {
-          // The disc at b does not reach the pixel (its coverage is 0 or
-          // less; with an infinite radius it could be inf - inf, NaN, which
-          // leaves the pixel alone, so that case takes the exact test).
-          k.Plot(i, Kernel::TrailColour(colourF, e));
-          continue;
-        }
-        const float c2 = r - raster::SquareRoot(b2);
-        if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
-        if (!(c2 > 0.0f)) {
-          k.Plot(i, Kernel::TrailColour(colourF, e));
-          continue;
-        }
-        raster::Channels4 star;
-        if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
+    for (int m = four.covered; m != 0; m &= m - 1) {
+      const int lane = std::countr_zero(static_cast<unsigned>(m));
+      const float c1 = four.cov[lane];
+      const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+      const float e = std::min(c1, 1.0f);
+      const float by = static_cast<float>(y + lane) - b.y;
+      const float b2 = bx2 + by * by;
+      if (!(b2 < bound) && finite) {
+        // The disc at b does not reach the pixel (its coverage is 0 or
+        // less; with an infinite radius it could be inf - inf, NaN, which
+        // leaves the pixel alone, so that case takes the exact test).
+        k.Plot(i, Kernel::TrailColour(colourF, e));
+        continue;
       }
+      const float c2 = r - raster::SquareRoot(b2);
+      if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
+      if (!(c2 > 0.0f)) {
+        k.Plot(i, Kernel::TrailColour(colourF, e));
+        continue;
+      }
+      raster::Channels4 star;
+      if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
     }
   });
 }
