@@ -19,27 +19,11 @@ struct GrantScope {
   ~GrantScope() { GrantRenderThreads(0); }
 };
 
-struct Result {
-  std::vector<BMM_Color_64> pixels;
-  std::vector<UBYTE> materialIds;
-  std::vector<WORD> objectIds;
-  std::vector<std::pair<int, int>> progress;
-  bool operator==(const Result&) const = default;
-};
+using Result = PassResult;
 
 Result RenderWith(RenderScene& scene, int threads, TimeValue t, int stopAtCall) {
   GrantRenderThreads(threads);
-  RecordingAbort cb(stopAtCall);
-  Result r;
-  r.pixels = scene.Render(t, &cb);
-  r.progress = cb.progress;
-  const size_t n = r.pixels.size();
-  ULONG type = 0;
-  auto* mtl = static_cast<UBYTE*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_MTL_ID, type));
-  auto* obj = static_cast<WORD*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_NODE_ID, type));
-  r.materialIds.assign(mtl, mtl + n);
-  r.objectIds.assign(obj, obj + n);
-  return r;
+  return RenderPassResult(scene, t, stopAtCall);
 }
 
 // A background with varied colour and alpha, and ID channels in stripes, so

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "effect/qe_velumbra.h"
@@ -116,6 +117,32 @@ class RenderScene {
  private:
   int width_, height_;
 };
+
+// What a pass leaves: the image, both G-buffer channels, and the progress
+// calls it made.
+struct PassResult {
+  std::vector<BMM_Color_64> pixels;
+  std::vector<UBYTE> materialIds;
+  std::vector<WORD> objectIds;
+  std::vector<std::pair<int, int>> progress;
+  bool operator==(const PassResult&) const = default;
+};
+
+// Renders `scene` at t with Progress answering "stop" on call `stopAtCall`
+// (-1: never), on the threads granted now.
+inline PassResult RenderPassResult(RenderScene& scene, TimeValue t, int stopAtCall) {
+  RecordingAbort cb(stopAtCall);
+  PassResult r;
+  r.pixels = scene.Render(t, &cb);
+  r.progress = cb.progress;
+  const size_t n = r.pixels.size();
+  ULONG type = 0;
+  auto* mtl = static_cast<UBYTE*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_MTL_ID, type));
+  auto* obj = static_cast<WORD*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_NODE_ID, type));
+  r.materialIds.assign(mtl, mtl + n);
+  r.objectIds.assign(obj, obj + n);
+  return r;
+}
 
 inline bool SamePixels(const std::vector<BMM_Color_64>& a, const std::vector<BMM_Color_64>& b) {
   if (a.size() != b.size()) return false;

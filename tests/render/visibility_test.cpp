@@ -31,26 +31,9 @@ class Dice {
   Random rng_;
 };
 
-struct Result {
-  std::vector<BMM_Color_64> pixels;
-  std::vector<UBYTE> materialIds;
-  std::vector<WORD> objectIds;
-  std::vector<std::pair<int, int>> progress;
-};
+using Result = PassResult;
 
-Result Render(RenderScene& scene, TimeValue t, int stopAtCall) {
-  RecordingAbort cb(stopAtCall);
-  Result r;
-  r.pixels = scene.Render(t, &cb);
-  r.progress = cb.progress;
-  const size_t n = r.pixels.size();
-  ULONG type = 0;
-  auto* mtl = static_cast<UBYTE*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_MTL_ID, type));
-  auto* obj = static_cast<WORD*>(scene.bitmap->Storage()->GetChannel(BMM_CHAN_NODE_ID, type));
-  r.materialIds.assign(mtl, mtl + n);
-  r.objectIds.assign(obj, obj + n);
-  return r;
-}
+Result Render(RenderScene& scene, TimeValue t, int stopAtCall) { return RenderPassResult(scene, t, stopAtCall); }
 
 // A random camera, lens, image, band, origin, motion and look for trial
 // `seed`; both scenes get the same.
