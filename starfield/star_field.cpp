@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -61,14 +62,15 @@ using F32x4 = float __attribute__((vector_size(16)));
 __attribute__((target_clones("avx2", "default"))) void MarkTaken(const Random& rng, std::uint64_t first,
                                                                   std::uint64_t n, std::uint64_t* words) {
   const F32x4 most = {kLengthOneSquared, kLengthOneSquared, kLengthOneSquared, kLengthOneSquared};
+  // The generator states of the lanes' first draws, moved on by additions.
+  U64x4 state = rng.StateOf((U64x4{0, 1, 2, 3} + first) * 3);
   for (std::uint64_t base = 0; base < n; base += 64) {
     const std::uint64_t m = std::min<std::uint64_t>(64, n - base);
     std::uint64_t bits = 0, i = 0;
-    for (; i + 4 <= m; i += 4) {
-      const U64x4 q = U64x4{0, 1, 2, 3} + (first + base + i);
+    for (; i + 4 <= m; i += 4, state += 12 * Random::kStep) {
       F32x4 c[3];
       for (std::uint64_t j = 0; j < 3; ++j) {
-        const I32x4 draws = __builtin_convertvector(rng.DrawBits(q * 3 + j), I32x4);
+        const I32x4 draws = __builtin_convertvector(Random::BitsAt(state + j * Random::kStep), I32x4);
         c[j] = __builtin_convertvector(draws, F32x4) / static_cast<float>(Random::s_rand_max) * 2.0f - 1.0f;
       }
       const F32x4 squared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
@@ -115,10 +117,8 @@ inline std::uint64_t Beginnings(std::uint64_t t, bool in) {
   return (evenRuns & kEven) | (oddRuns & ~kEven);
 }
 
-}  // namespace
-
 // What every star takes from the key besides its draws.
-struct StarField::Grading {
+struct Grading {
   std::uint32_t count;
   float factorSpan, factorBase;
   int bright[3], dim[3];
@@ -153,6 +153,128 @@ struct StarField::Grading {
     s.color.a = alpha;
   }
 };
+
+#if defined(__GNUC__) && defined(__x86_64__)
+using U32x4 = std::uint32_t __attribute__((vector_size(16)));
+
+// The stars that begin at triples q[0..n-1] of the stream, written as stars
+// first..first+n-1 (with their index cells, when `cells` is given, and the
+// largest size in `most`, NaN ignored): four at a time in vector lanes, each
+// lane the scalar arithmetic of Attempt, Grading::Finish and
+// VisibilityIndex::CellOf, operation for operation (comparisons and their
+// branches become selections of the same values); the rest one by one.
+__attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& rng, const Grading& g,
+                                                                   const std::uint64_t* q, std::uint32_t n,
+                                                                   std::uint64_t first, StarRecord* stars,
+                                                                   std::uint32_t* cells, float& most) {
+  std::uint32_t k = 0;
+  // The lanes take count - j as an int: counts within the int range only.
+  if (g.count <= 0x7FFFFFFFu) {
+    const float max = static_cast<float>(Random::s_rand_max);
+    const float count = static_cast<float>(g.count);
+    const float t = g.balance, v = t * t / (1.0f - 2.0f * t);
+    const float top = (v + t) * (v + t), below = v + 1.0f;
+    const float sizeSpan = g.brightSize - g.dimSize;
+    float span[3], base[3];
+    for (int c = 0; c < 3; ++c) {
+      span[c] = static_cast<float>(g.bright[c] - g.dim[c]);
+      base[c] = static_cast<float>(g.dim[c]);
+    }
+    F32x4 largest = {most, most, most, most};
+    const auto channel = [](F32x4 value) {  // ToChannel
+      value = value > 0.0f ? value : 0.0f;   // NaN too
+      value = value >= static_cast<float>(kFullChannel) ? static_cast<float>(kFullChannel) : value;
+      return __builtin_convertvector(value, I32x4);
+    };
+    for (; k + 4 <= n; k += 4) {
+      U64x4 triple;
+      std::memcpy(&triple, q + k, sizeof triple);
+      // Draws 3q .. 3q + 5 from the state of the first.
+      const U64x4 state = rng.StateOf(triple * 3);
+      const auto unit = [&](std::uint64_t a) {
+        const U64x4 bits = Random::BitsAt(state + a * Random::kStep);
+        return __builtin_convertvector(__builtin_convertvector(bits, I32x4), F32x4) / max;
+      };
+      F32x4 p[3];
+      for (std::uint64_t a = 0; a < 3; ++a) p[a] = unit(a) * 2.0f - 1.0f;
+      // Grading: the balance curve of the star's place in the field.
+      const std::int32_t j = static_cast<std::int32_t>(first + k);
+      const I32x4 rest = static_cast<std::int32_t>(g.count) - (I32x4{0, 1, 2, 3} + j);
+      const F32x4 u0 = __builtin_convertvector(rest, F32x4) / count;
+      F32x4 u = u0;
+      if (t != 0.5f) {
+        const F32x4 r = top / (below - u0) - v;
+        u = r != r ? u0 : r;
+      }
+      const F32x4 size = u * sizeSpan + g.dimSize;
+      I32x4 colour[3];
+      for (int c = 0; c < 3; ++c) {
+        const F32x4 factor = unit(static_cast<std::uint64_t>(3 + c)) * g.factorSpan + g.factorBase;
+        colour[c] = channel((span[c] * u + base[c]) * factor);
+      }
+      largest = size > largest ? size : largest;
+      // The index cell: the cube face of the largest component, the grid
+      // square of the other two on it, the shell of the squared length.
+      I32x4 cell = {0, 0, 0, 0};
+      if (cells) {
+        const auto abs = [](F32x4 x) { return reinterpret_cast<F32x4>(reinterpret_cast<I32x4>(x) & 0x7FFFFFFF); };
+        const F32x4 ax = abs(p[0]), ay = abs(p[1]), az = abs(p[2]);
+        const I32x4 onX = (ax >= ay) & (ax >= az), onY = ~onX & (ay >= az);
+        const I32x4 face = onX ? (p[0] > 0.0f ? 0 : 1) : onY ? (p[1] > 0.0f ? 2 : 3) : (p[2] > 0.0f ? 4 : 5);
+        const F32x4 fu = onX ? p[1] : p[0], fv = onX || onY ? p[2] : p[1];
+        const F32x4 m = onX ? ax : onY ? ay : az;
+        // Without a direction (m not above 0, or not finite) the cell is 0;
+        // such lanes are divided by 1, not converted from inf or NaN.
+        const I32x4 valid = (m > 0.0f) & (m - m == 0.0f);
+        const F32x4 scale = (0.5f * VisibilityIndex::kGrid) / (valid ? m : 1.0f);
+        const auto index = [&](F32x4 x) {
+          I32x4 i = __builtin_convertvector(x * scale + 0.5f * VisibilityIndex::kGrid, I32x4);
+          i = i < 0 ? 0 : i;
+          return i > VisibilityIndex::kGrid - 1 ? VisibilityIndex::kGrid - 1 : i;
+        };
+        const F32x4 squared = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
+        I32x4 shell = {0, 0, 0, 0};
+        for (int b = 1; b < VisibilityIndex::kShells; ++b) {
+          const float border = static_cast<float>(b) / VisibilityIndex::kShells;
+          shell -= squared >= border * border;  // lanes of -1 or 0
+        }
+        const I32x4 direction = (face * VisibilityIndex::kGrid + index(fv)) * VisibilityIndex::kGrid + index(fu);
+        cell = valid ? shell * VisibilityIndex::kDirections + direction : 0;
+      }
+      for (int l = 0; l < 4; ++l) {
+        StarRecord& s = stars[first + k + static_cast<std::uint32_t>(l)];
+        s.pos = Point3(p[0][l], p[1][l], p[2][l]);
+        s.color = {static_cast<WORD>(colour[0][l]), static_cast<WORD>(colour[1][l]), static_cast<WORD>(colour[2][l]), g.alpha};
+        s.size = size[l];
+        if (cells) cells[first + k + static_cast<std::uint32_t>(l)] = static_cast<std::uint32_t>(cell[l]);
+      }
+    }
+    for (int l = 0; l < 4; ++l)
+      if (largest[l] > most) most = largest[l];
+  }
+  for (; k < n; ++k) {
+    StarRecord& s = stars[first + k];
+    Attempt(rng, q[k], s.pos);
+    g.Finish(s, static_cast<std::uint32_t>(first + k), rng, 3 * q[k] + 3);
+    if (cells) cells[first + k] = VisibilityIndex::CellOf(s.pos);
+    if (s.size > most) most = s.size;
+  }
+}
+#else
+void WriteStars(const Random& rng, const Grading& g, const std::uint64_t* q, std::uint32_t n, std::uint64_t first,
+                StarRecord* stars, std::uint32_t* cells, float& most) {
+  for (std::uint32_t k = 0; k < n; ++k) {
+    StarRecord& s = stars[first + k];
+    Attempt(rng, q[k], s.pos);
+    g.Finish(s, static_cast<std::uint32_t>(first + k), rng, 3 * q[k] + 3);
+    if (cells) cells[first + k] = VisibilityIndex::CellOf(s.pos);
+    if (s.size > most) most = s.size;
+  }
+}
+#endif
+
+}  // namespace
+
 
 int StarField::GenerateStarField(CheckAbortCallback* abort) {
   rng_.srand(static_cast<unsigned int>(key_.seed));
@@ -249,13 +371,9 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
   // allocates nothing (an exception cannot leave a parallel region).
   std::vector<Chunk> chunk;
   std::vector<std::uint64_t> taken;  // a bit a triple of the round
-  std::vector<std::vector<std::uint32_t>> beginnings;
   try {
-    const std::uint64_t most = roundTriples(count);
     chunk.resize(static_cast<size_t>(chunks));
-    taken.resize(most / 64 + 1);
-    beginnings.resize(static_cast<size_t>(chunks));
-    for (auto& b : beginnings) b.resize(most / static_cast<std::uint64_t>(chunks) + 66);
+    taken.resize(roundTriples(count) / 64 + 1);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -310,25 +428,23 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
     for (int c = 0; c < chunks; ++c) {
       Chunk& ch = chunk[static_cast<size_t>(c)];
       if (ch.firstStar >= count) continue;
-      // The triples that begin stars, gathered from the bits, then the
-      // stars written from them.
-      std::vector<std::uint32_t>& begins = beginnings[static_cast<size_t>(c)];
+      // The triples that begin stars, gathered from the bits a few dozen
+      // at a time (up to the field's last star), and their stars written.
+      constexpr std::uint32_t kGather = 64;
+      std::uint64_t begins[kGather + 64];
       std::uint32_t n = 0;
+      std::uint64_t j = ch.firstStar;
+      const auto write = [&] {
+        WriteStars(rng_, grading, begins, n, j, stars_.get(), cells, ch.most);
+        j += n;
+        if (n && j == count) lastTriple = begins[n - 1];
+        n = 0;
+      };
       walk(ch, ch.startsInColour, [&](std::uint64_t base, std::uint64_t b) {
-        for (; b != 0; b &= b - 1) begins[n++] = static_cast<std::uint32_t>(base + static_cast<std::uint64_t>(std::countr_zero(b)));
+        for (; b != 0 && j + n < count; b &= b - 1) begins[n++] = round + base + static_cast<std::uint64_t>(std::countr_zero(b));
+        if (n >= kGather) write();
       });
-      const std::uint64_t room = count - ch.firstStar;
-      if (n > room) n = static_cast<std::uint32_t>(room);
-      for (std::uint32_t k = 0; k < n; ++k) {
-        const std::uint64_t q = round + begins[k];
-        const std::uint64_t j = ch.firstStar + k;
-        StarRecord& s = stars_[j];
-        Attempt(rng_, q, s.pos);
-        grading.Finish(s, static_cast<std::uint32_t>(j), rng_, 3 * q + 3);
-        if (cells) cells[j] = VisibilityIndex::CellOf(s.pos);
-        if (s.size > ch.most) ch.most = s.size;
-        if (j == count - 1) lastTriple = q;
-      }
+      write();
     }
 
     const std::uint32_t reached = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, count));

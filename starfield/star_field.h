@@ -68,7 +68,6 @@ class StarField {
   const Random& rng() const { return rng_; }
 
  private:
-  struct Grading;
   bool KeyMatches(const StarFieldKey& key) const;
   // The parallel generation, star for star the serial reading's result.
   // -1, with nothing written, when its working memory cannot be had. With

@@ -36,7 +36,21 @@ class Random {
   // once gives the same numbers.
   template <class U>
   [[gnu::always_inline]] U DrawBits(U k) const {
-    return Mix(key_ + (k + 1) * kGamma) >> 40;
+    return BitsAt(StateOf(k));
+  }
+
+  // The same draw in two steps, for code that walks the stream: the state
+  // draw k is taken from, and the draw of a state. Draw k + i is taken from
+  // StateOf(k) + i x kStep (arithmetic modulo 2^64), so consecutive draws
+  // cost an addition instead of a multiplication.
+  static constexpr std::uint64_t kStep = 0x9E3779B97F4A7C15ull;
+  template <class U>
+  [[gnu::always_inline]] U StateOf(U k) const {
+    return key_ + (k + 1) * kStep;
+  }
+  template <class U>
+  [[gnu::always_inline]] static U BitsAt(U state) {
+    return Mix(state) >> 40;
   }
 #pragma GCC diagnostic pop
 
@@ -45,7 +59,7 @@ class Random {
   void Seek(std::uint64_t k) { counter_ = k; }
 
  private:
-  static constexpr std::uint64_t kGamma = 0x9E3779B97F4A7C15ull;
+  static constexpr std::uint64_t kGamma = kStep;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"

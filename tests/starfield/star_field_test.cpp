@@ -3,6 +3,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 #include "starfield/balance_curve.h"
 #include "starfield/star_field.h"
@@ -311,6 +313,45 @@ TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
       EXPECT_EQ(std::memcmp(a.order(), b.order(), sizeof(std::uint32_t) * count), 0);
       for (int c = 0; c <= VisibilityIndex::kCells; c += 97) ASSERT_EQ(a.begin(c), b.begin(c)) << "cell " << c;
     }
+  }
+}
+
+// The parallel generation grades stars four at a time; every grading the
+// key can ask for, including the ones whose arithmetic leaves the usual
+// ranges (the curve's 0/0 ends, factors below 0, colours that fall from
+// bright to dim upwards, sizes that are not finite), gives the serial stars.
+TEST(StarFieldParallel, EveryGradingGivesTheSerialStars) {
+  GrantScope restore;
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  struct Grading {
+    float balance, variance, bright, dim;
+    bool darkerBright;
+  };
+  const Grading gradings[] = {
+      {0.0f, 0.0f, 1.5f, 1.0f, false},  {1.0f, 0.3f, 1.5f, 1.0f, false}, {0.5f, 0.3f, 3.0f, 0.5f, true},
+      {0.05f, 1.5f, 1.0f, 2.0f, false}, {0.4999f, 2.0f, nan, 1.0f, true}, {0.95f, 0.0f, inf, 1.0f, false},
+      {-1.0f, 0.5f, 1.0f, -inf, false}, {2.0f, 0.1f, -2.0f, 0.0f, true},  {nan, 0.2f, 1.5f, 1.0f, false},
+  };
+  // 1001 stars: whole lanes and a tail of one.
+  for (const Grading& g : gradings) {
+    StarFieldKey key = DefaultKey(1001);
+    key.brightDimBalance = g.balance;
+    key.colorVariance = g.variance;
+    key.brightSize = g.bright;
+    key.dimSize = g.dim;
+    if (g.darkerBright) std::swap(key.brightColor, key.dimColor);
+    key.dimColor.g = 7;
+    GrantRenderThreads(0);
+    StarField serial;
+    ASSERT_TRUE(serial.RefreshStarField(key, nullptr));
+    GrantRenderThreads(2);
+    StarField parallel;
+    ASSERT_TRUE(parallel.RefreshStarField(key, nullptr));
+    ASSERT_EQ(parallel.count(), 1001u);
+    EXPECT_EQ(std::memcmp(parallel.stars(), serial.stars(), sizeof(StarRecord) * 1001), 0)
+        << "balance " << g.balance << ", variance " << g.variance << ", sizes " << g.bright << ".." << g.dim;
+    EXPECT_EQ(parallel.rng().Tell(), serial.rng().Tell());
+    EXPECT_EQ(parallel.index().maxSize(), serial.index().maxSize());
   }
 }
 
