@@ -5,10 +5,6 @@
 
 namespace {
 
-// Rows per band: small enough that both cores find work in any image, large
-// enough that most discs lie in one band.
-constexpr int kBandRows = 32;
-
 // Recorded calls per batch, about 10 MB: bounds the memory of a pass
 // whatever its number of stars and subdivisions.
 constexpr std::uint64_t kOpsPerBatch = 1u << 18;
@@ -47,30 +43,6 @@ void OpRecorder::Reset() {
   for (auto& b : bands_) b.clear();
 }
 
-void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r) {
-  // Calls that cannot touch a pixel are dropped here, as the drawing
-  // operations would drop them: no positive radius, or (for the bands) a box
-  // wholly outside the image. The box is the ends' box widened by r + 2,
-  // more than the drawing's own margin of trunc(r + 1) pixels; NaN or
-  // infinite ends go to every band and are left to the drawing.
-  if (!(r > 0.0f) || failed_) return;
-  const double margin = static_cast<double>(r) + 2.0;
-  const double xlo = std::min(a.x, b.x) - margin, xhi = std::max(a.x, b.x) + margin;
-  const double ylo = std::min(a.y, b.y) - margin, yhi = std::max(a.y, b.y) + margin;
-  int first = 0, last = static_cast<int>(bands_.size()) - 1;
-  if (!std::isnan(xlo) && !std::isnan(xhi) && !std::isnan(ylo) && !std::isnan(yhi)) {
-    if (xhi < 0.0 || xlo > maxX_ || yhi < 0.0 || ylo > maxY_) return;
-    first = static_cast<int>(std::max(0.0, ylo)) / bandRows_;
-    last = static_cast<int>(std::min(static_cast<double>(maxY_), yhi)) / bandRows_;
-  }
-  const DrawOp op{a, b, colour, r, star, kind};
-  try {
-    for (int band = first; band <= last; ++band) bands_[static_cast<size_t>(band)].push_back(op);
-  } catch (const std::bad_alloc&) {
-    failed_ = true;
-  }
-}
-
 ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar) {
   Prepare(target, threads, opsPerStar);
 }
@@ -78,7 +50,7 @@ ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int o
 void ParallelStarLoop::Prepare(const PixelTarget& target, int threads, int opsPerStar) {
   target_ = target;
   threads_ = std::max(1, threads);
-  bandRows_ = kBandRows;
+  bandRows_ = OpRecorder::kBandRows;
   const int rows = target.maxY + 1;
   bands_ = std::max(1, (rows + bandRows_ - 1) / bandRows_);
   // Whole multiples of 256 stars, so each batch holds its own progress
@@ -93,7 +65,6 @@ void ParallelStarLoop::Prepare(const PixelTarget& target, int threads, int opsPe
   // kept from an earlier pass keeps what it grew to.
   const size_t typical = batch_ / recorders_.size() / static_cast<size_t>(bands_) + 1;
   for (OpRecorder& r : recorders_) {
-    r.bandRows_ = bandRows_;
     r.maxX_ = target.maxX;
     r.maxY_ = target.maxY;
     r.failed_ = false;

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -106,12 +107,16 @@ class OpRecorder {
 
  private:
   friend class ParallelStarLoop;
+  // Rows per band: small enough that both cores find work in any image,
+  // large enough that most discs lie in one band.
+  static constexpr int kBandRows = 32;
+
   // Called on a worker thread: a failed allocation is caught here and marks
-  // the recorder failed (the call is not recorded).
+  // the recorder failed (the call is not recorded). Inline, so that a
+  // star's emitting code records without a call.
   void Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r);
   void Reset();
 
-  int bandRows_ = 1;
   int maxX_ = -1, maxY_ = -1;
   bool failed_ = false;
   // Per band of rows: the calls that can touch it, in order, each copied
@@ -179,6 +184,31 @@ StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* 
                         const StarLoopOptions& options, Emit&& emit);
 
 // --- implementation -------------------------------------------------------
+
+inline void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+  // Calls that cannot touch a pixel are dropped here, as the drawing
+  // operations would drop them: no positive radius, or (for the bands) a box
+  // wholly outside the image. The box is the ends' box widened by r + 2,
+  // more than the drawing's own margin of trunc(r + 1) pixels; NaN or
+  // infinite ends go to every band and are left to the drawing.
+  if (!(r > 0.0f) || failed_) return;
+  const double margin = static_cast<double>(r) + 2.0;
+  const double xlo = std::min(a.x, b.x) - margin, xhi = std::max(a.x, b.x) + margin;
+  const double ylo = std::min(a.y, b.y) - margin, yhi = std::max(a.y, b.y) + margin;
+  int first = 0, last = static_cast<int>(bands_.size()) - 1;
+  if (!std::isnan(xlo) && !std::isnan(xhi) && !std::isnan(ylo) && !std::isnan(yhi)) {
+    if (xhi < 0.0 || xlo > maxX_ || yhi < 0.0 || ylo > maxY_) return;
+    // Both rows lie in 0..maxY here: the quotients are the bands.
+    first = static_cast<int>(std::max(0.0, ylo)) / kBandRows;
+    last = static_cast<int>(std::min(static_cast<double>(maxY_), yhi)) / kBandRows;
+  }
+  const DrawOp op{a, b, colour, r, star, kind};
+  try {
+    for (int band = first; band <= last; ++band) bands_[static_cast<size_t>(band)].push_back(op);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+  }
+}
 
 // Calls f(i) for every star of `stars` in lo..hi-1, ascending.
 template <typename F>
