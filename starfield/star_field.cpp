@@ -285,6 +285,12 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
   // new[] of count records; an empty field is a valid (non-null) array. An
   // array of exactly that size is reused: every record is written anew.
   const std::uint32_t size = key_.count ? key_.count : 1;
+  // So does the index, for a field of the same size; for any other size it
+  // lets its memory go before the new records are had.
+  if (stars_ && stars_.size() == size)
+    index_.Invalidate();
+  else
+    index_.Clear();
   if (!stars_ || stars_.size() != size) {
     if (!stars_.Allocate(size)) {
       outOfMemory_ = true;
@@ -294,7 +300,6 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
 
   if (abort) abort->SetTitle(kCreatingTitle);
 
-  index_.Clear();
   const int threads = RenderThreadsGranted();
   int done = -1;
   // The parallel generation also notes each star's index cell and the

@@ -37,14 +37,19 @@ void VisibilityIndex::CellCorners(int cell, double corners[4][3]) {
 }
 
 void VisibilityIndex::Clear() {
+  Invalidate();
   order_.Reset();
   start_.Reset();
+}
+
+void VisibilityIndex::Invalidate() {
+  built_ = false;
   count_ = 0;
   maxSize_ = 0.0f;
 }
 
 bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int threads) {
-  Clear();
+  Invalidate();
   HostArray<std::uint32_t> cellOf;
   if (!cellOf.Allocate(count ? count : 1)) return false;
   std::uint32_t* cells = cellOf.get();
@@ -60,7 +65,7 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
 }
 
 bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t count, float maxSize, int threads) {
-  Clear();
+  Invalidate();
   // A counting sort by cell: each block of consecutive stars counts its
   // cells, the counts give every block its place in every cell's group, and
   // the blocks then write their stars there in order, so each group is
@@ -72,7 +77,8 @@ bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t c
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!order_.Allocate(count ? count : 1) || !start_.Allocate(kCells + 1)) {
+  const std::size_t entries = count ? count : 1;
+  if ((order_.size() != entries && !order_.Allocate(entries)) || (!start_ && !start_.Allocate(kCells + 1))) {
     Clear();
     return false;
   }
@@ -105,6 +111,7 @@ bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t c
   }
   count_ = count;
   maxSize_ = maxSize;
+  built_ = true;
   return true;
 }
 

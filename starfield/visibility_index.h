@@ -63,9 +63,14 @@ class VisibilityIndex {
   // and the field's largest star radius, as a generation that computed them
   // on the way hands them over.
   bool BuildFromCells(const std::uint32_t* cells, std::uint32_t count, float maxSize, int threads);
+  // Empties the index and releases its memory.
   void Clear();
+  // Empties the index but keeps its memory for the next build of the same
+  // number of stars (a regenerated field), which then faults in no fresh
+  // pages for it.
+  void Invalidate();
 
-  bool built() const { return static_cast<bool>(order_); }
+  bool built() const { return built_; }
   std::uint32_t count() const { return count_; }
   // The stars of cell c (0..kCells-1): order()[begin(c)] .. order()[begin(c
   // + 1) - 1], ascending.
@@ -87,6 +92,7 @@ class VisibilityIndex {
   HostArray<std::uint32_t> start_;  // kCells + 1 group beginnings
   std::uint32_t count_ = 0;
   float maxSize_ = 0.0f;
+  bool built_ = false;
 };
 
 // --- implementation -------------------------------------------------------

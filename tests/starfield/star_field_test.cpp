@@ -391,6 +391,39 @@ TEST(VisibilityIndexBuild, GroupsEveryStarByItsCellInOrder) {
   }
 }
 
+// A field regenerated at the same size builds its index in the memory of
+// the last one; what it holds must be the new field's alone, also after an
+// aborted generation and after sizes change back and forth.
+TEST(VisibilityIndexBuild, RegeneratedFieldsGetTheirOwnIndex) {
+  GrantScope restore;
+  const auto sameIndex = [](const StarField& a, const StarField& b) {
+    const VisibilityIndex &x = a.index(), &y = b.index();
+    if (!x.built() || !y.built() || x.count() != y.count() || x.maxSize() != y.maxSize()) return false;
+    for (int c = 0; c <= VisibilityIndex::kCells; ++c)
+      if (x.begin(c) != y.begin(c)) return false;
+    return std::memcmp(x.order(), y.order(), sizeof(std::uint32_t) * x.count()) == 0;
+  };
+  for (int threads : {0, 2}) {
+    GrantRenderThreads(threads);
+    StarField kept;
+    StarFieldKey key = DefaultKey(4000);
+    for (int seed : {1, 2, 3}) {
+      key.seed = seed;
+      key.count = seed == 2 ? 3000 : 4000;
+      if (seed == 3) {
+        RecordingAbort stop(2);
+        EXPECT_FALSE(kept.RefreshStarField(key, &stop));
+        EXPECT_FALSE(kept.index().built()) << "an aborted generation leaves no index";
+        key.brightSize = 2.5f;
+      }
+      ASSERT_TRUE(kept.RefreshStarField(key, nullptr));
+      StarField fresh;
+      ASSERT_TRUE(fresh.RefreshStarField(key, nullptr));
+      EXPECT_TRUE(sameIndex(kept, fresh)) << "seed " << seed << ", " << threads << " threads";
+    }
+  }
+}
+
 TEST(StarFieldParallel, AbortStopsAtTheSameReport) {
   GrantScope restore;
   const StarFieldKey key = DefaultKey(5000);
