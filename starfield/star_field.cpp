@@ -154,9 +154,18 @@ struct Grading {
   }
 };
 
-#if defined(__GNUC__) && defined(__x86_64__)
-using U32x4 = std::uint32_t __attribute__((vector_size(16)));
+// Star j, begun at triple q: its position, grading and index cell (when
+// `cells` is given); `most` takes its size when larger.
+inline void WriteStar(const Random& rng, const Grading& g, std::uint64_t q, std::uint64_t j, StarRecord* stars,
+                      std::uint32_t* cells, float& most) {
+  StarRecord& s = stars[j];
+  Attempt(rng, q, s.pos);
+  g.Finish(s, static_cast<std::uint32_t>(j), rng, 3 * q + 3);
+  if (cells) cells[j] = VisibilityIndex::CellOf(s.pos);
+  if (s.size > most) most = s.size;
+}
 
+#if defined(__GNUC__) && defined(__x86_64__)
 // The stars that begin at triples q[0..n-1] of the stream, written as stars
 // first..first+n-1 (with their index cells, when `cells` is given, and the
 // largest size in `most`, NaN ignored): four at a time in vector lanes, each
@@ -252,24 +261,12 @@ __attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& 
     for (int l = 0; l < 4; ++l)
       if (largest[l] > most) most = largest[l];
   }
-  for (; k < n; ++k) {
-    StarRecord& s = stars[first + k];
-    Attempt(rng, q[k], s.pos);
-    g.Finish(s, static_cast<std::uint32_t>(first + k), rng, 3 * q[k] + 3);
-    if (cells) cells[first + k] = VisibilityIndex::CellOf(s.pos);
-    if (s.size > most) most = s.size;
-  }
+  for (; k < n; ++k) WriteStar(rng, g, q[k], first + k, stars, cells, most);
 }
 #else
 void WriteStars(const Random& rng, const Grading& g, const std::uint64_t* q, std::uint32_t n, std::uint64_t first,
                 StarRecord* stars, std::uint32_t* cells, float& most) {
-  for (std::uint32_t k = 0; k < n; ++k) {
-    StarRecord& s = stars[first + k];
-    Attempt(rng, q[k], s.pos);
-    g.Finish(s, static_cast<std::uint32_t>(first + k), rng, 3 * q[k] + 3);
-    if (cells) cells[first + k] = VisibilityIndex::CellOf(s.pos);
-    if (s.size > most) most = s.size;
-  }
+  for (std::uint32_t k = 0; k < n; ++k) WriteStar(rng, g, q[k], first + k, stars, cells, most);
 }
 #endif
 
