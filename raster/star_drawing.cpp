@@ -182,13 +182,16 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
 
 namespace {
 
-// The rows y0..y1 of column x within the disc of radius r at c. A pixel is
-// covered when its distance to c, as Length computes it in float, is below
-// r; the exact distance differs from that by far less than the room given
-// here, so every covered pixel is in the span.
+// The distance in pixels from a disc's centre beyond which no pixel is
+// covered. A pixel is covered when its distance to c, as Length computes it
+// in float, is below r; the exact distance differs from that by far less
+// than the room added here, so every covered pixel lies within the reach.
+inline double DiscReach(float r) { return static_cast<double>(r) + (0.01 + 1e-5 * static_cast<double>(r)); }
+
+// The rows y0..y1 of column x within the disc of radius r at c: every
+// covered pixel of the column is in the span.
 [[gnu::always_inline]] inline RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
-  const double room = 0.01 + 1e-5 * static_cast<double>(r);
-  const double reach = static_cast<double>(r) + room;
+  const double reach = DiscReach(r);
   const double dx = std::fabs(static_cast<double>(x) - c.x);
   if (dx >= reach) return {1, 0};
   const double half = raster::SquareRoot(reach * reach - dx * dx);
@@ -380,6 +383,85 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   });
 }
 
+// Discs up to this radius are drawn by SmallDiscPixels: their reach is at
+// most 2 pixels (DiscReach(1.98) = 1.9900198), so the pixels they can cover
+// lie in at most 4 consecutive columns and 4 consecutive rows.
+constexpr float kSmallDiscRadius = 1.98f;
+
+// The first pixel index (of a column or row) within `reach` of `centre`,
+// or lo when the reach extends below lo >= 0.
+[[gnu::always_inline]] inline int FirstWithinReach(float centre, double reach, int lo) {
+  const double edge = static_cast<double>(centre) - reach;
+  return edge < static_cast<double>(lo) ? lo : static_cast<int>(edge) + 1;  // edge >= 0: trunc is floor
+}
+
+// The 4x4 bit matrix m (bit 4 * row + column) transposed (bit 4 * column +
+// row).
+constexpr unsigned Transposed4x4(unsigned m) {
+  unsigned t = (m ^ (m >> 3)) & 0x0A0Au;  // swaps the low bits of row and column
+  m ^= t ^ (t << 3);
+  t = (m ^ (m >> 6)) & 0x00CCu;  // and their high bits
+  return m ^ t ^ (t << 6);
+}
+static_assert(Transposed4x4(0x0002u) == 0x0010u && Transposed4x4(0x0100u) == 0x0004u &&
+              Transposed4x4(0x0080u) == 0x2000u && Transposed4x4(0x8421u) == 0x8421u);
+
+// A disc of radius r <= kSmallDiscRadius, c finite (the box is not empty):
+// the coverage of the 4x4 window of pixels it can reach is formed four
+// columns of a row at a time, lane by lane by SplatPixel's operations (dx,
+// dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is drawn where cov
+// > 0), and the covered pixels of the box are composited column by column,
+// rows ascending, as the reference visits them. No span and no
+// no-coverage bound: the lanes' own test decides.
+template <class Kernel>
+[[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, int width, Point2 c, BMM_Color_64 colour, float r,
+                                                   const Box& box) {
+  const double reach = DiscReach(r);
+  const int x = FirstWithinReach(c.x, reach, box.x0);
+  const int y = FirstWithinReach(c.y, reach, box.y0);
+  const int columns = std::min(4, box.x1 - x + 1);
+  const int rows = std::min(4, box.y1 - y + 1);
+  if (columns <= 0 || rows <= 0) return;
+  // Bit 4 * row + column for each pixel of the window inside the box.
+  const unsigned inBox = ((1u << columns) - 1u) * 0x1111u & ((1u << (4 * rows)) - 1u);
+  alignas(16) float cov[16];  // row-major
+  unsigned covered = 0;
+#if defined(__SSE2__)
+  const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 dx = _mm_sub_ps(px, _mm_set1_ps(c.x));
+  const __m128 dx2 = _mm_mul_ps(dx, dx);
+  const __m128 rv = _mm_set1_ps(r), zero = _mm_setzero_ps();
+  for (int row = 0; row < 4; ++row) {
+    const float dy = static_cast<float>(y + row) - c.y;
+    const __m128 d2 = _mm_add_ps(dx2, _mm_set1_ps(dy * dy));
+    const __m128 rowCov = _mm_sub_ps(rv, _mm_sqrt_ps(d2));
+    _mm_store_ps(cov + 4 * row, rowCov);
+    covered |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(rowCov, zero))) << (4 * row);
+  }
+#else
+  for (int row = 0; row < 4; ++row) {
+    const float dy = static_cast<float>(y + row) - c.y;
+    for (int column = 0; column < 4; ++column) {
+      const float dx = static_cast<float>(x + column) - c.x;
+      const float v = r - raster::SquareRoot(dx * dx + dy * dy);
+      cov[4 * row + column] = v;
+      covered |= static_cast<unsigned>(v > 0.0f) << (4 * row + column);
+    }
+  }
+#endif
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const raster::Channels4 whole = raster::Unpack(colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  const std::size_t corner = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+  for (unsigned m = Transposed4x4(covered & inBox); m != 0; m &= m - 1) {
+    const int bit = std::countr_zero(m);
+    const int column = bit >> 2, row = bit & 3;
+    const float v = cov[4 * row + column];
+    k.Plot(corner + static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column),
+           raster::Choose(v < 1.0f, Kernel::DiscColour(colourF, v), whole));
+  }
+}
+
 // Walks the rows of a streak's box that can be covered, four rows of a
 // column at a time: draw(x, y, four) with their coverage (for a trail, rows
 // beyond b left out), columns and rows ascending.
@@ -461,6 +543,10 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (y0 > y1) return;
   if (!boxLoops) {
     const Box box{x0, x1, y0, y1};
+    if (r <= kSmallDiscRadius) {
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels(k, width, c, colour, r, box); });
+      return;
+    }
     const float bound = LeastNoCoverageSquare(r);
     raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
     return;
