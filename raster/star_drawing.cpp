@@ -407,12 +407,13 @@ static_assert(Transposed4x4(0x0002u) == 0x0010u && Transposed4x4(0x0100u) == 0x0
               Transposed4x4(0x0080u) == 0x2000u && Transposed4x4(0x8421u) == 0x8421u);
 
 // A disc of radius r <= kSmallDiscRadius, c finite (the box is not empty):
-// the coverage of the 4x4 window of pixels it can reach is formed four
-// columns of a row at a time, lane by lane by SplatPixel's operations (dx,
-// dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is drawn where cov
-// > 0), and the covered pixels of the box are composited column by column,
-// rows ascending, as the reference visits them. No span and no
-// no-coverage bound: the lanes' own test decides.
+// the coverage of the window of at most 4x4 pixels it can reach is formed
+// four columns of a row at a time, lane by lane by SplatPixel's operations
+// (dx, dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is drawn where
+// cov > 0, NaN not), and the covered pixels of the box are composited column
+// by column, rows ascending, as the reference visits them. No span and no
+// no-coverage bound: the window only leaves out pixels farther than the
+// reach, and the lanes' own test decides the rest.
 template <class Kernel>
 [[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, int width, Point2 c, BMM_Color_64 colour, float r,
                                                    const Box& box) {
@@ -420,7 +421,8 @@ template <class Kernel>
   const int x = FirstWithinReach(c.x, reach, box.x0);
   const int y = FirstWithinReach(c.y, reach, box.y0);
   const int columns = std::min(4, box.x1 - x + 1);
-  const int rows = std::min(4, box.y1 - y + 1);
+  // Rows past c.y + reach are not covered (trunc is at least floor).
+  const int rows = std::min({4, box.y1 - y + 1, static_cast<int>(static_cast<double>(c.y) + reach) - y + 1});
   if (columns <= 0 || rows <= 0) return;
   // Bit 4 * row + column for each pixel of the window inside the box.
   const unsigned inBox = ((1u << columns) - 1u) * 0x1111u & ((1u << (4 * rows)) - 1u);
@@ -431,7 +433,7 @@ template <class Kernel>
   const __m128 dx = _mm_sub_ps(px, _mm_set1_ps(c.x));
   const __m128 dx2 = _mm_mul_ps(dx, dx);
   const __m128 rv = _mm_set1_ps(r), zero = _mm_setzero_ps();
-  for (int row = 0; row < 4; ++row) {
+  for (int row = 0; row < rows; ++row) {
     const float dy = static_cast<float>(y + row) - c.y;
     const __m128 d2 = _mm_add_ps(dx2, _mm_set1_ps(dy * dy));
     const __m128 rowCov = _mm_sub_ps(rv, _mm_sqrt_ps(d2));
@@ -439,7 +441,7 @@ template <class Kernel>
     covered |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(rowCov, zero))) << (4 * row);
   }
 #else
-  for (int row = 0; row < 4; ++row) {
+  for (int row = 0; row < rows; ++row) {
     const float dy = static_cast<float>(y + row) - c.y;
     for (int column = 0; column < 4; ++column) {
       const float dx = static_cast<float>(x + column) - c.x;
