@@ -415,8 +415,8 @@ static_assert(Transposed4x4(0x0002u) == 0x0010u && Transposed4x4(0x0100u) == 0x0
 // no-coverage bound: the window only leaves out pixels farther than the
 // reach, and the lanes' own test decides the rest.
 template <class Kernel>
-[[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, int width, Point2 c, BMM_Color_64 colour, float r,
-                                                   const Box& box) {
+[[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, const BMM_Color_64* pixels, int width, Point2 c,
+                                                   BMM_Color_64 colour, float r, const Box& box) {
   const double reach = DiscReach(r);
   const int x = FirstWithinReach(c.x, reach, box.x0);
   const int y = FirstWithinReach(c.y, reach, box.y0);
@@ -424,6 +424,15 @@ template <class Kernel>
   // Rows past c.y + reach are not covered (trunc is at least floor).
   const int rows = std::min({4, box.y1 - y + 1, static_cast<int>(static_cast<double>(c.y) + reach) - y + 1});
   if (columns <= 0 || rows <= 0) return;
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const std::size_t corner = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+  // The window's rows, asked for before the arithmetic that picks the
+  // pixels: a star's rows are mostly not in the cache.
+  for (int row = 0; row < rows; ++row) {
+    const BMM_Color_64* p = pixels + corner + static_cast<std::size_t>(row) * stride;
+    __builtin_prefetch(p, 1, 3);
+    __builtin_prefetch(p + columns - 1, 1, 3);
+  }
   // Bit 4 * row + column for each pixel of the window inside the box.
   const unsigned inBox = ((1u << columns) - 1u) * 0x1111u & ((1u << (4 * rows)) - 1u);
   alignas(16) float cov[16];  // row-major
@@ -451,10 +460,8 @@ template <class Kernel>
     }
   }
 #endif
-  const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Channels4 whole = raster::Unpack(colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  const std::size_t corner = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
   for (unsigned m = Transposed4x4(covered & inBox); m != 0; m &= m - 1) {
     const int bit = std::countr_zero(m);
     const int column = bit >> 2, row = bit & 3;
@@ -546,7 +553,7 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (!boxLoops) {
     const Box box{x0, x1, y0, y1};
     if (r <= kSmallDiscRadius) {
-      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels(k, width, c, colour, r, box); });
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels(k, pixels, width, c, colour, r, box); });
       return;
     }
     const float bound = LeastNoCoverageSquare(r);
