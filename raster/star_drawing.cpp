@@ -383,10 +383,11 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   });
 }
 
-// Discs up to this radius are drawn by SmallDiscPixels: their reach is at
-// most 2 pixels (DiscReach(1.98) = 1.9900198), so the pixels they can cover
-// lie in at most 4 consecutive columns and 4 consecutive rows.
-constexpr float kSmallDiscRadius = 1.98f;
+// Discs up to these radii are drawn by SmallDiscPixels over a window of 4
+// and 8 pixels a side: their reach is at most 2 and 4 pixels
+// (DiscReach(1.98) = 1.9900198, DiscReach(3.96) = 3.9700396), so the pixels
+// they can cover lie in at most that many consecutive columns and rows.
+constexpr float kSmallDiscRadius[2] = {1.98f, 3.96f};
 
 // The first pixel index (of a column or row) within `reach` of `centre`,
 // or lo when the reach extends below lo >= 0.
@@ -395,34 +396,48 @@ constexpr float kSmallDiscRadius = 1.98f;
   return edge < static_cast<double>(lo) ? lo : static_cast<int>(edge) + 1;  // edge >= 0: trunc is floor
 }
 
-// The 4x4 bit matrix m (bit 4 * row + column) transposed (bit 4 * column +
-// row).
-constexpr unsigned Transposed4x4(unsigned m) {
-  unsigned t = (m ^ (m >> 3)) & 0x0A0Au;  // swaps the low bits of row and column
-  m ^= t ^ (t << 3);
-  t = (m ^ (m >> 6)) & 0x00CCu;  // and their high bits
-  return m ^ t ^ (t << 6);
+// The N x N bit matrix m (bit N * row + column) transposed (bit N * column
+// + row), N = 4 or 8: each step swaps one bit of the row with the same bit
+// of the column.
+template <int N>
+constexpr std::uint64_t Transposed(std::uint64_t m) {
+  if constexpr (N == 4) {
+    std::uint64_t t = (m ^ (m >> 3)) & 0x0A0Au;
+    m ^= t ^ (t << 3);
+    t = (m ^ (m >> 6)) & 0x00CCu;
+    return m ^ t ^ (t << 6);
+  } else {
+    std::uint64_t t = (m ^ (m >> 7)) & 0x00AA00AA00AA00AAull;
+    m ^= t ^ (t << 7);
+    t = (m ^ (m >> 14)) & 0x0000CCCC0000CCCCull;
+    m ^= t ^ (t << 14);
+    t = (m ^ (m >> 28)) & 0x00000000F0F0F0F0ull;
+    return m ^ t ^ (t << 28);
+  }
 }
-static_assert(Transposed4x4(0x0002u) == 0x0010u && Transposed4x4(0x0100u) == 0x0004u &&
-              Transposed4x4(0x0080u) == 0x2000u && Transposed4x4(0x8421u) == 0x8421u);
+static_assert(Transposed<4>(0x0002u) == 0x0010u && Transposed<4>(0x0100u) == 0x0004u &&
+              Transposed<4>(0x0080u) == 0x2000u && Transposed<4>(0x8421u) == 0x8421u);
+static_assert(Transposed<8>(0x2ull) == 0x100ull && Transposed<8>(1ull << 13) == 1ull << 41 &&
+              Transposed<8>(1ull << 63) == 1ull << 63 && Transposed<8>(1ull << 7) == 1ull << 56);
 
-// A disc of radius r <= kSmallDiscRadius, c finite (the box is not empty):
-// the coverage of the window of at most 4x4 pixels it can reach is formed
-// four columns of a row at a time, lane by lane by SplatPixel's operations
-// (dx, dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is drawn where
-// cov > 0, NaN not), and the covered pixels of the box are composited column
-// by column, rows ascending, as the reference visits them. No span and no
-// no-coverage bound: the window only leaves out pixels farther than the
-// reach, and the lanes' own test decides the rest.
-template <class Kernel>
+// A disc of radius r <= kSmallDiscRadius[N / 8], c finite (the box is not
+// empty): the coverage of the window of at most N x N pixels it can reach is
+// formed four columns of a row at a time, lane by lane by SplatPixel's
+// operations (dx, dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is
+// drawn where cov > 0, NaN not), and the covered pixels of the box are
+// composited column by column, rows ascending, as the reference visits
+// them. No span and no no-coverage bound: the window only leaves out pixels
+// farther than the reach, and the lanes' own test decides the rest.
+template <int N, class Kernel>
 [[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, const BMM_Color_64* pixels, int width, Point2 c,
                                                    BMM_Color_64 colour, float r, const Box& box) {
+  static_assert(N == 4 || N == 8);
   const double reach = DiscReach(r);
   const int x = FirstWithinReach(c.x, reach, box.x0);
   const int y = FirstWithinReach(c.y, reach, box.y0);
-  const int columns = std::min(4, box.x1 - x + 1);
+  const int columns = std::min(N, box.x1 - x + 1);
   // Rows past c.y + reach are not covered (trunc is at least floor).
-  const int rows = std::min({4, box.y1 - y + 1, static_cast<int>(static_cast<double>(c.y) + reach) - y + 1});
+  const int rows = std::min({N, box.y1 - y + 1, static_cast<int>(static_cast<double>(c.y) + reach) - y + 1});
   if (columns <= 0 || rows <= 0) return;
   const std::size_t stride = static_cast<std::size_t>(width);
   const std::size_t corner = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
@@ -433,39 +448,47 @@ template <class Kernel>
     __builtin_prefetch(p, 1, 3);
     __builtin_prefetch(p + columns - 1, 1, 3);
   }
-  // Bit 4 * row + column for each pixel of the window inside the box.
-  const unsigned inBox = ((1u << columns) - 1u) * 0x1111u & ((1u << (4 * rows)) - 1u);
-  alignas(16) float cov[16];  // row-major
-  unsigned covered = 0;
+  // Bit N * row + column for each pixel of the window inside the box.
+  constexpr std::uint64_t kColumn0 = N == 4 ? 0x1111u : 0x0101010101010101ull;  // column 0 of each row
+  const std::uint64_t inRows = rows * N == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (rows * N)) - 1u;
+  const std::uint64_t inBox = ((std::uint64_t{1} << columns) - 1u) * kColumn0 & inRows;
+  alignas(16) float cov[N * N];  // row-major
+  std::uint64_t covered = 0;
 #if defined(__SSE2__)
-  const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
-  const __m128 dx = _mm_sub_ps(px, _mm_set1_ps(c.x));
-  const __m128 dx2 = _mm_mul_ps(dx, dx);
   const __m128 rv = _mm_set1_ps(r), zero = _mm_setzero_ps();
+  __m128 dx2[N / 4];
+  for (int q = 0; q < N / 4; ++q) {
+    const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x + 4 * q), _mm_setr_epi32(0, 1, 2, 3)));
+    const __m128 dx = _mm_sub_ps(px, _mm_set1_ps(c.x));
+    dx2[q] = _mm_mul_ps(dx, dx);
+  }
   for (int row = 0; row < rows; ++row) {
     const float dy = static_cast<float>(y + row) - c.y;
-    const __m128 d2 = _mm_add_ps(dx2, _mm_set1_ps(dy * dy));
-    const __m128 rowCov = _mm_sub_ps(rv, _mm_sqrt_ps(d2));
-    _mm_store_ps(cov + 4 * row, rowCov);
-    covered |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(rowCov, zero))) << (4 * row);
+    const __m128 dy2 = _mm_set1_ps(dy * dy);
+    for (int q = 0; q < N / 4; ++q) {
+      const __m128 quadCov = _mm_sub_ps(rv, _mm_sqrt_ps(_mm_add_ps(dx2[q], dy2)));
+      _mm_store_ps(cov + N * row + 4 * q, quadCov);
+      covered |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(quadCov, zero))) << (N * row + 4 * q);
+    }
   }
 #else
   for (int row = 0; row < rows; ++row) {
     const float dy = static_cast<float>(y + row) - c.y;
-    for (int column = 0; column < 4; ++column) {
+    for (int column = 0; column < N; ++column) {
       const float dx = static_cast<float>(x + column) - c.x;
       const float v = r - raster::SquareRoot(dx * dx + dy * dy);
-      cov[4 * row + column] = v;
-      covered |= static_cast<unsigned>(v > 0.0f) << (4 * row + column);
+      cov[N * row + column] = v;
+      covered |= static_cast<std::uint64_t>(v > 0.0f) << (N * row + column);
     }
   }
 #endif
   const raster::Channels4 whole = raster::Unpack(colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  for (unsigned m = Transposed4x4(covered & inBox); m != 0; m &= m - 1) {
+  constexpr int kShift = N == 4 ? 2 : 3;
+  for (std::uint64_t m = Transposed<N>(covered & inBox); m != 0; m &= m - 1) {
     const int bit = std::countr_zero(m);
-    const int column = bit >> 2, row = bit & 3;
-    const float v = cov[4 * row + column];
+    const int column = bit >> kShift, row = bit & (N - 1);
+    const float v = cov[N * row + column];
     k.Plot(corner + static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column),
            raster::Choose(v < 1.0f, Kernel::DiscColour(colourF, v), whole));
   }
@@ -552,8 +575,12 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (y0 > y1) return;
   if (!boxLoops) {
     const Box box{x0, x1, y0, y1};
-    if (r <= kSmallDiscRadius) {
-      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels(k, pixels, width, c, colour, r, box); });
+    if (r <= kSmallDiscRadius[0]) {
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
+      return;
+    }
+    if (r <= kSmallDiscRadius[1]) {
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
       return;
     }
     const float bound = LeastNoCoverageSquare(r);

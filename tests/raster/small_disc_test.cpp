@@ -4,7 +4,8 @@
 // method and one that is none, alpha on and off, each mask, ID stamps,
 // bands of rows, images down to one pixel wide or high, centres on and
 // beyond every edge, NaN and infinite centres and radii, radii just above
-// 0, below 1, around the small-disc limit (1.98) and huge.
+// 0, below 1, around the limits of the 4x4 and 8x8 windows (1.98 and 3.96)
+// and huge.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -103,7 +104,7 @@ int ExpectReferenceBytes(const Settings& s, const std::vector<Disc>& discs) {
 }
 
 // Radii around every limit of the drawing, including both sides of the
-// small-disc limit, and ordinary ones over both loops otherwise.
+// small-disc limits, and ordinary ones over all three loops otherwise.
 float EdgeRadius(Random& rng, float unit) {
   static const float kEdges[] = {std::numeric_limits<float>::denorm_min(),
                                  1e-30f,
@@ -122,13 +123,20 @@ float EdgeRadius(Random& rng, float unit) {
                                  1.985f,
                                  1.99f,
                                  2.0f,
+                                 2.5f,
+                                 3.0f,
+                                 std::nextafter(3.96f, 0.0f),
+                                 3.96f,
+                                 std::nextafter(3.96f, 4.0f),
+                                 3.97f,
+                                 4.0f,
                                  1e6f,
                                  kInf,
                                  kNaN,
                                  0.0f,
                                  -1.0f};
   if (unit < 0.3f) return kEdges[rng.rand() % (sizeof kEdges / sizeof kEdges[0])];
-  return static_cast<float>(rng.rand() % 2300) / 1000.0f;  // 0 .. 2.3
+  return static_cast<float>(rng.rand() % 4300) / 1000.0f;  // 0 .. 4.3
 }
 
 // Discs at random over and around an image of the given size: centres up to
@@ -193,7 +201,7 @@ TEST(SmallDisc, CentresOnTheQuarterPixelGridGiveTheReferenceBytes) {
   // Whole, half and quarter pixel centres put pixels exactly at the rim
   // (coverage exactly 0, drawn by neither) and exactly at full coverage.
   std::vector<Disc> discs;
-  for (float r : {0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f, 1.98f, 2.0f})
+  for (float r : {0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f, 1.98f, 2.0f, 2.5f, 3.0f, 3.96f, 4.0f})
     for (int qx = 0; qx < 4; ++qx)
       for (int qy = 0; qy < 4; ++qy)
         discs.push_back({Point2(5.0f + 6.0f * static_cast<float>(qx) + 0.25f * static_cast<float>(qx),
@@ -238,7 +246,7 @@ TEST(SmallDisc, VisitsItsPixelsInTheReferenceOrder) {
     rng.srand(31);
     const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
     for (int i = 0; i < 40; ++i)
-      target.DrawSplat(Point2(unit() * 14.0f - 1.0f, unit() * 14.0f - 1.0f), kWhite, 1.0f + unit() * 0.98f);
+      target.DrawSplat(Point2(unit() * 14.0f - 1.0f, unit() * 14.0f - 1.0f), kWhite, 1.0f + unit() * 2.96f);
     std::vector<BMM_Color_64> pixels(canvas.bitmap.Storage()->Pixels(), canvas.bitmap.Storage()->Pixels() + kW * kH);
     return std::make_pair(pixels, shared);
   };
