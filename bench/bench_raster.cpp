@@ -1,5 +1,6 @@
 // Star drawing on a 1920x1080 frame with both G-buffer channels: discs at
-// radius 1, 1.5 and 3, full streaks (capsules) and trails of length 10, 100
+// radius 1, 1.5, 3 and 3.9 spread over the frame and crowded in a corner that
+// stays in the cache, full streaks (capsules) and trails of length 10, 100
 // and 170 at radius 1.5. Each is set against the floor of the same calls:
 // a loop that reads and writes once, directly in the pixel array, only the
 // pixels the calls actually cover (coverage above 0, found beforehand with
@@ -81,7 +82,7 @@ void BM_Splat(benchmark::State& state) {
     for (const Segment& s : stars) target.DrawSplat(s.b, kStar, r);
   state.SetItemsProcessed(state.iterations() * kStars);
 }
-BENCHMARK(BM_Splat)->Arg(10)->Arg(15)->Arg(30);
+BENCHMARK(BM_Splat)->Arg(10)->Arg(15)->Arg(30)->Arg(39);
 
 void BM_SplatCovered(benchmark::State& state) {
   const float r = static_cast<float>(state.range(0)) / 10.0f;
@@ -91,7 +92,39 @@ void BM_SplatCovered(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kStars);
   state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / kStars;
 }
-BENCHMARK(BM_SplatCovered)->Arg(10)->Arg(15)->Arg(30);
+BENCHMARK(BM_SplatCovered)->Arg(10)->Arg(15)->Arg(30)->Arg(39);
+
+// Disc centres within a 112 x 48 pixel corner of the frame (about 43 KB of
+// pixels, which stay in the cache): the cost of a call's instructions
+// alone, without the misses of stars spread over the whole frame.
+std::vector<Segment> HotPoints() {
+  Random rng;
+  rng.srand(2424);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  std::vector<Segment> out(kStars);
+  for (Segment& s : out) s.a = s.b = Point2(8.0f + unit() * 96.0f, 8.0f + unit() * 32.0f);
+  return out;
+}
+
+void BM_SplatHot(benchmark::State& state) {
+  const float r = static_cast<float>(state.range(0)) / 10.0f;
+  const std::vector<Segment> stars = HotPoints();
+  PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
+  for (auto _ : state)
+    for (const Segment& s : stars) target.DrawSplat(s.b, kStar, r);
+  state.SetItemsProcessed(state.iterations() * kStars);
+}
+BENCHMARK(BM_SplatHot)->Arg(10)->Arg(15)->Arg(30)->Arg(39);
+
+void BM_SplatHotCovered(benchmark::State& state) {
+  const float r = static_cast<float>(state.range(0)) / 10.0f;
+  const std::vector<bench::Run> runs = Covered(HotPoints(), r, bench::Shape::kDisc);
+  Bitmap& bitmap = SharedFrame().bitmap;
+  for (auto _ : state) TouchCovered(bitmap, runs);
+  state.SetItemsProcessed(state.iterations() * kStars);
+  state.counters["pixels_per_call"] = static_cast<double>(bench::PixelsOf(runs)) / kStars;
+}
+BENCHMARK(BM_SplatHotCovered)->Arg(10)->Arg(15)->Arg(30)->Arg(39);
 
 void BM_Capsule(benchmark::State& state) {
   const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
@@ -217,8 +250,11 @@ BENCHMARK(BM_TrailCovered)->Arg(10)->Arg(100)->Arg(170);
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (const char* r : {"10", "15", "30"})
+  for (const char* r : {"10", "15", "30", "39"})
+  {
     bench::Ratios().push_back({std::string("BM_Splat/") + r, std::string("BM_SplatCovered/") + r});
+    bench::Ratios().push_back({std::string("BM_SplatHot/") + r, std::string("BM_SplatHotCovered/") + r});
+  }
   for (const char* l : {"10", "100", "170"}) {
     bench::Ratios().push_back({std::string("BM_Capsule/") + l, std::string("BM_StreakCovered/") + l});
     bench::Ratios().push_back({std::string("BM_CapsuleBoxLoop/") + l, std::string("BM_StreakCovered/") + l});

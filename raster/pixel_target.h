@@ -121,7 +121,8 @@ class PixelTarget {
   // composite it through SplatPixel / TrailPixel and PlotPixel. Without it
   // (the default) each call is drawn by a loop specialised once for the
   // apply method and flags, over only the rows of each column the call can
-  // cover; the images, alpha and G-buffer channels are the same to the bit
+  // cover (for a disc of radius up to about 4, over the window of 4x4 or
+  // 8x8 pixels it can reach); the images, alpha and G-buffer channels are the same to the bit
   // (same pixels changed, in the same order, by the same arithmetic).
   bool boxLoops;
 

@@ -182,13 +182,16 @@ void PixelTarget::TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, 
 
 namespace {
 
-// The rows y0..y1 of column x within the disc of radius r at c. A pixel is
-// covered when its distance to c, as Length computes it in float, is below
-// r; the exact distance differs from that by far less than the room given
-// here, so every covered pixel is in the span.
+// The distance in pixels from a disc's centre beyond which no pixel is
+// covered. A pixel is covered when its distance to c, as Length computes it
+// in float, is below r; the exact distance differs from that by far less
+// than the room added here, so every covered pixel lies within the reach.
+inline double DiscReach(float r) { return static_cast<double>(r) + (0.01 + 1e-5 * static_cast<double>(r)); }
+
+// The rows y0..y1 of column x within the disc of radius r at c: every
+// covered pixel of the column is in the span.
 [[gnu::always_inline]] inline RowSpan DiscRows(Point2 c, float r, int x, int y0, int y1) {
-  const double room = 0.01 + 1e-5 * static_cast<double>(r);
-  const double reach = static_cast<double>(r) + room;
+  const double reach = DiscReach(r);
   const double dx = std::fabs(static_cast<double>(x) - c.x);
   if (dx >= reach) return {1, 0};
   const double half = raster::SquareRoot(reach * reach - dx * dx);
@@ -380,6 +383,117 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   });
 }
 
+// Discs up to these radii are drawn by SmallDiscPixels over a window of 4
+// and 8 pixels a side: their reach is at most 2 and 4 pixels
+// (DiscReach(1.98) = 1.9900198, DiscReach(3.96) = 3.9700396), so the pixels
+// they can cover lie in at most that many consecutive columns and rows.
+constexpr float kSmallDiscRadius[2] = {1.98f, 3.96f};
+
+// The first pixel index (of a column or row) within `reach` of `centre`,
+// or lo when the reach extends below lo >= 0.
+[[gnu::always_inline]] inline int FirstWithinReach(float centre, double reach, int lo) {
+  const double edge = static_cast<double>(centre) - reach;
+  return edge < static_cast<double>(lo) ? lo : static_cast<int>(edge) + 1;  // edge >= 0: trunc is floor
+}
+
+// The N x N bit matrix m (bit N * row + column) transposed (bit N * column
+// + row), N = 4 or 8: each step swaps one bit of the row with the same bit
+// of the column.
+template <int N>
+constexpr std::uint64_t Transposed(std::uint64_t m) {
+  if constexpr (N == 4) {
+    std::uint64_t t = (m ^ (m >> 3)) & 0x0A0Au;
+    m ^= t ^ (t << 3);
+    t = (m ^ (m >> 6)) & 0x00CCu;
+    return m ^ t ^ (t << 6);
+  } else {
+    std::uint64_t t = (m ^ (m >> 7)) & 0x00AA00AA00AA00AAull;
+    m ^= t ^ (t << 7);
+    t = (m ^ (m >> 14)) & 0x0000CCCC0000CCCCull;
+    m ^= t ^ (t << 14);
+    t = (m ^ (m >> 28)) & 0x00000000F0F0F0F0ull;
+    return m ^ t ^ (t << 28);
+  }
+}
+static_assert(Transposed<4>(0x0002u) == 0x0010u && Transposed<4>(0x0100u) == 0x0004u &&
+              Transposed<4>(0x0080u) == 0x2000u && Transposed<4>(0x8421u) == 0x8421u);
+static_assert(Transposed<8>(0x2ull) == 0x100ull && Transposed<8>(1ull << 13) == 1ull << 41 &&
+              Transposed<8>(1ull << 63) == 1ull << 63 && Transposed<8>(1ull << 7) == 1ull << 56);
+
+// A disc of radius r <= kSmallDiscRadius[N / 8], c finite (the box is not
+// empty): the coverage of the window of at most N x N pixels it can reach is
+// formed four columns of a row at a time, lane by lane by SplatPixel's
+// operations (dx, dy, d2 = dx * dx + dy * dy, cov = r - sqrt(d2); a pixel is
+// drawn where cov > 0, NaN not), and the covered pixels of the box are
+// composited column by column, rows ascending, as the reference visits
+// them. No span and no no-coverage bound: the window only leaves out pixels
+// farther than the reach, and the lanes' own test decides the rest.
+template <int N, class Kernel>
+[[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, const BMM_Color_64* pixels, int width, Point2 c,
+                                                   BMM_Color_64 colour, float r, const Box& box) {
+  static_assert(N == 4 || N == 8);
+  const double reach = DiscReach(r);
+  const int x = FirstWithinReach(c.x, reach, box.x0);
+  const int y = FirstWithinReach(c.y, reach, box.y0);
+  const int columns = std::min(N, box.x1 - x + 1);
+  // Rows past c.y + reach are not covered (trunc is at least floor).
+  const int rows = std::min({N, box.y1 - y + 1, static_cast<int>(static_cast<double>(c.y) + reach) - y + 1});
+  if (columns <= 0 || rows <= 0) return;
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const std::size_t corner = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+  // The window's rows, asked for before the arithmetic that picks the
+  // pixels: a star's rows are mostly not in the cache.
+  for (int row = 0; row < rows; ++row) {
+    const BMM_Color_64* p = pixels + corner + static_cast<std::size_t>(row) * stride;
+    __builtin_prefetch(p, 1, 3);
+    __builtin_prefetch(p + columns - 1, 1, 3);
+  }
+  // Bit N * row + column for each pixel of the window inside the box.
+  constexpr std::uint64_t kColumn0 = N == 4 ? 0x1111u : 0x0101010101010101ull;  // column 0 of each row
+  const std::uint64_t inRows = rows * N == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (rows * N)) - 1u;
+  const std::uint64_t inBox = ((std::uint64_t{1} << columns) - 1u) * kColumn0 & inRows;
+  alignas(16) float cov[N * N];  // row-major
+  std::uint64_t covered = 0;
+#if defined(__SSE2__)
+  const __m128 rv = _mm_set1_ps(r), zero = _mm_setzero_ps();
+  __m128 dx2[N / 4];
+  for (int q = 0; q < N / 4; ++q) {
+    const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x + 4 * q), _mm_setr_epi32(0, 1, 2, 3)));
+    const __m128 dx = _mm_sub_ps(px, _mm_set1_ps(c.x));
+    dx2[q] = _mm_mul_ps(dx, dx);
+  }
+  for (int row = 0; row < rows; ++row) {
+    const float dy = static_cast<float>(y + row) - c.y;
+    const __m128 dy2 = _mm_set1_ps(dy * dy);
+    for (int q = 0; q < N / 4; ++q) {
+      const __m128 quadCov = _mm_sub_ps(rv, _mm_sqrt_ps(_mm_add_ps(dx2[q], dy2)));
+      _mm_store_ps(cov + N * row + 4 * q, quadCov);
+      covered |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(quadCov, zero))) << (N * row + 4 * q);
+    }
+  }
+#else
+  for (int row = 0; row < rows; ++row) {
+    const float dy = static_cast<float>(y + row) - c.y;
+    for (int column = 0; column < N; ++column) {
+      const float dx = static_cast<float>(x + column) - c.x;
+      const float v = r - raster::SquareRoot(dx * dx + dy * dy);
+      cov[N * row + column] = v;
+      covered |= static_cast<std::uint64_t>(v > 0.0f) << (N * row + column);
+    }
+  }
+#endif
+  const raster::Channels4 whole = raster::Unpack(colour);
+  const raster::Floats4 colourF = raster::ToFloats(whole);
+  constexpr int kShift = N == 4 ? 2 : 3;
+  for (std::uint64_t m = Transposed<N>(covered & inBox); m != 0; m &= m - 1) {
+    const int bit = std::countr_zero(m);
+    const int column = bit >> kShift, row = bit & (N - 1);
+    const float v = cov[N * row + column];
+    k.Plot(corner + static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column),
+           raster::Choose(v < 1.0f, Kernel::DiscColour(colourF, v), whole));
+  }
+}
+
 // Walks the rows of a streak's box that can be covered, four rows of a
 // column at a time: draw(x, y, four) with their coverage (for a trail, rows
 // beyond b left out), columns and rows ascending.
@@ -461,6 +575,14 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   if (y0 > y1) return;
   if (!boxLoops) {
     const Box box{x0, x1, y0, y1};
+    if (r <= kSmallDiscRadius[0]) {
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
+      return;
+    }
+    if (r <= kSmallDiscRadius[1]) {
+      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
+      return;
+    }
     const float bound = LeastNoCoverageSquare(r);
     raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
     return;
