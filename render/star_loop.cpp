@@ -15,8 +15,10 @@ constexpr size_t kPrefetchAhead = 6;
 // Asks the processor to fetch the pixel rows (and the ID channels the pass
 // reads or writes) of a disc call: stars lie at random, so nearly every row
 // of a disc is a cache miss otherwise. A hint only: it changes no result.
-// Streaks walk their columns in order and are left alone.
-void PrefetchPixels(const PixelTarget& t, const DrawOp& op) {
+// Streaks walk their columns in order and are left alone. Inlined always: a
+// function that only prefetches has no effect GCC must keep, and it drops
+// the calls to it.
+[[gnu::always_inline]] inline void PrefetchPixels(const PixelTarget& t, const DrawOp& op) {
   if (op.kind == DrawOp::kTrail || (op.kind == DrawOp::kCapsule && !(op.a.x == op.b.x && op.a.y == op.b.y))) return;
   if (!(op.r > 0.0f && op.r < 8.0f) || !std::isfinite(op.a.x) || !std::isfinite(op.a.y)) return;
   const int x0 = std::clamp(static_cast<int>(op.a.x - op.r), 0, std::max(0, t.maxX));
