@@ -231,44 +231,76 @@ struct StreakLoop {
 // arithmetic.
 constexpr int kLookAhead = 4;
 
-// The coverage of four rows y..y+3 of one column, and a bit in `covered`
-// for each row that gets any.
-struct FourRows {
+// The coverage of four pixels in a line (rows y..y+3 of one column, or
+// columns x..x+3 of one row), and a bit in `covered` for each that gets
+// any.
+struct FourPixels {
   alignas(16) float cov[4];
   int covered;
 };
 
-// Calls draw(x, first, last, head) for each column of the box with rows
-// to visit, in ascending order; head = prepare(x, span), the coverage of the
-// column's first four rows. The spans, the prefetch of their rows and
-// `prepare` run kLookAhead columns ahead of `draw`, so that their latency
-// (square roots most) overlaps the compositing of the columns before.
+// Calls draw(line, first, last, head) for each line (column or row)
+// lineFirst..lineLast, ascending, that has pixels to visit: span =
+// spans(line), RowSpan's first..last along the line; head = prepare(line,
+// span), the coverage of its first four pixels. The spans, fetchPixels(line,
+// span) (a prefetch of the pixels) and `prepare` run kLookAhead lines ahead
+// of `draw`, so that their latency (square roots most) overlaps the
+// compositing of the lines before.
+template <class Spans, class FetchPixels, class Prepare, class Draw>
+[[gnu::always_inline]] inline void ForEachLine(int lineFirst, int lineLast, const Spans& spans,
+                                               const FetchPixels& fetchPixels, const Prepare& prepare, Draw&& draw) {
+  struct Ahead {
+    RowSpan span;
+    FourPixels head;
+  };
+  Ahead ahead[kLookAhead];
+  const auto fetch = [&](int line, Ahead& a) {
+    a.span = spans(line);
+    if (a.span.first <= a.span.last) {
+      fetchPixels(line, a.span);
+      a.head = prepare(line, a.span);
+    }
+  };
+  for (int line = lineFirst; line <= lineLast && line < lineFirst + kLookAhead; ++line)
+    fetch(line, ahead[line - lineFirst]);
+  for (int line = lineFirst; line <= lineLast; ++line) {
+    Ahead& slot = ahead[(line - lineFirst) % kLookAhead];
+    const RowSpan span = slot.span;
+    const FourPixels head = slot.head;
+    if (line + kLookAhead <= lineLast) fetch(line + kLookAhead, slot);
+    if (span.first <= span.last) draw(line, span.first, span.last, head);
+  }
+}
+
+// ForEachLine over the columns of the box: draw(x, first row, last row,
+// head), rows(x) the span of rows of column x. Each row of a column lies in
+// its own cache line, each fetched.
 template <class Rows, class Prepare, class Draw>
 void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const Rows& rows, const Prepare& prepare,
                    Draw&& draw) {
-  struct Ahead {
-    RowSpan span;
-    FourRows head;
-  };
-  Ahead ahead[kLookAhead];
   const std::size_t stride = static_cast<std::size_t>(width);
-  const auto fetch = [&](int x, Ahead& a) {
-    a.span = rows(x);
-    if (a.span.first <= a.span.last) {
-      const BMM_Color_64* p = pixels + static_cast<std::size_t>(a.span.first) * stride + static_cast<std::size_t>(x);
-      for (int y = a.span.first; y < a.span.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
-      __builtin_prefetch(p, 1, 3);
-      a.head = prepare(x, a.span);
-    }
+  const auto fetchPixels = [&](int x, RowSpan span) {
+    const BMM_Color_64* p = pixels + static_cast<std::size_t>(span.first) * stride + static_cast<std::size_t>(x);
+    for (int y = span.first; y < span.last; ++y, p += stride) __builtin_prefetch(p, 1, 3);
+    __builtin_prefetch(p, 1, 3);
   };
-  for (int x = box.x0; x <= box.x1 && x < box.x0 + kLookAhead; ++x) fetch(x, ahead[x - box.x0]);
-  for (int x = box.x0; x <= box.x1; ++x) {
-    Ahead& slot = ahead[(x - box.x0) % kLookAhead];
-    const RowSpan span = slot.span;
-    const FourRows head = slot.head;
-    if (x + kLookAhead <= box.x1) fetch(x + kLookAhead, slot);
-    if (span.first <= span.last) draw(x, span.first, span.last, head);
-  }
+  ForEachLine(box.x0, box.x1, rows, fetchPixels, prepare, std::forward<Draw>(draw));
+}
+
+// ForEachLine over the rows of the box: draw(y, first column, last column,
+// head), columns(y) the span of columns of row y. A row's pixels are
+// contiguous: the cache lines from its first to its last are fetched.
+template <class Columns, class Prepare, class Draw>
+void ForEachRow(const Box& box, const BMM_Color_64* pixels, int width, const Columns& columns, const Prepare& prepare,
+                Draw&& draw) {
+  const std::size_t stride = static_cast<std::size_t>(width);
+  const auto fetchPixels = [&](int y, RowSpan span) {
+    const BMM_Color_64* row = pixels + static_cast<std::size_t>(y) * stride;
+    constexpr int kPixelsPerLine = 64 / static_cast<int>(sizeof(BMM_Color_64));
+    for (int x = span.first; x < span.last; x += kPixelsPerLine) __builtin_prefetch(row + x, 1, 3);
+    __builtin_prefetch(row + span.last, 1, 3);
+  };
+  ForEachLine(box.y0, box.y1, columns, fetchPixels, prepare, std::forward<Draw>(draw));
 }
 
 // Four rows y..y+3 of one column of a streak at once: the coverage of each
@@ -278,9 +310,9 @@ void ForEachColumn(const Box& box, const BMM_Color_64* pixels, int width, const 
 // for each of the first `count` rows whose squared distance is below the
 // no-coverage bound and, for a trail, that does not lie beyond b.
 template <bool kTrail>
-[[gnu::always_inline]] inline FourRows StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
+[[gnu::always_inline]] inline FourPixels StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
                                                       int y, int count, float r, float bound) {
-  FourRows out;
+  FourPixels out;
 #if defined(__SSE2__)
   const __m128 zero = _mm_setzero_ps();
   const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
@@ -322,12 +354,63 @@ template <bool kTrail>
   return out;
 }
 
+// Four columns x..x+3 of one row of a streak at once, as StreakFourRows
+// does four rows of a column: the same float operations lane by lane, with
+// the row's terms of the projections, acrossA = (py - a.y) * u.y and
+// acrossB = (py - b.y) * u.y, shared and the column's in the lanes.
+template <bool kTrail>
+[[gnu::always_inline]] inline FourPixels StreakFourColumns(const StreakLoop& s, float py, float acrossA, float acrossB,
+                                                           int x, int count, float r, float bound) {
+  FourPixels out;
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 ux = _mm_set1_ps(s.u.x);
+  const __m128 alongA = _mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.a.x)), ux);
+  const __m128 alongB = _mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.b.x)), ux);
+  const __m128 t = _mm_add_ps(alongA, _mm_set1_ps(acrossA));
+  const __m128 fromB = _mm_add_ps(alongB, _mm_set1_ps(acrossB));
+  const __m128 atA = _mm_cmple_ps(t, zero);                             // t <= 0: q = a
+  const __m128 beyond = _mm_andnot_ps(atA, _mm_cmpge_ps(fromB, zero));  // else past b
+  const auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
+  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(ux, t));
+  __m128 qy = _mm_add_ps(_mm_set1_ps(s.a.y), _mm_mul_ps(_mm_set1_ps(s.u.y), t));
+  qx = select(atA, _mm_set1_ps(s.a.x), qx);
+  qy = select(atA, _mm_set1_ps(s.a.y), qy);
+  if constexpr (!kTrail) {
+    qx = select(beyond, _mm_set1_ps(s.b.x), qx);
+    qy = select(beyond, _mm_set1_ps(s.b.y), qy);
+  }
+  const __m128 dx = _mm_sub_ps(px, qx), dy = _mm_sub_ps(_mm_set1_ps(py), qy);
+  const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+  __m128 within = _mm_cmplt_ps(d2, _mm_set1_ps(bound));
+  if constexpr (kTrail) within = _mm_andnot_ps(beyond, within);
+  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
+  out.covered = _mm_movemask_ps(within) & ((1 << count) - 1);
+#else
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float px = static_cast<float>(x + k);
+    const float t = (px - s.a.x) * s.u.x + acrossA;
+    const bool beyond = !(t <= 0.0f) && (px - s.b.x) * s.u.x + acrossB >= 0.0f;
+    if (kTrail && beyond) continue;
+    const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
+    const float dx = px - q.x, dy = py - q.y;
+    const float d2 = dx * dx + dy * dy;
+    if (!(d2 < bound)) continue;
+    out.cov[k] = r - raster::SquareRoot(d2);
+    out.covered |= 1 << k;
+  }
+#endif
+  return out;
+}
+
 // Four rows y..y+3 of one column of a disc at c: the coverage of each,
 // r - |p - c| as the scalar loop forms it, lane by lane, and a bit in
 // `covered` for each of the first `count` rows whose squared distance is
 // below the no-coverage bound.
-[[gnu::always_inline]] inline FourRows DiscFourRows(Point2 c, float dx2, int y, int count, float r, float bound) {
-  FourRows out;
+[[gnu::always_inline]] inline FourPixels DiscFourRows(Point2 c, float dx2, int y, int count, float r, float bound) {
+  FourPixels out;
 #if defined(__SSE2__)
   const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
   const __m128 dy = _mm_sub_ps(py, _mm_set1_ps(c.y));
@@ -347,15 +430,18 @@ template <bool kTrail>
   return out;
 }
 
-// Composites the covered rows of four (rows y..y+3 of column x) with the
-// colour scaled by each row's coverage, the whole colour where it is full.
+// Composites the covered pixels of four, the first at pixel index i0 and
+// each next `step` further (the row stride down a column, 1 along a row),
+// with the colour scaled by each one's coverage, the whole colour where it
+// is full.
 template <class Kernel>
-[[gnu::always_inline]] inline void PlotCovered(const Kernel& k, const FourRows& four, int x, int y, std::size_t stride,
-                                               const raster::Floats4& colourF, const raster::Channels4& whole) {
+[[gnu::always_inline]] inline void PlotCovered(const Kernel& k, const FourPixels& four, std::size_t i0,
+                                               std::size_t step, const raster::Floats4& colourF,
+                                               const raster::Channels4& whole) {
   for (int m = four.covered; m != 0; m &= m - 1) {
     const int lane = std::countr_zero(static_cast<unsigned>(m));
     const float cov = four.cov[lane];
-    const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
+    const std::size_t i = i0 + static_cast<std::size_t>(lane) * step;
     k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
   }
 }
@@ -374,11 +460,11 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   const auto prepare = [&](int x, RowSpan span) {
     return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
   };
-  ForEachColumn(box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+  ForEachColumn(box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourPixels& head) {
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
-      const FourRows four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
-      PlotCovered(k, four, x, y, stride, colourF, whole);
+      const FourPixels four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
+      PlotCovered(k, four, static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), stride, colourF, whole);
     }
   });
 }
@@ -507,7 +593,7 @@ template <bool kTrail, class Draw>
     return StreakFourRows<kTrail>(s, px, (px - s.a.x) * s.u.x, (px - s.b.x) * s.u.x, rowSpan.first,
                                   std::min(4, rowSpan.last - rowSpan.first + 1), r, bound);
   };
-  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourRows& head) {
+  ForEachColumn(s.box, pixels, width, rows, prepare, [&](int x, int first, int last, const FourPixels& head) {
     const float px = static_cast<float>(x);
     const float alongA = (px - s.a.x) * s.u.x;  // column terms of the projections
     const float alongB = (px - s.b.x) * s.u.x;
@@ -516,51 +602,128 @@ template <bool kTrail, class Draw>
   });
 }
 
+// The same walk row by row, four columns of a row at a time: draw(x, y,
+// four) for columns x..x+3 of row y, rows and columns ascending. A row's
+// span is StreakSpan's with x and y exchanged: the same conservative cut
+// through the capsule, taken along the row.
+template <bool kTrail, class Draw>
+[[gnu::always_inline]] inline void ForEachStreakRowFour(const BMM_Color_64* pixels, int width, const StreakLoop& s,
+                                                        float r, float bound, Draw&& draw) {
+  const StreakSpan span(Point2(s.a.y, s.a.x), Point2(s.b.y, s.b.x), r, s.box.x0, s.box.x1);
+  const auto columns = [&](int y) { return span.Rows(y); };
+  const auto prepare = [&](int y, RowSpan columnSpan) {
+    const float py = static_cast<float>(y);
+    return StreakFourColumns<kTrail>(s, py, (py - s.a.y) * s.u.y, (py - s.b.y) * s.u.y, columnSpan.first,
+                                     std::min(4, columnSpan.last - columnSpan.first + 1), r, bound);
+  };
+  ForEachRow(s.box, pixels, width, columns, prepare, [&](int y, int first, int last, const FourPixels& head) {
+    const float py = static_cast<float>(y);
+    const float acrossA = (py - s.a.y) * s.u.y;  // row terms of the projections
+    const float acrossB = (py - s.b.y) * s.u.y;
+    for (int x = first; x <= last; x += 4)
+      draw(x, y,
+           x == first ? head : StreakFourColumns<kTrail>(s, py, acrossA, acrossB, x, std::min(4, last - x + 1), r, bound));
+  });
+}
+
+// Streaks at most this steep (|u.y| <= |u.x|: 45 degrees and shallower) are
+// walked row by row: their rows are long and their columns short, and a
+// row's pixels are contiguous.
+[[gnu::always_inline]] inline bool Shallow(Point2 u) { return std::fabs(u.y) <= std::fabs(u.x); }
+
 template <class Kernel>
-void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound,
+                   bool byRows) {
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Channels4 whole = raster::Unpack(s.colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  ForEachStreakFour<false>(pixels, width, s, r, bound, [&](int x, int y, const FourRows& four) {
-    PlotCovered(k, four, x, y, stride, colourF, whole);
+  const auto index = [&](int x, int y) { return static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x); };
+  if (byRows) {
+    ForEachStreakRowFour<false>(pixels, width, s, r, bound, [&](int x, int y, const FourPixels& four) {
+      PlotCovered(k, four, index(x, y), 1, colourF, whole);
+    });
+    return;
+  }
+  ForEachStreakFour<false>(pixels, width, s, r, bound, [&](int x, int y, const FourPixels& four) {
+    PlotCovered(k, four, index(x, y), stride, colourF, whole);
   });
 }
 
 // `b` is the caller's end, where the disc already drawn sits.
 template <class Kernel>
 void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
-                 float bound) {
+                 float bound, bool byRows) {
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
   const bool finite = r < std::numeric_limits<float>::infinity();
-  ForEachStreakFour<true>(pixels, width, s, r, bound, [&](int x, int y, const FourRows& four) {
+  // Pixel i at coverage c1 by the streak, b2 = |p - b|^2 formed as Length
+  // forms it.
+  const auto pixel = [&](std::size_t i, float c1, float b2) {
+    const float e = std::min(c1, 1.0f);
+    if (!(b2 < bound) && finite) {
+      // The disc at b does not reach the pixel (its coverage is 0 or
+      // less; with an infinite radius it could be inf - inf, NaN, which
+      // leaves the pixel alone, so that case takes the exact test).
+      k.Plot(i, Kernel::TrailColour(colourF, e));
+      return;
+    }
+    const float c2 = r - raster::SquareRoot(b2);
+    if (!(c2 < 1.0f)) return;  // the disc has covered the pixel fully
+    if (!(c2 > 0.0f)) {
+      k.Plot(i, Kernel::TrailColour(colourF, e));
+      return;
+    }
+    raster::Channels4 star;
+    if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
+  };
+  if (byRows) {
+    ForEachStreakRowFour<true>(pixels, width, s, r, bound, [&](int x, int y, const FourPixels& four) {
+      const float by = static_cast<float>(y) - b.y;
+      const float by2 = by * by;
+      const std::size_t i0 = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+      for (int m = four.covered; m != 0; m &= m - 1) {
+        const int lane = std::countr_zero(static_cast<unsigned>(m));
+        const float bx = static_cast<float>(x + lane) - b.x;
+        pixel(i0 + static_cast<std::size_t>(lane), four.cov[lane], bx * bx + by2);
+      }
+    });
+    return;
+  }
+  ForEachStreakFour<true>(pixels, width, s, r, bound, [&](int x, int y, const FourPixels& four) {
     const float bx = static_cast<float>(x) - b.x;
     const float bx2 = bx * bx;
     for (int m = four.covered; m != 0; m &= m - 1) {
       const int lane = std::countr_zero(static_cast<unsigned>(m));
-      const float c1 = four.cov[lane];
-      const std::size_t i = static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x);
-      const float e = std::min(c1, 1.0f);
       const float by = static_cast<float>(y + lane) - b.y;
-      const float b2 = bx2 + by * by;
-      if (!(b2 < bound) && finite) {
-        // The disc at b does not reach the pixel (its coverage is 0 or
-        // less; with an infinite radius it could be inf - inf, NaN, which
-        // leaves the pixel alone, so that case takes the exact test).
-        k.Plot(i, Kernel::TrailColour(colourF, e));
-        continue;
-      }
-      const float c2 = r - raster::SquareRoot(b2);
-      if (!(c2 < 1.0f)) continue;  // the disc has covered the pixel fully
-      if (!(c2 > 0.0f)) {
-        k.Plot(i, Kernel::TrailColour(colourF, e));
-        continue;
-      }
-      raster::Channels4 star;
-      if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
+      pixel(static_cast<std::size_t>(y + lane) * stride + static_cast<std::size_t>(x), four.cov[lane],
+            bx2 + by * by);
     }
   });
+}
+
+// True when compositing one pixel can change what the drawing reads at
+// another pixel of the same call: the image and the ID channels the target
+// uses (masked or stamped) overlap in memory, as when a caller lays one
+// channel over another. Then the order of the pixels within a call is
+// observable, and the loops keep the reference's, columns outer.
+bool PixelsShareMemory(const PixelTarget& t) {
+  const std::uintptr_t n = static_cast<std::uintptr_t>(t.width) * static_cast<std::uintptr_t>(t.maxY + 1);
+  struct Range {
+    std::uintptr_t begin, end;
+  };
+  Range ranges[3];
+  int count = 0;
+  const auto add = [&](const void* p, std::uintptr_t bytes) {
+    if (p) ranges[count++] = {reinterpret_cast<std::uintptr_t>(p), reinterpret_cast<std::uintptr_t>(p) + bytes};
+  };
+  add(t.pixels, n * sizeof(BMM_Color_64));
+  if (t.matchMaterialId || t.writeMaterialId) add(t.materialIdChannel, n * sizeof(UBYTE));
+  if (t.matchObjectId || t.writeObjectId) add(t.objectIdChannel, n * sizeof(WORD));
+  for (int i = 0; i < count; ++i)
+    for (int j = i + 1; j < count; ++j)
+      if (ranges[i].begin < ranges[j].end && ranges[j].begin < ranges[i].end) return true;
+  return false;
 }
 
 }  // namespace
@@ -606,7 +769,8 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
   if (!boxLoops) {
     const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
     const float bound = LeastNoCoverageSquare(r);
-    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound); });
+    const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound, byRows); });
     return;
   }
   for (int x = s.x0; x <= s.x1; ++x) {
@@ -642,7 +806,8 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   if (!boxLoops) {
     const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
     const float bound = LeastNoCoverageSquare(r);
-    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound); });
+    const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound, byRows); });
     return;
   }
   for (int x = s.x0; x <= s.x1; ++x) {
