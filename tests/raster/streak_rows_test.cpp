@@ -6,6 +6,7 @@
 // of rows as the parallel loop clips them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iomanip>
@@ -181,6 +182,7 @@ struct Settings {
   bool stampIds;
   ULONG channels = BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID;
   int clipY0 = 0, clipY1 = kH - 1;
+  int width = kW, height = kH;
 };
 
 // Image, alpha and both channels (empty when absent) after the calls.
@@ -194,9 +196,9 @@ struct Result {
 // the ID threshold; IDs in stripes, so that masks pass some pixels.
 void FillEdges(Canvas& c) {
   constexpr WORD kAlphas[] = {0, 1, 16320, 32639, 32640, 32641, 65279, 65280, 65281, 65535};
-  for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x) {
-      const int i = y * kW + x;
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < c.width(); ++x) {
+      const int i = y * c.width() + x;
       c.Set(x, y, {static_cast<WORD>(i * 613 % 65536), static_cast<WORD>(i * 997 % 60000), static_cast<WORD>(x * 700),
                    kAlphas[(x + 3 * y) % 10]});
       if (c.MaterialIds()) c.MaterialIds()[i] = static_cast<UBYTE>(x / 9 % 2);
@@ -205,7 +207,7 @@ void FillEdges(Canvas& c) {
 }
 
 Result Draw(const Settings& s, const std::vector<Call>& calls, bool reference) {
-  Canvas c(kW, kH, {}, s.channels);
+  Canvas c(s.width, s.height, {}, s.channels);
   FillEdges(c);
   PixelTarget t(&c.bitmap, static_cast<UBYTE>(s.method));
   t.writeAlpha = s.writeAlpha ? 7 : 0;  // any non-zero value is on
@@ -237,20 +239,21 @@ Result Draw(const Settings& s, const std::vector<Call>& calls, bool reference) {
     }
   }
   Result out;
+  const int n = s.width * s.height;
   const BMM_Color_64* px = c.bitmap.Storage()->Pixels();
-  out.pixels.assign(px, px + kW * kH);
-  if (c.MaterialIds()) out.materialIds.assign(c.MaterialIds(), c.MaterialIds() + kW * kH);
-  if (c.ObjectIds()) out.objectIds.assign(c.ObjectIds(), c.ObjectIds() + kW * kH);
+  out.pixels.assign(px, px + n);
+  if (c.MaterialIds()) out.materialIds.assign(c.MaterialIds(), c.MaterialIds() + n);
+  if (c.ObjectIds()) out.objectIds.assign(c.ObjectIds(), c.ObjectIds() + n);
   return out;
 }
 
 // The first differing pixel, or -1.
 int FirstDifference(const Result& a, const Result& b) {
-  for (int i = 0; i < kW * kH; ++i) {
+  for (std::size_t i = 0; i < a.pixels.size(); ++i) {
     const bool same = a.pixels[i] == b.pixels[i] &&
                       (a.materialIds.empty() || a.materialIds[i] == b.materialIds[i]) &&
                       (a.objectIds.empty() || a.objectIds[i] == b.objectIds[i]);
-    if (!same) return i;
+    if (!same) return static_cast<int>(i);
   }
   return -1;
 }
@@ -358,14 +361,18 @@ void ExpectSameAsReference(const Settings& s, const std::vector<Call>& calls, in
       const std::vector<Call> prefix(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(mid));
       (FirstDifference(Draw(s, prefix, false), Draw(s, prefix, true)) < 0 ? lo : hi) = mid;
     }
-    ADD_FAILURE() << "first difference at pixel (" << (i % kW) << ", " << (i / kW) << "): " << fast.pixels[i]
+    ADD_FAILURE() << "first difference at pixel (" << (i % s.width) << ", " << (i / s.width) << "): " << fast.pixels[i]
                   << " against " << reference.pixels[i] << ", from call " << hi - 1 << ": " << calls[hi - 1];
   }
-  // The comparison means something only if the calls changed the image.
-  Canvas untouched(kW, kH, {}, s.channels);
+  // The comparison means something only if the calls changed the image or
+  // its ID channels.
+  Canvas untouched(s.width, s.height, {}, s.channels);
   FillEdges(untouched);
   int changed = 0;
-  for (int p = 0; p < kW * kH; ++p) changed += !(reference.pixels[p] == untouched.bitmap.Storage()->Pixels()[p]);
+  for (int p = 0; p < s.width * s.height; ++p)
+    changed += !(reference.pixels[p] == untouched.bitmap.Storage()->Pixels()[p]) ||
+               (untouched.MaterialIds() && reference.materialIds[p] != untouched.MaterialIds()[p]) ||
+               (untouched.ObjectIds() && reference.objectIds[p] != untouched.ObjectIds()[p]);
   EXPECT_GE(changed, minChanged);
 }
 
@@ -373,7 +380,7 @@ std::string Describe(const Settings& s) {
   std::ostringstream os;
   os << "method " << s.method << ", alpha " << s.writeAlpha << ", material mask " << s.materialMask
      << ", object mask " << s.objectMask << ", IDs " << s.stampIds << ", channels " << s.channels << ", rows "
-     << s.clipY0 << ".." << s.clipY1;
+     << s.clipY0 << ".." << s.clipY1 << ", image " << s.width << "x" << s.height;
   return os.str();
 }
 
@@ -425,5 +432,171 @@ TEST(FastDrawing, ManySeedsOfPathsAndEdgeCalls) {
     SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << Describe(s));
     ExpectSameAsReference(s, EdgeCalls(seed * 7919, 120), 1);
     ExpectSameAsReference(s, MotionBlurPaths(seed * 104729, 40), 1);
+  }
+}
+
+// --- Shallow streaks (45 degrees and flatter), which the drawing walks row
+// by row, four columns of a row at a time, against the same reference.
+
+namespace {
+
+// Capsules and trails mostly at 45 degrees or flatter: exactly horizontal,
+// exactly 45 degrees and a float step either side of it, nearly horizontal
+// pans, any shallow slope, and steep ones beside them; zero-length,
+// sub-pixel, ordinary, image-long and far-out lengths; ends on every side of
+// an image of width x height, on whole and half pixels, infinite or NaN.
+std::vector<Call> ShallowCalls(unsigned seed, int count, int width, int height) {
+  Random rng;
+  rng.srand(seed);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  const auto position = [&](float size) -> float {
+    const float u = unit();
+    if (u < 0.01f) return kNaN;
+    if (u < 0.02f) return unit() < 0.5f ? kInf : -kInf;
+    if (u < 0.12f) return std::round(unit() * size);
+    if (u < 0.18f) return std::round(unit() * size) + 0.5f;
+    if (u < 0.26f) return unit() < 0.5f ? -unit() * 6.0f : size - 1.0f + unit() * 6.0f;  // beside an edge
+    return unit() * (size + 16.0f) - 8.0f;
+  };
+  const auto sign = [&] { return unit() < 0.5f ? -1.0f : 1.0f; };
+  std::vector<Call> calls;
+  for (int i = 0; i < count; ++i) {
+    Call c;
+    c.kind = unit() < 0.5f ? Kind::kCapsule : Kind::kTrail;
+    c.a = Point2(position(static_cast<float>(width)), position(static_cast<float>(height)));
+    const float l = unit();
+    float length = l < 0.08f   ? 0.0f
+                   : l < 0.25f ? unit()                                                     // sub-pixel
+                   : l < 0.80f ? 1.0f + unit() * 30.0f                                      // a pan's step
+                   : l < 0.92f ? unit() * 3.0f * static_cast<float>(width)                 // across the image
+                               : std::pow(10.0f, 3.0f + unit() * 27.0f);                    // far out
+    float dx = length, dy;
+    const float d = unit();
+    if (d < 0.15f) {
+      dy = 0.0f;  // horizontal
+    } else if (d < 0.40f) {
+      // 45 degrees on quarter pixels (exact differences), and a float step
+      // steeper or flatter.
+      length = std::round(length * 4.0f) / 4.0f;
+      dx = length;
+      const float w = unit();
+      dy = w < 0.5f ? length : std::nextafter(length, w < 0.75f ? 0.0f : kInf);
+    } else if (d < 0.75f) {
+      dy = length * (2.0f * unit() - 1.0f);  // any shallow slope
+    } else if (d < 0.90f) {
+      dy = length * (unit() - 0.5f) * 0.1f;  // a pan: nearly horizontal
+    } else {
+      dx = length * (2.0f * unit() - 1.0f);  // steep
+      dy = length;
+    }
+    c.b = Point2(c.a.x + sign() * dx, c.a.y + sign() * dy);
+    c.colour = EdgeColour(rng);
+    c.r = EdgeRadius(rng, unit());
+    calls.push_back(c);
+  }
+  return calls;
+}
+
+}  // namespace
+
+TEST(ShallowStreaks, EveryMethodFlagAndMaskGivesTheReferenceBytes) {
+  const std::vector<Call> calls = ShallowCalls(2026, 160, kW, kH);
+  for (int method : {0, 1, 2, 3, 4, 5, 200}) {
+    for (bool writeAlpha : {false, true})
+      for (int masks = 0; masks < 4; ++masks)
+        for (bool ids : {false, true}) {
+          const Settings s{method, writeAlpha, (masks & 1) != 0, (masks & 2) != 0, ids};
+          SCOPED_TRACE(Describe(s));
+          ExpectSameAsReference(s, calls, masks == 3 ? 20 : 200);
+        }
+  }
+}
+
+TEST(ShallowStreaks, BandsOfRowsAndMissingChannelsGiveTheReferenceBytes) {
+  const std::vector<Call> calls = ShallowCalls(404, 200, kW, kH);
+  for (const auto& [y0, y1] : std::vector<std::pair<int, int>>{{0, 31}, {32, 60}, {13, 13}, {0, 0}, {60, 60}, {5, 8}}) {
+    for (int method : {0, 1, 3, 4}) {
+      Settings s{method, method != 1, false, false, true};
+      s.clipY0 = y0;
+      s.clipY1 = y1;
+      SCOPED_TRACE(Describe(s));
+      ExpectSameAsReference(s, calls, 1);
+    }
+  }
+  for (ULONG channels : {ULONG{BMM_CHAN_NONE}, ULONG{BMM_CHAN_MTL_ID}, ULONG{BMM_CHAN_NODE_ID}}) {
+    Settings s{0, true, true, true, true};
+    s.channels = channels;
+    SCOPED_TRACE(Describe(s));
+    ExpectSameAsReference(s, calls, 20);
+  }
+}
+
+TEST(ShallowStreaks, ImagesDownToOnePixelGiveTheReferenceBytes) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 17}, {17, 3}, {5, 40}, {40, 5}};
+  unsigned seed = 1;
+  for (const auto& [width, height] : sizes) {
+    for (int method : {0, 2, 3, 4}) {
+      Settings s{method, (seed & 1) != 0, false, false, true};
+      s.width = width;
+      s.height = height;
+      s.clipY1 = height - 1;
+      SCOPED_TRACE(Describe(s));
+      ExpectSameAsReference(s, ShallowCalls(seed++ * 613, 200, width, height), 1);
+    }
+  }
+}
+
+TEST(ShallowStreaks, ManySeedsOfSettingsAndCalls) {
+  for (unsigned seed = 1; seed <= 30; ++seed) {
+    Settings s{static_cast<int>(seed % 6), seed % 2 == 0, seed % 7 == 0, seed % 5 == 0, seed % 3 == 0};
+    if (seed % 4 == 0) {
+      s.clipY0 = static_cast<int>(seed % 23);
+      s.clipY1 = s.clipY0 + static_cast<int>(seed % 29);
+    }
+    SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << Describe(s));
+    ExpectSameAsReference(s, ShallowCalls(seed * 104729, 150, kW, kH), 1);
+  }
+}
+
+TEST(ShallowStreaks, OverlappingIdChannelsKeepTheReferenceOrder) {
+  // The material channel laid over the object channel's bytes: stamping
+  // material ID 1 at pixel i sets a byte of object element i / 2, which the
+  // object mask (ID 0) then refuses if that pixel comes later. Which pixels
+  // a streak draws then depends on the order it visits them in, and the
+  // drawing must keep the reference's.
+  constexpr int kSide = 24;
+  const std::vector<Call> calls = ShallowCalls(8, 60, kSide, kSide);
+  for (int method : {0, 2, 4}) {
+    SCOPED_TRACE(::testing::Message() << "method " << method);
+    // Each call on a fresh image and channels, so that no call's result is
+    // hidden under a later one's.
+    const auto draw = [&](const Call& c, bool reference) {
+      Canvas canvas(kSide, kSide, {}, BMM_CHAN_NONE);
+      std::vector<WORD> shared(kSide * kSide, 0);
+      PixelTarget target(&canvas.bitmap, static_cast<UBYTE>(method));
+      target.objectIdChannel = shared.data();
+      target.materialIdChannel = reinterpret_cast<UBYTE*>(shared.data());
+      target.matchObjectId = 1;
+      target.objectIdToMatch = 0;
+      target.writeMaterialId = 1;
+      target.materialIdToWrite = 1;
+      target.boxLoops = reference;
+      const BMM_Color_64 star{30000, 20000, 10000, 65280};
+      if (c.kind == Kind::kCapsule)
+        target.DrawCapsule(c.a, c.b, star, c.r + 3.0f);
+      else
+        target.DrawTrail(c.a, c.b, star, c.r + 3.0f);
+      std::vector<BMM_Color_64> pixels(canvas.bitmap.Storage()->Pixels(),
+                                       canvas.bitmap.Storage()->Pixels() + kSide * kSide);
+      return std::make_pair(pixels, shared);
+    };
+    int drawn = 0;
+    for (const Call& c : calls) {
+      const auto fast = draw(c, false), reference = draw(c, true);
+      EXPECT_TRUE(fast.first == reference.first) << c;
+      EXPECT_EQ(fast.second, reference.second) << c;
+      drawn += reference.second != std::vector<WORD>(kSide * kSide, 0);
+    }
+    EXPECT_GT(drawn, 20);
   }
 }

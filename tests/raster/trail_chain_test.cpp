@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "raster/pixel_target.h"
 #include "canvas.h"
@@ -138,6 +141,98 @@ TEST(TrailChain, CapsuleAfterDiscWouldDoubleTheJoint) {
   // Pixel (10, 10): full coverage once in the chain, twice with the capsule.
   EXPECT_EQ(chain.At(10, 10).r, 20000);
   EXPECT_EQ(doubled.At(10, 10).r, 40000);
+}
+
+// Chains as a panning camera's motion blur draws them (a disc at the oldest
+// point, a capsule for the first segment, then trails back to the point
+// before, up to eight segments) give the bytes of the straightforward loops:
+// pans along the rows (the shallow streaks drawn row by row), exactly
+// horizontal and 45 degree pans, steep ones, stops, sub-pixel steps and
+// chains leaving the image on every side, for every apply method with alpha
+// on and off, IDs stamped and a mask on.
+TEST(TrailChain, PanningChainsGiveTheReferenceBytes) {
+  constexpr int kW = 90, kH = 50;
+  Random rng;
+  rng.srand(4242);
+  const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
+  struct Chain {
+    std::vector<Point2> points;
+    BMM_Color_64 colour;
+    float r;
+  };
+  std::vector<Chain> chains;
+  for (int i = 0; i < 160; ++i) {
+    Chain c;
+    const int kind = i % 8;
+    const float along = kind == 6 ? unit() : 4.0f + unit() * 26.0f;  // sub-pixel steps, or a pan's
+    Point2 step = kind == 0   ? Point2(along, 0.0f)                   // exactly along the rows
+                  : kind == 1 ? Point2(std::round(along), std::round(along))  // 45 degrees
+                  : kind == 2 ? Point2((unit() - 0.5f) * 6.0f, along)          // steep
+                              : Point2(along, (unit() - 0.5f) * 3.0f);         // a pan
+    if (unit() < 0.5f) step = Point2(-step.x, -step.y);
+    Point2 p(std::round(unit() * (kW + 60.0f)) - 30.0f + (kind == 3 ? 0.0f : unit()),
+             std::round(unit() * (kH + 20.0f)) - 10.0f + (kind == 4 ? 0.5f : unit()));
+    const int segments = 1 + static_cast<int>(rng.rand() % 8);
+    c.points.push_back(p);
+    for (int k = 0; k < segments; ++k) {
+      if (kind != 0 && unit() < 0.1f) {
+        c.points.push_back(p);  // a stop
+        continue;
+      }
+      p = Point2(p.x + step.x, p.y + step.y);
+      c.points.push_back(p);
+    }
+    c.colour = {static_cast<WORD>(rng.rand() % 65281), static_cast<WORD>(rng.rand() % 65281),
+                static_cast<WORD>(rng.rand() % 65281), static_cast<WORD>(unit() < 0.3f ? 65280 : rng.rand() % 65281)};
+    c.r = unit() < 0.8f ? (unit() < 0.5f ? 1.0f : 1.5f) : 0.3f + unit() * 5.0f;
+    chains.push_back(c);
+  }
+  for (int method = 0; method <= 5; ++method) {
+    for (bool writeAlpha : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "method " << method << " writeAlpha " << writeAlpha);
+      const auto draw = [&](bool reference) {
+        Canvas canvas(kW, kH);
+        for (int y = 0; y < kH; ++y)
+          for (int x = 0; x < kW; ++x) {
+            canvas.Set(x, y, {static_cast<WORD>(x * 701 % 60000), static_cast<WORD>(y * 1301 % 60000), 2000,
+                              static_cast<WORD>((x + 2 * y) % 7 * 10880)});
+            canvas.ObjectIds()[y * kW + x] = static_cast<WORD>((x / 5 + y / 3) % 2);
+          }
+        PixelTarget t(&canvas.bitmap, static_cast<UBYTE>(method));
+        t.writeAlpha = writeAlpha;
+        t.matchObjectId = 1;
+        t.objectIdToMatch = 1;
+        t.writeMaterialId = 1;
+        t.materialIdToWrite = 9;
+        for (float& d : t.streakDimming) d = 0.05f;
+        t.boxLoops = reference;
+        for (const Chain& c : chains) {
+          t.DrawSplat(c.points[0], c.colour, c.r);
+          t.DrawCapsule(c.points[1], c.points[0], c.colour, c.r);
+          for (std::size_t k = 2; k < c.points.size(); ++k) t.DrawTrail(c.points[k], c.points[k - 1], c.colour, c.r);
+        }
+        const BMM_Color_64* px = canvas.bitmap.Storage()->Pixels();
+        std::vector<std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(px),
+                                        reinterpret_cast<const std::uint8_t*>(px + kW * kH));
+        bytes.insert(bytes.end(), canvas.MaterialIds(), canvas.MaterialIds() + kW * kH);
+        return bytes;
+      };
+      const std::vector<std::uint8_t> fast = draw(false), reference = draw(true);
+      ASSERT_EQ(fast.size(), reference.size());
+      std::size_t first = 0;
+      while (first < fast.size() && fast[first] == reference[first]) ++first;
+      const std::size_t pixelBytes = sizeof(BMM_Color_64) * kW * kH;
+      EXPECT_EQ(first, fast.size()) << "first difference in "
+                                    << (first < pixelBytes ? "pixel " + std::to_string(first / 8)
+                                                           : "material ID " + std::to_string(first - pixelBytes));
+      // The chains must have drawn: IDs stamped in many places.
+      int stamped = 0;
+      for (std::size_t i = pixelBytes; i < reference.size(); ++i) stamped += reference[i] == 9;
+      if (method < 5) {
+        EXPECT_GT(stamped, 100);
+      }
+    }
+  }
 }
 
 }  // namespace
