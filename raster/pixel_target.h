@@ -15,8 +15,11 @@
 //    from column 0, y downwards from row 0, integral values are pixel
 //    positions.
 //  - Pixel loops visit columns in the outer loop and rows in the inner loop,
-//    both ascending. The order is observable: an ID stamped at one pixel is
-//    seen by the mask test of every later pixel.
+//    both ascending. The order can be observable: where the ID channels
+//    overlap each other (or the image) in memory, an ID stamped at one pixel
+//    is seen by the mask test of later pixels. Otherwise each pixel of a
+//    call is composited independently, and the fast loops may visit a
+//    shallow streak's pixels row by row.
 //  - Every channel value computed in floating point is truncated toward zero
 //    to an integer at each step where it is computed.
 //
@@ -122,8 +125,11 @@ class PixelTarget {
   // (the default) each call is drawn by a loop specialised once for the
   // apply method and flags, over only the rows of each column the call can
   // cover (for a disc of radius up to about 4, over the window of 4x4 or
-  // 8x8 pixels it can reach); the images, alpha and G-buffer channels are the same to the bit
-  // (same pixels changed, in the same order, by the same arithmetic).
+  // 8x8 pixels it can reach; for a streak at 45 degrees or flatter, over
+  // the columns of each row it can cover, unless the ID channels overlap
+  // in memory); the images, alpha and G-buffer channels are the same to the
+  // bit (same pixels changed, by the same arithmetic, in an order no result
+  // can tell from the reference's).
   bool boxLoops;
 
  private:

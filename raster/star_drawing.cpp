@@ -211,7 +211,8 @@ struct Box {
 };
 
 // The pixel loops below visit, column by column and row by row ascending,
-// the rows of each column that can be covered, and composite exactly what
+// the rows of each column that can be covered (shallow streaks: row by row,
+// the columns of each row), and composite exactly what
 // SplatPixel and TrailPixel would for each pixel they reach (the rows left
 // out are pixels those would not draw). d2 is formed as Length forms it, so
 // cov = r - sqrt(d2) is the same float; d2 below the no-coverage bound

@@ -1,6 +1,6 @@
-// Discs and streaks that visit only the rows each column can cover give the
-// image and ID channels of the straightforward loop over the whole box, to
-// the bit:
+// Discs and streaks that visit only the rows each column can cover (and
+// shallow streaks, only the columns each row can cover) give the image and
+// ID channels of the straightforward loop over the whole box, to the bit:
 // random segments of every length and direction, crossing and touching the
 // image edges, far-out ends, every apply method with ID stamping, and bands
 // of rows as the parallel loop clips them.
