@@ -68,7 +68,12 @@ inline RowSpan StreakSpan::Rows(int x) const {
     lo = std::min(lo, y);
     hi = std::max(hi, y);
   }
-  const auto disc = [&](double cx, double cy) {
+  // Inlined by force: GCC otherwise calls it, twice a column.
+  const auto disc = [&](double cx, double cy)
+#if defined(__GNUC__)
+                        __attribute__((always_inline))
+#endif
+  {
     const double d = X - cx;
     const double h2 = rho2_ - d * d;
     if (!(h2 > 0.0)) return;
