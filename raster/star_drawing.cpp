@@ -226,10 +226,10 @@ struct StreakLoop {
   BMM_Color_64 colour;
 };
 
-// Columns ahead of the one drawn whose rows are fetched into the cache: each
-// row of a column lies in its own page, and the first touch of a pixel
-// mostly misses; fetching a few columns ahead overlaps those misses with the
-// arithmetic.
+// Lines (columns, or rows of a shallow streak) ahead of the one drawn whose
+// pixels are fetched into the cache: each row of a column lies in its own
+// page, and the first touch of a pixel mostly misses; fetching a few lines
+// ahead overlaps those misses with the arithmetic.
 constexpr int kLookAhead = 4;
 
 // The coverage of four pixels in a line (rows y..y+3 of one column, or
