@@ -304,77 +304,24 @@ void ForEachRow(const Box& box, const BMM_Color_64* pixels, int width, const Col
   ForEachLine(box.y0, box.y1, columns, fetchPixels, prepare, std::forward<Draw>(draw));
 }
 
-// Four rows y..y+3 of one column of a streak at once: the coverage of each
-// by the streak, r - |p - q|, q the loop's nearest point, by the scalar
-// loop's float operations lane by lane (single-precision sums, products
-// and square roots are the same in a vector lane), and a bit in `covered`
-// for each of the first `count` rows whose squared distance is below the
-// no-coverage bound and, for a trail, that does not lie beyond b.
-template <bool kTrail>
-[[gnu::always_inline]] inline FourPixels StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
-                                                      int y, int count, float r, float bound) {
-  FourPixels out;
+// The coverage of four pixels of a streak, r - |p - q|, q the loop's
+// nearest point, by the scalar loop's float operations lane by lane
+// (single-precision sums, products and square roots are the same in a
+// vector lane), and a bit in `covered` for each of the first `count` whose
+// squared distance is below the no-coverage bound and, for a trail, that
+// does not lie beyond b. The pixels are (px, py), t = (px - a.x) * u.x +
+// (py - a.y) * u.y their projection from a, and fromB the same from b, each
+// lane by lane as the callers form them.
 #if defined(__SSE2__)
-  const __m128 zero = _mm_setzero_ps();
-  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
-  const __m128 uy = _mm_set1_ps(s.u.y);
-  const __m128 t = _mm_add_ps(_mm_set1_ps(alongA), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.a.y)), uy));
-  const __m128 fromB = _mm_add_ps(_mm_set1_ps(alongB), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.b.y)), uy));
-  const __m128 atA = _mm_cmple_ps(t, zero);                         // t <= 0: q = a
-  const __m128 beyond = _mm_andnot_ps(atA, _mm_cmpge_ps(fromB, zero));  // else past b
-  const auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
-  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(_mm_set1_ps(s.u.x), t));
-  __m128 qy = _mm_add_ps(_mm_set1_ps(s.a.y), _mm_mul_ps(uy, t));
-  qx = select(atA, _mm_set1_ps(s.a.x), qx);
-  qy = select(atA, _mm_set1_ps(s.a.y), qy);
-  if constexpr (!kTrail) {
-    qx = select(beyond, _mm_set1_ps(s.b.x), qx);
-    qy = select(beyond, _mm_set1_ps(s.b.y), qy);
-  }
-  const __m128 dx = _mm_sub_ps(_mm_set1_ps(px), qx), dy = _mm_sub_ps(py, qy);
-  const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
-  __m128 within = _mm_cmplt_ps(d2, _mm_set1_ps(bound));
-  if constexpr (kTrail) within = _mm_andnot_ps(beyond, within);
-  _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
-  out.covered = _mm_movemask_ps(within) & ((1 << count) - 1);
-#else
-  out.covered = 0;
-  for (int k = 0; k < count; ++k) {
-    const float py = static_cast<float>(y + k);
-    const float t = alongA + (py - s.a.y) * s.u.y;
-    const bool beyond = !(t <= 0.0f) && alongB + (py - s.b.y) * s.u.y >= 0.0f;
-    if (kTrail && beyond) continue;
-    const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
-    const float dx = px - q.x, dy = py - q.y;
-    const float d2 = dx * dx + dy * dy;
-    if (!(d2 < bound)) continue;
-    out.cov[k] = r - raster::SquareRoot(d2);
-    out.covered |= 1 << k;
-  }
-#endif
-  return out;
-}
-
-// Four columns x..x+3 of one row of a streak at once, as StreakFourRows
-// does four rows of a column: the same float operations lane by lane, with
-// the row's terms of the projections, acrossA = (py - a.y) * u.y and
-// acrossB = (py - b.y) * u.y, shared and the column's in the lanes.
 template <bool kTrail>
-[[gnu::always_inline]] inline FourPixels StreakFourColumns(const StreakLoop& s, float py, float acrossA, float acrossB,
-                                                           int x, int count, float r, float bound) {
+[[gnu::always_inline]] inline FourPixels StreakFour(const StreakLoop& s, __m128 px, __m128 py, __m128 t, __m128 fromB,
+                                                    int count, float r, float bound) {
   FourPixels out;
-#if defined(__SSE2__)
   const __m128 zero = _mm_setzero_ps();
-  const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
-  const __m128 ux = _mm_set1_ps(s.u.x);
-  const __m128 alongA = _mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.a.x)), ux);
-  const __m128 alongB = _mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.b.x)), ux);
-  const __m128 t = _mm_add_ps(alongA, _mm_set1_ps(acrossA));
-  const __m128 fromB = _mm_add_ps(alongB, _mm_set1_ps(acrossB));
   const __m128 atA = _mm_cmple_ps(t, zero);                             // t <= 0: q = a
   const __m128 beyond = _mm_andnot_ps(atA, _mm_cmpge_ps(fromB, zero));  // else past b
   const auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
-  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(ux, t));
+  __m128 qx = _mm_add_ps(_mm_set1_ps(s.a.x), _mm_mul_ps(_mm_set1_ps(s.u.x), t));
   __m128 qy = _mm_add_ps(_mm_set1_ps(s.a.y), _mm_mul_ps(_mm_set1_ps(s.u.y), t));
   qx = select(atA, _mm_set1_ps(s.a.x), qx);
   qy = select(atA, _mm_set1_ps(s.a.y), qy);
@@ -382,28 +329,74 @@ template <bool kTrail>
     qx = select(beyond, _mm_set1_ps(s.b.x), qx);
     qy = select(beyond, _mm_set1_ps(s.b.y), qy);
   }
-  const __m128 dx = _mm_sub_ps(px, qx), dy = _mm_sub_ps(_mm_set1_ps(py), qy);
+  const __m128 dx = _mm_sub_ps(px, qx), dy = _mm_sub_ps(py, qy);
   const __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
   __m128 within = _mm_cmplt_ps(d2, _mm_set1_ps(bound));
   if constexpr (kTrail) within = _mm_andnot_ps(beyond, within);
   _mm_store_ps(out.cov, _mm_sub_ps(_mm_set1_ps(r), _mm_sqrt_ps(d2)));
   out.covered = _mm_movemask_ps(within) & ((1 << count) - 1);
+  return out;
+}
 #else
+// One pixel of the same, as lane k of `out`.
+template <bool kTrail>
+inline void StreakPixel(const StreakLoop& s, float px, float py, float t, float fromB, int k, float r, float bound,
+                        FourPixels& out) {
+  const bool beyond = !(t <= 0.0f) && fromB >= 0.0f;
+  if (kTrail && beyond) return;
+  const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
+  const float dx = px - q.x, dy = py - q.y;
+  const float d2 = dx * dx + dy * dy;
+  if (!(d2 < bound)) return;
+  out.cov[k] = r - raster::SquareRoot(d2);
+  out.covered |= 1 << k;
+}
+#endif
+
+// Four rows y..y+3 of one column x of a streak (StreakFour), with the
+// column's terms of the projections alongA = (px - a.x) * u.x and alongB =
+// (px - b.x) * u.x shared.
+template <bool kTrail>
+[[gnu::always_inline]] inline FourPixels StreakFourRows(const StreakLoop& s, float px, float alongA, float alongB,
+                                                        int y, int count, float r, float bound) {
+#if defined(__SSE2__)
+  const __m128 py = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 uy = _mm_set1_ps(s.u.y);
+  const __m128 t = _mm_add_ps(_mm_set1_ps(alongA), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.a.y)), uy));
+  const __m128 fromB = _mm_add_ps(_mm_set1_ps(alongB), _mm_mul_ps(_mm_sub_ps(py, _mm_set1_ps(s.b.y)), uy));
+  return StreakFour<kTrail>(s, _mm_set1_ps(px), py, t, fromB, count, r, bound);
+#else
+  FourPixels out;
+  out.covered = 0;
+  for (int k = 0; k < count; ++k) {
+    const float py = static_cast<float>(y + k);
+    StreakPixel<kTrail>(s, px, py, alongA + (py - s.a.y) * s.u.y, alongB + (py - s.b.y) * s.u.y, k, r, bound, out);
+  }
+  return out;
+#endif
+}
+
+// Four columns x..x+3 of one row y of a streak (StreakFour), with the
+// row's terms of the projections acrossA = (py - a.y) * u.y and acrossB =
+// (py - b.y) * u.y shared.
+template <bool kTrail>
+[[gnu::always_inline]] inline FourPixels StreakFourColumns(const StreakLoop& s, float py, float acrossA, float acrossB,
+                                                           int x, int count, float r, float bound) {
+#if defined(__SSE2__)
+  const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3)));
+  const __m128 ux = _mm_set1_ps(s.u.x);
+  const __m128 t = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.a.x)), ux), _mm_set1_ps(acrossA));
+  const __m128 fromB = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, _mm_set1_ps(s.b.x)), ux), _mm_set1_ps(acrossB));
+  return StreakFour<kTrail>(s, px, _mm_set1_ps(py), t, fromB, count, r, bound);
+#else
+  FourPixels out;
   out.covered = 0;
   for (int k = 0; k < count; ++k) {
     const float px = static_cast<float>(x + k);
-    const float t = (px - s.a.x) * s.u.x + acrossA;
-    const bool beyond = !(t <= 0.0f) && (px - s.b.x) * s.u.x + acrossB >= 0.0f;
-    if (kTrail && beyond) continue;
-    const Point2 q = t <= 0.0f ? s.a : beyond ? s.b : s.a + s.u * t;
-    const float dx = px - q.x, dy = py - q.y;
-    const float d2 = dx * dx + dy * dy;
-    if (!(d2 < bound)) continue;
-    out.cov[k] = r - raster::SquareRoot(d2);
-    out.covered |= 1 << k;
+    StreakPixel<kTrail>(s, px, py, (px - s.a.x) * s.u.x + acrossA, (px - s.b.x) * s.u.x + acrossB, k, r, bound, out);
   }
-#endif
   return out;
+#endif
 }
 
 // Four rows y..y+3 of one column of a disc at c: the coverage of each,

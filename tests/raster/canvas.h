@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "plugin/host.h"
+#include "raster/pixel_target.h"
 
 inline std::ostream& operator<<(std::ostream& os, const BMM_Color_64& c) {
   return os << "(" << c.r << ", " << c.g << ", " << c.b << ", " << c.a << ")";
@@ -41,3 +43,30 @@ class Canvas {
 // Full intensity of a channel.
 inline constexpr int kFull = 65280;
 inline constexpr BMM_Color_64 kWhite{kFull, kFull, kFull, kFull};
+
+// A canvas whose two ID channels share memory: `shared` (one WORD a pixel)
+// is the object channel and, byte by byte, the material channel. Stamping
+// material ID 1 at pixel i sets a byte of object element i / 2, which the
+// object mask (ID 0) then refuses if it comes later, so the order in which
+// one call visits its pixels shows in what it draws.
+struct SharedIdCanvas {
+  SharedIdCanvas(int width, int height, UBYTE method)
+      : canvas(width, height, {}, BMM_CHAN_NONE),
+        shared(static_cast<size_t>(width) * static_cast<size_t>(height), 0),
+        target(&canvas.bitmap, method) {
+    target.objectIdChannel = shared.data();
+    target.materialIdChannel = reinterpret_cast<UBYTE*>(shared.data());
+    target.matchObjectId = 1;
+    target.objectIdToMatch = 0;
+    target.writeMaterialId = 1;
+    target.materialIdToWrite = 1;
+  }
+  std::vector<BMM_Color_64> Pixels() const {
+    const BMM_Color_64* p = canvas.bitmap.Storage()->Pixels();
+    return std::vector<BMM_Color_64>(p, p + canvas.width() * canvas.height());
+  }
+
+  Canvas canvas;
+  std::vector<WORD> shared;
+  PixelTarget target;
+};

@@ -226,29 +226,18 @@ TEST(SmallDisc, ManySeedsOfRandomDiscs) {
 }
 
 TEST(SmallDisc, VisitsItsPixelsInTheReferenceOrder) {
-  // The material channel laid over the object channel's bytes makes the
-  // order within one disc visible: stamping material ID 1 at pixel i sets a
-  // byte of object element i / 2, which the object mask (ID 0) then refuses
-  // if it comes later. Both loops must let the same pixels through.
+  // Channels that share memory make the order within one disc visible
+  // (SharedIdCanvas); both loops must let the same pixels through.
   constexpr int kW = 12, kH = 12;
   const auto draw = [&](bool reference) {
-    Canvas canvas(kW, kH, {}, BMM_CHAN_NONE);
-    std::vector<WORD> shared(kW * kH, 0);
-    PixelTarget target(&canvas.bitmap, PixelTarget::kSimpleAdditive);
-    target.objectIdChannel = shared.data();
-    target.materialIdChannel = reinterpret_cast<UBYTE*>(shared.data());
-    target.matchObjectId = 1;
-    target.objectIdToMatch = 0;
-    target.writeMaterialId = 1;
-    target.materialIdToWrite = 1;
-    target.boxLoops = reference;
+    SharedIdCanvas c(kW, kH, PixelTarget::kSimpleAdditive);
+    c.target.boxLoops = reference;
     Random rng;
     rng.srand(31);
     const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };
     for (int i = 0; i < 40; ++i)
-      target.DrawSplat(Point2(unit() * 14.0f - 1.0f, unit() * 14.0f - 1.0f), kWhite, 1.0f + unit() * 2.96f);
-    std::vector<BMM_Color_64> pixels(canvas.bitmap.Storage()->Pixels(), canvas.bitmap.Storage()->Pixels() + kW * kH);
-    return std::make_pair(pixels, shared);
+      c.target.DrawSplat(Point2(unit() * 14.0f - 1.0f, unit() * 14.0f - 1.0f), kWhite, 1.0f + unit() * 2.96f);
+    return std::make_pair(c.Pixels(), c.shared);
   };
   const auto fast = draw(false), reference = draw(true);
   EXPECT_TRUE(fast.first == reference.first);

@@ -275,11 +275,9 @@ TEST(Clipping, BoxesWhollyOutsideDrawNothing) {
 }
 
 TEST(LoopOrder, ColumnsOuterRowsInner) {
-  // The order becomes visible through the G-buffer: the material channel is
-  // laid over the object channel's bytes, so stamping material ID 1 at pixel
-  // i sets a byte of object element i / 2, and the object mask (ID 0) then
-  // refuses that pixel if it comes later. A simple model of that replay
-  // predicts the drawn pixels for each visiting order.
+  // The order becomes visible through ID channels that share memory
+  // (SharedIdCanvas). A simple model of that replay predicts the drawn
+  // pixels for each visiting order.
   constexpr int kW = 8, kH = 8;
   const auto model = [&](bool columnsOuter) {
     std::vector<UBYTE> bytes(2 * kW * kH, 0);
@@ -298,19 +296,11 @@ TEST(LoopOrder, ColumnsOuterRowsInner) {
   ASSERT_NE(columnsFirst, rowsFirst) << "the set-up must tell the orders apart";
 
   const auto check = [&](auto draw) {
-    Canvas canvas(kW, kH, {}, BMM_CHAN_NONE);
-    std::vector<WORD> shared(kW * kH, 0);
-    PixelTarget target(&canvas.bitmap, PixelTarget::kSimpleAdditive);
-    target.objectIdChannel = shared.data();
-    target.materialIdChannel = reinterpret_cast<UBYTE*>(shared.data());
-    target.matchObjectId = 1;
-    target.objectIdToMatch = 0;
-    target.writeMaterialId = 1;
-    target.materialIdToWrite = 1;
-    draw(target);
+    SharedIdCanvas c(kW, kH, PixelTarget::kSimpleAdditive);
+    draw(c.target);
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x)
-        EXPECT_EQ(canvas.At(x, y).r != 0, columnsFirst[y * kW + x]) << x << ", " << y;
+        EXPECT_EQ(c.canvas.At(x, y).r != 0, columnsFirst[y * kW + x]) << x << ", " << y;
   };
   // Radii large enough to cover every pixel fully.
   check([](PixelTarget& t) { t.DrawSplat({3.5f, 3.5f}, kWhite, 20.0f); });

@@ -386,9 +386,14 @@ std::string Describe(const Settings& s) {
 
 }  // namespace
 
+namespace {
+std::vector<Call> ShallowCalls(unsigned seed, int count, int width, int height);
+}  // namespace
+
 TEST(FastDrawing, EveryMethodFlagAndMaskGivesTheReferenceBytes) {
   const std::vector<Call> edges = EdgeCalls(2024, 150);
   const std::vector<Call> paths = MotionBlurPaths(77, 40);
+  const std::vector<Call> shallow = ShallowCalls(2026, 160, kW, kH);
   for (int method : {0, 1, 2, 3, 4, 5, 200}) {
     for (bool writeAlpha : {false, true})
       for (int masks = 0; masks < 4; ++masks)
@@ -398,6 +403,7 @@ TEST(FastDrawing, EveryMethodFlagAndMaskGivesTheReferenceBytes) {
           // A mask on both channels lets few pixels through.
           ExpectSameAsReference(s, edges, masks == 3 ? 20 : 200);
           ExpectSameAsReference(s, paths, masks == 3 ? 20 : 200);
+          ExpectSameAsReference(s, shallow, masks == 3 ? 20 : 200);
         }
   }
 }
@@ -499,19 +505,6 @@ std::vector<Call> ShallowCalls(unsigned seed, int count, int width, int height) 
 
 }  // namespace
 
-TEST(ShallowStreaks, EveryMethodFlagAndMaskGivesTheReferenceBytes) {
-  const std::vector<Call> calls = ShallowCalls(2026, 160, kW, kH);
-  for (int method : {0, 1, 2, 3, 4, 5, 200}) {
-    for (bool writeAlpha : {false, true})
-      for (int masks = 0; masks < 4; ++masks)
-        for (bool ids : {false, true}) {
-          const Settings s{method, writeAlpha, (masks & 1) != 0, (masks & 2) != 0, ids};
-          SCOPED_TRACE(Describe(s));
-          ExpectSameAsReference(s, calls, masks == 3 ? 20 : 200);
-        }
-  }
-}
-
 TEST(ShallowStreaks, BandsOfRowsAndMissingChannelsGiveTheReferenceBytes) {
   const std::vector<Call> calls = ShallowCalls(404, 200, kW, kH);
   for (const auto& [y0, y1] : std::vector<std::pair<int, int>>{{0, 31}, {32, 60}, {13, 13}, {0, 0}, {60, 60}, {5, 8}}) {
@@ -571,24 +564,14 @@ TEST(ShallowStreaks, OverlappingIdChannelsKeepTheReferenceOrder) {
     // Each call on a fresh image and channels, so that no call's result is
     // hidden under a later one's.
     const auto draw = [&](const Call& c, bool reference) {
-      Canvas canvas(kSide, kSide, {}, BMM_CHAN_NONE);
-      std::vector<WORD> shared(kSide * kSide, 0);
-      PixelTarget target(&canvas.bitmap, static_cast<UBYTE>(method));
-      target.objectIdChannel = shared.data();
-      target.materialIdChannel = reinterpret_cast<UBYTE*>(shared.data());
-      target.matchObjectId = 1;
-      target.objectIdToMatch = 0;
-      target.writeMaterialId = 1;
-      target.materialIdToWrite = 1;
-      target.boxLoops = reference;
+      SharedIdCanvas ids(kSide, kSide, static_cast<UBYTE>(method));
+      ids.target.boxLoops = reference;
       const BMM_Color_64 star{30000, 20000, 10000, 65280};
       if (c.kind == Kind::kCapsule)
-        target.DrawCapsule(c.a, c.b, star, c.r + 3.0f);
+        ids.target.DrawCapsule(c.a, c.b, star, c.r + 3.0f);
       else
-        target.DrawTrail(c.a, c.b, star, c.r + 3.0f);
-      std::vector<BMM_Color_64> pixels(canvas.bitmap.Storage()->Pixels(),
-                                       canvas.bitmap.Storage()->Pixels() + kSide * kSide);
-      return std::make_pair(pixels, shared);
+        ids.target.DrawTrail(c.a, c.b, star, c.r + 3.0f);
+      return std::make_pair(ids.Pixels(), ids.shared);
     };
     int drawn = 0;
     for (const Call& c : calls) {
