@@ -52,9 +52,8 @@ ParallelStarLoop::ParallelStarLoop(const PixelTarget& target, int threads, int o
 void ParallelStarLoop::Prepare(const PixelTarget& target, int threads, int opsPerStar) {
   target_ = target;
   threads_ = std::max(1, threads);
-  bandRows_ = OpRecorder::kBandRows;
   const int rows = target.maxY + 1;
-  bands_ = std::max(1, (rows + bandRows_ - 1) / bandRows_);
+  bands_ = std::max(1, (rows + OpRecorder::kBandRows - 1) / OpRecorder::kBandRows);
   // Whole multiples of 256 stars, so each batch holds its own progress
   // points; at least one multiple.
   const std::uint64_t perStar = static_cast<std::uint64_t>(std::max(1, opsPerStar));
@@ -93,8 +92,8 @@ void ParallelStarLoop::DrawBatch(std::uint32_t limit) {
 #pragma omp parallel for num_threads(threads_) schedule(dynamic, 1)
   for (int band = 0; band < bands_; ++band) {
     PixelTarget t = target_;
-    t.clipY0 = std::max(target_.clipY0, band * bandRows_);
-    t.clipY1 = std::min(target_.clipY1, band * bandRows_ + bandRows_ - 1);
+    t.clipY0 = std::max(target_.clipY0, band * OpRecorder::kBandRows);
+    t.clipY1 = std::min(target_.clipY1, band * OpRecorder::kBandRows + OpRecorder::kBandRows - 1);
     // Chunks hold consecutive stars in order, and each chunk's calls are in
     // star order: the first call at or past the limit ends the band.
     [&] {

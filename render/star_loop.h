@@ -155,7 +155,6 @@ class ParallelStarLoop {
  private:
   PixelTarget target_{nullptr, 0};
   int threads_ = 1;
-  int bandRows_ = 1;
   int bands_ = 1;
   std::uint32_t batch_ = 256;
   std::vector<OpRecorder> recorders_;
