@@ -1,21 +1,12 @@
-# The velumbra command's library (host/app, top level): the frame driver,
-# module loader, progress, frame ranges, output names and plan, star table.
-# The sub-commands and main() are the executable's own (65-velumbra.cmake).
-set(VELUMBRA_APP_SOURCES
-  ${CMAKE_SOURCE_DIR}/host/app/farm.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/farm_wait.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/frame_range.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/frame_writer.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/memory_budget.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/memory_estimate.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/module_loader.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/output_format.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/output_name.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/output_plan.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/progress.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/render_frame.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/slurm.cpp
-  ${CMAKE_SOURCE_DIR}/host/app/star_table.cpp)
-add_library(velumbra_app STATIC ${VELUMBRA_APP_SOURCES})
+# The velumbra command's library: the frame driver, module loader, progress
+# and frame ranges (host/app, top level), the output side (host/app/output:
+# names, formats, the plan, the frame writer) and the farm (host/app/farm:
+# Slurm submission, waiting, resuming, the memory estimate). The
+# sub-commands and main() are host/app/commands (65-velumbra.cmake).
+file(GLOB VELUMBRA_APP_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/host/app/*.cpp
+  ${CMAKE_SOURCE_DIR}/host/app/output/*.cpp
+  ${CMAKE_SOURCE_DIR}/host/app/farm/*.cpp)
+add_library(velumbra_app STATIC ${VELUMBRA_APP_SOURCES} ${CMAKE_SOURCE_DIR}/host/app/commands/star_table.cpp)
 find_package(Threads REQUIRED)
 target_link_libraries(velumbra_app PUBLIC velumbra_scene velumbra_image velumbra_base velumbra_effect hostsdk Threads::Threads)
