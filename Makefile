@@ -71,14 +71,15 @@ run: deps $(BUILD)/CMakeCache.txt
 	$(BUILD)/velumbra render -o stars.png
 	@echo "The star field is in $(CURDIR)/stars.png"
 
-# libFuzzer over the scene loader, the PNG and EXR readers and the parameter
-# list parser (clang, AddressSanitizer + UBSan), FUZZ_SECONDS each. New
-# inputs collect in $(BUILD_FUZZ)/fuzz/work; a finding stops the run and is
-# left in $(BUILD_FUZZ)/fuzz/findings/<target>/: fix it, and add the file to
-# fuzz/regressions/<target>/ so that `make test` replays it.
+# libFuzzer over the scene loader, the PNG and EXR readers, the parameter
+# list parser and the .chan reader (clang, AddressSanitizer + UBSan),
+# FUZZ_SECONDS each. New inputs collect in $(BUILD_FUZZ)/fuzz/work; a
+# finding stops the run and is left in $(BUILD_FUZZ)/fuzz/findings/<target>/:
+# fix it, and add the file to fuzz/regressions/<target>/ so that `make test`
+# replays it.
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := scene_file png_reader exr_reader param_list
+FUZZ_TARGETS := scene_file png_reader exr_reader param_list chan_file
 
 $(BUILD_FUZZ)/CMakeCache.txt: | fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMBRA_FUZZ=ON \

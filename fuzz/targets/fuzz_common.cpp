@@ -17,6 +17,7 @@ std::span<const Target> Targets() {
       {"png_reader", FuzzPngReader},
       {"exr_reader", FuzzExrReader},
       {"param_list", FuzzParamList},
+      {"chan_file", FuzzChanFile},
   };
   return kTargets;
 }

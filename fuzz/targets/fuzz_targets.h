@@ -37,6 +37,12 @@ int FuzzExrReader(const std::uint8_t* data, std::size_t size);
 // through ParseParamBlockItems and the descriptor built from the list.
 int FuzzParamList(const std::uint8_t* data, std::size_t size);
 
+// A .chan file through ReadChanFile with two conventions, which must agree
+// on whether it is sound; accepted frames increase and stay within the
+// file's lines, and the camera built from them stays a rotation between
+// its keys.
+int FuzzChanFile(const std::uint8_t* data, std::size_t size);
+
 struct Target {
   const char* name;  // also the folder of its corpus and regressions
   int (*run)(const std::uint8_t*, std::size_t);

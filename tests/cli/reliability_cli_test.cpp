@@ -144,6 +144,34 @@ TEST_F(Velumbra, AnInputImageIsWeighedByItsHeaderBeforeItIsRead) {
   EXPECT_FALSE(fs::exists(Work("out.png")));
 }
 
+// Before: a 255 MB .chan was read whole into keys (3.26 GB under a budget
+// of 300M). Its lines are counted first and weighed as keys.
+TEST_F(Velumbra, AChanFileIsWeighedByItsLinesBeforeItsKeysAreMade) {
+  std::string lines;
+  for (int f = 1; f <= 300000; ++f) lines += std::to_string(f) + " 0 0 0 0 0 0\n";
+  WriteAll(Work("cam.chan"), lines);
+  WriteScene("s.json", R"({"render": {"width": 32, "height": 32, "camera": "cam"},
+    "nodes": [{"name": "cam", "type": "camera", "chan": {"file": "cam.chan", "up": "z"}}]})");
+  CommandResult r = Run({"render", "s.json", "-o", "out.png", "--memory-budget", "20M"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(Has(r.err, "the camera keys of the scene's .chan files needs about")) << r.err;
+  EXPECT_FALSE(fs::exists(Work("out.png")));
+  r = Run({"render", "s.json", "-f", "7", "-o", "out.png", "--memory-budget", "400M"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Before: a camera scaled to nearly nothing on one axis rendered a smear
+// (its view's entries near 1e7 and more); only an exactly singular one was
+// refused.
+TEST_F(Velumbra, ANearlySingularCameraIsRefusedLikeASingularOne) {
+  WriteScene("s.json", R"({"render": {"width": 32, "height": 32, "camera": "cam"},
+    "nodes": [{"name": "cam", "type": "camera", "rotation": [90, 0, 0], "scale": [1, 1e-7, 1]}]})");
+  const CommandResult r = Run({"render", "s.json", "-o", "out.png", "--memory-budget", "1G"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(Has(r.err, "the render camera cam has a nearly singular transform at tick 0")) << r.err;
+  EXPECT_FALSE(fs::exists(Work("out.png")));
+}
+
 // Before: the CSV of ten million stars was built whole in memory (1.8 GB).
 TEST_F(Velumbra, StarsStreamTheirCsvWithinALimitTheWholeTextWouldBreak) {
 #if defined(__SANITIZE_ADDRESS__)

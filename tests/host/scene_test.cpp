@@ -55,6 +55,60 @@ TEST(INode, KeysInterpolateLinearlyAndHoldBeyond) {
   EXPECT_EQ(valid, Interval(100, 100));
 }
 
+// Before: matrix keys were interpolated entry by entry: keys 90 degrees
+// apart shrank the camera by 0.707 halfway, keys 180 apart flattened it
+// to nothing (a view with entries of -1.6e16).
+TEST(INode, MatrixKeysTurnThroughTheirRotationsAndStretchLinearly) {
+  const auto matrixKey = [](TimeValue t, const Matrix3& m) {
+    TransformKey k;
+    k.time = t;
+    k.kind = TransformKey::Kind::Matrix;
+    k.matrix = m;
+    return k;
+  };
+  const float kPiF = 3.14159265f;
+  struct Case {
+    const char* what;
+    float degrees;  // about +Z between the keys
+  } cases[] = {{"a quarter turn", 90}, {"a half turn", 180}, {"a small turn", 1}, {"three quarters", 270}};
+  for (const Case& c : cases) {
+    Interface ip;
+    INode* n = ip.CreateNode("n", std::make_unique<DummyObject>());
+    const Matrix3 b = RotateZMatrix(c.degrees * kPiF / 180.0f) * TransMatrix({4, 0, 2});
+    n->SetTransformKeys({matrixKey(0, TransMatrix({0, 0, 2})), matrixKey(4800, b)});
+    for (int step = 1; step < 8; ++step) {
+      const Matrix3 m = n->GetNodeTM(step * 600);
+      // The shorter arc: a 270-degree key is reached by turning -90; a
+      // half turn has two, either will do.
+      float turned = (c.degrees > 180 ? c.degrees - 360 : c.degrees) * step / 8.0f;
+      if (c.degrees == 180 && m.GetRow(0).y < 0) turned = -turned;
+      const Matrix3 want = RotateZMatrix(turned * kPiF / 180.0f);
+      for (int r = 0; r < 3; ++r) ExpectNear(m.GetRow(r), want.GetRow(r), 2e-6f);
+      ExpectNear(m.GetTrans(), {4.0f * step / 8.0f, 0, 2});  // the position along the line
+    }
+  }
+  // A stretch (here a scale key against a turned matrix) is interpolated
+  // apart from the turn: halfway, half the scale and half the angle.
+  Interface ip;
+  INode* n = ip.CreateNode("n", std::make_unique<DummyObject>());
+  TransformKey scaled;
+  scaled.scale = {1, 3, 1};
+  n->SetTransformKeys({scaled, matrixKey(4800, RotateZMatrix(kPiF / 2))});
+  const Matrix3 half = n->GetNodeTM(2400);
+  const Matrix3 want = ScaleMatrix({1, 2, 1}) * RotateZMatrix(kPiF / 4);
+  for (int r = 0; r < 3; ++r) ExpectNear(half.GetRow(r), want.GetRow(r), 2e-6f);
+  // Keys that only move keep their linear part bit for bit.
+  Interface still;
+  INode* moving = still.CreateNode("m", std::make_unique<DummyObject>());
+  const Matrix3 turned = RotateXMatrix(0.3f) * RotateZMatrix(1.1f);
+  Matrix3 moved = turned;
+  moved.SetTrans({3, -1, 7});
+  moving->SetTransformKeys({matrixKey(0, turned), matrixKey(4800, moved)});
+  const Matrix3 m = moving->GetNodeTM(1200);
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(m.GetRow(r), turned.GetRow(r));
+  EXPECT_EQ(m.GetTrans(), Point3(0.75f, -0.25f, 1.75f));
+}
+
 TEST(INode, WorldTransformComposesParents) {
   Interface ip;
   INode* parent = ip.CreateNode("p", std::make_unique<DummyObject>());

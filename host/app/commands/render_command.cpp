@@ -34,6 +34,7 @@
 #include "host/app/base/quoting.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
+#include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/render_threads.h"
@@ -168,6 +169,9 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
                         (kBitmapBytesPerPixel + kGBufferBytesPerPixel),
                     budget, "a " + std::to_string(scene.render.width) + " x " + std::to_string(scene.render.height) +
                                 " frame");
+  // The keys of .chan cameras, counted from the files' lines before they are read.
+  const std::uint64_t chanKeyBytes = ChanKeyBytes(scene);
+  CheckMemoryBudget(chanKeyBytes, budget, "the camera keys of the scene's .chan files");
   const ImageFormat outputFormat = OutputFormatOf(o.output, "-o");
   const bool toStdout = IsStandardOutput(o.output);
   if (toStdout && ::isatty(fileno(stdout)))
@@ -228,7 +232,7 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
       EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
-      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3);
+      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3) + chanKeyBytes;
   CheckMemoryBudget(estimate, budget,
                     "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
                         " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");

@@ -38,39 +38,54 @@ using Clock = std::chrono::steady_clock;
 // Limits that keep one client from holding the panel: a request (line,
 // headers and body) must arrive within kRequestDeadline, each read and write
 // may wait kIoTimeout, and bodies are at most kMaxBody bytes (a scene edit
-// is a few hundred).
+// is a few hundred), whether sent with a length or in chunks.
 constexpr auto kRequestDeadline = std::chrono::seconds(10);
 constexpr auto kIoTimeout = std::chrono::seconds(5);
 constexpr std::size_t kMaxBody = 4u << 20;
 constexpr std::size_t kWorkers = 8;
+// A client that has sent no byte for this long while its request is not
+// complete is stalled: when every worker is taken, a stalled client gives
+// its worker up. A client on this machine sends its request in well under
+// a millisecond.
+constexpr auto kStalled = std::chrono::milliseconds(250);
+// How often a reader waiting for its client looks whether it should give
+// its worker up.
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 
 // One connection in the server, while a worker serves it.
 struct Connection {
   int fd = -1;
   Clock::time_point start;
   std::atomic<bool> reading{true};  // false once its request is in and being answered
+  std::atomic<Clock::rep> lastByte{0};  // when its client last sent something
+  bool refusedBody = false;  // answered 413 with the body's rest unread
 };
 
 // The connection the calling worker serves.
 thread_local Connection* t_connection = nullptr;
 
+class GuardedServer;
+
 // A socket stream for one request: reads end at the request's deadline
 // however slowly the bytes trickle in, so that a client sending a header
-// line every few seconds cannot keep a worker.
+// line every few seconds cannot keep a worker; and a client that has
+// stalled gives its worker up when every worker is taken.
 class DeadlineStream : public httplib::Stream {
  public:
-  DeadlineStream(int fd, Clock::time_point readDeadline) : fd_(fd), readDeadline_(readDeadline) {}
+  DeadlineStream(int fd, Clock::time_point readDeadline, GuardedServer& server, Connection& connection)
+      : fd_(fd), readDeadline_(readDeadline), server_(server), connection_(connection) {}
 
-  bool is_readable() const override { return Wait(POLLIN, ReadWait()); }
+  bool is_readable() const override { return WaitReadable(); }
   bool is_writable() const override { return Wait(POLLOUT, kIoTimeout); }
 
   ssize_t read(char* ptr, size_t size) override {
     if (begin_ == end_) {
-      if (!is_readable()) return -1;
+      if (!WaitReadable()) return -1;
       ssize_t n;
       do n = ::recv(fd_, buffer_, sizeof buffer_, 0);
       while (n < 0 && errno == EINTR);
       if (n <= 0) return n;
+      connection_.lastByte = Clock::now().time_since_epoch().count();
       begin_ = 0;
       end_ = static_cast<size_t>(n);
     }
@@ -93,10 +108,10 @@ class DeadlineStream : public httplib::Stream {
   socket_t socket() const override { return fd_; }
 
  private:
-  std::chrono::milliseconds ReadWait() const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readDeadline_ - Clock::now());
-    return std::max(std::chrono::milliseconds(0), std::min<std::chrono::milliseconds>(left, kIoTimeout));
-  }
+  // Waits for the client's next bytes until the request's deadline (and at
+  // most kIoTimeout), in slices: false when none came, or when the client
+  // has stalled and its worker is wanted.
+  bool WaitReadable() const;
 
   bool Wait(short events, std::chrono::milliseconds timeout) const {
     pollfd p{fd_, events, 0};
@@ -120,14 +135,16 @@ class DeadlineStream : public httplib::Stream {
 
   int fd_;
   Clock::time_point readDeadline_;
+  GuardedServer& server_;
+  Connection& connection_;
   char buffer_[4096];
   size_t begin_ = 0, end_ = 0;
 };
 
 // The HTTP server with the panel's connection handling: one request per
-// connection under a deadline, and one worker always kept for the page:
-// when a connection takes the last idle worker, the oldest connection still
-// sending its request is cut off.
+// connection under a deadline, and a worker freed for the page whenever
+// every worker is taken: by a client that has stalled before its request
+// was complete. A request that has arrived whole is always answered.
 class GuardedServer : public httplib::Server {
  public:
   GuardedServer() {
@@ -148,21 +165,29 @@ class GuardedServer : public httplib::Server {
       if (c->reading) ::shutdown(c->fd, SHUT_RDWR);
   }
 
+  // True (and `c` leaves the count of busy workers) when every worker is
+  // taken and `c`, still sending its request, has stalled for kStalled.
+  bool GiveUpWorker(Connection& c) {
+    const auto idle = Clock::now().time_since_epoch() - Clock::duration(c.lastByte.load());
+    if (!c.reading || idle < kStalled) return false;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (connections_.size() < kWorkers) return false;
+    connections_.remove(&c);
+    return true;
+  }
+
  private:
   bool process_and_close_socket(socket_t sock) override {
-    Connection self{sock, Clock::now(), true};
+    Connection self;
+    self.fd = sock;
+    self.start = Clock::now();
+    self.lastByte = self.start.time_since_epoch().count();
     {
       std::lock_guard<std::mutex> hold(lock_);
       connections_.push_back(&self);
-      if (connections_.size() >= kWorkers) {
-        Connection* oldest = nullptr;
-        for (Connection* c : connections_)
-          if (c != &self && c->reading && (!oldest || c->start < oldest->start)) oldest = c;
-        if (oldest) ::shutdown(oldest->fd, SHUT_RDWR);
-      }
     }
     t_connection = &self;
-    DeadlineStream stream(sock, self.start + kRequestDeadline);
+    DeadlineStream stream(sock, self.start + kRequestDeadline, *this, self);
     bool closed = false;
     const bool ok = process_request(stream, /*close_connection=*/true, closed, [&](httplib::Request& req) {
       stream.get_remote_ip_and_port(req.remote_addr, req.remote_port);
@@ -173,14 +198,43 @@ class GuardedServer : public httplib::Server {
       std::lock_guard<std::mutex> hold(lock_);
       connections_.remove(&self);
     }
+    if (self.refusedBody) DrainRefusedBody(sock);
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
     return ok;
   }
 
+  // Closing with the rest of a refused body unread would reset the
+  // connection, and the client, still sending, would lose the answer:
+  // the rest is read and dropped (never kept) until the client closes, for
+  // a second at most.
+  static void DrainRefusedBody(socket_t sock) {
+    ::shutdown(sock, SHUT_WR);
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(1);
+    char sink[16384];
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      pollfd p{sock, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
+      if (::recv(sock, sink, sizeof sink, 0) <= 0) return;
+    }
+  }
+
   std::mutex lock_;
   std::list<Connection*> connections_;
 };
+
+bool DeadlineStream::WaitReadable() const {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readDeadline_ - Clock::now());
+    if (left <= std::chrono::milliseconds(0)) return false;
+    const auto slice = std::min({left, std::chrono::milliseconds(kIoTimeout), std::chrono::milliseconds(kWaitSlice)});
+    if (Wait(POLLIN, slice)) return true;
+    if (server_.GiveUpWorker(connection_)) return false;
+    const auto idle = Clock::now().time_since_epoch() - Clock::duration(connection_.lastByte.load());
+    if (idle >= kIoTimeout) return false;
+  }
+}
 
 // 128 random bits as 32 hexadecimal digits.
 std::string NewToken() {
@@ -223,6 +277,10 @@ struct PanelServer::Impl {
   // Runs `work` on the model under the lock and answers its JSON, or the
   // error it threw.
   void Answer(httplib::Response& res, const std::function<json()>& work);
+  // A POST route answered by `work` with the request's JSON body, read
+  // here: at most kMaxBody bytes however it is sent (the library caps only
+  // a body of declared length, not a chunked one), else 413.
+  void PostJson(const char* path, std::function<json(const json&)> work);
 };
 
 namespace {
@@ -232,8 +290,8 @@ void SendError(httplib::Response& res, int status, const std::string& message) {
   res.set_content(JsonText(json{{"error", message}}), "application/json");
 }
 
-json Body(const httplib::Request& req) {
-  json body = json::parse(req.body, nullptr, /*allow_exceptions=*/false);
+json Body(const std::string& text) {
+  json body = json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (body.is_discarded() || !body.is_object()) throw InputError("the request body is not a JSON object");
   return body;
 }
@@ -303,6 +361,29 @@ void PanelServer::Impl::Answer(httplib::Response& res, const std::function<json(
   }
 }
 
+void PanelServer::Impl::PostJson(const char* path, std::function<json(const json&)> work) {
+  server.Post(path, [this, work = std::move(work)](const httplib::Request&, httplib::Response& res,
+                                                   const httplib::ContentReader& reader) {
+    std::string text;
+    bool tooLarge = false;
+    const bool read = reader([&](const char* data, size_t length) {
+      if (text.size() + length > kMaxBody) {
+        tooLarge = true;
+        return false;
+      }
+      text.append(data, length);
+      return true;
+    });
+    // The library has answered 413 itself for a declared length over the cap.
+    if (tooLarge || res.status == 413) {
+      if (tooLarge && t_connection) t_connection->refusedBody = true;
+      return SendError(res, 413, "the request body is larger than " + std::to_string(kMaxBody >> 20) + " MiB");
+    }
+    if (!read) return SendError(res, 400, "the request body did not arrive whole");
+    Answer(res, [&] { return work(Body(text)); });
+  });
+}
+
 void PanelServer::Impl::Routes() {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return Allowed(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
@@ -317,50 +398,35 @@ void PanelServer::Impl::Routes() {
   server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
     Answer(res, [&] { return model.State(); });
   });
-  server.Post("/api/input", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      model.Input(Body(req));
-      return model.State();
-    });
+  PostJson("/api/input", [this](const json& body) {
+    model.Input(body);
+    return model.State();
   });
-  server.Post("/api/pick", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      const json body = Body(req);
-      model.Pick(RequestInt(body, "effect", 0, INT_MAX), Field<std::string>(body, "node"));
-      return model.State();
-    });
+  PostJson("/api/pick", [this](const json& body) {
+    model.Pick(RequestInt(body, "effect", 0, INT_MAX), Field<std::string>(body, "node"));
+    return model.State();
   });
-  server.Post("/api/rollup", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      const json body = Body(req);
-      model.SetRollupOpen(RequestInt(body, "effect", 0, INT_MAX),
-                          static_cast<MapID>(RequestInt(body, "map", 0, std::numeric_limits<MapID>::max())),
-                          Field<bool>(body, "open"));
-      return model.State();
-    });
+  PostJson("/api/rollup", [this](const json& body) {
+    model.SetRollupOpen(RequestInt(body, "effect", 0, INT_MAX),
+                        static_cast<MapID>(RequestInt(body, "map", 0, std::numeric_limits<MapID>::max())),
+                        Field<bool>(body, "open"));
+    return model.State();
   });
-  server.Post("/api/close-all", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      model.CloseAll(RequestInt(Body(req), "effect", 0, INT_MAX));
-      return model.State();
-    });
+  PostJson("/api/close-all", [this](const json& body) {
+    model.CloseAll(RequestInt(body, "effect", 0, INT_MAX));
+    return model.State();
   });
-  server.Post("/api/frame", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      model.SetFrame(RequestInt(Body(req), "frame", INT_MIN, INT_MAX));
-      return model.State();
-    });
+  PostJson("/api/frame", [this](const json& body) {
+    model.SetFrame(RequestInt(body, "frame", INT_MIN, INT_MAX));
+    return model.State();
   });
-  server.Post("/api/save", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      const json body = Body(req);
-      const bool overwrite = body.contains("overwrite") && Field<bool>(body, "overwrite");
-      const std::filesystem::path saved =
-          body.contains("file") ? model.SaveAs(Field<std::string>(body, "file"), overwrite) : model.Save();
-      json state = model.State();
-      state["saved"] = saved.string();
-      return state;
-    });
+  PostJson("/api/save", [this](const json& body) {
+    const bool overwrite = body.contains("overwrite") && Field<bool>(body, "overwrite");
+    const std::filesystem::path saved =
+        body.contains("file") ? model.SaveAs(Field<std::string>(body, "file"), overwrite) : model.Save();
+    json state = model.State();
+    state["saved"] = saved.string();
+    return state;
   });
   server.Get("/api/preview.png", [this](const httplib::Request&, httplib::Response& res) {
     GuardedServer::RequestRead();
@@ -374,11 +440,9 @@ void PanelServer::Impl::Routes() {
       SendError(res, 500, e.what());
     }
   });
-  server.Post("/api/background", [this](const httplib::Request& req, httplib::Response& res) {
-    Answer(res, [&] {
-      model.SetBackground(Field<std::string>(Body(req), "background"));
-      return model.State();
-    });
+  PostJson("/api/background", [this](const json& body) {
+    model.SetBackground(Field<std::string>(body, "background"));
+    return model.State();
   });
   server.Get("/api/plate.png", [this](const httplib::Request&, httplib::Response& res) {
     try {

@@ -1,6 +1,7 @@
 #include "host/app/panel/panel_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "host/app/image/png_io.h"
 #include "host/app/base/paths.h"
 #include "host/app/base/quoting.h"
+#include "host/app/output/output_name.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/platform/resource_constants.h"
 
@@ -31,6 +33,36 @@ struct PanelModel::EffectPanel {
 };
 
 namespace {
+
+// Whether `file` is a file the scene reads through `input`: the one file of
+// a name without a frame-number field, else any frame's file of the
+// pattern. A frame's number is looked for among the digit runs of the
+// name as given and as its links resolve, and the pattern's name for that
+// frame compared as files are.
+bool ReadsFile(const std::filesystem::path& input, const std::filesystem::path& file) {
+  if (!HasFrameNumberField(input.string())) return SameFile(file, input);
+  std::vector<std::string> names{file.filename().string()};
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, ec);
+  if (!ec) names.push_back(resolved.filename().string());
+  for (const std::string& name : names)
+    for (size_t i = 0; i < name.size();) {
+      if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
+        ++i;
+        continue;
+      }
+      size_t end = i;
+      while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+      for (size_t start : {i, i > 0 && name[i - 1] == '-' ? i - 1 : i}) {
+        int frame = 0;
+        const auto [stop, error] = std::from_chars(name.data() + start, name.data() + end, frame);
+        if (error == std::errc() && stop == name.data() + end && SameFile(file, OutputNameForFrame(input.string(), frame)))
+          return true;
+      }
+      i = end;
+    }
+  return false;
+}
 
 // Previews are sent once and shown at once: 8 bits, speed over size.
 constexpr PngWriteOptions kPreviewPng{8, PngCompression::Fast};
@@ -514,20 +546,27 @@ std::filesystem::path PanelModel::SaveAs(const std::filesystem::path& file, bool
   namespace fs = std::filesystem;
   const std::string name = file.string();
   if (name.empty()) throw InputError("save as: the file name is empty");
+  // The name is taken as typed: the system would cut it at a NUL and write
+  // another file.
+  if (name.find('\0') != std::string::npos)
+    throw InputError("save as " + Quoted(name) + ": a file name cannot hold a NUL character");
   if (!file.has_filename()) throw InputError("save as " + Quoted(name) + ": the name ends in a folder separator");
   const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   std::error_code ec;
   if (!fs::is_directory(folder, ec))
     throw InputError("save as " + Quoted(name) + ": there is no folder " + Quoted(folder.string()));
+  // Every file the scene reads, each frame of a pattern included.
   const RenderDesc& rd = scene_.render;
-  const auto refuse = [&](const std::optional<fs::path>& input, const char* what) {
-    if (input && SameFile(file, *input))
-      throw InputError("save as " + Quoted(name) + ": that is the scene's " + what +
-                       "; saving the scene there would destroy it");
+  const auto refuse = [&](const std::optional<fs::path>& input, const std::string& what) {
+    if (input && ReadsFile(*input, file))
+      throw InputError("save as " + Quoted(name) + ": the scene reads that file (" + what + " " +
+                       Quoted(input->string()) + "); saving the scene there would destroy it");
   };
   refuse(rd.image, "render.image");
   refuse(rd.objectId ? std::optional<fs::path>(rd.objectId->path) : std::nullopt, "render.objectId");
   refuse(rd.materialId ? std::optional<fs::path>(rd.materialId->path) : std::nullopt, "render.materialId");
+  for (const NodeDesc& n : scene_.nodes)
+    if (n.chan) refuse(n.chan->file, "the .chan file of node " + Quoted(n.name));
   const auto status = fs::status(file, ec);
   if (fs::is_directory(status)) throw InputError("save as " + Quoted(name) + ": is a folder");
   const bool isSceneFile = !sceneFile_.empty() && SameFile(file, sceneFile_);

@@ -22,9 +22,14 @@
 //     fit Vertical, or Auto on a portrait frame); otherwise give the
 //     camera's own `fov`.
 // Every error names the file and line: "cam.chan:12: expected 7 or 8
-// numbers, got 5".
+// numbers, got 5"; a value is shown quoted ("cam.chan:3: "1,5" is not a
+// number"). A number may carry a sign (+1, -2.5e3). Translations must be
+// finite in single precision, the fov a projection single precision can
+// hold, as for a scene's own `matrix` and `fov`.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -34,13 +39,25 @@ namespace velumbra {
 
 struct ChanFrame {
   int frame = 0;
+  std::size_t line = 0;  // in the file, from 1, for messages
   MatrixRows camToWorld{};  // in the host's world, rows as in a scene's `matrix`
   std::optional<double> verticalFov;  // degrees, in (0, 180)
 };
 
-// Reads `chan.file`. Frames must be whole numbers, increasing; the fov
-// column, when present, on every line. Throws InputError.
+// Reads `chan.file` a block at a time, handing each frame to `take` in file
+// order: nothing of the file is kept but the line being read, so the keys
+// built from it are the only memory it costs. Frames must be whole numbers,
+// increasing; the fov column, when present, on every line. Throws
+// InputError.
+void ReadChanFile(const ChanDesc& chan, const std::function<void(const ChanFrame&)>& take);
+
+// Every frame of `chan.file` (as above) in one vector.
 std::vector<ChanFrame> ReadChanFile(const ChanDesc& chan);
+
+// The number of lines of `chan.file` (a last line without a newline counts),
+// a bound on its frames known before they are read: counted a block at a
+// time. Throws InputError as ReadChanFile does for a file it cannot read.
+std::uint64_t ChanLineCount(const ChanDesc& chan);
 
 // The camera-to-world rows of one line's values (degrees).
 MatrixRows ChanCameraToWorld(const Vec3& translation, const Vec3& rotationDegrees, bool yUp,

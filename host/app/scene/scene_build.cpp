@@ -9,6 +9,7 @@
 
 #include "host/app/base/app_error.h"
 #include "host/app/scene/chan_file.h"
+#include "host/app/scene/scene_check.h"
 #include "host/sdk/max_time.h"
 
 namespace velumbra {
@@ -42,6 +43,14 @@ TransformKey ToTransformKey(const TransformFields& f, TimeValue time) {
   if (f.rotation) k.rotation = ToPoint(*f.rotation);
   if (f.scale) k.scale = ToPoint(*f.scale);
   return k;
+}
+
+std::uint64_t ChanKeyBytes(const SceneDesc& scene) {
+  std::uint64_t bytes = 0;
+  for (const NodeDesc& n : scene.nodes)
+    if (n.type == NodeType::Camera && n.chan)
+      bytes += ChanLineCount(*n.chan) * (sizeof(TransformKey) + sizeof(CameraObject::FovKey));
+  return bytes;
 }
 
 BuiltScene BuildScene(const SceneDesc& scene, Interface& ip) {
@@ -79,18 +88,25 @@ BuiltScene BuildScene(const SceneDesc& scene, Interface& ip) {
       if (n.chan) {
         // The file's frames are keys like the scene's own; a frame whose
         // time does not fit the host's is an error naming the file.
-        for (const ChanFrame& f : ReadChanFile(*n.chan)) {
+        const std::uint64_t lines = ChanLineCount(*n.chan);
+        keys.reserve(static_cast<size_t>(lines));
+        if (n.chan->fileFov) fovKeys.reserve(static_cast<size_t>(lines));
+        ReadChanFile(*n.chan, [&](const ChanFrame& f) {
+          const auto where = [&] { return n.chan->file.string() + ":" + std::to_string(f.line); };
           const std::optional<int> time = FrameToTicks(f.frame, built.ticksPerFrame);
           if (!time)
-            throw InputError(n.chan->file.string() + ": frame " + std::to_string(f.frame) +
-                             " is outside the host's time range");
+            throw InputError(where() + ": frame " + std::to_string(f.frame) + " is outside the host's time range");
           TransformFields fields;
           fields.matrix = f.camToWorld;
           keys.push_back(ToTransformKey(fields, *time));
-          if (n.chan->fileFov && f.verticalFov)
-            fovKeys.push_back({*time, static_cast<float>(HorizontalFov(*f.verticalFov, scene.render.width,
-                                                                       scene.render.height) * kPi / 180.0)});
-        }
+          if (n.chan->fileFov && f.verticalFov) {
+            const double fov = HorizontalFov(*f.verticalFov, scene.render.width, scene.render.height);
+            scene_check::CheckFov(scene_check::Reporter(where()), fov,
+                                  "the horizontal fov of a " + std::to_string(scene.render.width) + " x " +
+                                      std::to_string(scene.render.height) + " frame");
+            fovKeys.push_back({*time, static_cast<float>(fov * kPi / 180.0)});
+          }
+        });
       }
       // A node's keyed fov overrides the file's.
       bool keyedFov = false;

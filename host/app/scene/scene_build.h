@@ -1,6 +1,8 @@
 // BuildScene: a scene description made into host nodes.
 #pragma once
 
+#include <cstdint>
+
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/inode.h"
 
@@ -17,6 +19,13 @@ struct BuiltScene {
 // transform keys at frame * ticks per frame, attached to their parents.
 // Throws InputError.
 BuiltScene BuildScene(const SceneDesc& scene, Interface& ip);
+
+// The memory the keys of the scene's .chan cameras take once built, at
+// most: a key (and a fov key) for each line of each file, counted without
+// reading the keys (ChanLineCount). Weighed against the memory budget
+// before BuildScene reads the files. Throws InputError for a file that
+// cannot be read.
+std::uint64_t ChanKeyBytes(const SceneDesc& scene);
 
 // The host key of one key's fields (already merged with the node's own),
 // at `time` ticks.

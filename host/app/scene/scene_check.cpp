@@ -124,6 +124,8 @@ bool Singular(const MatrixRows& m) {
   return !(std::fabs(det) > 0.0) || !std::isfinite(det);
 }
 
+}  // namespace
+
 // Transforms become single-precision floats: a finite double beyond
 // FLT_MAX would become infinite there. (Parameter values are checked in
 // their own type's precision by the parameter binding.)
@@ -134,9 +136,13 @@ void CheckSingle(const Reporter& r, double x, const std::string& path) {
                      " (single precision), got " + FormatNumber(x));
 }
 
+namespace {
+
 void CheckVec3(const Reporter& r, const Vec3& v, const std::string& path) {
   for (size_t i = 0; i < 3; ++i) CheckSingle(r, v[i], Join(path, i));
 }
+
+}  // namespace
 
 // The fields as the host evaluates them (single precision) must give an
 // invertible transform: a camera's view is its inverse, and a transform
@@ -156,6 +162,8 @@ void CheckHostTransform(const Reporter& r, const TransformFields& f, const std::
     r.Fail(path, "the transform is singular or overflows in single precision" + context +
                      " (it has no finite inverse there)");
 }
+
+namespace {
 
 // The fields alone (a node's own, or a key's merged with them) must describe
 // one kind of transform, and not a singular one.
@@ -193,6 +201,8 @@ void CheckParamValue(const Reporter& r, const json& v, const std::string& path) 
     for (size_t i = 0; i < v.size(); ++i) CheckParamValue(r, v[i], Join(path, i));
 }
 
+}  // namespace
+
 // The projection scale is (width / 2) / tan(fov / 2) in single precision:
 // a field of view so close to 0 or 180 degrees that this is not a positive
 // finite number (the angle rounds to 0, or to a float beyond pi, where the
@@ -205,6 +215,8 @@ void CheckFov(const Reporter& r, double fov, const std::string& path) {
     r.Fail(path, "a field of view of " + FormatNumber(fov) +
                      " degrees is too close to 0 or 180 for a single-precision projection");
 }
+
+namespace {
 
 // No node its own ancestor. Linear in the number of nodes whatever the
 // depth: each node is walked once, its chain marked as it goes. Of all

@@ -103,6 +103,18 @@ void CheckFps(const Reporter& r, double fps, const std::string& path);
 // the value still needs CheckFps.
 std::optional<double> ParseFrameRate(std::string_view text);
 
+// A transform's number, finite and within single precision (the host's).
+void CheckSingle(const Reporter& r, double x, const std::string& path);
+
+// The transform `fields` describe has a finite inverse in single precision
+// (a camera's view is its inverse); `context` ends the message.
+void CheckHostTransform(const Reporter& r, const TransformFields& fields, const std::string& path,
+                        const std::string& context);
+
+// A field of view in degrees, in (0, 180), and not so close to either end
+// that the single-precision projection scale is no longer positive and finite.
+void CheckFov(const Reporter& r, double fov, const std::string& path);
+
 // One parameter value (plain or keyed) at `path`.
 void CheckParam(const Reporter& r, const ParamDesc& p, const std::string& path, int ticksPerFrame);
 

@@ -82,6 +82,32 @@ TEST(PanelSecurity, SaveWritesTheOpenedSceneAndSaveAsOnlyWhatTheUserConfirms) {
     EXPECT_EQ(r->status, 400) << r->body;
   }
   EXPECT_EQ(ReadAll(image), original);
+  // Before: written over. Each frame of a pattern the scene reads, and its
+  // .chan file, even confirmed.
+  const fs::path plate0 = images.Path() / "plate_0000.png", plate12 = images.Path() / "plate_0012.png";
+  velumbra::WritePngRgba(plate0, 96, 64, black.data(), 8);
+  WriteAll(images.Path() / "cam.chan", "1 0 0 0 0 0 0\n");
+  const std::string patterned = R"({"render": {"width": 96, "height": 64, "camera": "cam", "image": )" +
+                                json((images.Path() / "plate_####.png").string()).dump() +
+                                R"(}, "nodes": [{"name": "cam", "type": "camera", "chan": {"file": )" +
+                                json((images.Path() / "cam.chan").string()).dump() + R"(}}],
+    "effects": [{"class": "Qe_Velumbra", "name": "Stars"}]})";
+  LivePanel withPlates(patterned);
+  for (const fs::path& target : {plate0, plate12, images.Path() / "cam.chan", images.Path() / "." / "plate_0000.png"}) {
+    const auto res = save(withPlates, {{"file", target.string()}, {"overwrite", true}});
+    EXPECT_EQ(res->status, 400) << target << " " << res->body;
+  }
+  EXPECT_EQ(ReadAll(images.Path() / "cam.chan"), "1 0 0 0 0 0 0\n");
+  EXPECT_FALSE(fs::exists(plate12));
+  // Names the pattern does not make are free: another width, another name.
+  for (const char* free : {"plate_00001.png", "plate_12.png", "plates_0000.png"}) {
+    const auto res = save(withPlates, {{"file", (images.Path() / free).string()}});
+    EXPECT_EQ(res->status, 200) << free << " " << res->body;
+  }
+  // Before: "new2.json\u0000" wrote new2.json. Names are taken as typed.
+  const auto nul = save(p, {{"file", (dir / "new2.json").string() + std::string(1, '\0')}});
+  EXPECT_EQ(nul->status, 400) << nul->body;
+  EXPECT_FALSE(fs::exists(dir / "new2.json"));
   // An existing file: 409 until the user confirms; its mode is kept.
   const fs::path other = dir / "private.json";
   WriteAll(other, "{}");
@@ -189,6 +215,58 @@ TEST(PanelSecurity, RequestBodiesAreCapped) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 413);
   EXPECT_EQ(p.client->Post("/api/close-all", "{\"effect\": 0}", "application/json")->status, 200);
+}
+
+// Before: a 200 MiB chunked body was read whole (218 MB resident) and then
+// refused as 400; the cap held only for a body of declared length.
+TEST(PanelSecurity, ChunkedBodiesAreCappedToo) {
+  LivePanel p;
+  const auto chunked = [&](std::size_t bytes) {
+    const std::string head = "{\"effect\": 0, \"pad\": \"";
+    return p.client->Post(
+        "/api/close-all",
+        [&, sent = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+          if (sent == 0) sink.write(head.data(), head.size());
+          const std::string block(std::min<std::size_t>(65536, bytes - sent), 'x');
+          if (!block.empty()) sink.write(block.data(), block.size());
+          sent += block.size();
+          if (sent == bytes) {
+            sink.write("\"}", 2);
+            sink.done();
+          }
+          return true;
+        },
+        "application/json");
+  };
+  auto r = chunked(5u << 20);
+  ASSERT_TRUE(r) << httplib::to_string(r.error());
+  EXPECT_EQ(r->status, 413) << r->body;
+  r = chunked(1000);
+  ASSERT_TRUE(r) << httplib::to_string(r.error());
+  EXPECT_EQ(r->status, 200) << r->body;
+}
+
+// Before: with ten clients at once, 1 to 3 requests in 100 were cut off
+// unanswered: a connection whose request had arrived but was not yet read
+// counted as a slow client.
+TEST(PanelSecurity, EveryRequestThatArrivesWholeIsAnswered) {
+  LivePanel p;
+  std::atomic<int> answered{0}, failed{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 16; ++c)
+    clients.emplace_back([&] {
+      httplib::Client client("127.0.0.1", p.port);
+      client.set_default_headers({{"X-Velumbra-Token", p.server->Token()}});
+      for (int i = 0; i < 10; ++i) {
+        auto r = i % 3 == 0   ? client.Get("/")
+                 : i % 3 == 1 ? client.Get("/api/state")
+                              : client.Post("/api/frame", "{\"frame\": 3}", "application/json");
+        (r && r->status == 200 ? answered : failed)++;
+      }
+    });
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(answered, 160);
+  EXPECT_EQ(failed, 0);
 }
 
 // A client that sends its request one header line at a time, slowly,

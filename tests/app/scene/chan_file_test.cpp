@@ -91,24 +91,67 @@ TEST_F(ChanFile, LinesWithoutFovAndBlankLinesRead) {
   const auto frames = velumbra::ReadChanFile(Write("\n10 0 0 0 0 0 0\r\n\n  11 1 0 0 0 0 0  \n"));
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1].frame, 11);
+  EXPECT_EQ(frames[1].line, 4u);
   EXPECT_FALSE(frames[1].verticalFov);
   EXPECT_DOUBLE_EQ(frames[1].camToWorld[3][0], 1.0);
 }
 
+// Before: "+1" was "not a finite number". Signs, exponents and a last line
+// without a line break read as the applications write them.
+TEST_F(ChanFile, NumbersReadWithTheirSigns) {
+  ChanDesc c = Write("+1 +2.5 -0 +1e1 0 0 +90 +4E1\n2 0 0 0 0 0 0 40");
+  c.yUp = false;
+  const auto frames = velumbra::ReadChanFile(c);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].frame, 1);
+  EXPECT_DOUBLE_EQ(frames[0].camToWorld[3][0], 2.5);
+  EXPECT_DOUBLE_EQ(frames[0].camToWorld[3][2], 10.0);
+  EXPECT_NEAR(frames[0].camToWorld[0][1], 1.0, 1e-12);  // +90 about Z
+  EXPECT_DOUBLE_EQ(*frames[0].verticalFov, 40.0);
+}
+
+// The lines are counted, a block at a time, before any key is made: the
+// bound on the keys a file can make, weighed against the memory budget.
+TEST_F(ChanFile, LinesAreCountedWithoutReadingTheKeys) {
+  EXPECT_EQ(velumbra::ChanLineCount(Write("")), 0u);
+  EXPECT_EQ(velumbra::ChanLineCount(Write("1 0 0 0 0 0 0")), 1u);
+  EXPECT_EQ(velumbra::ChanLineCount(Write("1 0 0 0 0 0 0\n\n")), 2u);
+  // Lines across the reader's 64 KiB blocks.
+  std::string many;
+  for (int f = 1; f <= 20000; ++f) many += std::to_string(f) + " 0 0 0 0 0 0\n";
+  const ChanDesc c = Write(many);
+  EXPECT_EQ(velumbra::ChanLineCount(c), 20000u);
+  const auto frames = velumbra::ReadChanFile(c);
+  ASSERT_EQ(frames.size(), 20000u);
+  EXPECT_EQ(frames.back().frame, 20000);
+  EXPECT_EQ(frames.back().line, 20000u);
+}
+
 TEST_F(ChanFile, MalformedLinesNameTheFileAndLine) {
   const struct {
-    const char* text;
+    std::string text;
     const char* message;
   } cases[] = {
       {"1 0 0 0 0 0\n", "cam.chan:1: expected 7 or 8 numbers"},
       {"1 0 0 0 0 0 0 40 9\n", "cam.chan:1: expected 7 or 8 numbers"},
-      {"1 0 0 0 0 0 0\n2 0 0 x 0 0 0\n", "cam.chan:2: x is not a finite number"},
+      {"1 0 0 0 0 0 0\n2 0 0 x 0 0 0\n", "cam.chan:2: \"x\" is not a finite number"},
       {"1 0 0 0 0 0 0\n1 0 0 0 0 0 0\n", "cam.chan:2: frame 1 does not follow frame 1"},
-      {"1.5 0 0 0 0 0 0\n", "cam.chan:1: the frame"},
-      {"1 0 0 0 0 0 0 180\n", "cam.chan:1: the vertical fov"},
+      {"1.5 0 0 0 0 0 0\n", "cam.chan:1: the frame 1.5 is not a whole number"},
+      {"1 0 0 0 0 0 0 180\n", "cam.chan:1: the vertical fov: expected a number in (0, 180), got 180"},
       {"1 0 0 0 0 0 0 40\n2 0 0 0 0 0 0\n", "cam.chan:2: 7 numbers, but the lines before have 8"},
-      {"1 0 0 nan 0 0 0\n", "cam.chan:1: nan is not a finite number"},
+      {"1 0 0 nan 0 0 0\n", "cam.chan:1: \"nan\" is not a finite number"},
       {"\n\n", "cam.chan: no frames"},
+      {"1 ++1 0 0 0 0 0\n", "cam.chan:1: \"++1\" is not a finite number"},
+      {"1 +-1 0 0 0 0 0\n", "cam.chan:1: \"+-1\" is not a finite number"},
+      // Before: the message stopped at the NUL.
+      {std::string("1 0 0 0 0 0 0\n2 0 0 1\0x 0 0 0\n", 32),
+       "cam.chan:2: \"1\\u0000x\" is not a finite number"},
+      // Before: accepted, a black frame. The checks of a node's matrix and fov.
+      {"1 1e39 0 0 0 0 0\n", "cam.chan:1: tx: expected a number of magnitude at most"},
+      {"1 0 0 0 0 0 -4e38\n", "cam.chan:1: rz: expected a number of magnitude at most"},
+      {"1 0 0 0 0 0 0 1e-300\n", "cam.chan:1: the vertical fov: a field of view of 1e-300 degrees is too close"},
+      {"1 0 0 0 0 0 0 1e-40\n", "cam.chan:1: the vertical fov: a field of view of 1e-40 degrees is too close"},
+      {"1 0 0 0 0 0 0 40\n" + std::string(5000, ' ') + "\n", "cam.chan:2: the line is longer than 4096"},
   };
   for (const auto& c : cases) {
     const std::string e = ErrorOf(c.text);

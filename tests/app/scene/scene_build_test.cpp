@@ -177,4 +177,35 @@ TEST_F(SceneBuild, AChanFileKeysTheCameraAndItsFov) {
   }
 }
 
+// Before: a file turning 180 degrees between two keys flattened the camera
+// halfway (a view with entries of -1.6e16), and a fov the vertical check
+// let through could become a horizontal one single precision turns over.
+TEST_F(SceneBuild, AChanCameraTurnsBetweenItsKeysAndKeepsAProjection) {
+  TempDir dir;
+  WriteAll(dir / "cam.chan", "0 0 0 0 90 0 0 40\n10 0 0 0 90 0 180 40\n");
+  Interface ip;
+  const auto scene = ParseScene(R"({ "fps": 30, "render": {"width": 200, "height": 100},
+    "nodes": [ { "name": "cam", "type": "camera", "chan": {"file": "cam.chan", "up": "z"} } ]})",
+                                "s.json", dir.Path());
+  const auto built = BuildScene(scene, ip);
+  for (int frame = 1; frame < 10; ++frame) {
+    const Matrix3 m = built.camera->GetNodeTM(frame * 160);
+    for (int r = 0; r < 3; ++r) EXPECT_NEAR(m.GetRow(r).Length(), 1.0f, 1e-5f) << "frame " << frame << " row " << r;
+    // Looking level all the way round: the view axis stays horizontal.
+    EXPECT_NEAR(m.GetRow(2).z, 0.0f, 1e-6f) << "frame " << frame;
+  }
+  WriteAll(dir / "cam.chan", "1 0 0 0 0 0 0 179.9999\n");
+  const auto wide = ParseScene(R"({ "render": {"width": 200, "height": 2},
+    "nodes": [ { "name": "cam", "type": "camera", "chan": {"file": "cam.chan"} } ]})",
+                               "s.json", dir.Path());
+  Interface ip2;
+  try {
+    BuildScene(wide, ip2);
+    ADD_FAILURE() << "accepted";
+  } catch (const velumbra::InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("cam.chan:1: the horizontal fov of a 200 x 2 frame: a field of view of"),
+              std::string::npos) << e.what();
+  }
+}
+
 }  // namespace
