@@ -9,4 +9,6 @@ file(GLOB VELUMBRA_APP_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/host/app/farm/*.cpp)
 add_library(velumbra_app STATIC ${VELUMBRA_APP_SOURCES} ${CMAKE_SOURCE_DIR}/host/app/commands/star_table.cpp)
 find_package(Threads REQUIRED)
-target_link_libraries(velumbra_app PUBLIC velumbra_scene velumbra_image velumbra_base velumbra_effect hostsdk Threads::Threads)
+# The effect is reached only through the modules it loads (their class
+# descriptors and the interfaces their objects hand out): never linked here.
+target_link_libraries(velumbra_app PUBLIC velumbra_scene velumbra_image velumbra_base hostsdk Threads::Threads)

@@ -9,13 +9,10 @@ find_package(CLI11 REQUIRED)
 file(GLOB VELUMBRA_COMMAND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/app/commands/*_command.cpp)
 list(FILTER VELUMBRA_COMMAND_SOURCES EXCLUDE REGEX "/panel_command\\.cpp$")
 add_library(velumbra_commands STATIC ${VELUMBRA_COMMAND_SOURCES} ${CMAKE_SOURCE_DIR}/host/app/commands/module_options.cpp)
-target_link_libraries(velumbra_commands PUBLIC velumbra_app velumbra_effect CLI11::CLI11)
+target_link_libraries(velumbra_commands PUBLIC velumbra_app CLI11::CLI11)
 
-# The executable carries the star-field generator for `velumbra stars`: the
-# records are generated from the effect block's values with the same code the
-# module uses, since the module exports only its class descriptors. Linking
-# the effect's static library pulls in just the objects that generation
-# needs; the module keeps its own copies local, so the two never meet.
+# The executable holds none of the effect's code: `velumbra stars` and the
+# memory estimate ask the loaded module's effects (host/sdk/istar_field.h).
 add_executable(velumbra ${CMAKE_SOURCE_DIR}/host/app/commands/main.cpp ${CMAKE_SOURCE_DIR}/host/app/commands/panel_command.cpp)
 target_link_libraries(velumbra PRIVATE velumbra_commands velumbra_panel)
 # The module it loads by default lives beside it.

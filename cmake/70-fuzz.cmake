@@ -8,6 +8,8 @@ option(VELUMBRA_FUZZ "Build the libFuzzer programs (needs clang)" OFF)
 
 file(GLOB VELUMBRA_FUZZ_TARGET_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/targets/*.cpp)
 add_library(velumbra_fuzz_targets STATIC ${VELUMBRA_FUZZ_TARGET_SOURCES})
+# The scene target checks the effect's camera search on built scenes: it
+# links the effect's code, which the command itself does not.
 target_link_libraries(velumbra_fuzz_targets PUBLIC velumbra_app velumbra_effect)
 
 if(VELUMBRA_FUZZ)

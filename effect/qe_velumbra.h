@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "effect/star_field_interface.h"
 #include "plugin/host.h"
 #include "render/star_loop.h"
 #include "starfield/star_field.h"
@@ -43,6 +44,9 @@ class Qe_Velumbra : public Effect {
   IParamBlock2* GetParamBlock(int) override { return pblock; }
   // The block when its ID equals `id` (16-bit comparison), else null.
   IParamBlock2* GetParamBlockByID(BlockID id) override;
+
+  // --- interfaces: IStarField (effect/star_field_interface.h), else null ---
+  BaseInterface* GetInterface(Interface_ID id) override;
 
   // --- references: reference 0 is the block, whatever index ---
   int NumRefs() override { return 1; }
@@ -166,4 +170,6 @@ class Qe_Velumbra : public Effect {
 
  private:
   void ReportLoop(StarLoopRun run);
+
+  QeStarFieldInterface starFieldInterface_{*this};
 };

@@ -38,6 +38,10 @@ class MotionBlurPath {
   bool Allocate(int subdivisions);
 
   int subdivisions() const { return n_; }
+  // The bytes a sample takes: the two matrices, its time, the placement and
+  // the "same inputs" flag.
+  static constexpr std::uint64_t kSampleBytes =
+      2 * sizeof(Matrix3) + sizeof(TimeValue) + sizeof(StarPlacement) + sizeof(bool);
 
   // Sample k: its time, the origin and view matrices at that time, and the
   // placement parameters read at that time.

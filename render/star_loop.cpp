@@ -40,6 +40,8 @@ constexpr size_t kPrefetchAhead = 6;
 }  // namespace
 
 
+std::uint64_t ParallelStarLoop::BatchBytes() { return kOpsPerBatch * (sizeof(DrawOp) + sizeof(DrawOp) / 3); }
+
 void OpRecorder::Reset() {
   failed_ = false;
   for (auto& b : bands_) b.clear();

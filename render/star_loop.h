@@ -142,6 +142,10 @@ class ParallelStarLoop {
   int threads() const { return threads_; }
   int chunks() const { return static_cast<int>(recorders_.size()); }
   std::uint32_t batchStars() const { return batch_; }
+  // The most memory a batch's recordings take, in bytes, whatever the star
+  // count and image: its calls, with a third again for the calls copied into
+  // a second band and the bands' spare capacity (12 MiB).
+  static std::uint64_t BatchBytes();
 
   // Starts a batch: every recorder empty (keeping its memory).
   void BeginBatch();

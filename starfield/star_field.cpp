@@ -343,6 +343,18 @@ int StarField::GenerateSerial(CheckAbortCallback* abort) {
   return 1;
 }
 
+// The triples of a round of parallel reading with `rest` stars to write:
+// about 2.9 triples a star (the ball fills pi/6 of the cube), plus one for
+// its colour, so that a round reaches the rest with a margin, in bounded
+// memory. Rounds shrink as stars are written, so the first is the largest.
+namespace {
+std::uint64_t RoundTriples(std::uint64_t rest) {
+  return std::clamp<std::uint64_t>(rest * 3 + rest / 8 + 4096, 1 << 16, 1 << 22);
+}
+}  // namespace
+
+std::uint64_t StarField::ParallelScratchBytes(std::uint32_t count) { return 5 * RoundTriples(count); }
+
 // The stream as a sequence of triples read in one of two states: a position
 // attempt, or (right after a taken attempt) the star's three colour draws.
 // Rounds of triples are cut into chunks. Each chunk's attempts are tested in
@@ -363,19 +375,13 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
     std::uint64_t firstStar = 0;
     float most = 0.0f;              // largest radius written (NaN ignored)
   };
-  // About 2.9 triples a star (the ball fills pi/6 of the cube), plus one for
-  // its colour: a round reaches the rest with a margin, in bounded memory.
-  // Rounds shrink as stars are written, so the first is the largest.
-  const auto roundTriples = [](std::uint64_t rest) {
-    return std::clamp<std::uint64_t>(rest * 3 + rest / 8 + 4096, 1 << 16, 1 << 22);
-  };
   // All working memory is had before the first parallel region, which then
   // allocates nothing (an exception cannot leave a parallel region).
   std::vector<Chunk> chunk;
   std::vector<std::uint64_t> taken;  // a bit a triple of the round
   try {
     chunk.resize(static_cast<size_t>(chunks));
-    taken.resize(roundTriples(count) / 64 + 1);
+    taken.resize(RoundTriples(count) / 64 + 1);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -385,7 +391,7 @@ int StarField::GenerateParallel(CheckAbortCallback* abort, int threads, std::uin
   bool inColour = false;        // state at `round`
   std::uint64_t lastTriple = 0; // the taken attempt of the last star
   while (done < count) {
-    const std::uint64_t triples = roundTriples(count - done);
+    const std::uint64_t triples = RoundTriples(count - done);
     // Chunks begin on whole words of the taken bits (some may be empty).
     for (int c = 0; c < chunks; ++c) {
       chunk[c].lo = (triples * c / chunks) & ~std::uint64_t{63};

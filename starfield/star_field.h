@@ -47,6 +47,10 @@ class StarField {
   // working memory it reads serially instead (same stars) and
   // fellBackToSerial() tells so. Never throws.
   int GenerateStarField(CheckAbortCallback* abort);
+  // The most working memory the parallel reading of `count` stars takes, in
+  // bytes: 5 bytes a triple of its largest round (the taken bits, a bit a
+  // triple, and room to spare), at most 20 MiB whatever the count.
+  static std::uint64_t ParallelScratchBytes(std::uint32_t count);
 
   std::uint32_t count() const { return key_.count; }
   const StarRecord* stars() const { return stars_.get(); }

@@ -1,9 +1,9 @@
 // The generation key of a star field from the effect's parameter values.
 //
-// One rule for every reader of a block: the render pass and the host's
-// `velumbra stars` form the key here, so that the records the command lists
-// are the ones the pass draws, for any values a scene or script can set
-// (out-of-range ones included).
+// One rule for every reader of a block: the render pass and the effect's
+// star-field interface (which `velumbra stars` asks) form the key here, so
+// that the records the command lists are the ones the pass draws, for any
+// values a scene or script can set (out-of-range ones included).
 #pragma once
 
 #include "host/sdk/color.h"

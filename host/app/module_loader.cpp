@@ -1,9 +1,12 @@
 #include "host/app/module_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -28,6 +31,31 @@ std::string Hex(ULONG v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
   return buf;
+}
+
+// The names of the shared objects mapped now.
+std::set<std::string> MappedObjects() {
+  std::set<std::string> names;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        if (info->dlpi_name && *info->dlpi_name) static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
+        return 0;
+      },
+      &names);
+  return names;
+}
+
+// Keeps mapped for good the libraries that opening `module` brought in, the
+// module itself excepted: a runtime such as OpenMP's keeps worker threads
+// that would run unmapped code once the module's dlclose unloaded it. The
+// module is still closed; the process keeps only its dependencies.
+void PinLibrariesBroughtIn(const std::set<std::string>& before, void* module) {
+  link_map* self = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &self) != 0 || !self) return;
+  for (const std::string& name : MappedObjects()) {
+    if (before.count(name) || name == self->l_name) continue;
+    if (void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(h);
+  }
 }
 
 // Closes a module that was opened but not kept.
@@ -91,8 +119,10 @@ bool ModuleRegistry::LoadModule(const std::filesystem::path& file) {
   // path for a bare name.
   const std::filesystem::path path = file.has_parent_path() ? file : std::filesystem::path(".") / file;
   dlerror();
+  const std::set<std::string> mapped = MappedObjects();
   OpenLibrary lib(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!lib.get()) return Fail(file, "cannot load the module: " + DlError());
+  PinLibrariesBroughtIn(mapped, lib.get());
   for (const Handle& h : handles_) {
     if (h.library == lib.get()) return Fail(file, "this module is already loaded");
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base_interface.h"
 #include "interval.h"
 #include "isave.h"
 #include "max_types.h"
@@ -59,6 +60,10 @@ class Animatable {
   virtual int NumParamBlocks() { return 0; }
   virtual IParamBlock2* GetParamBlock(int) { return nullptr; }
   virtual IParamBlock2* GetParamBlockByID(BlockID) { return nullptr; }
+
+  // The interface of ID `id` the object speaks (base_interface.h), owned by
+  // the object; null when it speaks none of that ID.
+  virtual BaseInterface* GetInterface(Interface_ID) { return nullptr; }
 };
 
 class ReferenceMaker : public Animatable {

@@ -1,6 +1,7 @@
 // The render's memory estimate: its terms against the sizes of what they
-// count, its parts taken from a real render session, and the estimate as an
-// upper bound of the peak a real velumbra process reaches.
+// count, the effect's own figures asked of the loaded module, its parts
+// taken from a real render session, and the estimate as an upper bound of
+// the peak a real velumbra process reaches.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -42,16 +43,13 @@ TEST(MemoryEstimate, ResidentPartsFollowPixelsAndStars) {
   in.objectIdChannel = in.materialIdChannel = true;
   EXPECT_EQ(EstimateRenderMemory(in).gBuffer, 1920u * 1080u * 3u);
 
-  // Stars: 24 bytes a record, kept between frames; two effects keep two
-  // fields.
-  in.fields = {{1000000, 1}};
-  const RenderMemoryEstimate one = EstimateRenderMemory(in);
-  EXPECT_EQ(one.stars, 24u * 1000000u);
-  in.fields = {{1000000, 1}, {3000000, 1}};
-  EXPECT_EQ(EstimateRenderMemory(in).stars, 24u * 4000000u);
-  // An empty field is still an array of one record.
-  in.fields = {{0, 1}};
-  EXPECT_EQ(EstimateRenderMemory(in).stars, 24u);
+  // The effects' records are kept between frames: two effects keep both;
+  // their working memory takes turns.
+  in.fields = {{24000000, 5000}, {72000000, 9000}};
+  const RenderMemoryEstimate two = EstimateRenderMemory(in);
+  EXPECT_EQ(two.stars, 96000000u);
+  EXPECT_EQ(two.applyScratch, 9000u);
+  EXPECT_EQ(two.Total(), bare.Total() + 1920u * 1080u * 3u + 96000000u + 9000u);
 }
 
 TEST(MemoryEstimate, InputsAndOutputsAddTheirBuffers) {
@@ -78,34 +76,75 @@ TEST(MemoryEstimate, InputsAndOutputsAddTheirBuffers) {
 TEST(MemoryEstimate, ApplyAndWritingTakeTurns) {
   RenderMemoryInputs in = Frame(4096, 4096);
   in.output = OutputImageKind::ExrFloat;
-  in.fields = {{10000000, 1000}};
+  in.fields = {{240000000, 33000000}};
   const RenderMemoryEstimate e = EstimateRenderMemory(in);
-  EXPECT_GT(e.applyScratch, 0u);
   EXPECT_GT(e.writeBuffers, e.applyScratch);
   EXPECT_EQ(e.Total(), e.process + e.frame + e.stars + e.writeBuffers);
+  in.output = OutputImageKind::Png;
+  EXPECT_EQ(EstimateRenderMemory(in).Total(), e.process + e.frame + e.stars + e.applyScratch);
+}
 
+// The effect's figures come from the loaded module (IStarField), for the
+// values its block holds at the times asked.
+class EffectMemory : public ::testing::Test {
+ protected:
+  void SetUp() override { registry_.LoadDirectory(BuildDir()); }
+  // The effect's figures for `stars` and `subdivisions` on `workers`.
+  StarFieldMemory Of(const std::string& stars, const std::string& subdivisions, int workers) {
+    WriteAll(dir_ / "s.json", R"({"nodes": [{"name": "Camera001", "type": "camera"}],
+      "effects": [{"class": "Qe_Velumbra", "params": {"starscount": )" + stars +
+                                  R"(, "durationsubdivisions": )" + subdivisions + "}}]}");
+    RenderSession session(LoadSceneFile(dir_ / "s.json"),
+                          [&](const std::string& name) { return registry_.FindClass(name); });
+    IStarField* field = GetStarFieldInterface(session.Effects().at(0));
+    if (!field) {
+      ADD_FAILURE() << "the module's effect hands out no star-field interface";
+      return {};
+    }
+    const TimeValue times[] = {session.FrameTime(0), session.FrameTime(5), session.FrameTime(10),
+                               session.FrameTime(15), session.FrameTime(20)};
+    return field->RenderMemory(times, 5, workers);
+  }
+  ModuleRegistry registry_;
+  TempDir dir_;
+};
+
+TEST_F(EffectMemory, RecordsAndWorkingMemoryFollowTheEffectsBuffers) {
+  // 24 bytes a record; an empty field is still an array of one record.
+  EXPECT_EQ(Of("1000000", "1", 2).records, 24u * 1000000u);
+  EXPECT_EQ(Of("0", "1", 2).records, 24u);
   // More subdivisions need a longer motion path, bounded per sample.
-  in.fields = {{1000, 1}};
-  const std::uint64_t few = EstimateRenderMemory(in).applyScratch;
-  in.fields = {{1000, 1000}};
-  const std::uint64_t many = EstimateRenderMemory(in).applyScratch;
+  const std::uint64_t few = Of("1000", "1", 2).working;
+  const std::uint64_t many = Of("1000", "1000", 2).working;
   EXPECT_GT(many, few);
   EXPECT_LT(many - few, 999u * 256u);
   // The serial loops need no generation scratch and no recorded calls.
-  in.threads = 0;
-  EXPECT_LT(EstimateRenderMemory(in).applyScratch, 1001u * 256u);
-  // Generation's scratch is bounded whatever the count.
-  in.threads = 2;
-  in.fields = {{10000000, 1}};
-  const std::uint64_t big = EstimateRenderMemory(in).applyScratch;
-  in.fields = {{5000000, 1}};
-  EXPECT_EQ(EstimateRenderMemory(in).applyScratch, big);
+  EXPECT_LT(Of("1000", "1000", 0).working, 1001u * 256u);
+  // Generation's scratch and the recorded calls are bounded whatever the
+  // count: one batch of calls (12 MiB) and at most 20 MiB of scratch.
+  const std::uint64_t big = Of("10000000", "1", 2).working;
+  EXPECT_EQ(Of("5000000", "1", 2).working, big);
+  EXPECT_GT(big, 12 * kMiB);
+  EXPECT_LT(big, 33 * kMiB);
+}
+
+// Keyed values: the largest star count and the largest subdivisions over
+// the times asked, even where no one time holds both.
+TEST_F(EffectMemory, TakesTheLargestValuesOverTheTimes) {
+  const StarFieldMemory keyed = Of(R"({"keys": [[0, 1000], [10, 50000], [20, 2000]]})",
+                                   R"({"keys": [[0, 3], [15, 40]]})", 2);
+  const StarFieldMemory constant = Of("50000", "40", 2);
+  EXPECT_EQ(keyed.records, constant.records);
+  EXPECT_EQ(keyed.working, constant.working);
 }
 
 TEST(MemoryEstimate, AbsurdSizesSaturateInsteadOfWrapping) {
   RenderMemoryInputs in = Frame(std::uint64_t{1} << 40, std::uint64_t{1} << 40);
   in.output = OutputImageKind::ExrHalf;
   in.fields = {{UINT64_MAX, UINT64_MAX}};
+  EXPECT_EQ(EstimateRenderMemory(in).Total(), UINT64_MAX);
+  in = Frame(1, 1);
+  in.fields = {{UINT64_MAX - 1, 1}, {UINT64_MAX - 1, 1}};
   EXPECT_EQ(EstimateRenderMemory(in).Total(), UINT64_MAX);
   EXPECT_EQ(MemoryRequestMiB(UINT64_MAX), UINT64_MAX / kMiB + 1);
 }
@@ -122,8 +161,8 @@ TEST(MemoryEstimate, RequestAddsATenthAndRoundsUpToMebibytes) {
   EXPECT_EQ(FormatBytes(std::uint64_t{3} << 30), "3.0 GiB");
 }
 
-// The session's own numbers: the render size, and the largest star count
-// and subdivisions of keyed parameters over the frames rendered.
+// The session's own numbers: the render size, and each effect's figures
+// over the frames rendered.
 TEST(MemoryEstimate, SessionGivesTheLargestValuesOverTheFrames) {
   ModuleRegistry registry;
   registry.LoadDirectory(BuildDir());
@@ -140,15 +179,13 @@ TEST(MemoryEstimate, SessionGivesTheLargestValuesOverTheFrames) {
   EXPECT_EQ(in.width, 320u);
   EXPECT_EQ(in.height, 200u);
   ASSERT_EQ(in.fields.size(), 1u);
-  EXPECT_EQ(in.fields[0].stars, 1000u);
-  EXPECT_EQ(in.fields[0].subdivisions, 3u);
+  EXPECT_EQ(in.fields[0].records, 24u * 1000u);
   EXPECT_EQ(in.output, OutputImageKind::Png);
   EXPECT_FALSE(in.exrIdChannels);
 
   const std::vector<int> all{0, 5, 10, 15, 20};
   in = MemoryInputsOf(session, all, 0, "out.####.EXR", 1);
-  EXPECT_EQ(in.fields[0].stars, 50000u);
-  EXPECT_EQ(in.fields[0].subdivisions, 40u);
+  EXPECT_EQ(in.fields[0].records, 24u * 50000u);
   // An OpenEXR output carries the ID channels, written as FLOAT without an
   // OpenEXR input.
   EXPECT_EQ(in.output, OutputImageKind::ExrFloat);

@@ -1,83 +1,81 @@
 #include "host/app/commands/star_table.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "host/app/base/app_error.h"
-#include "starfield/star_field_key.h"
 
 namespace velumbra {
 
 namespace {
 
-ParamID IdOf(IParamBlock2& block, const char* name) {
-  const int index = block.FindParamByName(name);
-  if (index < 0)
-    throw InputError(std::string("the effect has no parameter \"") + name +
-                     "\"; star records come from a star-field effect");
-  return block.IndexToID(index);
-}
+// Formats the records the module hands over. An exception of the text's
+// sink stops the listing and waits here until the module has returned.
+class CsvSink final : public StarRecordSink {
+ public:
+  explicit CsvSink(const std::function<void(std::string_view)>& sink) : sink_(sink) {
+    out_.reserve(kStarsCsvChunk + 200);
+    out_ = "index,x,y,z,r,g,b,a,size\n";
+  }
 
-int IntAt(IParamBlock2& block, const char* name, TimeValue t) {
-  int v = 0;
-  Interval valid(TIME_NegInfinity, TIME_PosInfinity);
-  block.GetValue(IdOf(block, name), t, v, valid);
-  return v;
-}
+  bool TakeStars(std::uint32_t first, const StarFieldRecord* stars, std::size_t count) override {
+    try {
+      char line[200];
+      for (std::size_t k = 0; k < count; ++k) {
+        const StarFieldRecord& s = stars[k];
+        const int n = std::snprintf(line, sizeof line, "%u,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g\n",
+                                    first + static_cast<std::uint32_t>(k), static_cast<double>(s.pos.x),
+                                    static_cast<double>(s.pos.y), static_cast<double>(s.pos.z), unsigned{s.color.r},
+                                    unsigned{s.color.g}, unsigned{s.color.b}, unsigned{s.color.a},
+                                    static_cast<double>(s.size));
+        out_.append(line, static_cast<size_t>(n));
+        if (out_.size() >= kStarsCsvChunk) Flush();
+      }
+      return true;
+    } catch (...) {
+      failure_ = std::current_exception();
+      return false;
+    }
+  }
 
-float FloatAt(IParamBlock2& block, const char* name, TimeValue t) {
-  float v = 0.0f;
-  Interval valid(TIME_NegInfinity, TIME_PosInfinity);
-  block.GetValue(IdOf(block, name), t, v, valid);
-  return v;
-}
+  void Flush() {
+    sink_(out_);
+    out_.clear();
+  }
 
-Color ColourAt(IParamBlock2& block, const char* name, TimeValue t) {
-  Color c;
-  Interval valid(TIME_NegInfinity, TIME_PosInfinity);
-  block.GetValue(IdOf(block, name), t, c, valid);
-  return c;
-}
+  std::exception_ptr failure() const { return failure_; }
+  bool pending() const { return !out_.empty(); }
+
+ private:
+  const std::function<void(std::string_view)>& sink_;
+  std::string out_;
+  std::exception_ptr failure_;
+};
 
 }  // namespace
 
-StarFieldKey StarFieldKeyOf(IParamBlock2& block, TimeValue t) {
-  StarFieldParams p;
-  p.starsCount = IntAt(block, "starscount", t);
-  p.seed = IntAt(block, "seed", t);
-  p.brightColor = ColourAt(block, "brightstarscolor", t);
-  p.dimColor = ColourAt(block, "dimstarscolor", t);
-  p.colorVariancePercent = FloatAt(block, "colorvariance", t);
-  p.brightDimBalance = FloatAt(block, "brightdimbalance", t);
-  p.brightSize = FloatAt(block, "brightstarssize", t);
-  p.dimSize = FloatAt(block, "dimstarssize", t);
-  p.starsAlphaFlag = IntAt(block, "starsalphaflag", t) != 0;
-  p.starsAlpha = IntAt(block, "starsalpha", t);
-  return MakeStarFieldKey(p);
-}
-
-void WriteStarsCsv(const StarField& field, const std::function<void(std::string_view)>& sink) {
-  std::string out = "index,x,y,z,r,g,b,a,size\n";
-  const StarRecord* stars = field.stars();
-  out.reserve(kStarsCsvChunk + 200);
-  char line[200];
-  for (std::uint32_t i = 0; stars && i < field.count(); ++i) {
-    const StarRecord& s = stars[i];
-    const int n = std::snprintf(line, sizeof line, "%u,%.9g,%.9g,%.9g,%u,%u,%u,%u,%.9g\n", i,
-                                static_cast<double>(s.pos.x), static_cast<double>(s.pos.y),
-                                static_cast<double>(s.pos.z), unsigned{s.color.r}, unsigned{s.color.g},
-                                unsigned{s.color.b}, unsigned{s.color.a}, static_cast<double>(s.size));
-    out.append(line, static_cast<size_t>(n));
-    if (out.size() >= kStarsCsvChunk) {
-      sink(out);
-      out.clear();
-    }
+void WriteStarsCsv(IStarField& effect, TimeValue t, CheckAbortCallback* progress,
+                   const std::function<void(std::string_view)>& sink) {
+  CsvSink csv(sink);
+  const StarRecordsResult result = effect.EnumStarRecords(t, csv, progress);
+  switch (result) {
+    case STAR_RECORDS_DONE:
+      break;
+    case STAR_RECORDS_STOPPED:
+      if (csv.failure()) std::rethrow_exception(csv.failure());
+      break;
+    case STAR_RECORDS_ABORTED:
+      throw Interrupted{};
+    case STAR_RECORDS_NO_MEMORY:
+      throw SystemError("not enough memory for the star records");
   }
-  if (!out.empty()) sink(out);
+  if (result != STAR_RECORDS_DONE) throw SystemError("the effect could not list its star records");
+  if (csv.pending()) csv.Flush();
 }
 
-std::string StarsCsv(const StarField& field) {
+std::string StarsCsv(IStarField& effect, TimeValue t) {
   std::string out;
-  WriteStarsCsv(field, [&](std::string_view piece) { out.append(piece); });
+  WriteStarsCsv(effect, t, nullptr, [&](std::string_view piece) { out.append(piece); });
   return out;
 }
 

@@ -16,6 +16,7 @@
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/commands/star_table.h"
+#include "host/sdk/istar_field.h"
 
 namespace velumbra {
 
@@ -32,6 +33,29 @@ struct StarsOptions {
   ModuleOptions modules;
 };
 
+// Writes the CSV of the records `field` generates at t.
+void Write(IStarField& field, TimeValue t, ProgressReporter& progress, const StarsOptions& o) {
+  if (o.output.empty()) {
+    WriteStarsCsv(field, t, &progress, [&](std::string_view piece) {
+      progress.EndLine();
+      if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
+        throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
+      if (InterruptGuard::Requested()) throw Interrupted{};
+    });
+    if (std::fflush(stdout) != 0)
+      throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
+  } else {
+    AtomicFile file(o.output);
+    WriteStarsCsv(field, t, &progress, [&](std::string_view piece) {
+      progress.EndLine();
+      file.Write(piece.data(), piece.size());
+    });
+    file.Commit();
+    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", QuotedIfNeeded(o.output).c_str());
+  }
+}
+
+
 int RunStars(const StarsOptions& o) {
   const SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
   std::vector<SetOption> sets;
@@ -41,41 +65,26 @@ int RunStars(const StarsOptions& o) {
   if (!o.output.empty()) CheckOutputFile(o.output, "-o");
   const TimeValue t = session.FrameTime(o.frameGiven ? o.frame : scene.render.frame);
 
-  IParamBlock2* block = nullptr;
-  for (size_t i = 0; i < session.Effects().size() && !block; ++i) {
+  IStarField* field = nullptr;
+  for (size_t i = 0; i < session.Effects().size() && !field; ++i) {
     Effect* e = session.Effects()[i];
-    IParamBlock2* b = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr;
-    const bool named = o.effect.empty() || e->name == o.effect;
-    if (named && b && b->FindParamByName("starscount") >= 0) block = b;
+    if (o.effect.empty() || e->name == o.effect) field = GetStarFieldInterface(e);
   }
-  if (!block)
+  if (!field)
     throw InputError(o.effect.empty() ? scene.source + ": the scene has no star-field effect"
                                       : "--effect " + Quoted(o.effect) + ": no star-field effect of that name in " +
                                             scene.source);
 
   InterruptGuard guard;
   ProgressReporter progress(ProgressReporter::StyleFor(o.quiet, stderr), stderr);
-  StarField field;
-  if (!field.RefreshStarField(StarFieldKeyOf(*block, t), &progress)) {
-    progress.EndLine();
-    if (progress.Interrupted()) throw Interrupted{};
-    throw SystemError("not enough memory for the star records");
-  }
-  progress.EndLine();
   // The text is streamed: ten million lines never sit in memory at once.
-  if (o.output.empty()) {
-    WriteStarsCsv(field, [](std::string_view piece) {
-      if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
-        throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
-      if (InterruptGuard::Requested()) throw Interrupted{};
-    });
-    if (std::fflush(stdout) != 0)
-      throw SystemError(std::string("cannot write to standard output: ") + std::strerror(errno));
-  } else {
-    AtomicFile file(o.output);
-    WriteStarsCsv(field, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); });
-    file.Commit();
-    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", QuotedIfNeeded(o.output).c_str());
+  // Its first piece comes once the generation is done, and ends the
+  // generation's progress line.
+  try {
+    Write(*field, t, progress, o);
+  } catch (...) {
+    progress.EndLine();
+    throw;
   }
   return 0;
 }

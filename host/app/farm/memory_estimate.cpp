@@ -8,8 +8,6 @@
 #include "host/app/render_frame.h"
 #include "host/sdk/bitmap.h"
 #include "host/sdk/iparamb2.h"
-#include "starfield/star_record.h"
-#include "starfield/view_transforms.h"
 
 namespace velumbra {
 
@@ -21,26 +19,6 @@ constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 // number that wrapped.
 std::uint64_t Add(std::uint64_t a, std::uint64_t b) { return a > kMax - b ? kMax : a + b; }
 std::uint64_t Mul(std::uint64_t a, std::uint64_t b) { return b != 0 && a > kMax / b ? kMax : a * b; }
-
-// Star generation in parallel reads the generator in rounds of triples of
-// draws: a byte a triple for "taken" and four for the index of a star's
-// beginning, a round being 3.125 triples a star plus 4096, between 2^16 and
-// 2^22 triples (starfield/star_field.cpp).
-std::uint64_t GenerationScratch(std::uint64_t stars) {
-  const std::uint64_t triples = std::clamp<std::uint64_t>(Add(Add(Mul(stars, 3), stars / 8), 4096),
-                                                          std::uint64_t{1} << 16, std::uint64_t{1} << 22);
-  return 5 * triples;
-}
-
-// One sample of the motion path: the origin and view matrices, its time,
-// the placement and the "same inputs" flag (render/motion_blur.cpp).
-constexpr std::uint64_t kMotionSampleBytes =
-    2 * sizeof(Matrix3) + sizeof(TimeValue) + sizeof(StarPlacement) + sizeof(bool);
-
-// The parallel star loop records one batch of drawing calls at a time: 2^18
-// calls of about 36 bytes and their band indices, whatever the star count
-// (render/star_loop.cpp).
-constexpr std::uint64_t kStarLoopBatchBytes = std::uint64_t{12} << 20;
 
 }  // namespace
 
@@ -64,13 +42,11 @@ RenderMemoryEstimate EstimateRenderMemory(const RenderMemoryInputs& in) {
   if (in.materialIdImage) perPixel += sizeof(UBYTE);
   e.inputImages = Mul(pixels, perPixel);
 
-  for (const StarFieldLoad& field : in.fields) {
-    // An empty field is still an array of one record.
-    e.stars = Add(e.stars, Mul(std::max<std::uint64_t>(field.stars, 1), sizeof(StarRecord)));
-    const std::uint64_t samples = Add(std::max<std::uint64_t>(field.subdivisions, 1), 1);
-    std::uint64_t scratch = Mul(samples, kMotionSampleBytes);
-    if (in.threads != 0) scratch = Add(scratch, Add(GenerationScratch(field.stars), kStarLoopBatchBytes));
-    e.applyScratch = std::max(e.applyScratch, scratch);
+  // The effects render one after another: their records add up, their
+  // working memory takes turns.
+  for (const StarFieldMemory& field : in.fields) {
+    e.stars = Add(e.stars, field.records);
+    e.applyScratch = std::max(e.applyScratch, field.working);
   }
 
   if (in.output != OutputImageKind::Png) {
@@ -96,7 +72,6 @@ RenderMemoryInputs MemoryInputsOf(RenderSession& session, const std::vector<int>
   in.input = session.InputExr() ? InputImageKind::Exr : session.InputImage() ? InputImageKind::Png : InputImageKind::None;
   in.objectIdImage = scene.render.objectId.has_value();
   in.materialIdImage = scene.render.materialId.has_value();
-  in.threads = threads;
   if (IsExrFile(output)) {
     const ExrRgbaImage* exr = session.InputExr();
     in.output = exr && exr->sampleType == ExrColourType::Half ? OutputImageKind::ExrHalf : OutputImageKind::ExrFloat;
@@ -106,24 +81,16 @@ RenderMemoryInputs MemoryInputsOf(RenderSession& session, const std::vector<int>
 
   ULONG channels = extraChannels;
   for (Effect* effect : session.Effects()) {
-    IParamBlock2* block = effect->NumParamBlocks() > 0 ? effect->GetParamBlock(0) : nullptr;
-    const int starsIndex = block ? block->FindParamByName("starscount") : -1;
-    const int subdivisionsIndex = block ? block->FindParamByName("durationsubdivisions") : -1;
-    StarFieldLoad load;
-    bool active = false;
+    std::vector<TimeValue> active;
     for (int frame : frames) {
       const TimeValue t = session.FrameTime(frame);
       if (!effect->Active(t)) continue;
-      active = true;
+      active.push_back(t);
       channels |= effect->GBufferChannelsRequired(t);
-      Interval valid(TIME_NegInfinity, TIME_PosInfinity);
-      int value = 0;
-      if (starsIndex >= 0 && block->GetValue(block->IndexToID(starsIndex), t, value, valid))
-        load.stars = std::max<std::uint64_t>(load.stars, static_cast<std::uint64_t>(std::max(value, 0)));
-      if (subdivisionsIndex >= 0 && block->GetValue(block->IndexToID(subdivisionsIndex), t, value, valid))
-        load.subdivisions = std::max<std::uint64_t>(load.subdivisions, static_cast<std::uint64_t>(std::max(value, 1)));
     }
-    if (active && starsIndex >= 0) in.fields.push_back(load);
+    IStarField* field = GetStarFieldInterface(effect);
+    if (field && !active.empty())
+      in.fields.push_back(field->RenderMemory(active.data(), static_cast<int>(active.size()), threads));
   }
   in.objectIdChannel = (channels & BMM_CHAN_NODE_ID) != 0;
   in.materialIdChannel = (channels & BMM_CHAN_MTL_ID) != 0;
