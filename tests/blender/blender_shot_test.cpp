@@ -398,8 +398,9 @@ TEST_F(BlenderAddon, ThePanelSpeaksTheEffectsNamesAndKeepsItsDefaults) {
   const json result = json::parse(Slurp(AddonDir() / "addon_result.json"));
   const CommandResult run = RunVelumbra({"params", "--json"}, AddonDir(), AddonDir());
   ASSERT_EQ(run.status, 0) << run.err;
+  const json described = json::parse(run.out);
   std::map<std::string, json> params;
-  for (const json& block : json::parse(run.out)["blocks"])
+  for (const json& block : described["blocks"])
     for (const json& p : block["params"]) params[p["name"].get<std::string>()] = p;
   EXPECT_EQ(result["draw_modes"], params["drawmode"]["choices"]);
   ASSERT_TRUE(result["defaults"].contains("hyperspacedepth") && result["defaults"].contains("starsdimming"));

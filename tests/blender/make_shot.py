@@ -204,6 +204,7 @@ if addon_dir:
     prefs = bpy.context.preferences.addons["qe_velumbra"].preferences
     prefs.velumbra, prefs.timeout = hang, 1.0
     scene.frame_end = scene.frame_start
+    scene.render.filepath = os.path.join(out_dir, "hang", "h_###")
     bpy.ops.render.render(animation=True)
     result["hung"] = list(render_hook.errors)
     prefs.velumbra = velumbra
