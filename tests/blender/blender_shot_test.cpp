@@ -368,8 +368,15 @@ TEST_F(BlenderAddon, RenderWithStarsWritesWhatTheCommandWritesByHand) {
 TEST_F(BlenderAddon, EveryAcceptedFormatIsCompositedAsTheCommandDoesByHand) {
   // Blender replaces only the last '#' run of v#2_shot_### in take#1/; the
   // view layer "View:Layer" puts a colon into the ID channels' names.
-  const json variants = json::parse(Slurp(AddonDir() / "addon_result.json"))["variants"];
+  const json result = json::parse(Slurp(AddonDir() / "addon_result.json"));
+  const json& variants = result["variants"];
   ASSERT_EQ(variants.size(), 5u);
+  // One velumbra render per Blender render, over both frames.
+  std::vector<std::string> renders;
+  for (const json& run : result["runs"])
+    if (run.get<std::string>().rfind("render ", 0) == 0) renders.push_back(run);
+  ASSERT_EQ(renders.size(), 5u) << result["runs"].dump();
+  for (const std::string& run : renders) EXPECT_NE(run.find(" -f 1-2 "), std::string::npos) << run;
   for (const auto& [name, v] : variants.items()) {
     SCOPED_TRACE(name);
     const fs::path dir = AddonDir() / "variants" / name;

@@ -16,12 +16,13 @@
 #   addon.json          the add-on's export of the scene
 #   shot_0001_stars.exr ...  the frames the add-on composited
 #   addon_result.json   {"registered", "errors", "wrong_binary", "defaults",
-#                       "draw_modes", "variants", "temp_left", "singular",
-#                       "hung"}: whether the operator registered, the
+#                       "draw_modes", "variants", "runs", "temp_left",
+#                       "singular", "hung"}: whether the operator registered, the
 #                       failures of the render, what a wrong velumbra path
 #                       reports, the panel's defaults as parameters, the
 #                       apply methods' names, the output formats rendered
-#                       with stars (below), the files render with stars
+#                       with stars (below) and the velumbra runs they
+#                       took (arguments, one line each), the files render with stars
 #                       left in the temporary folder, what the export says
 #                       of a camera scaled to zero, and what a velumbra that
 #                       hangs gives
@@ -175,8 +176,15 @@ if addon_dir:
         scene, [1], os.path.join(out_dir, "no-such-velumbra"), os.path.join(out_dir, "addon.json"), 10.0)
 
     # Every output format the add-on accepts, under names that hold '#'
-    # beside the frame's run.
-    settings.color_depth = '16'
+    # beside the frame's run; velumbra through a wrapper that logs its runs.
+    runs = os.path.join(out_dir, "velumbra-runs.txt")
+    if os.path.exists(runs):
+        os.remove(runs)
+    wrapper = os.path.join(out_dir, "logging-velumbra")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\necho "$@" >> \'%s\'\nexec \'%s\' "$@"\n' % (runs, velumbra))
+    os.chmod(wrapper, 0o755)
+    bpy.context.preferences.addons["qe_velumbra"].preferences.velumbra = wrapper
     variants = {}
     for name, fmt, mode, depth in (("png8", 'PNG', 'RGBA', '8'), ("png16rgb", 'PNG', 'RGB', '16'),
                                    ("grey", 'PNG', 'BW', '8'), ("exr", 'OPEN_EXR', 'RGBA', '16'),
@@ -194,6 +202,8 @@ if addon_dir:
                           "frames": [os.path.relpath(blender_frames.frame_file(f), folder) for f in FRAMES],
                           "composited": [os.path.relpath(composited.frame_file(f), folder) for f in FRAMES]}
     result["variants"] = variants
+    with open(runs) as f:
+        result["runs"] = f.read().splitlines()
     result["temp_left"] = sorted(os.listdir(tempfile.tempdir))
 
     # A velumbra that never answers: stopped after the timeout.
