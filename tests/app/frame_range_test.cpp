@@ -127,7 +127,7 @@ TEST(OutputName, HashRunsAreMinimumWidths) {
   }
 }
 
-TEST(OutputName, PrintfFieldsFollowTheHashRule) {
+TEST(OutputName, PrintfFieldsFollowTheHashRuleAndEscapesAreLiteral) {
   const NameCase cases[] = {
       {"shot_%04d.exr", 7, "shot_0007.exr"},            // as Blender and ffmpeg write
       {"shot_%04d.exr", 12345, "shot_12345.exr"},
@@ -140,6 +140,14 @@ TEST(OutputName, PrintfFieldsFollowTheHashRule) {
       {"x%4d.png", 4, "x%4d.png"},                      // space padding is no field
       {"x%04x.png", 4, "x%04x.png"},
       {"50%%.png", 4, "50%%.png"},                      // no field: the name as it is
+      // '%#' is one literal '#': Blender replaces only the last '#' run of
+      // a file name and keeps the others (folders, earlier in the name).
+      {"take%#1/v%#2_shot_###.exr", 7, "take#1/v#2_shot_007.exr"},
+      {"take%#1/v%#2_shot_###.exr", -3, "take#1/v#2_shot_-003.exr"},
+      {"%#%#a##b.png", 7, "##a07b.png"},
+      {"%##.png", 5, "#5.png"},                         // one escaped '#', then a run of one
+      {"a%%%#_%04d.png", 2, "a%#_0002.png"},
+      {"run%#1/out.png", 4, "run%#1/out.png"},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.pattern);
@@ -151,6 +159,9 @@ TEST(OutputName, PrintfFieldsFollowTheHashRule) {
   EXPECT_FALSE(velumbra::HasFrameNumberField("100%.exr"));
   EXPECT_FALSE(velumbra::HasFrameNumberField("shot_%04.exr"));
   EXPECT_NO_THROW(velumbra::CheckOutputName("shot_%04d.exr", 3));
+  EXPECT_FALSE(velumbra::HasFrameNumberField("take%#1/shot.exr"));
+  EXPECT_TRUE(velumbra::HasFrameNumberField("take%##/shot.exr"));
+  EXPECT_THROW(velumbra::CheckOutputName("v%#%#.png", 2), InputError);
 }
 
 TEST(OutputName, ANameWithoutHashHoldsOneFrame) {

@@ -314,13 +314,15 @@ namespace {
 
 // The add-on (integrations/blender/qe_velumbra), installed by path into
 // Blender: a two-frame panning shot with a lens shift of 0.1, exported by
-// the add-on and rendered with "Render with stars" on.
+// the add-on and rendered with "Render with stars" on; then each output
+// format the add-on accepts, a velumbra that hangs and a flattened camera
+// in the same Blender session (make_shot.py).
 class BlenderAddon : public BlenderShot {
  protected:
   static void SetUpTestSuite() {
     const fs::path addon = SourceDir() / "integrations/blender";
     std::string key;
-    for (const char* file : {"__init__.py", "scene_export.py", "render_hook.py"})
+    for (const char* file : {"__init__.py", "effect_block.py", "scene_export.py", "render_hook.py"})
       key += Slurp(addon / "qe_velumbra" / file);
     // The frames "Render with stars" wrote came from the command and module
     // built then: a rebuilt one makes them again.
@@ -361,6 +363,85 @@ TEST_F(BlenderAddon, RenderWithStarsWritesWhatTheCommandWritesByHand) {
     ASSERT_FALSE(byAddon.empty()) << "frame " << frame << " was not composited";
     EXPECT_TRUE(byAddon == Slurp(AddonDir() / ("addon_" + std::string(name) + ".exr"))) << "frame " << frame;
   }
+}
+
+TEST_F(BlenderAddon, EveryAcceptedFormatIsCompositedAsTheCommandDoesByHand) {
+  // Blender replaces only the last '#' run of v#2_shot_### in take#1/; the
+  // view layer "View:Layer" puts a colon into the ID channels' names.
+  const json result = json::parse(Slurp(AddonDir() / "addon_result.json"));
+  const json& variants = result["variants"];
+  ASSERT_EQ(variants.size(), 5u);
+  // One velumbra render per Blender render, over both frames.
+  std::vector<std::string> renders;
+  for (const json& run : result["runs"])
+    if (run.get<std::string>().rfind("render ", 0) == 0) renders.push_back(run);
+  ASSERT_EQ(renders.size(), 5u) << result["runs"].dump();
+  for (const std::string& run : renders) EXPECT_NE(run.find(" -f 1-2 "), std::string::npos) << run;
+  for (const auto& [name, v] : variants.items()) {
+    SCOPED_TRACE(name);
+    const fs::path dir = AddonDir() / "variants" / name;
+    EXPECT_TRUE(v["errors"].empty()) << v["errors"].dump();
+    const std::string ext = name == "exr" || name == "layers" ? ".exr" : ".png";
+    const json scene = json::parse(Slurp(dir / (name + ".json")));
+    EXPECT_EQ(scene["render"]["image"], "take%#1/v%#2_shot_###" + ext);
+    if (name == "layers") EXPECT_EQ(scene["render"]["objectId"], "take%#1/v%#2_shot_###.exr:View:Layer.IndexOB.X");
+    EXPECT_EQ(v["frames"][0], "take#1/v#2_shot_001" + ext);
+    EXPECT_EQ(v["composited"][1], "take#1/v#2_shot_002_stars" + ext);
+    const CommandResult byHand =
+        RunVelumbra({"render", name + ".json", "-f", "1-2", "-o", "hand_####" + ext, "-q"}, dir, dir);
+    ASSERT_EQ(byHand.status, 0) << byHand.err;
+    for (size_t i = 0; i < 2; ++i) {
+      const std::string composited = Slurp(dir / v["composited"][i].get<std::string>());
+      ASSERT_FALSE(composited.empty()) << v["composited"][i] << " was not written";
+      char hand[32];
+      std::snprintf(hand, sizeof hand, "hand_%04zu", i + 1);
+      EXPECT_TRUE(composited == Slurp(dir / (hand + ext))) << v["composited"][i];
+      EXPECT_FALSE(composited == Slurp(dir / v["frames"][i].get<std::string>())) << "no stars in " << v["composited"][i];
+    }
+  }
+}
+
+TEST_F(BlenderAddon, ThePanelSpeaksTheEffectsNamesAndKeepsItsDefaults) {
+  const json result = json::parse(Slurp(AddonDir() / "addon_result.json"));
+  const CommandResult run = RunVelumbra({"params", "--json"}, AddonDir(), AddonDir());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json described = json::parse(run.out);
+  std::map<std::string, json> params;
+  for (const json& block : described["blocks"])
+    for (const json& p : block["params"]) params[p["name"].get<std::string>()] = p;
+  EXPECT_EQ(result["draw_modes"], params["drawmode"]["choices"]);
+  ASSERT_TRUE(result["defaults"].contains("hyperspacedepth") && result["defaults"].contains("starsdimming"));
+  for (const auto& [name, value] : result["defaults"].items()) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(params.count(name));
+    // The object mask's index defaults to Blender's sky, 0, not the effect's 1.
+    if (name == "bakobjectid") continue;
+    const json& expected = params[name]["default"];
+    if (value.is_array()) {
+      ASSERT_EQ(value.size(), expected.size());
+      for (size_t i = 0; i < value.size(); ++i) EXPECT_NEAR(value[i].get<double>(), expected[i].get<double>(), 1e-6);
+    } else {
+      EXPECT_NEAR(value.get<double>(), expected.get<double>(), 1e-6);
+    }
+  }
+}
+
+TEST_F(BlenderAddon, RenderWithStarsCleansUpAndRefusesWhatWouldFailEveryFrame) {
+  const json result = json::parse(Slurp(AddonDir() / "addon_result.json"));
+  // Only the planted scene file is left (and it was not read: the frames
+  // equal the command's by hand, with 1500 stars).
+  ASSERT_EQ(result["temp_left"].size(), 1u) << result["temp_left"].dump();
+  EXPECT_EQ(result["temp_left"][0].get<std::string>().rfind("qe_velumbra_", 0), 0u);
+  // A velumbra that hangs is stopped, with a message.
+  ASSERT_EQ(result["hung"].size(), 1u) << result["hung"].dump();
+  EXPECT_NE(result["hung"][0].get<std::string>().find("no progress for 1 s"), std::string::npos) << result["hung"];
+  // A camera scaled to zero on an axis is refused by the export, which
+  // writes nothing.
+  const json& singular = result["singular"];
+  EXPECT_FALSE(singular["written"].get<bool>());
+  EXPECT_NE(singular["message"].get<std::string>().find("cannot export: the camera 'Camera' at frame 1 has a zero scale"),
+            std::string::npos)
+      << singular["message"];
 }
 
 }  // namespace

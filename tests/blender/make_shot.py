@@ -15,9 +15,21 @@
 # and OUT_DIR also receives
 #   addon.json          the add-on's export of the scene
 #   shot_0001_stars.exr ...  the frames the add-on composited
-#   addon_result.json   {"registered", "errors", "wrong_binary"}: whether the
-#                       operator registered, the failures of the render, and
-#                       what a wrong velumbra path reports
+#   addon_result.json   {"registered", "errors", "wrong_binary", "defaults",
+#                       "draw_modes", "variants", "runs", "temp_left",
+#                       "singular", "hung"}: whether the operator registered, the
+#                       failures of the render, what a wrong velumbra path
+#                       reports, the panel's defaults as parameters, the
+#                       apply methods' names, the output formats rendered
+#                       with stars (below) and the velumbra runs they
+#                       took (arguments, one line each), the files render with stars
+#                       left in the temporary folder, what the export says
+#                       of a camera scaled to zero, and what a velumbra that
+#                       hangs gives
+#   variants/<name>/... each accepted output format rendered with stars
+#                       (PNG 8-bit RGBA, 16-bit RGB, grey; OpenEXR; OpenEXR
+#                       MultiLayer with a view layer "View:Layer"), named as
+#                       take#1/v#2_shot_###, with its export <name>.json
 import csv
 import json
 import math
@@ -131,25 +143,91 @@ result = {}
 if addon_dir:
     # Installed by path: the folder on the module path, enabled as users do.
     sys.path.insert(0, addon_dir)
+    import tempfile
+    # A private temporary folder: what render with stars leaves is counted.
+    tempfile.tempdir = os.path.join(out_dir, "tmp")
+    os.makedirs(tempfile.tempdir, exist_ok=True)
+    for left in os.listdir(tempfile.tempdir):
+        os.remove(os.path.join(tempfile.tempdir, left))
+    # A scene file planted where an earlier version wrote its own: never read.
+    with open(os.path.join(tempfile.tempdir, "qe_velumbra_%d_Scene.json" % os.getpid()), "w") as f:
+        json.dump({"effects": [{"class": "Qe_Velumbra", "params": {"starscount": 0}}]}, f)
     addon_utils.enable("qe_velumbra", default_set=True)
-    from qe_velumbra import render_hook
+    import qe_velumbra
+    from qe_velumbra import render_hook, scene_export
     result["registered"] = hasattr(bpy.ops.export_scene, "qe_velumbra") and \
         bpy.ops.export_scene.qe_velumbra.poll()
+    bpy.context.preferences.addons["qe_velumbra"].preferences.velumbra = velumbra
     s = scene.qe_velumbra
+    result["defaults"] = s.params()
+    result["draw_modes"] = [item[1] for item in qe_velumbra._draw_modes(s, bpy.context)]
     s.count, s.seed = 1500, 11
     s.bright_color = s.dim_color = (1.0, 1.0, 1.0)
     s.bright_size = s.dim_size = 1.5
     s.duration = 0.0
     s.render_with_stars = True
-    bpy.context.preferences.addons["qe_velumbra"].preferences.velumbra = velumbra
     bpy.ops.export_scene.qe_velumbra(filepath=os.path.join(out_dir, "addon.json"))
 
 bpy.ops.render.render(animation=True)
 
 if addon_dir:
     result["errors"] = list(render_hook.errors)
-    result["wrong_binary"] = render_hook.composite_frame(
-        scene, 1, os.path.join(out_dir, "no-such-velumbra"), os.path.join(out_dir, "addon.json"))
+    result["wrong_binary"] = render_hook.composite_frames(
+        scene, [1], os.path.join(out_dir, "no-such-velumbra"), os.path.join(out_dir, "addon.json"), 10.0)
+
+    # Every output format the add-on accepts, under names that hold '#'
+    # beside the frame's run; velumbra through a wrapper that logs its runs.
+    runs = os.path.join(out_dir, "velumbra-runs.txt")
+    if os.path.exists(runs):
+        os.remove(runs)
+    wrapper = os.path.join(out_dir, "logging-velumbra")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\necho "$@" >> \'%s\'\nexec \'%s\' "$@"\n' % (runs, velumbra))
+    os.chmod(wrapper, 0o755)
+    bpy.context.preferences.addons["qe_velumbra"].preferences.velumbra = wrapper
+    variants = {}
+    for name, fmt, mode, depth in (("png8", 'PNG', 'RGBA', '8'), ("png16rgb", 'PNG', 'RGB', '16'),
+                                   ("grey", 'PNG', 'BW', '8'), ("exr", 'OPEN_EXR', 'RGBA', '16'),
+                                   ("layers", 'OPEN_EXR_MULTILAYER', 'RGBA', '32')):
+        settings.file_format, settings.color_mode, settings.color_depth = fmt, mode, depth
+        if name == "layers":
+            layer.name = "View:Layer"
+        folder = os.path.join(out_dir, "variants", name)
+        os.makedirs(folder, exist_ok=True)
+        scene.render.filepath = os.path.join(folder, "take#1", "v#2_shot_###")
+        bpy.ops.export_scene.qe_velumbra(filepath=os.path.join(folder, name + ".json"))
+        bpy.ops.render.render(animation=True)
+        blender_frames, composited = render_hook.composited_pattern(scene)
+        variants[name] = {"errors": list(render_hook.errors),
+                          "frames": [os.path.relpath(blender_frames.frame_file(f), folder) for f in FRAMES],
+                          "composited": [os.path.relpath(composited.frame_file(f), folder) for f in FRAMES]}
+    result["variants"] = variants
+    with open(runs) as f:
+        result["runs"] = f.read().splitlines()
+    result["temp_left"] = sorted(os.listdir(tempfile.tempdir))
+
+    # A velumbra that never answers: stopped after the timeout.
+    hang = os.path.join(out_dir, "hanging-velumbra")
+    with open(hang, "w") as f:
+        f.write("#!/bin/sh\nexec sleep 120\n")
+    os.chmod(hang, 0o755)
+    prefs = bpy.context.preferences.addons["qe_velumbra"].preferences
+    prefs.velumbra, prefs.timeout = hang, 1.0
+    scene.frame_end = scene.frame_start
+    scene.render.filepath = os.path.join(out_dir, "hang", "h_###")
+    bpy.ops.render.render(animation=True)
+    result["hung"] = list(render_hook.errors)
+    prefs.velumbra = velumbra
+
+    # A camera scaled to zero on one axis: refused by the export.
+    camera.scale = (0.0, 1.0, 1.0)
+    flat = os.path.join(out_dir, "flat.json")
+    try:
+        # In the background an operator's error report is raised.
+        message = "FINISHED: %s" % sorted(bpy.ops.export_scene.qe_velumbra(filepath=flat))
+    except RuntimeError as e:
+        message = str(e)
+    result["singular"] = {"written": os.path.exists(flat), "message": message}
     with open(os.path.join(out_dir, "addon_result.json"), "w") as f:
         json.dump(result, f, indent=1)
 print("make_shot: done")

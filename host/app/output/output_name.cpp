@@ -38,11 +38,16 @@ std::optional<Field> FieldAt(std::string_view name, size_t i) {
   return Field{j + 1 - i, width};
 }
 
+// True when name[i] starts an escape: '%%' or '%#', one literal character.
+bool EscapeAt(std::string_view name, size_t i) {
+  return name[i] == '%' && i + 1 < name.size() && (name[i + 1] == '%' || name[i + 1] == '#');
+}
+
 }  // namespace
 
 bool HasFrameNumberField(std::string_view name) {
   for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '%' && i + 1 < name.size() && name[i + 1] == '%') {
+    if (EscapeAt(name, i)) {
       ++i;
       continue;
     }
@@ -59,8 +64,8 @@ std::string OutputNameForFrame(std::string_view name, int frame) {
   std::string out;
   out.reserve(name.size() + digits.size() + 1);
   for (size_t i = 0; i < name.size();) {
-    if (name[i] == '%' && i + 1 < name.size() && name[i + 1] == '%') {
-      out += '%';
+    if (EscapeAt(name, i)) {
+      out += name[i + 1];
       i += 2;
       continue;
     }

@@ -7,6 +7,10 @@
 //   '#' runs   a run of n '#' writes the frame with at least n digits
 //   printf     %0Nd (N digits at least, zero-padded) and %d (no padding);
 //              '%%' is one literal '%'; any other '%' is itself
+// '%#' is one literal '#', so that a name can hold '#' beside its field.
+// Blender replaces only the last '#' run of a file name and keeps every
+// other '#' (a folder take#1/, a file v#2_shot_###): its names come across
+// with those escaped, take%#1/v%#2_shot_###.
 // A wider number is written in full; a negative frame writes '-' before the
 // padded digits of its magnitude (both spellings alike). Every field in the
 // name is replaced:
@@ -26,8 +30,9 @@ namespace velumbra {
 // True when the name has at least one frame-number field.
 bool HasFrameNumberField(std::string_view name);
 
-// The name for one frame: every field replaced; '%%' becomes '%' in a name
-// with a field, and a name without one is returned as it is.
+// The name for one frame: every field replaced; '%%' becomes '%' and '%#'
+// becomes '#' in a name with a field, and a name without one is returned
+// as it is.
 std::string OutputNameForFrame(std::string_view name, int frame);
 
 // Throws InputError when `frameCount` frames would all go to the one file of

@@ -175,14 +175,14 @@ class SceneReader {
   ImageSource ReadSource(const ojson& v, const std::string& path) {
     const std::string text = String(v, path, true);
     ImageSource source;
-    const size_t colon = text.rfind(':');
-    if (colon != std::string::npos && colon + 1 < text.size() &&
-        text.find('/', colon) == std::string::npos && colon >= 4) {
-      std::string before = text.substr(0, colon);
-      std::string ext = before.substr(before.size() - 4);
-      std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-      if (ext == ".exr") {
-        source.path = Resolve(before, path);
+    // "file.exr:channel" splits at the first ".exr:" of the last file name:
+    // channel names hold colons and dots (Blender's "View:Layer.IndexOB.X").
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (size_t at = lower.find(".exr:"); at != std::string::npos; at = lower.find(".exr:", at + 1)) {
+      const size_t colon = at + 4;
+      if (colon + 1 < text.size() && text.find('/', colon) == std::string::npos) {
+        source.path = Resolve(text.substr(0, colon), path);
         source.channel = text.substr(colon + 1);
         return source;
       }

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 """Qe_Velumbra for Blender: export the shot as a velumbra scene, keep the
-star settings in the .blend, and composite the stars into each frame as
-Blender writes it. See docs/blender.md."""
+star settings in the .blend, and composite the stars into the frames of a
+render when it completes. See docs/blender.md."""
 
 bl_info = {
     "name": "Qe_Velumbra",
@@ -15,21 +15,19 @@ bl_info = {
 
 import json
 import os
+import tempfile
 
 import bpy
 from bpy.props import BoolProperty, EnumProperty, FloatProperty, FloatVectorProperty, IntProperty, StringProperty
 from bpy_extras.io_utils import ExportHelper
 
-from . import render_hook, scene_export
+from . import effect_block, render_hook, scene_export
 
-# The apply methods of the effect's `drawmode` (radio index 0-4).
-DRAW_MODES = (
-    ('0', "Additive Alpha", "drawmode 0"),
-    ('1', "Additive Inverse Alpha", "drawmode 1"),
-    ('2', "Additive Simple", "drawmode 2"),
-    ('3', "Apply", "drawmode 3"),
-    ('4', "Filter", "drawmode 4"),
-)
+
+def _draw_modes(_self, context):
+    """The effect's apply methods (`drawmode`), named as the effect names
+    them. Blender keeps no reference to these strings: they stay cached."""
+    return effect_block.choices(velumbra_binary(context or bpy.context), "drawmode", 5)
 
 
 class QeVelumbraSettings(bpy.types.PropertyGroup):
@@ -44,7 +42,7 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
                                    default=(0.8, 0.8, 0.8))
     bright_size: FloatProperty(name="Bright size", default=1.5, min=0.0, max=100.0, description="Pixels")
     dim_size: FloatProperty(name="Dim size", default=1.0, min=0.0, max=100.0, description="Pixels")
-    draw_mode: EnumProperty(name="Apply method", items=DRAW_MODES, default='0')
+    draw_mode: EnumProperty(name="Apply method", items=_draw_modes, default=0)
     # Blender's sky has object index 0: the useful mask value.
     use_object_mask: BoolProperty(name="Only on object index", default=False,
                                   description="Draw stars only where the object index pass equals the index")
@@ -53,9 +51,15 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
                             description="Motion-blur duration in frames")
     subdivisions: IntProperty(name="Subdivisions", default=1, min=1, max=1000)
     scintillation: BoolProperty(name="Scintillation", default=False)
+    # Hyperspace streaks show only with a depth, and at full strength only
+    # with a low dimming (which also dims motion-blur trails).
     hyperspace: BoolProperty(name="Hyperspace", default=False)
+    hyperspace_depth: FloatProperty(name="Depth", default=0.0, min=-1.0, max=1.0,
+                                    description="Length of the hyperspace streaks (0: none; about 0.5 for a visible warp)")
+    dimming: FloatProperty(name="Dimming", default=0.3, min=0.0, max=100.0,
+                           description="How much streaks and trails are dimmed (about 0.005 for a bright warp)")
     render_with_stars: BoolProperty(name="Render with stars", default=False,
-                                    description="After Blender writes each frame, composite the stars into a copy")
+                                    description="When the render completes, composite the stars into copies of its frames")
     suffix: StringProperty(name="Suffix", default="_stars",
                            description="Added to each frame's name before its extension")
     folder: StringProperty(name="Folder", default="", subtype='DIR_PATH',
@@ -76,27 +80,57 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
             "durationsubdivisions": self.subdivisions,
             "scintillationflag": int(self.scintillation),
             "hyperspaceflag": int(self.hyperspace),
+            "hyperspacedepth": self.hyperspace_depth,
+            "starsdimming": self.dimming,
         }
+
+
+def _binary_changed(_self, _context):
+    effect_block.forget()
 
 
 class QeVelumbraPreferences(bpy.types.AddonPreferences):
     bl_idname = __name__
     velumbra: StringProperty(name="velumbra command", default="velumbra", subtype='FILE_PATH',
-                             description="The velumbra binary (a name on PATH, or a path)")
+                             description="The velumbra binary (a name on PATH, or a path)", update=_binary_changed)
+    timeout: FloatProperty(name="Timeout", default=300.0, min=1.0, max=86400.0, unit='TIME_ABSOLUTE',
+                           description="Seconds velumbra may work without progress before render with stars "
+                                       "stops it")
 
     def draw(self, context):
         self.layout.prop(self, "velumbra")
+        self.layout.prop(self, "timeout")
+
+
+def _preferences(context):
+    prefs = context.preferences.addons.get(__name__)
+    return prefs.preferences if prefs else None
 
 
 def velumbra_binary(context):
-    prefs = context.preferences.addons.get(__name__)
-    path = prefs.preferences.velumbra if prefs else "velumbra"
+    prefs = _preferences(context)
+    path = prefs.velumbra if prefs else "velumbra"
     return bpy.path.abspath(path) if path.startswith("//") else path
 
 
-def write_scene(scene, filepath):
-    """Writes the velumbra scene of `scene` to `filepath`. Parameters of an
-    existing file that the panel does not set keep their values."""
+def velumbra_timeout(context):
+    prefs = _preferences(context)
+    return prefs.timeout if prefs else 300.0
+
+
+def write_scene(scene, f, filepath, params=None):
+    """Writes the velumbra scene of `scene` to the open file `f`, which
+    will be at `filepath` (relative names resolve from there); `params`
+    the effect's parameters the panel does not set."""
+    params = dict(params or {})
+    params.update(scene.qe_velumbra.params())
+    json.dump(scene_export.build_scene(scene, params, filepath), f, indent=1)
+    f.write("\n")
+
+
+def export_scene(scene, filepath):
+    """Writes the velumbra scene of `scene` over `filepath`. Parameters of
+    an existing file that the panel does not set keep their values."""
     params = {}
     if os.path.exists(filepath):
         try:
@@ -106,13 +140,22 @@ def write_scene(scene, filepath):
                         params.update(effect.get("params", {}))
         except (OSError, ValueError):
             params = {}
-    params.update(scene.qe_velumbra.params())
-    document = scene_export.build_scene(scene, params, filepath)
-    tmp = filepath + ".tmp"
-    with open(tmp, "w") as f:
-        json.dump(document, f, indent=1)
-        f.write("\n")
-    os.replace(tmp, filepath)
+    folder = os.path.dirname(os.path.abspath(filepath))
+    fd, tmp = tempfile.mkstemp(prefix=".qe_velumbra_", suffix=".json", dir=folder)
+    try:
+        with os.fdopen(fd, "w") as f:
+            write_scene(scene, f, filepath, params)
+        os.chmod(tmp, 0o666 & ~_umask())
+        os.replace(tmp, filepath)
+    except BaseException:
+        os.unlink(tmp)
+        raise
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
 
 
 class EXPORT_SCENE_OT_qe_velumbra(bpy.types.Operator, ExportHelper):
@@ -124,7 +167,7 @@ class EXPORT_SCENE_OT_qe_velumbra(bpy.types.Operator, ExportHelper):
 
     def execute(self, context):
         try:
-            write_scene(context.scene, self.filepath)
+            export_scene(context.scene, self.filepath)
         except scene_export.ExportError as e:
             self.report({'ERROR'}, "Qe_Velumbra: cannot export: %s" % e)
             return {'CANCELLED'}
@@ -161,6 +204,16 @@ class RENDER_PT_qe_velumbra(bpy.types.Panel):
         col.prop(s, "subdivisions")
         col.prop(s, "scintillation")
         col.prop(s, "hyperspace")
+        sub = col.column()
+        sub.active = s.hyperspace
+        sub.prop(s, "hyperspace_depth")
+        sub.prop(s, "dimming")
+        if s.hyperspace and (s.hyperspace_depth == 0.0 or s.dimming > 0.05):
+            hint = col.column(align=True)
+            hint.label(text="A visible warp needs a depth (about 0.5)", icon='INFO')
+            hint.label(text="and a low dimming (about 0.005).")
+        if effect_block.last_error:
+            col.label(text=effect_block.last_error, icon='ERROR')
         layout.separator()
         col = layout.column()
         col.prop(s, "render_with_stars")
@@ -185,7 +238,7 @@ def register():
         bpy.utils.register_class(cls)
     bpy.types.Scene.qe_velumbra = bpy.props.PointerProperty(type=QeVelumbraSettings)
     bpy.types.TOPBAR_MT_file_export.append(menu_export)
-    render_hook.register(write_scene, velumbra_binary)
+    render_hook.register(write_scene, velumbra_binary, velumbra_timeout)
 
 
 def unregister():

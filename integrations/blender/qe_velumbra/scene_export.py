@@ -75,25 +75,96 @@ def lens_shift(camera_data, width, height, aspect=1.0):
     return [camera_data.shift_x * scale, camera_data.shift_y * scale]
 
 
-def matrix_rows(matrix_world):
+def matrix_rows(matrix_world, what):
+    """The scene format's rows of a camera's world matrix, scale removed.
+    A matrix that flattens an axis (a zero scale) has no such rows: the
+    message says `what` it is."""
+    m3 = matrix_world.to_3x3()
+    lengths = [m3.col[c].length for c in range(3)]
+    if not all(math.isfinite(v) for row in matrix_world for v in row) or min(lengths) < 1e-6 * max(max(lengths), 1e-30):
+        raise ExportError("%s has a zero scale on an axis (scale %s): its world matrix is singular"
+                          % (what, ", ".join("%g" % v for v in matrix_world.to_scale())))
     m = matrix_world.normalized()
+    if abs(m.to_3x3().determinant()) < 1e-3:
+        raise ExportError("%s is sheared flat (its axes are nearly parallel): its world matrix is near singular"
+                          % what)
     return [[m[0][c], m[1][c], m[2][c]] for c in range(4)]
 
 
+# Blender's output formats the velumbra command reads (and writes alike).
+FORMATS = {'PNG': '.png', 'OPEN_EXR': '.exr', 'OPEN_EXR_MULTILAYER': '.exr'}
+
+
+def escape_name(text):
+    """`text` as a literal part of a velumbra frame pattern."""
+    return text.replace('%', '%%').replace('#', '%#')
+
+
+class FramePattern:
+    """A frame pattern by Blender's own naming rule: only the last '#' run
+    of the file name is the frame number (4 digits appended when there is
+    none); every other '#' and '%' is part of the name. `head` is the text
+    before the field (folder included), `tail` the text after it
+    (extension included), both as Blender writes them."""
+
+    def __init__(self, head, width, tail):
+        self.head, self.width, self.tail = head, width, tail
+
+    def frame_file(self, frame):
+        digits = str(abs(frame)).rjust(self.width, '0')
+        return self.head + ('-' if frame < 0 else '') + digits + self.tail
+
+    def velumbra(self, relative_to=None):
+        """The pattern as velumbra reads it, relative to a folder if given."""
+        head = os.path.relpath(self.head + 'x', relative_to)[:-1] if relative_to else self.head
+        return escape_name(head) + '#' * self.width + escape_name(self.tail)
+
+    def with_folder_and_suffix(self, folder, suffix, ext):
+        """The same frames under another folder (None: the same one), with
+        `suffix` before the extension, ending in `ext`."""
+        head = self.head
+        if folder:
+            head = os.path.join(folder, os.path.basename(head))
+        # The tail may be the extension alone (shot_###.png).
+        stem, end = self.tail, ext
+        if self.tail.lower().endswith(ext):
+            stem, end = self.tail[:-len(ext)], self.tail[-len(ext):]
+        return FramePattern(head, self.width, stem + suffix + end)
+
+
 def output_pattern(scene):
-    """The scene's output as a frame pattern, or None when it is not
-    OpenEXR. Blender replaces a '#' run in the name, else appends 4 digits."""
-    r = scene.render
-    if r.image_settings.file_format not in {'OPEN_EXR', 'OPEN_EXR_MULTILAYER'}:
-        return None
+    """The frames Blender writes for `scene` as a FramePattern: the field's
+    width by Blender's rule, its place and the rest of the name (the folder
+    as Blender normalises it, the extension it adds or replaces) from
+    Blender's own frame_path, checked on a few frames."""
     import bpy
-    path = bpy.path.abspath(r.filepath)
-    head, name = os.path.split(path)
-    if '#' not in name:
-        name += '####'
-    if r.use_file_extension:
-        name += '.exr'
-    return os.path.join(head, name)
+    r = scene.render
+    name = os.path.basename(bpy.path.abspath(r.filepath))
+    run_end = name.rfind('#') + 1
+    width = 4
+    if run_end:
+        width = run_end - len(name[:run_end].rstrip('#'))
+    # Frames 0 and 1 differ in the field's last digit only.
+    zero, one = r.frame_path(frame=0), r.frame_path(frame=1)
+    diff = [i for i in range(min(len(zero), len(one))) if zero[i] != one[i]]
+    pattern = None
+    if len(zero) == len(one) and len(diff) == 1 and diff[0] + 1 >= width:
+        end = diff[0] + 1
+        pattern = FramePattern(zero[:end - width], width, zero[end:])
+    if pattern is None or any(pattern.frame_file(f) != r.frame_path(frame=f) for f in (7, 12345, -7, 1048574)):
+        raise ExportError("cannot follow Blender's output name %r (frame 1 is written to %r)"
+                          % (r.filepath, one))
+    return pattern
+
+
+def check_format(scene):
+    """The extension of the scene's output format; ExportError when the
+    velumbra command cannot read it."""
+    fmt = scene.render.image_settings.file_format
+    if fmt not in FORMATS:
+        raise ExportError("the output format is %s; velumbra composites PNG and OpenEXR (set Output > File Format)"
+                          % fmt)
+    return FORMATS[fmt]
 
 
 def build_scene(scene, params, scene_path):
@@ -119,7 +190,7 @@ def build_scene(scene, params, scene_path):
             scene.frame_set(frame)
             keys.append({
                 "frame": frame,
-                "matrix": matrix_rows(camera.matrix_world),
+                "matrix": matrix_rows(camera.matrix_world, "the camera %r at frame %d" % (camera.name, frame)),
                 "fov": horizontal_fov(camera.data, width, height, aspect),
                 "shift": lens_shift(camera.data, width, height, aspect),
             })
@@ -127,10 +198,8 @@ def build_scene(scene, params, scene_path):
         scene.frame_set(current)
 
     render = {"width": width, "height": height, "frame": scene.frame_start, "camera": camera.name}
-    pattern = output_pattern(scene)
-    if pattern:
-        base = os.path.dirname(os.path.abspath(scene_path))
-        image = os.path.relpath(pattern, base)
+    if scene.render.image_settings.file_format in FORMATS:
+        image = output_pattern(scene).velumbra(os.path.dirname(os.path.abspath(scene_path)))
         render["image"] = image
         if scene.render.image_settings.file_format == 'OPEN_EXR_MULTILAYER':
             layer = next((v for v in scene.view_layers if v.use), None)

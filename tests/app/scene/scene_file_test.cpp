@@ -311,6 +311,32 @@ TEST(SceneFile, RelativePathsResolveFromTheSceneFolder) {
   EXPECT_EQ(s.source, (dir / "shots/a/scene.json").string());
 }
 
+TEST(SceneFile, ChannelReferencesSplitAtTheFirstExrColonOfTheFileName) {
+  // Channel names carry colons and dots (a Blender view layer "View:Layer");
+  // folders may carry ".exr:" too.
+  struct Case {
+    const char* reference;
+    const char* path;
+    const char* channel;
+  };
+  const Case cases[] = {
+      {"/s/take%#1/v%#2_###.exr:View:Layer.IndexOB.X", "/s/take%#1/v%#2_###.exr", "View:Layer.IndexOB.X"},
+      {"/s/IDS.EXR:IndexOB", "/s/IDS.EXR", "IndexOB"},
+      {"/s/a.exr:b/ids.exr:Layer.IndexMA", "/s/a.exr:b/ids.exr", "Layer.IndexMA"},
+      {"/s/ids.exr:", "/s/ids.exr:", ""},
+      {"/s/ids.png", "/s/ids.png", ""},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reference);
+    WriteAll(dir / "scene.json", std::string(R"({"render": {"objectId": ")") + c.reference +
+                                     R"("}, "nodes": [{"name": "c", "type": "camera"}]})");
+    const SceneDesc s = velumbra::LoadSceneFile(dir / "scene.json");
+    EXPECT_EQ(s.render.objectId->path, c.path);
+    EXPECT_EQ(s.render.objectId->channel, c.channel);
+  }
+}
+
 TEST(SceneFile, AFolderIsNotASceneFile) {
   TempDir dir;
   try {
