@@ -1,6 +1,6 @@
 # Images in and out (host/app/image): PNG through libpng (with zlib, and
 # libdeflate's checksum for the fast writer), OpenEXR through the OpenEXR
-# library, image limits, atomic files, EXR cameras. The libraries are
+# library, image limits, EXR cameras. The libraries are
 # private: users of the image code see only its own types.
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)

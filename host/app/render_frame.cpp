@@ -4,10 +4,10 @@
 #include <cmath>
 #include <span>
 
-#include "host/app/app_error.h"
-#include "host/app/output_name.h"
-#include "host/app/paths.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/output/output_name.h"
+#include "host/app/base/paths.h"
+#include "host/app/base/quoting.h"
 #include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"

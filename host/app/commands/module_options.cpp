@@ -1,10 +1,10 @@
-#include "host/app/module_options.h"
+#include "host/app/commands/module_options.h"
 
 #include <cstdio>
 #include <filesystem>
 
-#include "host/app/app_error.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

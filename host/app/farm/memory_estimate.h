@@ -28,7 +28,7 @@
 //                        the encoded file held in memory (at most the raw
 //                        size of its channels); PNG streams row by row
 //
-// The figures follow the command's own buffers (host/app/exr_write.cpp,
+// The figures follow the command's own buffers (host/app/image/exr_write.cpp,
 // render_frame.cpp, starfield/, render/); a change to those buffers changes
 // the matching term here. Tests hold the terms to the sizes of the records
 // and to measured peaks.
