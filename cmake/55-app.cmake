@@ -4,6 +4,7 @@
 set(VELUMBRA_APP_SOURCES
   ${CMAKE_SOURCE_DIR}/host/app/farm/farm.cpp
   ${CMAKE_SOURCE_DIR}/host/app/farm/farm_wait.cpp
+  ${CMAKE_SOURCE_DIR}/host/app/frame_inputs.cpp
   ${CMAKE_SOURCE_DIR}/host/app/frame_range.cpp
   ${CMAKE_SOURCE_DIR}/host/app/output/frame_writer.cpp
   ${CMAKE_SOURCE_DIR}/host/app/memory_budget.cpp
