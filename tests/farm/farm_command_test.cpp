@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "host/app/base/app_error.h"
 #include "host/app/commands/commands.h"
 
