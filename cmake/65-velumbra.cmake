@@ -6,7 +6,8 @@ find_package(CLI11 REQUIRED)
 # in-process (the farm's checks at submission); the panel's registration is
 # the executable's own, so that the web server's libraries stay out of
 # every other test binary.
-file(GLOB VELUMBRA_COMMAND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/app/commands/*_command.cpp)
+file(GLOB VELUMBRA_COMMAND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/app/commands/*_command.cpp
+     ${CMAKE_SOURCE_DIR}/host/app/commands/render_options.cpp)
 list(FILTER VELUMBRA_COMMAND_SOURCES EXCLUDE REGEX "/panel_command\\.cpp$")
 add_library(velumbra_commands STATIC ${VELUMBRA_COMMAND_SOURCES} ${CMAKE_SOURCE_DIR}/host/app/commands/module_options.cpp)
 target_link_libraries(velumbra_commands PUBLIC velumbra_app CLI11::CLI11)

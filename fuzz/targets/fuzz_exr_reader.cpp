@@ -54,7 +54,7 @@ void CheckFrame(const ExrReader& reader, const ExrFrame& frame) {
 int FuzzExrReader(const std::uint8_t* data, std::size_t size) {
   SingleThreaded();
   const MemoryFile file(data, size);
-  ExrReadOptions options;
+  ImageReadOptions options;
   options.maxPixels = kMaxPixels;
   try {
     ExrReader reader(file.Path(), options);
@@ -71,7 +71,7 @@ int FuzzExrReader(const std::uint8_t* data, std::size_t size) {
     // One channel is enough: each pass decodes the whole file.
     if (!reader.Channels().empty()) {
       try {
-        const IdImage<WORD> ids = reader.ReadObjectIds(reader.Channels().front());
+        const IdImage<WORD> ids = reader.ReadIds<WORD>(reader.Channels().front());
         if (ids.values.size() != std::size_t(reader.Width()) * std::size_t(reader.Height()))
           Fault(kName, "object IDs of the wrong size");
       } catch (const InputError& e) {

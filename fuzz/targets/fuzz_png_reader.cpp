@@ -68,7 +68,7 @@ bool Accepts(const MemoryFile& file, Read&& read) {
 
 int FuzzPngReader(const std::uint8_t* data, std::size_t size) {
   const MemoryFile file(data, size);
-  PngReadOptions options;
+  ImageReadOptions options;
   options.maxPixels = kMaxPixels;
 
   RgbaImage rgba;
@@ -78,7 +78,7 @@ int FuzzPngReader(const std::uint8_t* data, std::size_t size) {
     if (rgba.fileBitDepth == 16 && pixels <= kRoundTripPixels) {
       // Read as premultiplied, 16-bit samples map one to one onto the frame
       // (every 0..65280 survives), so they must survive a round trip.
-      PngReadOptions asIs = options;
+      ImageReadOptions asIs = options;
       asIs.alpha = PngAlpha::Premultiplied;
       const RgbaImage frame = ReadPngRgba(file.Path(), asIs);
       PngWriteOptions write;

@@ -5,10 +5,10 @@
 #include <span>
 
 #include "host/app/base/app_error.h"
-#include "host/app/output/output_name.h"
 #include "host/app/base/paths.h"
 #include "host/app/base/quoting.h"
-#include "host/sdk/log_sys.h"
+#include "host/app/image/hdr_merge.h"
+#include "host/app/output/output_name.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
 #include "host/sdk/log_sys.h"
@@ -16,28 +16,6 @@
 namespace velumbra {
 
 namespace {
-
-// Re-throws an image reader's error with the scene's place of the file.
-template <class Fn>
-auto ReadInput(const std::string& where, Fn&& read) {
-  try {
-    return read();
-  } catch (const InputError& e) {
-    throw InputError(where + ": " + e.what());
-  }
-}
-
-// `sizeWhere` names where the render's size comes from.
-void CheckSize(const std::string& where, const std::filesystem::path& file, int width, int height,
-               const RenderDesc& rd, const std::string& sizeWhere) {
-  if (width != rd.width || height != rd.height)
-    throw InputError(where + ": " + file.string() + " is " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pixels, but the render is " + std::to_string(rd.width) + " x " + std::to_string(rd.height) +
-                     " (" + sizeWhere + ")");
-}
-
-// "object IDs" or "material IDs".
-std::string IdsName(IdKind kind) { return kind == IdKind::Object ? "object IDs" : "material IDs"; }
 
 // The 3 x 3 part's condition number in the Frobenius norm, |A| |A^-1|, is
 // over 1e6: one axis a millionth of another, or the axes within a
@@ -183,106 +161,9 @@ void RenderSession::CreateEffects(const ClassLookup& lookup, const std::vector<S
 }
 
 void RenderSession::LoadInputs(std::optional<int> frame) {
-  const InputOptions& inputs = inputs_;
-  RenderDesc& rd = scene_.render;
-  const std::string& src = scene_.source;
-  // Each frame's files by the frame-number rule of every file name.
-  const auto forFrame = [&](const std::filesystem::path& p) {
-    return frame ? std::filesystem::path(OutputNameForFrame(p.string(), *frame)) : p;
-  };
-  const auto forFrameSource = [&](const std::optional<ImageSource>& s) {
-    std::optional<ImageSource> out = s;
-    if (out) out->path = forFrame(out->path);
-    return out;
-  };
-  const std::string ofFrame = frame ? " (frame " + std::to_string(*frame) + ")" : "";
-  std::optional<std::filesystem::path> imageFile = inputs.image ? inputs.image : rd.image;
-  if (imageFile) imageFile = forFrame(*imageFile);
-  const std::optional<ImageSource> objectSource = forFrameSource(rd.objectId);
-  const std::optional<ImageSource> materialSource = forFrameSource(rd.materialId);
-  imageLabel_ = (inputs.image ? std::string("--input") : src + ": /render/image") + ofFrame;
-  imageFile_ = imageFile.value_or(std::filesystem::path());
-  pngImage_.reset();
-  exrImage_.reset();
-  objectIds_.reset();
-  materialIds_.reset();
   fileCamera_.reset();
-  plate_.reset();
-  hdrFrame_.clear();
-  objectChannel_.clear();
-  materialChannel_.clear();
-  bool objectsRead = false, materialsRead = false;
-  if (imageFile && IsExrFile(*imageFile)) {
-    // The image and the ID channels it holds come in one pass over the file.
-    ExrFrame frame = ReadInput(imageLabel_, [&] {
-      ExrReader reader(*imageFile);
-      const auto channelFor = [&](const std::optional<ImageSource>& named, IdKind kind, bool& read) {
-        std::string channel;
-        if (named && !(IsExrFile(named->path) && SameFile(named->path, *imageFile))) return channel;
-        if (named && !named->channel.empty()) {
-          channel = named->channel;
-        } else if (std::optional<std::string> found = reader.FindIdChannel(kind)) {
-          channel = *found;
-          Note(inputs, IdsName(kind) + " from " + imageFile->string() + ":" + channel + " (found by its name)");
-        } else {
-          return channel;  // named without a channel and none found: read below, which says why
-        }
-        read = true;
-        return channel;
-      };
-      objectChannel_ = channelFor(objectSource, IdKind::Object, objectsRead);
-      materialChannel_ = channelFor(materialSource, IdKind::Material, materialsRead);
-      return reader.ReadFrame(objectChannel_, materialChannel_);
-    });
-    if (inputs.keepExrPlate) plate_ = ReadInput(imageLabel_, [&] { return ExrPlate::Read(*imageFile); });
-    exrImage_ = std::move(frame.image);
-    if (AnyBeyondFrameRange(exrImage_->floats)) hdrFrame_ = HdrEffectFrame(exrImage_->floats, exrImage_->pixels, 0);
-    objectIds_ = std::move(frame.objectIds);
-    materialIds_ = std::move(frame.materialIds);
-  } else if (imageFile) {
-    PngReadOptions options;
-    options.alpha = inputs.pngAlpha;
-    pngImage_ = ReadInput(imageLabel_, [&] { return ReadPngRgba(*imageFile, options); });
-  }
-  if (const RgbaImage* image = InputImage()) {
-    if (inputs.builtInScene) {
-      if (image->width > 65535 || image->height > 65535)
-        throw InputError(imageLabel_ + ": " + imageFile->string() + " is " + std::to_string(image->width) + " x " +
-                         std::to_string(image->height) + " pixels; a render is at most 65535 pixels on a side");
-      rd.width = image->width;
-      rd.height = image->height;
-    } else {
-      CheckSize(imageLabel_, *imageFile, image->width, image->height, rd, src + ": /render/width, /render/height");
-    }
-  }
-  const std::string sizeWhere = inputs.builtInScene ? "the size of the --input image"
-                                                     : src + ": /render/width, /render/height";
-
-  if (objectSource && !objectsRead) {
-    const std::string where = src + ": /render/objectId" + ofFrame;
-    const ImageSource& s = *objectSource;
-    objectIds_ = ReadInput(where, [&] {
-      if (!IsExrFile(s.path)) return ReadObjectIdPng(s.path);
-      ExrIds<WORD> ids = ReadExrObjectIds(s.path, s.channel);
-      if (s.channel.empty()) Note(inputs, "object IDs from " + s.path.string() + ":" + ids.channel);
-      return IdImage<WORD>(std::move(ids));
-    });
-    CheckSize(where, s.path, objectIds_->width, objectIds_->height, rd, sizeWhere);
-  }
-  if (materialSource && !materialsRead) {
-    const std::string where = src + ": /render/materialId" + ofFrame;
-    const ImageSource& s = *materialSource;
-    materialIds_ = ReadInput(where, [&] {
-      if (!IsExrFile(s.path)) return ReadMaterialIdPng(s.path);
-      ExrIds<UBYTE> ids = ReadExrMaterialIds(s.path, s.channel);
-      if (s.channel.empty()) Note(inputs, "material IDs from " + s.path.string() + ":" + ids.channel);
-      return IdImage<UBYTE>(std::move(ids));
-    });
-    CheckSize(where, s.path, materialIds_->width, materialIds_->height, rd, sizeWhere);
-  }
-  if ((rd.objectId && !rd.objectId->channel.empty() && !IsExrFile(rd.objectId->path)) ||
-      (rd.materialId && !rd.materialId->channel.empty() && !IsExrFile(rd.materialId->path)))
-    throw InputError(src + ": /render: a channel name is only meaningful for an EXR file");
+  in_ = FrameInputs();  // the last frame's images go before the next are read
+  in_ = FrameInputs(scene_.render, scene_.source, inputs_, frame, [this](const std::string& line) { Note(inputs_, line); });
   ChooseCamera();
 }
 
@@ -291,9 +172,9 @@ void RenderSession::ChooseCamera() {
   const RenderDesc& rd = scene_.render;
   const std::string& src = scene_.source;
   if (!rd.camera.empty()) return;  // the scene names its camera: BuildScene found it
-  const std::filesystem::path& file = imageFile_;
+  const std::filesystem::path& file = in_.ImageFile();
   const ExrCamera none;
-  const ExrCamera& attributes = exrImage_ ? exrImage_->camera : none;
+  const ExrCamera& attributes = in_.Exr() ? in_.Exr()->camera : none;
   const bool view = attributes.worldToCamera.has_value(), projection = attributes.worldToNDC.has_value();
   std::string instead;
   if (camera_ && !inputs.builtInScene)
@@ -302,7 +183,7 @@ void RenderSession::ChooseCamera() {
     try {
       fileCamera_ = CameraFromExr(attributes, rd.width, rd.height, inputs.exrCamera, file.string());
     } catch (const InputError& e) {
-      throw InputError(imageLabel_ + ": " + e.what() + instead);
+      throw InputError(in_.ImageLabel() + ": " + e.what() + instead);
     }
     Note(inputs, "camera from " + file.string() + " (worldToCamera and worldToNDC, " +
                      ExrCameraConventionName(fileCamera_->convention) + " convention)");
@@ -311,7 +192,7 @@ void RenderSession::ChooseCamera() {
   if (view || projection) {
     const std::string missing = view ? "worldToNDC (the projection)" : "worldToCamera (the view)";
     if (!camera_)
-      throw InputError(imageLabel_ + ": " + file.string() + " has " + (view ? "worldToCamera" : "worldToNDC") +
+      throw InputError(in_.ImageLabel() + ": " + file.string() + " has " + (view ? "worldToCamera" : "worldToNDC") +
                        " but no " + missing + " attribute, and " + src + " has no camera node to render from");
     Note(inputs, file.string() + " has no " + missing + " attribute: the scene's camera \"" + camera_->GetName() +
                      "\" renders");
@@ -319,8 +200,8 @@ void RenderSession::ChooseCamera() {
   }
   if (camera_) return;
   std::string why;
-  if (exrImage_) why = file.string() + " has neither a worldToCamera nor a worldToNDC attribute";
-  else if (pngImage_) why = "the input image " + file.string() + " is a PNG, which holds no camera";
+  if (in_.Exr()) why = file.string() + " has neither a worldToCamera nor a worldToNDC attribute";
+  else if (in_.Image()) why = "the input image " + file.string() + " is a PNG, which holds no camera";
   else why = "there is no input image to take a camera from (an OpenEXR image with worldToCamera and worldToNDC)";
   throw InputError(src + ": /render/camera: no camera to render from: the scene has no camera node, and " + why);
 }
@@ -336,11 +217,11 @@ TimeValue RenderSession::FrameTime(int frame) const {
 ExrFrameInput RenderSession::ExrInput() const {
   ExrFrameInput in;
   in.image = InputExr();
-  in.plate = plate_ ? &*plate_ : nullptr;
-  in.objectChannel = objectChannel_;
-  in.materialChannel = materialChannel_;
-  in.objectIds = objectIds_ ? objectIds_->values.data() : nullptr;
-  in.materialIds = materialIds_ ? materialIds_->values.data() : nullptr;
+  in.plate = in_.Plate();
+  in.objectChannel = in_.ObjectChannel();
+  in.materialChannel = in_.MaterialChannel();
+  in.objectIds = in_.ObjectIds() ? in_.ObjectIds()->values.data() : nullptr;
+  in.materialIds = in_.MaterialIds() ? in_.MaterialIds()->values.data() : nullptr;
   in.keepInputCamera = fileCamera_.has_value();
   in.outputFloats = outputFloats_;
   return in;
@@ -369,14 +250,12 @@ std::unique_ptr<Bitmap> RenderSession::MakeFrameBitmap(TimeValue t, const BMM_Co
 
   storage->CreateChannels(channels);
   ULONG type = 0;
-  if (objectIds_ && (channels & BMM_CHAN_NODE_ID)) {
-    auto* ids = static_cast<WORD*>(storage->GetChannel(BMM_CHAN_NODE_ID, type));
-    std::copy(objectIds_->values.begin(), objectIds_->values.end(), ids);
-  }
-  if (materialIds_ && (channels & BMM_CHAN_MTL_ID)) {
-    auto* ids = static_cast<UBYTE*>(storage->GetChannel(BMM_CHAN_MTL_ID, type));
-    std::copy(materialIds_->values.begin(), materialIds_->values.end(), ids);
-  }
+  const auto fill = [&]<class T>(const std::optional<IdImage<T>>& ids, ULONG channel) {
+    if (ids && (channels & channel))
+      std::copy(ids->values.begin(), ids->values.end(), static_cast<T*>(storage->GetChannel(channel, type)));
+  };
+  fill(in_.ObjectIds(), BMM_CHAN_NODE_ID);
+  fill(in_.MaterialIds(), BMM_CHAN_MTL_ID);
 
   if (fileCamera_) SetFileRenderInfo(*storage->AllocRenderInfo(), *fileCamera_, t);
   else SetRenderCamera(*storage->AllocRenderInfo(), *camera_, t, w, h);
@@ -413,33 +292,35 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   log.Take();  // entries of earlier work are not this frame's
 
   outputFloats_.clear();
+  const std::vector<BMM_Color_64>& hdr = in_.HdrFrame();
+  const ExrRgbaImage* exr = in_.Exr();
   const BMM_Color_64* pixels = nullptr;
-  if (!hdrFrame_.empty()) pixels = hdrFrame_.data();
+  if (!hdr.empty()) pixels = hdr.data();
   else if (const RgbaImage* image = InputImage()) pixels = image->pixels.data();
   std::unique_ptr<Bitmap> bitmap = MakeFrameBitmap(t, pixels, channels);
   if (!ApplyEffects(t, frame, *bitmap, abort)) return nullptr;
-  if (!exrImage_) return bitmap;
+  if (!exr) return bitmap;
 
   BitmapStorage& storage = *bitmap->Storage();
-  const size_t count = exrImage_->floats.size();
+  const size_t count = exr->floats.size();
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
-  if (hdrFrame_.empty()) {
-    outputFloats_ = MergeEffectOutput(exrImage_->floats, exrImage_->pixels, output);
+  if (hdr.empty()) {
+    outputFloats_ = MergeEffectOutput(exr->floats, exr->pixels, output);
     return bitmap;
   }
   // Channels beyond the 16-bit range go through the effects a second time at
   // the probe level (see HdrEffectFrame); the probe's G-buffer starts from
   // the inputs again, so both passes see the same masks.
-  const std::vector<BMM_Color_64> probeIn = HdrEffectFrame(exrImage_->floats, exrImage_->pixels, kHdrProbeLevel);
+  const std::vector<BMM_Color_64> probeIn = HdrEffectFrame(exr->floats, exr->pixels, kHdrProbeLevel);
   const std::unique_ptr<Bitmap> probe = MakeFrameBitmap(t, probeIn.data(), channels);
   if (!ApplyEffects(t, frame, *probe, abort)) return nullptr;
-  outputFloats_ = MergeEffectOutput(exrImage_->floats, hdrFrame_, output,
+  outputFloats_ = MergeEffectOutput(exr->floats, hdr, output,
                                     std::span<const BMM_Color_64>(probe->Storage()->Pixels(), count));
   // The 16-bit frame (for PNG outputs and the preview) shows the merged
   // light, clamped as on reading.
   for (size_t i = 0; i < count; ++i) {
     BMM_Color_64& p = storage.Pixels()[i];
-    const FloatRgba& f = exrImage_->floats[i];
+    const FloatRgba& f = exr->floats[i];
     if (BeyondFrameRange(f.r)) p.r = FloatTo16(outputFloats_[i].r);
     if (BeyondFrameRange(f.g)) p.g = FloatTo16(outputFloats_[i].g);
     if (BeyondFrameRange(f.b)) p.b = FloatTo16(outputFloats_[i].b);

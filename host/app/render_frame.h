@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "host/app/frame_inputs.h"
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
@@ -55,26 +56,6 @@ namespace velumbra {
 // The class descriptor of an effect class by name, as a loaded module
 // provides it; null when none does.
 using ClassLookup = std::function<ClassDesc*(const std::string& className)>;
-
-// What the command line changes in a scene's inputs.
-struct InputOptions {
-  // --input: the image to paint into, instead of render.image.
-  std::optional<std::filesystem::path> image;
-  // The scene is the built-in one (no scene file was given): the input
-  // image's size sets the render size, frame by frame for a pattern (else
-  // the sizes must agree), and messages suggest no edits to a scene file.
-  bool builtInScene = false;
-  // Keep an EXR input's whole first part for an EXR output (ExrInput).
-  bool keepExrPlate = false;
-  // How a PNG input holds alpha (straight unless --alpha premultiplied).
-  PngAlpha pngAlpha = PngAlpha::Straight;
-  // How to read an EXR input's camera attributes.
-  ExrCameraConvention exrCamera = ExrCameraConvention::Auto;
-  // Receives one line for each choice the session made on its own (the ID
-  // channels found in an EXR input, the camera taken from it), for the
-  // first frame read; may be empty.
-  std::function<void(const std::string&)> note;
-};
 
 class RenderSession {
  public:
@@ -123,8 +104,8 @@ class RenderSession {
 
   // The input image as read (null without one), and, for an EXR input, the
   // file's own floats and sample type.
-  const RgbaImage* InputImage() const { return exrImage_ ? &*exrImage_ : pngImage_ ? &*pngImage_ : nullptr; }
-  const ExrRgbaImage* InputExr() const { return exrImage_ ? &*exrImage_ : nullptr; }
+  const RgbaImage* InputImage() const { return in_.Image(); }
+  const ExrRgbaImage* InputExr() const { return in_.Exr(); }
   // What an EXR output of the frame needs of its input (exr_frame.h).
   ExrFrameInput ExrInput() const;
 
@@ -152,7 +133,8 @@ class RenderSession {
   std::vector<std::string> TakeLogWarnings();
 
  private:
-  // Reads the inputs: of `frame` (patterns filled in), or the fixed names.
+  // Reads the inputs: of `frame` (patterns filled in), or the fixed names;
+  // then chooses the camera.
   void LoadInputs(std::optional<int> frame);
   void ChooseCamera();
   // The frame's bitmap before the effects: `pixels` (null: the background),
@@ -175,22 +157,10 @@ class RenderSession {
   bool perFrameInputs_ = false;
   std::optional<int> loadedFrame_;  // the frame whose inputs are read (per-frame inputs)
   bool notesGiven_ = false;         // notes are given for the first inputs read only
-  std::string imageLabel_;  // the input image as messages name it
-  std::filesystem::path imageFile_;  // the input image read (empty: none)
   int ticksPerFrame_ = 0;
   std::vector<Effect*> effects_;
-  // The input image: a PNG, or an EXR with its own floats (for EXR outputs).
-  std::optional<RgbaImage> pngImage_;
-  std::optional<ExrRgbaImage> exrImage_;
-  std::optional<ExrPlate> plate_;     // with keepExrPlate
-  std::string objectChannel_;         // the EXR input's channels the IDs came from (empty: not from it)
-  std::string materialChannel_;
-  // The EXR input as the effects paint it when it has channels beyond the
-  // 16-bit range (those at 0); empty otherwise.
-  std::vector<BMM_Color_64> hdrFrame_;
+  FrameInputs in_;  // the input files read last
   std::vector<FloatRgba> outputFloats_;
-  std::optional<IdImage<WORD>> objectIds_;
-  std::optional<IdImage<UBYTE>> materialIds_;
   std::vector<std::string> logWarnings_;
 };
 

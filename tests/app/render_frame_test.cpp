@@ -9,6 +9,7 @@
 #include "host/sdk/max_time.h"
 #include "plugin/class_desc.h"
 #include "support/module_handle.h"
+#include "support/stub_class_desc.h"
 
 namespace {
 
@@ -63,19 +64,11 @@ class RecordingEffect : public Effect {
   DWORD channels_;
 };
 
-class RecordingDesc : public ClassDesc2 {
- public:
-  explicit RecordingDesc(DWORD channels) : channels_(channels) {}
-  int IsPublic() override { return 1; }
-  void* Create(BOOL) override { return static_cast<Effect*>(new RecordingEffect(channels_)); }
-  const MCHAR* ClassName() override { return "Recorder"; }
-  SClass_ID SuperClassID() override { return RENDER_EFFECT_CLASS_ID; }
-  Class_ID ClassID() override { return Class_ID(1, 2); }
-  const MCHAR* Category() override { return "Test"; }
-
- private:
-  DWORD channels_;
-};
+// A class of RecordingEffects that ask for `channels`.
+StubClassDesc RecordingDesc(DWORD channels) {
+  return StubClassDesc("Recorder", Class_ID(1, 2), nullptr,
+                       [channels] { return static_cast<Effect*>(new RecordingEffect(channels)); });
+}
 
 class StopAfterApply : public CheckAbortCallback {
  public:
@@ -118,8 +111,8 @@ class FrameDriver : public ::testing::Test {
 
   ScopedInstance instance_;
   TempDir dir_;
-  RecordingDesc nodeIds_{BMM_CHAN_NODE_ID};
-  RecordingDesc materialIds_{BMM_CHAN_MTL_ID};
+  StubClassDesc nodeIds_ = RecordingDesc(BMM_CHAN_NODE_ID);
+  StubClassDesc materialIds_ = RecordingDesc(BMM_CHAN_MTL_ID);
 };
 
 TEST_F(FrameDriver, EffectsRunInOrderOnTheBackground) {

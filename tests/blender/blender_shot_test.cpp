@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "host/app/image/exr_io.h"
 
 namespace {

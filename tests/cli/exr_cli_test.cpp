@@ -15,7 +15,7 @@
 #include <tuple>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/cli_fixture.h"
 #include "app/image/exr_test_files.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
@@ -33,18 +33,7 @@ using velumbra::ReadPngRgba;
 constexpr int kW = 64;
 constexpr int kH = 32;
 
-class ExrCommand : public ::testing::Test {
- protected:
-  CommandResult Run(const std::vector<std::string>& args) { return RunVelumbra(args, work_, logs_.Path()); }
-  fs::path Work(const std::string& name) const { return work_ / name; }
-
-  TempDir root_;
-  TempDir logs_;
-  fs::path work_ = [this] {
-    fs::create_directories(root_ / "work");
-    return root_ / "work";
-  }();
-};
+class ExrCommand : public Velumbra {};
 
 TestExr Image(int width = kW, int height = kH) {
   TestExr exr;
@@ -158,7 +147,7 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
   Imf::InputFile file(Work("uint2.exr").c_str());
   EXPECT_EQ(file.header().channels().findChannel("ObjectID")->type, Imf::UINT);
   EXPECT_EQ(file.header().channels().findChannel("MaterialID")->type, Imf::UINT);
-  EXPECT_EQ(ExrReader(Work("uint2.exr")).ReadObjectIds("ObjectID").values, pngIds);
+  EXPECT_EQ(ExrReader(Work("uint2.exr")).ReadIds<WORD>("ObjectID").values, pngIds);
 }
 
 TEST_F(ExrCommand, ASequenceGoesInFrameByFrameUntilAFrameIsMissing) {

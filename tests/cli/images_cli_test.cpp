@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/cli_fixture.h"
 #include "host/app/image/png_io.h"
 
 namespace {
@@ -19,19 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using velumbra::ReadPngRgba;
 
-class Images : public ::testing::Test {
- protected:
-  CommandResult Run(const std::vector<std::string>& args) { return RunVelumbra(args, work_, logs_.Path()); }
-  fs::path Work(const std::string& name) const { return work_ / name; }
-  void WriteScene(const std::string& name, const std::string& json) { WriteAll(Work(name), json); }
-
-  TempDir root_;
-  TempDir logs_;
-  fs::path work_ = [this] {
-    fs::create_directories(root_ / "work");
-    return root_ / "work";
-  }();
-};
+class Images : public Velumbra {};
 
 // A 64 x 48 scene panning its camera over frames 0..30, with the effects
 // given (JSON objects without the class).

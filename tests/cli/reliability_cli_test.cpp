@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli_fixture.h"
-#include "cli/run_command.h"
+#include "support/cli_fixture.h"
+#include "support/run_command.h"
 #include "host/app/image/png_io.h"
 
 namespace {

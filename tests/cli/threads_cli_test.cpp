@@ -2,7 +2,7 @@
 // and the files beside it, come out the same on one thread or many.
 #include <gtest/gtest.h>
 
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
-#include "cli/cli_fixture.h"
-#include "cli/run_command.h"
+#include "support/cli_fixture.h"
+#include "support/run_command.h"
 #include "host/app/image/png_io.h"
 
 namespace {
@@ -256,7 +256,7 @@ TEST_F(Velumbra, UnwritableOutputFolderIsBadInput) {
   EXPECT_EQ(ReadAll(Work("file")), "not a folder");
 }
 
-TEST_F(Velumbra, SceneNewRoundTripsToTheSameImage) {
+TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
   ASSERT_EQ(Run({"scene", "new", "sub/new.json"}).status, 0);
   const nlohmann::json scene = nlohmann::json::parse(ReadAll(Work("sub/new.json")));
   // Every parameter but the three node parameters, at its default.
@@ -272,6 +272,9 @@ TEST_F(Velumbra, SceneNewRoundTripsToTheSameImage) {
   const CommandResult r = Run({"scene", "new"});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(nlohmann::json::parse(r.out), scene);
+  // The example scene the README renders is the built-in one, written out.
+  EXPECT_EQ(nlohmann::json::parse(ReadAll(SourceDir() / "scenes" / "default.json")), scene)
+      << "scenes/default.json differs from the built-in scene: remake it with velumbra scene new";
 }
 
 TEST_F(Velumbra, ParamsListsTheSchema) {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "../render/render_fixture.h"
+#include "support/render_fixture.h"
 
 // --- allocation that can be made to fail ------------------------------------
 // Every allocation of this test program goes through these. Armed with n,

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "../render/render_fixture.h"
+#include "support/render_fixture.h"
 #include "host/sdk/reference_io.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "host/app/base/app_error.h"
 #include "host/app/commands/commands.h"
 
@@ -67,6 +67,17 @@ TEST_F(FarmCommand, DryRunPrintsTheScriptWithAbsolutePathsAndWritesNothing) {
   EXPECT_EQ(CountEntries(dir_.Path()), 1);
 }
 
+TEST_F(FarmCommand, RenderOptionsReachEveryTask) {
+  const auto [status, script] =
+      Farm({Scene(), "-f", "1", "-o", Out(), "--alpha", "premultiplied", "--size", "32x24", "--fps", "24000/1001",
+            "--compression", "small", "--dry-run", "-q"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(script.find("'-o' '" + Out() + "' '--alpha' 'premultiplied' '--size' '32x24' '--fps' '24000/1001' "
+                        "'--compression' 'small' -f"),
+            std::string::npos)
+      << script;
+}
+
 TEST_F(FarmCommand, MemoryComesFromTheEstimateUnlessGiven) {
   const auto small = Farm({Scene(), "-f", "1", "-o", Out(), "--dry-run", "-q"}).second;
   const auto many = Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starscount=10000000", "--dry-run", "-q"}).second;
@@ -101,6 +112,10 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{(dir_ / "bad.json").string(), "-f", "1-3", "-o", out}, "/render/widht"},
       {{(dir_ / "absent.json").string(), "-f", "1-3", "-o", out}, "absent.json"},
       {{scene, "-f", "2147483647", "-o", out}, "2147483647"},
+      {{scene, "-f", "1-3", "-o", out, "--size", "0x48"}, "--size"},
+      {{scene, "-f", "1-3", "-o", out, "--fps", "7"}, "--fps"},
+      {{scene, "-f", "1-3", "-o", out, "--compression", "piz"}, "--compression"},
+      {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--depth", "8"}, "--depth"},
   };
   for (const Case& c : cases) {
     try {

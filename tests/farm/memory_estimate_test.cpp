@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "host/app/farm/farm.h"
 #include "host/app/farm/memory_estimate.h"
 #include "host/app/module_loader.h"

@@ -13,16 +13,12 @@
 
 #include "effect/qe_velumbra_params.h"
 #include "fuzz/targets/fuzz_targets.h"
+#include "support/source_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using velumbra::fuzz::Target;
-
-fs::path SourceDir() {
-  const char* dir = std::getenv("VELUMBRA_SOURCE_DIR");
-  return dir ? dir : VELUMBRA_SOURCE_DIR_FALLBACK;
-}
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -15,6 +15,7 @@
 #include "support/temp_dir.h"
 #include "hostile/hostile_support.h"
 #include "host/app/image/exr_io.h"
+#include "host/app/image/hdr_merge.h"
 #include "host/app/image/image_limits.h"
 #include "host/app/image/png_io.h"
 #include "host/app/scene/scene_file.h"
@@ -95,7 +96,7 @@ TEST_F(HostileImages, TheSizeLimitIsCheckedBeforeAllocatingAndCanBeSet) {
   }
   {
     ScopedEnv limit(kMaxPixelsVariable, "200");
-    velumbra::PngReadOptions premultiplied;  // the limit as the variable says now
+    velumbra::ImageReadOptions premultiplied;  // the limit as the variable says now
     premultiplied.alpha = velumbra::PngAlpha::Premultiplied;
     EXPECT_EQ(velumbra::ReadPngRgba(small, premultiplied).pixels, clamped);
     EXPECT_EQ(velumbra::ReadExrRgba(exr).pixels, px);

@@ -14,6 +14,7 @@
 #include "host/sdk/reference_io.h"
 #include "plugin/class_desc.h"
 #include "plugin/host.h"
+#include "support/stub_class_desc.h"
 
 namespace {
 
@@ -187,16 +188,8 @@ TEST(ModuleLoader, StaticObjectsAreBuiltInOrderAndDestroyedInReverse) {
 TEST(ModuleLoader, OrphanCountSeesTheWrongUnloadOrder) {
   // The check above can fail: a class descriptor that dies before its block
   // descriptor is counted.
-  struct Desc : ClassDesc2 {
-    int IsPublic() override { return 0; }
-    void* Create(BOOL) override { return nullptr; }
-    const MCHAR* ClassName() override { return "Order"; }
-    SClass_ID SuperClassID() override { return 0; }
-    Class_ID ClassID() override { return Class_ID(1, 2); }
-    const MCHAR* Category() override { return ""; }
-  };
   const int before = ClassDesc2::OrphanedParamBlockDescs();
-  auto* cd = new Desc;
+  auto* cd = new StubClassDesc("Order");
   auto* pbd = new ParamBlockDesc2(0, "OrderParameters", 0, cd, 0, p_end);
   delete cd;
   EXPECT_EQ(pbd->ClassDescriptor(), nullptr);

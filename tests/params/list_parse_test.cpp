@@ -9,20 +9,11 @@
 
 #include "effect/qe_velumbra_params.h"
 #include "plugin/host.h"
+#include "support/stub_class_desc.h"
 
 namespace {
 
-class TestClassDesc : public ClassDesc2 {
- public:
-  int IsPublic() override { return 0; }
-  void* Create(BOOL) override { return nullptr; }
-  const MCHAR* ClassName() override { return "Test"; }
-  SClass_ID SuperClassID() override { return RENDER_EFFECT_CLASS_ID; }
-  Class_ID ClassID() override { return Class_ID(1, 2); }
-  const MCHAR* Category() override { return "Test"; }
-};
-
-TestClassDesc testDesc;
+StubClassDesc testDesc;
 
 // A small, valid block: two rollouts, four parameters.
 template <typename... Params>
@@ -232,7 +223,7 @@ TEST(ParamList, ArgumentNumbersPointAtTheFaultyItem) {
 }
 
 TEST(ParamList, InvalidDescriptorStillRegistersAndReportsThroughItsClass) {
-  TestClassDesc owner;
+  StubClassDesc owner;
   {
     ParamBlockDesc2 bad(9, "broken", 0, &owner, P_AUTO_CONSTRUCT, 0,  //
                         1, "alpha", TYPE_FLOAT, P_ANIMATABLE, 10, p_default, 1, p_end, p_end);
@@ -262,7 +253,7 @@ TEST(ParamList, InvalidDescriptorStillRegistersAndReportsThroughItsClass) {
 }
 
 TEST(ParamList, ClassDescriptorDestroyedFirstIsForgotten) {
-  auto owner = std::make_unique<TestClassDesc>();
+  auto owner = std::make_unique<StubClassDesc>();
   ParamBlockDesc2 other(CaptureParamItems(8, "other", 0, owner.get(), 0, p_end));
   ASSERT_TRUE(other.IsValid()) << other.ErrorMessage();
   EXPECT_EQ(other.ClassDescriptor(), owner.get());

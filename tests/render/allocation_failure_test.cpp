@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "failing_allocator.h"
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace {
 

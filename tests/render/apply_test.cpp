@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "render/motion_blur.h"
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "render/star_loop.h"
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace {
 

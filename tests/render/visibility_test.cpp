@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "render/cell_visibility.h"
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 #include "starfield/view_transforms.h"
 #include "starfield/visibility_index.h"
 

@@ -5,23 +5,9 @@
 #include "host/sdk/max.h"
 #include "resources/resource.h"
 #include "support/module_handle.h"
+#include "support/stub_class_desc.h"
 
 namespace {
-
-class TestClassDesc : public ClassDesc2 {
- public:
-  explicit TestClassDesc(HINSTANCE instance) : instance_(instance) {}
-  int IsPublic() override { return 0; }
-  void* Create(BOOL) override { return nullptr; }
-  const MCHAR* ClassName() override { return "TestThing"; }
-  SClass_ID SuperClassID() override { return RENDER_EFFECT_CLASS_ID; }
-  Class_ID ClassID() override { return Class_ID(0x1234, 0x5678); }
-  const MCHAR* Category() override { return ""; }
-  HINSTANCE HInstance() override { return instance_; }
-
- private:
-  HINSTANCE instance_;
-};
 
 // An object with one block as reference 0.
 class Thing : public ReferenceTarget {
@@ -70,7 +56,7 @@ struct Layout {
 // (empty when the build succeeded).
 std::string Build(const Layout& layout, HINSTANCE instance = InstanceHandleOf(&HostModuleResources)) {
   InitCustomControls(InstanceHandleOf(&HostModuleResources));
-  TestClassDesc cd(instance);
+  StubClassDesc cd("TestThing", Class_ID(0x1234, 0x5678), instance);
   ParamBlockDesc2 desc(layout.Items(&cd));
   EXPECT_TRUE(desc.IsValid()) << desc.ErrorMessage();
   auto* thing = new Thing;
@@ -147,7 +133,7 @@ TEST(RolloutBinding, CustomControlsNeedTheModulesRegistration) {
 TEST(RolloutBinding, AMissingTemplateStopsTheBuild) {
   ScopedInstance module;
   InitCustomControls(hInstance);
-  TestClassDesc cd(hInstance);
+  StubClassDesc cd("TestThing", Class_ID(0x1234, 0x5678), hInstance);
   ParamBlockDesc2 desc(0, "Other", 0, &cd, P_AUTO_CONSTRUCT | P_AUTO_UI | P_MULTIMAP, 0, 1, 0, 199, IDS_ABOUT, 0, 0,
                        nullptr, p_end);
   auto* thing = new Thing;

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "render/render_fixture.h"
+#include "support/render_fixture.h"
 #include "resources/resource.h"
 
 namespace {

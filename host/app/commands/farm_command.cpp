@@ -25,6 +25,7 @@
 #include "host/app/frame_range.h"
 #include "host/app/farm/memory_estimate.h"
 #include "host/app/commands/module_options.h"
+#include "host/app/commands/render_options.h"
 #include "host/app/output/output_name.h"
 #include "host/app/output/output_plan.h"
 #include "host/app/scene/param_binding.h"
@@ -44,12 +45,7 @@ struct FarmOptions {
   std::string frames;
   std::string output;
   // Passed on to every task's render.
-  std::vector<std::string> sets;
-  int depth = 0;
-  std::string ids;
-  std::string input;
-  std::string exrCamera = "auto";
-  std::string exrIdType = "float";
+  RenderOptions render;
   std::string pluginDir;
   // The job.
   int chunk = 0;  // 0: DefaultChunkSize
@@ -89,19 +85,15 @@ fs::path SelfPath() {
 std::vector<std::string> RenderArguments(const FarmOptions& o, const fs::path& jobScene, const std::string& output,
                                          const std::string& ids, const std::string& input) {
   std::vector<std::string> args{SelfPath().string(), "render", jobScene.string(), "-o", output};
-  for (const std::string& s : o.sets) args.insert(args.end(), {"--set", s});
-  if (o.depth) args.insert(args.end(), {"--depth", std::to_string(o.depth)});
-  if (!ids.empty()) args.insert(args.end(), {"--ids", ids});
-  if (!input.empty()) args.insert(args.end(), {"--input", input});
-  if (o.exrCamera != "auto") args.insert(args.end(), {"--exr-camera", o.exrCamera});
-  if (o.exrIdType != "float") args.insert(args.end(), {"--exr-id-type", o.exrIdType});
+  const std::vector<std::string> shared = RenderOptionArguments(o.render, ids, input);
+  args.insert(args.end(), shared.begin(), shared.end());
   // The modules beside the binary are found by the task itself.
   if (!o.pluginDir.empty()) args.insert(args.end(), {"--plugins", Absolute(o.pluginDir).string()});
   if (o.cpus > 0) args.insert(args.end(), {"--threads", std::to_string(o.cpus)});
   return args;
 }
 
-int RunFarm(const FarmOptions& o) {
+int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   // The Slurm options first: they cost nothing to check.
   if (!o.partition.empty()) CheckPartition(o.partition);
   if (!o.timeLimit.empty()) CheckTimeLimit(o.timeLimit);
@@ -111,21 +103,26 @@ int RunFarm(const FarmOptions& o) {
   // Absolute names: the tasks run elsewhere, in another folder.
   const fs::path scenePath = Absolute(o.scene);
   const std::string output = Absolute(o.output).string();
-  const std::string ids = o.ids.empty() ? std::string() : Absolute(o.ids).string();
-  const std::string input = o.input.empty() ? std::string() : Absolute(o.input).string();
+  const std::string ids = o.render.ids.empty() ? std::string() : Absolute(o.render.ids).string();
+  const std::string input = o.render.input.empty() ? std::string() : Absolute(o.render.input).string();
 
-  const SceneDesc scene = LoadSceneFile(scenePath);
+  SceneDesc scene = LoadSceneFile(scenePath);
+  OverrideScene(o.render, /*sceneFile=*/true, scene);
   const std::vector<int> frames = ParseFrameList(o.frames);
+  const ImageFormat outputFormat = OutputFormatOf(output, "-o");
+  const fs::path inputImage = !input.empty() ? fs::path(input) : scene.render.image.value_or(fs::path());
+  CheckFormatOptions(o.render, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
+  (void)CompressionOf(o.render, outputFormat == ImageFormat::Exr);
   std::vector<SetOption> sets;
-  for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
+  for (const std::string& s : o.render.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
   // The render's own checks: modules, parameters, inputs, frame times, and
   // the output plan (names, clashes among outputs and with inputs, folders).
   const auto registry = LoadModules(ModuleOptions{o.pluginDir}, o.quiet);
   InputOptions inputs;
   if (!input.empty()) inputs.image = fs::path(input);
-  if (const auto convention = ParseExrCameraConvention(o.exrCamera)) inputs.exrCamera = *convention;
-  else throw InputError("--exr-camera " + o.exrCamera + ": expected auto, openexr or minus-z");
+  inputs.pngAlpha = PngAlphaOf(o.render);
+  inputs.exrCamera = ExrCameraOf(o.render);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);
   const OutputPlan plan(output, ids, frames, RenderInputs(scenePath.string(), scene, inputs, frames));
@@ -229,22 +226,7 @@ CommandRun AddFarmCommand(CLI::App& app) {
                    "is one digit of the frame number (shot.####.png)")
       ->required()
       ->type_name("OUT");
-  farm->add_option("--set", o->sets, "override a parameter, as for render (repeatable)")
-      ->type_name("NAME=VALUE")
-      ->allow_extra_args(false);
-  farm->add_option("--depth", o->depth, "bits per channel of the output PNG, as for render")
-      ->check(CLI::IsMember({8, 16}))
-      ->type_name("BITS");
-  farm->add_option("--ids", o->ids, "also write the ID images, as for render; '#' runs as in -o")->type_name("PREFIX");
-  farm->add_option("-i,--input", o->input, "image to paint the stars into, as for render")->type_name("IMAGE");
-  farm->add_option("--exr-camera", o->exrCamera, "how to read an OpenEXR input's camera, as for render")
-      ->check(CLI::IsMember({"auto", "openexr", "minus-z"}))
-      ->type_name("CONVENTION")
-      ->capture_default_str();
-  farm->add_option("--exr-id-type", o->exrIdType, "sample type of an OpenEXR output's ID channels, as for render")
-      ->check(CLI::IsMember({"float", "uint"}))
-      ->type_name("TYPE")
-      ->capture_default_str();
+  AddRenderOptions(farm, o->render);
   farm->add_option("--plugins", o->pluginDir, "folder of effect modules the tasks load (default: beside the binary)")
       ->type_name("DIR");
   farm->add_option("--chunk", o->chunk,
@@ -268,7 +250,7 @@ CommandRun AddFarmCommand(CLI::App& app) {
   farm->add_flag("--dry-run", o->dryRun, "print the batch script instead of submitting it (nothing is written)");
   farm->add_flag("-q,--quiet", o->quiet, "no progress display and no messages but errors and the job ID");
   farm->footer(kFooter);
-  return [o] { return RunFarm(*o); };
+  return [o, farm] { return RunFarm(*o, *farm); };
 }
 
 }  // namespace velumbra

@@ -27,6 +27,7 @@
 #include "host/app/memory_budget.h"
 #include "host/app/farm/memory_estimate.h"
 #include "host/app/commands/module_options.h"
+#include "host/app/commands/render_options.h"
 #include "host/app/output/output_format.h"
 #include "host/app/output/output_name.h"
 #include "host/app/output/output_plan.h"
@@ -45,68 +46,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct RenderOptions {
+// The render's own options; those it shares with `velumbra farm` are in
+// `shared` (render_options.h).
+struct RenderCommandOptions {
   std::string scene;
   std::string output = "stars.png";
   std::string frames;
-  std::vector<std::string> sets;
   bool quiet = false;
-  int depth = 0;  // 0: after the input image (16 without one)
-  std::string alpha = "straight";  // PNG files: straight or premultiplied
-  std::string size;                // --size WxH; empty: the scene's
-  std::string fps;                 // --fps; empty: the scene's
-  std::string ids;
-  std::string input;  // --input: the image to paint into
-  std::string exrCamera = "auto";
-  std::string exrIdType = "float";
-  std::string compression;  // empty: fast for PNG, zip for OpenEXR
-  int threads = 0;          // 0: every core
+  int threads = 0;           // 0: every core
   std::string memoryBudget;  // --memory-budget (empty: VELUMBRA_MEMORY_BUDGET, else what is available)
+  RenderOptions shared;
   ModuleOptions modules;
 };
-
-// --size WxH: each side 1..65535.
-std::pair<int, int> ParseSize(const std::string& text) {
-  const size_t x = text.find_first_of("xX");
-  const auto side = [&](const std::string& s) {
-    if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return 0;
-    const int v = std::stoi(s);
-    return v <= 65535 ? v : 0;
-  };
-  const int w = x == std::string::npos ? 0 : side(text.substr(0, x));
-  const int h = x == std::string::npos ? 0 : side(text.substr(x + 1));
-  if (w < 1 || h < 1)
-    throw InputError("--size " + Quoted(text) + ": expected WIDTHxHEIGHT in pixels, each 1..65535, e.g. 1920x1080");
-  return {w, h};
-}
-
-// Applies --size and --fps to the scene, as if its file said so.
-void OverrideScene(const RenderOptions& o, SceneDesc& scene) {
-  if (!o.size.empty()) {
-    if (o.scene.empty() && !o.input.empty())
-      throw InputError("--size " + Quoted(o.size) + ": without a scene file the --input image's size is the render's");
-    std::tie(scene.render.width, scene.render.height) = ParseSize(o.size);
-  }
-  if (!o.fps.empty()) {
-    const std::optional<double> fps = scene_check::ParseFrameRate(o.fps);
-    if (!fps) throw InputError("--fps " + Quoted(o.fps) + ": expected a number (30, 23.976) or a fraction (24000/1001)");
-    scene_check::CheckFps(scene_check::Reporter("--fps " + o.fps), *fps, "");
-    scene.fps = *fps;
-  }
-}
-
-// Refuses options that do not apply to the formats of this run.
-void CheckFormatOptions(const RenderOptions& o, ImageFormat output, bool pngInput, const CLI::App& cli) {
-  if (output == ImageFormat::Exr && cli.count("--depth"))
-    throw InputError("--depth " + std::to_string(o.depth) + " applies to PNG outputs; an OpenEXR output (" +
-                     Quoted(o.output) + ") is written as HALF or FLOAT samples (the input's type, FLOAT without an "
-                     "OpenEXR input)");
-  if (output == ImageFormat::Exr && !pngInput && cli.count("--alpha"))
-    throw InputError("--alpha applies to PNG files; this render reads and writes none (OpenEXR is always "
-                     "premultiplied)");
-  if (output == ImageFormat::Png && cli.count("--exr-id-type"))
-    throw InputError("--exr-id-type applies to OpenEXR outputs; " + Quoted(o.output) + " is a PNG");
-}
 
 // Writes one PNG file to standard output.
 void WriteToStandardOutput(const std::string& png) {
@@ -160,10 +111,11 @@ std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlig
 }
 
 
-int RunRender(const RenderOptions& o, const CLI::App& cli) {
+int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
+  const RenderOptions& shared = o.shared;
   const MemoryBudget budget = ResolveMemoryBudget(o.memoryBudget);
   SceneDesc scene = o.scene.empty() ? DefaultScene() : LoadSceneFile(o.scene);
-  OverrideScene(o, scene);
+  OverrideScene(shared, !o.scene.empty(), scene);
   // A frame's render size in the scene (an image's own size is read below).
   CheckMemoryBudget(Pixels(static_cast<std::uint64_t>(scene.render.width), static_cast<std::uint64_t>(scene.render.height)) *
                         (kBitmapBytesPerPixel + kGBufferBytesPerPixel),
@@ -177,10 +129,10 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
   if (toStdout && ::isatty(fileno(stdout)))
     throw InputError("-o -: standard output is a terminal; send it to a program or a file "
                      "(velumbra render -o - | ffmpeg -f image2pipe -i - out.mp4)");
-  const PngAlpha pngAlpha = o.alpha == "premultiplied" ? PngAlpha::Premultiplied : PngAlpha::Straight;
+  const PngAlpha pngAlpha = PngAlphaOf(shared);
   InputOptions inputs;
   inputs.pngAlpha = pngAlpha;
-  if (!o.input.empty()) inputs.image = fs::path(o.input);
+  if (!shared.input.empty()) inputs.image = fs::path(shared.input);
   inputs.keepExrPlate = IsExrFile(o.output);
   if (o.scene.empty()) {
     // The built-in scene's camera renders only when the input image brings
@@ -188,14 +140,13 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
     scene.render.camera.clear();
     inputs.builtInScene = true;
   }
-  if (const auto convention = ParseExrCameraConvention(o.exrCamera)) inputs.exrCamera = *convention;
-  else throw InputError("--exr-camera " + Quoted(o.exrCamera) + ": expected auto, openexr or minus-z");
+  inputs.exrCamera = ExrCameraOf(shared);
   if (!o.quiet) inputs.note = [](const std::string& line) { std::fprintf(stderr, "velumbra: %s\n", line.c_str()); };
   const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
   const std::filesystem::path inputImage = inputs.image ? *inputs.image : scene.render.image.value_or(fs::path());
-  CheckFormatOptions(o, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
+  CheckFormatOptions(shared, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   std::vector<SetOption> sets;
-  for (const std::string& s : o.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
+  for (const std::string& s : shared.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
   // The input image is read whole before the first frame: its size comes
   // from its header, so a tiny file claiming a huge picture costs nothing.
@@ -211,24 +162,12 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);  // every frame fits the host's time
-  const OutputPlan plan(o.output, o.ids, frames, RenderInputs(o.scene, scene, inputs, frames));
+  const OutputPlan plan(o.output, shared.ids, frames, RenderInputs(o.scene, scene, inputs, frames));
 
   const bool exrOutput = outputFormat == ImageFormat::Exr;
-  const ULONG idChannels = o.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
-  const ExrIdType exrIdType = o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float;
-  PngCompression pngCompression = PngCompression::Fast;
-  std::optional<ExrCompression> exrCompression;  // not given: an EXR plate's own, else zip
-  if (!o.compression.empty()) {
-    const auto png = ParsePngCompression(o.compression);
-    const auto exr = ParseExrCompression(o.compression);
-    if (exrOutput && !exr)
-      throw InputError("--compression " + Quoted(o.compression) +
-                       ": an OpenEXR output takes zip, zips, piz, dwaa, rle or none");
-    if (!exrOutput && !png)
-      throw InputError("--compression " + Quoted(o.compression) + ": a PNG output takes fast, default, small or none");
-    if (png) pngCompression = *png;
-    if (exr) exrCompression = *exr;
-  }
+  const ULONG idChannels = shared.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  const ExrIdType exrIdType = ExrIdTypeOf(shared);
+  const OutputCompression compression = CompressionOf(shared, exrOutput);
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
       EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
@@ -268,15 +207,15 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
         if (!o.quiet) std::fprintf(stderr, "velumbra: warning: %s\n", warning.c_str());
       const ExrFrameInput exrInput = session.ExrInput();
       PngWriteOptions pngOptions;
-      pngOptions.bitDepth = o.depth ? o.depth : session.DefaultOutputDepth();
-      pngOptions.compression = pngCompression;
+      pngOptions.bitDepth = shared.depth ? shared.depth : session.DefaultOutputDepth();
+      pngOptions.compression = compression.png;
       pngOptions.alpha = pngAlpha;
       const int frame = out.frame;
       writer.Submit([=] {
         BitmapStorage& storage = *bitmap->Storage();
         std::vector<std::string> written;
         if (exrOutput) {
-          WriteExrFrame(out.image, storage, exrInput, exrIdType, exrCompression);
+          WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr);
           written.push_back(out.image);
         } else if (toStdout) {
           WriteToStandardOutput(EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), pngOptions));
@@ -316,7 +255,7 @@ int RunRender(const RenderOptions& o, const CLI::App& cli) {
 }  // namespace
 
 CommandRun AddRenderCommand(CLI::App& app) {
-  auto o = std::make_shared<RenderOptions>();
+  auto o = std::make_shared<RenderCommandOptions>();
   CLI::App* render = app.add_subcommand("render", "render a scene (or the built-in default scene) to PNG or OpenEXR images");
   render->add_option("scene", o->scene, "scene file (JSON); without one the built-in default scene renders")
       ->type_name("SCENE.json");
@@ -329,55 +268,8 @@ CommandRun AddRenderCommand(CLI::App& app) {
   render->add_option("-f,--frames", o->frames,
                      "frames to render: 12, 1-100, 1-100x2, 1-10,20 (default: the scene's render.frame)")
       ->type_name("FRAMES");
-  render->add_option("--set", o->sets,
-                     "override a parameter of the scene's effects (EFFECT.NAME=VALUE: of the effect of that "
-                     "name only); VALUE is JSON as in a scene's params, a bare word is a string, a radio "
-                     "parameter takes its index or its name (repeatable)")
-      ->type_name("[EFFECT.]NAME=VALUE")
-      ->allow_extra_args(false);
   render->add_flag("-q,--quiet", o->quiet, "no progress display and no messages but errors");
-  render->add_option("--depth", o->depth, "bits per channel of the output PNG (default 16; 8 for an 8-bit input image)")
-      ->check(CLI::IsMember({8, 16}))
-      ->type_name("BITS");
-  render->add_option("--alpha", o->alpha,
-                     "how PNG files read and written hold alpha: straight (what PNG defines, what viewers and "
-                     "compositors expect) or premultiplied (the frame's own values, for tools that take "
-                     "associated alpha)")
-      ->check(CLI::IsMember({"straight", "premultiplied"}))
-      ->type_name("MODE")
-      ->capture_default_str();
-  render->add_option("--size", o->size, "render size in pixels, instead of the scene's render.width and height")
-      ->type_name("WxH");
-  render->add_option("--fps", o->fps,
-                     "frame rate, instead of the scene's fps: a divisor of 4800 (24, 25, 30, 60 ...) or an NTSC "
-                     "rate (23.976, 29.97, 59.94 or 24000/1001 ...)")
-      ->type_name("RATE");
-  render->add_option("--ids", o->ids,
-                     "also write PREFIX.objectid.png (16-bit grey) and PREFIX.materialid.png (8-bit grey) "
-                     "with the G-buffer IDs; '#' runs as in -o")
-      ->type_name("PREFIX");
-  render->add_option("-i,--input", o->input,
-                     "image to paint the stars into (PNG or OpenEXR), instead of the scene's render.image; "
-                     "'#' runs or %04d read one file per frame (shot_####.exr); without a scene its size is "
-                     "the render size, and an OpenEXR image's ID channels and camera are used")
-      ->type_name("IMAGE");
-  render->add_option("--exr-camera", o->exrCamera,
-                     "how to read an OpenEXR input's worldToCamera/worldToNDC: auto (tell by the optical axis), "
-                     "openexr (looks down +z, NDC 0..1 from the top left), minus-z (looks down -z, NDC -1..1, y up)")
-      ->check(CLI::IsMember({"auto", "openexr", "minus-z"}))
-      ->type_name("CONVENTION")
-      ->capture_default_str();
-  render->add_option("--exr-id-type", o->exrIdType,
-                     "sample type of the ObjectID and MaterialID channels of an OpenEXR output")
-      ->check(CLI::IsMember({"float", "uint"}))
-      ->type_name("TYPE")
-      ->capture_default_str();
-  render->add_option("--compression", o->compression,
-                     "PNG: fast (the default: unfiltered rows deflated at level 1, by zlib's run-length "
-                     "strategy or, for busy frames, libdeflate; quick, and small for star frames), "
-                     "default (libpng's adaptive filters, zlib 6), small (zlib 9), none; "
-                     "OpenEXR: zip (the default), zips, piz, dwaa, rle, none")
-      ->type_name("NAME");
+  AddRenderOptions(render, o->shared);
   render->add_option("--threads", o->threads,
                      "threads the render may use: the effect's workers, and a writer that saves each frame "
                      "while the next renders (default: every core; 1: everything on one thread)")

@@ -8,7 +8,7 @@
 #include "host/app/commands/commands.h"
 #include "host/app/commands/module_options.h"
 #include "host/app/output/output_plan.h"
-#include "host/app/scene/param_listing.h"
+#include "host/app/params/param_listing.h"
 #include "host/app/scene/scene_file.h"
 
 namespace velumbra {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/app/image/exr_camera.h"
+#include "host/app/image/hdr_merge.h"
 
 namespace velumbra {
 

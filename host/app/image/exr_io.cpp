@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "host/app/base/app_error.h"
+#include "host/app/base/ascii.h"
 
 namespace velumbra {
 
@@ -81,15 +82,6 @@ std::optional<ExrMatrix> MatrixAttribute(const Imf::Header& header, const char* 
   if (const auto* a = header.findTypedAttribute<Imf::M44fAttribute>(name)) return ToMatrix(a->value());
   if (const auto* a = header.findTypedAttribute<Imf::M44dAttribute>(name)) return ToMatrix(a->value());
   return std::nullopt;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // The colour channels a file is read from.
@@ -413,7 +405,7 @@ struct ExrReader::Impl {
   void ReadLuminanceChroma(const std::string& prefix, std::vector<FloatRgba>& floats) const;
 };
 
-ExrReader::ExrReader(const std::filesystem::path& file, const ExrReadOptions& options)
+ExrReader::ExrReader(const std::filesystem::path& file, const ImageReadOptions& options)
     : impl_(std::make_unique<Impl>()) {
   Impl& im = *impl_;
   Geometry& g = im.g;
@@ -548,19 +540,24 @@ ExrRgbaImage ExrReader::ReadRgba() {
   return std::move(ReadFrame({}, {}).image);
 }
 
-IdImage<WORD> ExrReader::ReadObjectIds(const std::string& channel) {
-  return Translated(impl_->g.file, [&] { return std::move(*impl_->Read(false, &channel, nullptr).objectIds); });
+template <class T>
+IdImage<T> ExrReader::ReadIds(const std::string& channel) {
+  constexpr bool object = kIdKind<T> == IdKind::Object;
+  return Translated(impl_->g.file, [&] {
+    ExrFrame frame = impl_->Read(false, object ? &channel : nullptr, object ? nullptr : &channel);
+    if constexpr (object) return std::move(*frame.objectIds);
+    else return std::move(*frame.materialIds);
+  });
 }
 
-IdImage<UBYTE> ExrReader::ReadMaterialIds(const std::string& channel) {
-  return Translated(impl_->g.file, [&] { return std::move(*impl_->Read(false, nullptr, &channel).materialIds); });
-}
+template IdImage<WORD> ExrReader::ReadIds<WORD>(const std::string& channel);
+template IdImage<UBYTE> ExrReader::ReadIds<UBYTE>(const std::string& channel);
 
 bool IsExrFile(const std::filesystem::path& file) {
   return EqualIgnoringCase(file.extension().string(), ".exr");
 }
 
-ExrRgbaImage ReadExrRgba(const std::filesystem::path& file, const ExrReadOptions& options) {
+ExrRgbaImage ReadExrRgba(const std::filesystem::path& file, const ImageReadOptions& options) {
   ExrReader reader(file, options);
   return reader.ReadRgba();
 }
@@ -581,22 +578,16 @@ std::string ChooseIdChannel(const ExrReader& reader, const std::string& named, I
 
 }  // namespace
 
-ExrIds<WORD> ReadExrObjectIds(const std::filesystem::path& file, const std::string& channel,
-                              const ExrReadOptions& options) {
+template <class T>
+ExrIds<T> ReadExrIds(const std::filesystem::path& file, const std::string& channel, const ImageReadOptions& options) {
   ExrReader reader(file, options);
-  ExrIds<WORD> ids;
-  ids.channel = ChooseIdChannel(reader, channel, IdKind::Object);
-  static_cast<IdImage<WORD>&>(ids) = reader.ReadObjectIds(ids.channel);
+  ExrIds<T> ids;
+  ids.channel = ChooseIdChannel(reader, channel, kIdKind<T>);
+  static_cast<IdImage<T>&>(ids) = reader.ReadIds<T>(ids.channel);
   return ids;
 }
 
-ExrIds<UBYTE> ReadExrMaterialIds(const std::filesystem::path& file, const std::string& channel,
-                                 const ExrReadOptions& options) {
-  ExrReader reader(file, options);
-  ExrIds<UBYTE> ids;
-  ids.channel = ChooseIdChannel(reader, channel, IdKind::Material);
-  static_cast<IdImage<UBYTE>&>(ids) = reader.ReadMaterialIds(ids.channel);
-  return ids;
-}
+template ExrIds<WORD> ReadExrIds<WORD>(const std::filesystem::path&, const std::string&, const ImageReadOptions&);
+template ExrIds<UBYTE> ReadExrIds<UBYTE>(const std::filesystem::path&, const std::string&, const ImageReadOptions&);
 
 }  // namespace velumbra

@@ -7,7 +7,7 @@
 //   writing  f   = v16 / 65280
 // A float image holds more than 16 bits can (HDR above 1.0039, negative
 // values, fine gradations), so a reader keeps the file's own floats beside
-// the 16-bit pixels, and MergeEffectOutput restores them for every channel
+// the 16-bit pixels, and MergeEffectOutput (hdr_merge.h) restores them for every channel
 // the effect did not change and carries the beyond-range ones through the
 // effect (see HdrEffectFrame). The values survive the round trip exactly when
 // the output's sample type is at least as wide as the input's (a HALF input
@@ -75,7 +75,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/app/image/png_io.h"
+#include "host/app/image/image.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
@@ -129,8 +129,6 @@ struct ExrRgbaImage : RgbaImage {
   ExrCamera camera;
 };
 
-enum class IdKind { Object, Material };
-
 // The ID channel to use when none is named, or none. Looks, in this order
 // of preference, for the names ObjectID, IndexOB, "Object Index" (material:
 // MaterialID, IndexMA, "Material Index"):
@@ -141,9 +139,6 @@ enum class IdKind { Object, Material };
 // then the same ignoring letter case. Within one form the earlier name
 // wins, then the earlier component, then the channel name in byte order.
 std::optional<std::string> FindIdChannel(const std::vector<std::string>& channels, IdKind kind);
-
-// maxPixels bounds the display window and the data window each.
-using ExrReadOptions = PngReadOptions;
 
 // The image and ID channels of one file, read together.
 struct ExrFrame {
@@ -158,7 +153,7 @@ struct ExrFrame {
 class ExrReader {
  public:
   // Opens the file and checks its header (the size limit).
-  explicit ExrReader(const std::filesystem::path& file, const ExrReadOptions& options = {});
+  explicit ExrReader(const std::filesystem::path& file, const ImageReadOptions& options = {});
   ~ExrReader();
   ExrReader(const ExrReader&) = delete;
   ExrReader& operator=(const ExrReader&) = delete;
@@ -176,10 +171,11 @@ class ExrReader {
   // decodes the file once per call).
   ExrFrame ReadFrame(const std::string& objectChannel, const std::string& materialChannel);
 
+  // The IDs of `channel` (T: WORD for object IDs, UBYTE for material IDs);
   // `channel` must be one of Channels(); see the top of this file for the
   // checks made on its values.
-  IdImage<WORD> ReadObjectIds(const std::string& channel);
-  IdImage<UBYTE> ReadMaterialIds(const std::string& channel);
+  template <class T>
+  IdImage<T> ReadIds(const std::string& channel);
 
   std::optional<std::string> FindIdChannel(IdKind kind) const {
     return velumbra::FindIdChannel(Channels(), kind);
@@ -194,78 +190,19 @@ class ExrReader {
 // a file as OpenEXR (and reports it when it is not one), any other as PNG.
 bool IsExrFile(const std::filesystem::path& file);
 
-ExrRgbaImage ReadExrRgba(const std::filesystem::path& file, const ExrReadOptions& options = {});
+ExrRgbaImage ReadExrRgba(const std::filesystem::path& file, const ImageReadOptions& options = {});
 
 template <class T>
 struct ExrIds : IdImage<T> {
   std::string channel;  // the channel read: the one named, or the one found
 };
 
-// Reads IDs from `channel`, or, when it is empty, from the channel
-// FindIdChannel picks, or else the file's only channel (an InputError when
-// none of these is there).
-ExrIds<WORD> ReadExrObjectIds(const std::filesystem::path& file, const std::string& channel = {},
-                              const ExrReadOptions& options = {});
-ExrIds<UBYTE> ReadExrMaterialIds(const std::filesystem::path& file, const std::string& channel = {},
-                                 const ExrReadOptions& options = {});
-
-// Carrying floats beyond the 16-bit frame through the effect.
-//
-// The effect paints 16-bit pixels and limits every channel it writes to
-// 65280 (file white), so a colour channel above 1.0 (or below 0) cannot go
-// through it as it is: a star would pull a 4.0 down to 1.0. Every apply
-// method is affine in the image's channel, out = a * in + b (a = 1 for the
-// additive ones, the star's filter factor for "Apply As Filter", one minus
-// the star's alpha for "Simple Apply"), so such channels go through twice:
-// at 0 in the frame that is rendered (giving b) and at kHdrProbeLevel in a
-// probe frame (giving a), and the output is a * original + b / 65280. A star
-// that only adds light therefore adds exactly its light to the original
-// float, and the filter scales the HDR value by the factor it applies. When
-// the probe channel reaches 65280 the star alone saturated it; a is then
-// taken as 1 (additive), so the result is never darker than the original.
-
-// The level of the probe frame's beyond-range channels: half of file white,
-// so that a star's light up to another half fits above it.
-constexpr WORD kHdrProbeLevel = 32640;
-
-// True for a colour sample the 16-bit frame cannot hold: negative, or above
-// 65280 once on the 8.8 scale (1.0 + 0.5/65280). NaN is not (it reads as 0).
-bool BeyondFrameRange(float f);
-
-// True when any colour channel (R, G, B) of `floats` is beyond range.
-bool AnyBeyondFrameRange(std::span<const FloatRgba> floats);
-
-// The frame the effect paints into: `pixels16` with each colour channel
-// whose float is beyond range set to `level` (0 for the rendered frame,
-// kHdrProbeLevel for the probe). Alpha is left as read (the effect limits it
-// to 65280 itself).
-std::vector<BMM_Color_64> HdrEffectFrame(std::span<const FloatRgba> original,
-                                         std::span<const BMM_Color_64> pixels16, WORD level);
-
-// The floats to write for the effect's output, channel by channel:
-//   - a colour channel beyond range: a * original + b / 65280, where the
-//     effect's response is output = a * input + b and probe =
-//     a * kHdrProbeLevel + b (a = 1 when the probe saturated at 65280, or
-//     without a probe: then the result is original + (output - input) /
-//     65280, the effect's 16-bit change added);
-//   - any other channel the effect left as it was (output == input): the
-//     original float exactly;
-//   - alpha above 1.0 that the effect changed: original * output / 65280
-//     (the effect saw it as 1.0; additive methods keep it, the filter scales
-//     it);
-//   - every other changed channel: output / 65280.
-// `input16` is the frame the effect painted into (HdrEffectFrame at 0),
-// `output16` its result, `probe16` the result for the probe frame (empty when
-// no channel is beyond range). Spans of different sizes throw
-// std::invalid_argument.
-std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
-                                         std::span<const BMM_Color_64> input16,
-                                         std::span<const BMM_Color_64> output16,
-                                         std::span<const BMM_Color_64> probe16 = {});
-
-// The floats of a 16-bit bitmap (v / 65280), for outputs without a float
-// original (a PNG input or a plain background).
-std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels);
+// Reads IDs (T: WORD for object IDs, UBYTE for material IDs) from
+// `channel`, or, when it is empty, from the channel FindIdChannel picks, or
+// else the file's only channel (an InputError when none of these is there).
+template <class T>
+ExrIds<T> ReadExrIds(const std::filesystem::path& file, const std::string& channel = {},
+                     const ImageReadOptions& options = {});
 
 // The compression of an OpenEXR output (`--compression`): zip (the
 // default: lossless, 16 scan lines a block), zips (one line a block), piz

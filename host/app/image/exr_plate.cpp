@@ -62,7 +62,7 @@ Imath::M44f ToImath(const ExrMatrix& m) {
 
 }  // namespace
 
-ExrPlate ExrPlate::Read(const std::filesystem::path& file, const ExrReadOptions& options) {
+ExrPlate ExrPlate::Read(const std::filesystem::path& file, const ImageReadOptions& options) {
   // The reader's checks first (a missing file, another kind of file, the
   // window limits), with its messages.
   ExrReader check(file, options);

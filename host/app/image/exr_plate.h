@@ -48,7 +48,7 @@ class ExrPlate {
   // Reads the first part of `file`. Throws InputError as the readers do
   // (exr_io.h), also when the samples of all channels together exceed
   // 32 times the pixel limit.
-  static ExrPlate Read(const std::filesystem::path& file, const ExrReadOptions& options = {});
+  static ExrPlate Read(const std::filesystem::path& file, const ImageReadOptions& options = {});
 
   // Empty when the file can be carried through; else why not ("deep
   // data", "the channel RY is subsampled 2 x 2"). Read refuses nothing of

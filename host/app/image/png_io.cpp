@@ -136,7 +136,7 @@ const char* ColorTypeName(int colorType) {
 // set; then ReadRows fills the caller's buffer.
 class PngFileReader {
  public:
-  PngFileReader(const std::filesystem::path& file, Layout layout, const PngReadOptions& options)
+  PngFileReader(const std::filesystem::path& file, Layout layout, const ImageReadOptions& options)
       : file_(file) {
     PngContext& ctx = handles_.ctx;
     ctx.in = std::fopen(file.c_str(), "rb");
@@ -478,7 +478,7 @@ void WritePng(const std::filesystem::path& file, int width, int height, const vo
 
 }  // namespace
 
-RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& options) {
+RgbaImage ReadPngRgba(const std::filesystem::path& file, const ImageReadOptions& options) {
   PngFileReader reader(file, Layout::Rgba, options);
   const PngHeader& h = reader.Header();
   const bool sixteen = h.bitDepth == 16;
@@ -547,7 +547,7 @@ void WritePngRgba(const std::filesystem::path& file, int width, int height,
   WritePngRgba(file, width, height, pixels, options);
 }
 
-IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options) {
+IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const ImageReadOptions& options) {
   PngFileReader reader(file, Layout::Grey, options);
   const PngHeader& h = reader.Header();
   const bool sixteen = h.bitDepth == 16;
@@ -574,7 +574,7 @@ IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOp
   return image;
 }
 
-IdImage<UBYTE> ReadMaterialIdPng(const std::filesystem::path& file, const PngReadOptions& options) {
+IdImage<UBYTE> ReadMaterialIdPng(const std::filesystem::path& file, const ImageReadOptions& options) {
   PngFileReader reader(file, Layout::Grey, options);
   const PngHeader& h = reader.Header();
   IdImage<UBYTE> image;

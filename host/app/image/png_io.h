@@ -30,43 +30,14 @@
 #include <string>
 #include <vector>
 
-#include "host/app/image/image_limits.h"
+#include "host/app/image/image.h"
 #include "host/app/image/png_samples.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
 namespace velumbra {
 
-// The largest image read: MaxImagePixels() (image_limits.h: 2^28 pixels
-// unless VELUMBRA_MAX_PIXELS says otherwise). Checked against the header
-// before anything is allocated.
-struct PngReadOptions {
-  std::uint64_t maxPixels = MaxImagePixels();  // width * height
-  PngAlpha alpha = PngAlpha::Straight;         // how the file's colour relates to its alpha
-};
-
-struct RgbaImage {
-  int width = 0;
-  int height = 0;
-  // The file's bit depth per sample as stored (1, 2, 4, 8 or 16; a palette
-  // image gives the depth of its indices). Outputs of 8-bit inputs default
-  // to 8 bits, see DefaultOutputDepth.
-  int fileBitDepth = 16;
-  std::vector<BMM_Color_64> pixels;  // rows top to bottom, width * height
-
-  // 16 for a 16-bit file, 8 for every other.
-  int DefaultOutputDepth() const { return fileBitDepth == 16 ? 16 : 8; }
-};
-
-template <class T>
-struct IdImage {
-  int width = 0;
-  int height = 0;
-  int fileBitDepth = 8;
-  std::vector<T> values;  // raw IDs, rows top to bottom
-};
-
-RgbaImage ReadPngRgba(const std::filesystem::path& file, const PngReadOptions& options = {});
+RgbaImage ReadPngRgba(const std::filesystem::path& file, const ImageReadOptions& options = {});
 
 // How PNG files are compressed; the pixels are the same in every case.
 // Measured on 1080p 16-bit star frames: Fast writes about ten times faster
@@ -105,9 +76,15 @@ inline void WritePngRgba(const std::filesystem::path& file, const RgbaImage& ima
   WritePngRgba(file, image.width, image.height, image.pixels.data(), bitDepth);
 }
 
-IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const PngReadOptions& options = {});
+IdImage<WORD> ReadObjectIdPng(const std::filesystem::path& file, const ImageReadOptions& options = {});
 IdImage<UBYTE> ReadMaterialIdPng(const std::filesystem::path& file,
-                                 const PngReadOptions& options = {});
+                                 const ImageReadOptions& options = {});
+// The one of the two above for T (WORD: object IDs, UBYTE: material IDs).
+template <class T>
+IdImage<T> ReadIdPng(const std::filesystem::path& file, const ImageReadOptions& options = {}) {
+  if constexpr (kIdKind<T> == IdKind::Object) return ReadObjectIdPng(file, options);
+  else return ReadMaterialIdPng(file, options);
+}
 
 // 16-bit grey of raw object IDs; 8-bit grey of raw material IDs.
 void WriteObjectIdPng(const std::filesystem::path& file, int width, int height, const WORD* ids);

@@ -39,16 +39,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "host/app/image/image.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
 namespace velumbra {
-
-// How a PNG file's colour relates to its alpha.
-enum class PngAlpha {
-  Straight,       // unassociated: what the PNG format defines (the default)
-  Premultiplied,  // associated: the frame's own values, for tools that read them so
-};
 
 constexpr WORD kFrameFull = 65280;  // the effect's full intensity and opacity
 

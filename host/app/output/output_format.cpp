@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "host/app/base/app_error.h"
+#include "host/app/base/ascii.h"
 #include "host/app/base/quoting.h"
 
 namespace velumbra {
@@ -17,10 +18,9 @@ ImageFormat OutputFormatOf(std::string_view name, const std::string& option) {
   if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
       !std::filesystem::is_directory(status))
     return ImageFormat::Png;
-  std::string ext = std::filesystem::path(name).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".png") return ImageFormat::Png;
-  if (ext == ".exr") return ImageFormat::Exr;
+  const std::string ext = std::filesystem::path(name).extension().string();
+  if (EqualIgnoringCase(ext, ".png")) return ImageFormat::Png;
+  if (EqualIgnoringCase(ext, ".exr")) return ImageFormat::Exr;
   const std::string what = ext.empty() ? "has no extension" : "ends in " + Quoted(ext);
   throw InputError(option + " " + Quoted(name) + ": " + what +
                    "; the command writes PNG (.png), OpenEXR (.exr), or PNG to standard output (-)");

@@ -7,7 +7,7 @@
 
 #include "host/app/base/app_error.h"
 #include "host/app/scene/json_pretty.h"
-#include "host/app/scene/radio_labels.h"
+#include "host/app/params/radio_labels.h"
 #include "host/app/scene/scene_check.h"
 
 namespace velumbra {

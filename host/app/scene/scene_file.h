@@ -2,9 +2,13 @@
 // is read into.
 //
 // The description holds what the file says, as written, checked and with its
-// relative paths resolved; BuildScene (scene_build.h) turns it into host
-// nodes, and the parameter binding turns its effects' params into parameter
-// block values. The format is documented in docs/scene-format.md and
+// relative paths resolved. Reading is scene_reader.cpp (over the JSON
+// document scene_json_builder.h builds from the text), writing
+// scene_writer.cpp; this header is their one interface.
+//
+// BuildScene (scene_build.h) turns the description into host nodes, and
+// the parameter binding turns its effects' params into parameter block
+// values. The format is documented in docs/scene-format.md and
 // docs/scene.schema.json.
 //
 // Every error is an InputError "<file>: <JSON path>: <what>", e.g.

@@ -74,15 +74,15 @@ TEST(ExrIds, RoundTripAsUintAndFloat) {
     velumbra::WriteExr(dir / "ids.exr", w, h, px.data(), objects.data(), materials.data(), options);
     ExrReader reader(dir / "ids.exr");
     EXPECT_EQ(reader.Channels(), (std::vector<std::string>{"A", "B", "G", "MaterialID", "ObjectID", "R"}));
-    EXPECT_EQ(reader.ReadObjectIds("ObjectID").values, objects);
-    EXPECT_EQ(reader.ReadMaterialIds("MaterialID").values, materials);
+    EXPECT_EQ(reader.ReadIds<WORD>("ObjectID").values, objects);
+    EXPECT_EQ(reader.ReadIds<UBYTE>("MaterialID").values, materials);
     EXPECT_EQ(reader.ReadRgba().pixels[5], (BMM_Color_64{32640, 32640, 32640, 65280}));
 
-    const velumbra::ExrIds<WORD> found = velumbra::ReadExrObjectIds(dir / "ids.exr");
+    const velumbra::ExrIds<WORD> found = velumbra::ReadExrIds<WORD>(dir / "ids.exr");
     EXPECT_EQ(found.channel, "ObjectID");
     EXPECT_EQ(found.values, objects);
     EXPECT_EQ(found.width, w);
-    EXPECT_EQ(velumbra::ReadExrMaterialIds(dir / "ids.exr").channel, "MaterialID");
+    EXPECT_EQ(velumbra::ReadExrIds<UBYTE>(dir / "ids.exr").channel, "MaterialID");
   }
 }
 
@@ -94,12 +94,12 @@ TEST(ExrIds, HalfAndLayeredChannelsWithADataWindow) {
   layout.channels = {{"ViewLayer.IndexOB.X", Imf::HALF, {1, 2, 3, 9, 2048, 5, 6, 9}, {}},
                    {"ViewLayer.IndexMA.X", Imf::FLOAT, {7, 7, 7, 300, 7, 7, 7, 300}, {}}};
   WriteTestExr(dir / "blender.exr", layout);
-  const velumbra::ExrIds<WORD> ids = velumbra::ReadExrObjectIds(dir / "blender.exr");
+  const velumbra::ExrIds<WORD> ids = velumbra::ReadExrIds<WORD>(dir / "blender.exr");
   EXPECT_EQ(ids.channel, "ViewLayer.IndexOB.X");
   EXPECT_EQ(ids.values, (std::vector<WORD>{0, 0, 0, 0, 0, 1, 2, 3, 0, 2048, 5, 6}));
   // The out-of-range 300 lies outside the display window: never checked.
   const std::vector<UBYTE> materials = {0, 0, 0, 0, 0, 7, 7, 7, 0, 7, 7, 7};
-  EXPECT_EQ(velumbra::ReadExrMaterialIds(dir / "blender.exr").values, materials);
+  EXPECT_EQ(velumbra::ReadExrIds<UBYTE>(dir / "blender.exr").values, materials);
 
   // Read together with the colour in one pass: the same.
   layout.channels.push_back(Filled("ViewLayer.Combined.R", layout.Count(), 0.5f));
@@ -129,7 +129,7 @@ TEST(ExrIds, NearlyWholeValuesRoundOthersAreReportedWithThePixel) {
     WriteTestExr(dir / "ids.exr", layout);
   };
   withValueAt(2, 0);
-  EXPECT_EQ(ExrReader(dir / "ids.exr").ReadObjectIds("ObjectID").values, (std::vector<WORD>{2, 3, 0, 0, 0, 65535}));
+  EXPECT_EQ(ExrReader(dir / "ids.exr").ReadIds<WORD>("ObjectID").values, (std::vector<WORD>{2, 3, 0, 0, 0, 65535}));
 
   const struct {
     int index;
@@ -147,8 +147,8 @@ TEST(ExrIds, NearlyWholeValuesRoundOthersAreReportedWithThePixel) {
   for (const auto& c : cases) {
     withValueAt(c.index, c.value);
     ExrReader reader(dir / "ids.exr");
-    const std::string object = InputErrorOf([&] { reader.ReadObjectIds("ObjectID"); });
-    const std::string material = InputErrorOf([&] { reader.ReadMaterialIds("MaterialID"); });
+    const std::string object = InputErrorOf([&] { reader.ReadIds<WORD>("ObjectID"); });
+    const std::string material = InputErrorOf([&] { reader.ReadIds<UBYTE>("MaterialID"); });
     if (*c.objectMessage) {
       EXPECT_NE(object.find(c.objectMessage), std::string::npos) << object;
       EXPECT_NE(object.find((dir / "ids.exr").string() + ": channel \"ObjectID\""), std::string::npos) << object;
@@ -165,9 +165,9 @@ TEST(ExrIds, UintValuesAreCheckedForRange) {
   layout.channels = {{"id", Imf::UINT, {}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 70000}}};
   WriteTestExr(dir / "u.exr", layout);
   ExrReader reader(dir / "u.exr");
-  EXPECT_NE(InputErrorOf([&] { reader.ReadObjectIds("id"); }).find("object ID 70000 at pixel (3, 2) is outside 0..65535"),
+  EXPECT_NE(InputErrorOf([&] { reader.ReadIds<WORD>("id"); }).find("object ID 70000 at pixel (3, 2) is outside 0..65535"),
             std::string::npos);
-  EXPECT_NE(InputErrorOf([&] { reader.ReadMaterialIds("id"); }).find("material ID 70000 at pixel (3, 2)"),
+  EXPECT_NE(InputErrorOf([&] { reader.ReadIds<UBYTE>("id"); }).find("material ID 70000 at pixel (3, 2)"),
             std::string::npos);
 }
 
@@ -177,19 +177,19 @@ TEST(ExrIds, ChannelChoiceWhenNoneIsNamed) {
   // A single channel of any name is the ID channel.
   layout.channels = {Filled("Z", layout.Count(), 4)};
   WriteTestExr(dir / "one.exr", layout);
-  const velumbra::ExrIds<WORD> one = velumbra::ReadExrObjectIds(dir / "one.exr");
+  const velumbra::ExrIds<WORD> one = velumbra::ReadExrIds<WORD>(dir / "one.exr");
   EXPECT_EQ(one.channel, "Z");
   EXPECT_EQ(one.values, std::vector<WORD>(layout.Count(), 4));
 
   // Several, none of them known: the error lists them.
   layout.channels.push_back(Filled("depth", layout.Count(), 4));
   WriteTestExr(dir / "two.exr", layout);
-  const std::string message = InputErrorOf([&] { velumbra::ReadExrMaterialIds(dir / "two.exr"); });
+  const std::string message = InputErrorOf([&] { velumbra::ReadExrIds<UBYTE>(dir / "two.exr"); });
   EXPECT_NE(message.find("no material ID channel found"), std::string::npos) << message;
   EXPECT_NE(message.find("channels Z, depth"), std::string::npos) << message;
 
   // A named channel that is not there.
-  const std::string missing = InputErrorOf([&] { velumbra::ReadExrObjectIds(dir / "two.exr", "IndexOB"); });
+  const std::string missing = InputErrorOf([&] { velumbra::ReadExrIds<WORD>(dir / "two.exr", "IndexOB"); });
   EXPECT_NE(missing.find("no channel named \"IndexOB\""), std::string::npos) << missing;
 }
 

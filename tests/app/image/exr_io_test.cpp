@@ -1,4 +1,5 @@
 #include "host/app/image/exr_io.h"
+#include "host/app/image/hdr_merge.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -399,7 +400,7 @@ TEST(ExrRead, BadFilesAreInputErrorsNamingTheFile) {
             std::string::npos);
 
   // Too many pixels: refused from the header.
-  velumbra::ExrReadOptions small;
+  velumbra::ImageReadOptions small;
   small.maxPixels = 40 * 40 - 1;
   EXPECT_NE(InputErrorOf([&] { ExrReader(dir / "good.exr", small); }).find("limit"), std::string::npos);
 

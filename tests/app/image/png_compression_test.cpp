@@ -43,7 +43,7 @@ TEST(PngCompression, EveryChoiceDecodesToTheSamePixels) {
       options.compression = *compression;
       options.alpha = velumbra::PngAlpha::Premultiplied;  // the frame's values as they are
       velumbra::WritePngRgba(file, w, h, px.data(), options);
-      velumbra::PngReadOptions read;
+      velumbra::ImageReadOptions read;
       read.alpha = velumbra::PngAlpha::Premultiplied;
       const auto image = velumbra::ReadPngRgba(file, read);
       if (reference.empty()) reference = image.pixels;

@@ -198,8 +198,8 @@ std::vector<ColourCase> ColourCases() {
 
 // Layouts, read as premultiplied so that the samples are the file's own (the
 // alpha conversion has tests of its own).
-velumbra::PngReadOptions AsStored() {
-  velumbra::PngReadOptions o;
+velumbra::ImageReadOptions AsStored() {
+  velumbra::ImageReadOptions o;
   o.alpha = velumbra::PngAlpha::Premultiplied;
   return o;
 }

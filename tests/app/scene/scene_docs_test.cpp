@@ -6,16 +6,12 @@
 #include <set>
 #include <sstream>
 
+#include "support/source_tree.h"
 #include "support/temp_dir.h"
 #include "host/app/base/app_error.h"
 #include "host/app/scene/scene_file.h"
 
 namespace {
-
-std::filesystem::path SourceDir() {
-  const char* dir = std::getenv("VELUMBRA_SOURCE_DIR");
-  return dir ? dir : VELUMBRA_SOURCE_DIR_FALLBACK;
-}
 
 TEST(SceneDocs, TheGuidesExampleReads) {
   const std::string guide = ReadAll(SourceDir() / "docs/scene-format.md");

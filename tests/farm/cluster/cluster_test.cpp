@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "support/temp_dir.h"
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "farm/cluster/one_node_cluster.h"
 #include "host/app/image/png_io.h"
 #include "host/app/farm/slurm.h"

@@ -1,7 +1,8 @@
-#include "host/app/scene/radio_labels.h"
+#include "host/app/params/radio_labels.h"
 
 #include <cctype>
 
+#include "host/app/base/ascii.h"
 #include "host/platform/resources.h"
 #include "host/sdk/classdesc.h"
 
@@ -13,13 +14,6 @@ std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
   return s;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
 }
 
 }  // namespace
@@ -43,7 +37,7 @@ std::vector<std::string> RadioLabels(const ParamBlockDesc2& desc, const ParamDef
 std::optional<int> RadioIndexOf(const std::vector<std::string>& labels, std::string_view name) {
   const std::string_view wanted = Trimmed(name);
   for (size_t i = 0; i < labels.size(); ++i)
-    if (SameIgnoringCase(Trimmed(labels[i]), wanted)) return static_cast<int>(i);
+    if (EqualIgnoringCase(Trimmed(labels[i]), wanted)) return static_cast<int>(i);
   return std::nullopt;
 }
 

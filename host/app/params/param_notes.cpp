@@ -1,4 +1,4 @@
-#include "host/app/scene/param_notes.h"
+#include "host/app/params/param_notes.h"
 
 #include <array>
 #include <utility>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_command.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;

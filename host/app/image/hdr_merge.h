@@ -1,0 +1,69 @@
+// Carrying floats beyond the 16-bit frame through the effect.
+//
+// The effect paints 16-bit pixels and limits every channel it writes to
+// 65280 (file white), so a colour channel above 1.0 (or below 0) cannot go
+// through it as it is: a star would pull a 4.0 down to 1.0. Every apply
+// method is affine in the image's channel, out = a * in + b (a = 1 for the
+// additive ones, the star's filter factor for "Apply As Filter", one minus
+// the star's alpha for "Simple Apply"), so such channels go through twice:
+// at 0 in the frame that is rendered (giving b) and at kHdrProbeLevel in a
+// probe frame (giving a), and the output is a * original + b / 65280. A star
+// that only adds light therefore adds exactly its light to the original
+// float, and the filter scales the HDR value by the factor it applies. When
+// the probe channel reaches 65280 the star alone saturated it; a is then
+// taken as 1 (additive), so the result is never darker than the original.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "host/app/image/exr_io.h"
+#include "host/sdk/color.h"
+#include "host/sdk/max_types.h"
+
+namespace velumbra {
+
+// The level of the probe frame's beyond-range channels: half of file white,
+// so that a star's light up to another half fits above it.
+constexpr WORD kHdrProbeLevel = 32640;
+
+// True for a colour sample the 16-bit frame cannot hold: negative, or above
+// 65280 once on the 8.8 scale (1.0 + 0.5/65280). NaN is not (it reads as 0).
+bool BeyondFrameRange(float f);
+
+// True when any colour channel (R, G, B) of `floats` is beyond range.
+bool AnyBeyondFrameRange(std::span<const FloatRgba> floats);
+
+// The frame the effect paints into: `pixels16` with each colour channel
+// whose float is beyond range set to `level` (0 for the rendered frame,
+// kHdrProbeLevel for the probe). Alpha is left as read (the effect limits it
+// to 65280 itself).
+std::vector<BMM_Color_64> HdrEffectFrame(std::span<const FloatRgba> original,
+                                         std::span<const BMM_Color_64> pixels16, WORD level);
+
+// The floats to write for the effect's output, channel by channel:
+//   - a colour channel beyond range: a * original + b / 65280, where the
+//     effect's response is output = a * input + b and probe =
+//     a * kHdrProbeLevel + b (a = 1 when the probe saturated at 65280, or
+//     without a probe: then the result is original + (output - input) /
+//     65280, the effect's 16-bit change added);
+//   - any other channel the effect left as it was (output == input): the
+//     original float exactly;
+//   - alpha above 1.0 that the effect changed: original * output / 65280
+//     (the effect saw it as 1.0; additive methods keep it, the filter scales
+//     it);
+//   - every other changed channel: output / 65280.
+// `input16` is the frame the effect painted into (HdrEffectFrame at 0),
+// `output16` its result, `probe16` the result for the probe frame (empty when
+// no channel is beyond range). Spans of different sizes throw
+// std::invalid_argument.
+std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
+                                         std::span<const BMM_Color_64> input16,
+                                         std::span<const BMM_Color_64> output16,
+                                         std::span<const BMM_Color_64> probe16 = {});
+
+// The floats of a 16-bit bitmap (v / 65280), for outputs without a float
+// original (a PNG input or a plain background).
+std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels);
+
+}  // namespace velumbra
