@@ -32,7 +32,7 @@
 #include <cstddef>
 
 #include "plugin/host.h"
-#include "starfield/channel.h"
+#include "raster/channel.h"
 
 class PixelTarget {
  public:
