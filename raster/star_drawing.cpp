@@ -1,8 +1,10 @@
-// Star discs and streaks: per-pixel coverage handed to PlotPixel.
+// Star discs and streaks: per-pixel coverage handed to the pixel kernels.
 //
 // Coverage of a pixel by a disc of radius r centred at c is r - |p - c|:
 // full within r - 1, falling linearly to 0 at r. A streak covers a pixel as
-// the disc centred at the point of the segment nearest to the pixel.
+// the disc centred at the point of the segment nearest to the pixel. The
+// streak's clipping is in streak_clip.cpp, the walk over a box's lines in
+// line_walk.h, and the pixel-by-pixel reference in reference_drawing.cpp.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include "raster/lanes.h"
 #include "raster/line_walk.h"
@@ -52,10 +53,6 @@ float LeastNoCoverageSquare(float r) {
   return x;
 }
 
-}  // namespace
-
-namespace {
-
 // The distance in pixels from a disc's centre beyond which no pixel is
 // covered. A pixel is covered when its distance to c, as Length computes it
 // in float, is below r; the exact distance differs from that by far less
@@ -86,7 +83,7 @@ struct Box {
 
 // The pixel loops below visit, column by column and row by row ascending,
 // the rows of each column that can be covered (shallow streaks: row by row,
-// the columns of each row), and composite exactly what
+// the columns of each row), and composite exactly what the reference's
 // SplatPixel and TrailPixel would for each pixel they reach (the rows left
 // out are pixels those would not draw). d2 is formed as Length forms it, so
 // cov = r - sqrt(d2) is the same float; d2 below the no-coverage bound
