@@ -23,7 +23,7 @@ using Floats4 = lanes::F32x4;
 inline Channels4 Unpack(BMM_Color_64 c) { return lanes::Widen16(std::bit_cast<std::uint64_t>(c)); }
 // Lanes within 0..65535 back into a pixel.
 inline BMM_Color_64 Pack(Channels4 c) { return std::bit_cast<BMM_Color_64>(lanes::Narrow16(c)); }
-inline int Alpha(Channels4 c) { return c[3]; }  // lanes hold 0..65535
+inline int Alpha(Channels4 c) { return lanes::Lane3Of16(c); }  // lanes hold 0..65535
 // Lane 3 := a (0..65535).
 inline Channels4 WithAlpha(Channels4 c, int a) { return lanes::WithLane3(c, a); }
 // static_cast<float>(v)
@@ -36,10 +36,12 @@ inline Channels4 ToChannels(Floats4 f) {
 }
 // condition ? a : b, without a branch.
 inline Channels4 Choose(bool condition, Channels4 a, Channels4 b) {
-  return lanes::Select(Channels4{} - static_cast<int>(condition), a, b);
+  return lanes::Select(lanes::AllLanes(-static_cast<int>(condition)), a, b);
 }
 // ClampColor's limit: above 65280 compared as unsigned (negative included)
 // gives 65280.
-inline Channels4 Limited(Channels4 c) { return lanes::Select((c > kFullChannel) | (c < 0), Channels4{} + kFullChannel, c); }
+inline Channels4 Limited(Channels4 c) {
+  return lanes::Select((c > kFullChannel) | (c < 0), lanes::AllLanes(kFullChannel), c);
+}
 
 }  // namespace raster

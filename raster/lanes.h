@@ -33,6 +33,8 @@ using F32x4 = float __attribute__((vector_size(16)));
 using I32x4 = std::int32_t __attribute__((vector_size(16)));
 using U64x2 = std::uint64_t __attribute__((vector_size(16)));
 
+// v in every lane.
+[[gnu::always_inline]] inline I32x4 AllLanes(std::int32_t v) { return reinterpret_cast<I32x4>(_mm_set1_epi32(v)); }
 // {first, first + 1, first + 2, first + 3}.
 [[gnu::always_inline]] inline I32x4 Iota(std::int32_t first) { return I32x4{0, 1, 2, 3} + first; }
 // static_cast<float>(v), lane by lane.
@@ -43,11 +45,16 @@ using U64x2 = std::uint64_t __attribute__((vector_size(16)));
 [[gnu::always_inline]] inline F32x4 Sqrt(F32x4 v) { return _mm_sqrt_ps(v); }
 // Bit i set where lane i of `mask` (lanes of -1 or 0) is true.
 [[gnu::always_inline]] inline int Bits(I32x4 mask) { return _mm_movemask_ps(reinterpret_cast<__m128>(mask)); }
-// mask ? yes : no, lane by lane, as and/and-not/or of the bits.
-[[gnu::always_inline]] inline F32x4 Select(I32x4 mask, F32x4 yes, F32x4 no) {
-  return reinterpret_cast<F32x4>((mask & reinterpret_cast<I32x4>(yes)) | (~mask & reinterpret_cast<I32x4>(no)));
+// ~a & b in one instruction (the compilers do not always fuse the two).
+[[gnu::always_inline]] inline I32x4 AndNot(I32x4 a, I32x4 b) {
+  return reinterpret_cast<I32x4>(_mm_andnot_si128(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
 }
-[[gnu::always_inline]] inline I32x4 Select(I32x4 mask, I32x4 yes, I32x4 no) { return (mask & yes) | (~mask & no); }
+// mask ? yes : no, lane by lane, as and/and-not/or of the bits.
+[[gnu::always_inline]] inline I32x4 Select(I32x4 mask, I32x4 yes, I32x4 no) { return (mask & yes) | AndNot(mask, no); }
+[[gnu::always_inline]] inline F32x4 Select(I32x4 mask, F32x4 yes, F32x4 no) {
+  const __m128 m = reinterpret_cast<__m128>(mask);
+  return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no));
+}
 // std::max(v, lo) as MAXPS forms it: lo where v is NaN.
 [[gnu::always_inline]] inline F32x4 AtLeast(F32x4 v, float lo) { return _mm_max_ps(v, _mm_set1_ps(lo)); }
 // std::min(v, hi) as MINPS forms it: hi where v is NaN.
@@ -65,6 +72,8 @@ using U64x2 = std::uint64_t __attribute__((vector_size(16)));
   const __m128i packed = _mm_xor_si128(_mm_packs_epi32(centred, centred), _mm_set1_epi16(static_cast<short>(0x8000)));
   return static_cast<std::uint64_t>(_mm_cvtsi128_si64(packed));
 }
+// Lane 3, when it holds 0..65535.
+[[gnu::always_inline]] inline int Lane3Of16(I32x4 v) { return _mm_extract_epi16(reinterpret_cast<__m128i>(v), 6); }
 // Lane 3 := a (0..65535).
 [[gnu::always_inline]] inline I32x4 WithLane3(I32x4 v, int a) {
   return reinterpret_cast<I32x4>(_mm_insert_epi16(_mm_insert_epi16(reinterpret_cast<__m128i>(v), a, 6), 0, 7));

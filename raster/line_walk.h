@@ -66,7 +66,7 @@ template <class Spans, class Prepare, class Draw>
     FourPixels head;
   };
   Ahead ahead[kLookAhead];
-  const auto fetch = [&](int line, Ahead& a) {
+  const auto fetch = [&](int line, Ahead& a) __attribute__((always_inline)) {
     a.span = spans(line);
     if (a.span.first > a.span.last) return;
     const BMM_Color_64* p = pixels + v.Index(line, a.span.first);
@@ -114,7 +114,7 @@ template <bool kTrail>
   const F32x4 t = alongA + (p - s.a.y) * s.u.y;
   const F32x4 fromB = alongB + (p - s.b.y) * s.u.y;
   const I32x4 atA = t <= 0.0f;                  // q = a
-  const I32x4 beyond = ~atA & (fromB >= 0.0f);  // else past b
+  const I32x4 beyond = lanes::AndNot(atA, fromB >= 0.0f);  // else past b
   F32x4 qLine = Select(atA, F32x4{} + s.a.x, s.a.x + s.u.x * t);
   F32x4 qPos = Select(atA, F32x4{} + s.a.y, s.a.y + s.u.y * t);
   if constexpr (!kTrail) {
@@ -124,7 +124,7 @@ template <bool kTrail>
   const F32x4 dLine = line - qLine, dPos = p - qPos;
   const F32x4 d2 = dLine * dLine + dPos * dPos;
   I32x4 within = d2 < bound;
-  if constexpr (kTrail) within = ~beyond & within;
+  if constexpr (kTrail) within = lanes::AndNot(beyond, within);
   return {r - lanes::Sqrt(d2), lanes::Bits(within) & ((1 << count) - 1)};
 }
 
