@@ -294,10 +294,11 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   ForEachStreakFour<true>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
     const float bl = static_cast<float>(line) - bAlong.x;
     const float bl2 = bl * bl;
+    const std::size_t i0 = v.Index(line, pos);
     for (int m = four.covered; m != 0; m &= m - 1) {
       const int lane = std::countr_zero(static_cast<unsigned>(m));
       const float bp = static_cast<float>(pos + lane) - bAlong.y;
-      pixel(v.Index(line, pos + lane), four.cov[lane], bl2 + bp * bp);
+      pixel(i0 + static_cast<std::size_t>(lane) * v.posStep, four.cov[lane], bl2 + bp * bp);
     }
   });
 }
