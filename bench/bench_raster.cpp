@@ -18,6 +18,7 @@
 #include "bench_util.h"
 #include "covered_pixels.h"
 #include "raster/pixel_target.h"
+#include "raster/reference_drawing.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ BENCHMARK(BM_Capsule)->Arg(10)->Arg(100)->Arg(170);
 void BM_CapsuleBoxLoop(benchmark::State& state) {
   const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
   PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
-  target.boxLoops = true;
+  target.boxLoops = &raster::ReferenceDrawing();
   for (float& d : target.streakDimming) d = 0.05f;
   for (auto _ : state)
     for (const Segment& s : streaks) target.DrawCapsule(s.a, s.b, kStar, kStreakRadius);
@@ -162,7 +163,7 @@ BENCHMARK(BM_Trail)->Arg(10)->Arg(100)->Arg(170);
 void BM_TrailBoxLoop(benchmark::State& state) {
   const std::vector<Segment> streaks = Segments(static_cast<float>(state.range(0)));
   PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
-  target.boxLoops = true;
+  target.boxLoops = &raster::ReferenceDrawing();
   for (float& d : target.streakDimming) d = 0.05f;
   for (auto _ : state)
     for (const Segment& s : streaks) target.DrawTrail(s.a, s.b, kStar, kStreakRadius);
@@ -207,7 +208,7 @@ void DrawChains(PixelTarget& target, const std::vector<Chain>& chains) {
 void BM_PanChain(benchmark::State& state) {
   const std::vector<Chain> chains = PanChains();
   PixelTarget target(&SharedFrame().bitmap, PixelTarget::kAdditiveWithAlpha);
-  target.boxLoops = state.range(0) != 0;
+  target.boxLoops = state.range(0) != 0 ? &raster::ReferenceDrawing() : nullptr;
   for (float& d : target.streakDimming) d = 0.05f;
   for (auto _ : state) DrawChains(target, chains);
   state.SetItemsProcessed(state.iterations() * kChains * 8);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "effect/pass_settings.h"
 #include "effect/star_field_interface.h"
 #include "plugin/host.h"
 #include "render/star_loop.h"
@@ -77,17 +78,13 @@ class Qe_Velumbra : public Effect {
   // when a fallback gave the same image. No exception leaves it; where the
   // pass fails before it draws, the bitmap is left as it came.
   void Apply(TimeValue t, Bitmap* bm, RenderGlobalContext* gc, CheckAbortCallback* cb) override;
-  // The render pass itself (render/apply.cpp); may throw std::bad_alloc
-  // before it draws.
-  void RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb);
+  // The render pass itself (effect/render_pass.cpp); may throw
+  // std::bad_alloc before it draws. Returns the settings it read and chose
+  // (as far as it got: a pass that stops early leaves the rest at their
+  // defaults).
+  PassSettings RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback* cb);
   // The six rollouts, built by the host (param_dialog.cpp); null when the host builds none.
   EffectParamDlg* CreateParamDialog(IRendParams* ip) override;
-
-  // The render pass's view choice at time t: when no picked camera is in
-  // use, recognises the scene camera whose view is `viewMatrix` (the
-  // render's world-to-camera matrix), makes it `cameraNode` and writes it
-  // into the `camera` parameter; otherwise clears `cameraNode`.
-  void FindRenderCamera(TimeValue t, Bitmap* bm);
 
   // --- options of the render pass that are not parameters (never saved) ---
   // Set: the pass draws nothing and hands every drawing call it would make,
@@ -113,46 +110,6 @@ class Qe_Velumbra : public Effect {
   // The parallel star loop's recordings, kept likewise (memory only: the
   // const LoopOptions hands it out).
   mutable ParallelStarLoop loopMemory;
-
-  // The settings of the latest render pass, each named after the parameter
-  // whose value it holds. Written by the pass before it reads them; nothing
-  // else relies on them between renders.
-  int starsAlphaFlag = 0;
-  int starsMaterialIdFlag = 0;
-  int starsObjectIdFlag = 0;
-  int bakMaterialIdFlag = 0;
-  int bakObjectIdFlag = 0;
-  int useObjOriginFlag = 0;  // cleared when set without an origin node
-  int useCameraFlag = 0;     // cleared whenever the picked camera is not used
-  int alpha16 = 0;           // star alpha on the 16-bit scale (alpha << 8)
-  int starsMaterialId = 0;
-  int starsObjectId = 0;
-  int bakMaterialId = 0;
-  int bakObjectId = 0;
-  int drawMode = 0;
-  INode* originNode = nullptr;     // not owned
-  INode* cameraNode = nullptr;     // the camera the pass follows; not owned
-  INode* directionNode = nullptr;  // hyperspace direction object; not owned
-  float velumbraLimit = 1.0f;
-  float duration = 0.0f;           // frames
-  float dimming = 0.0f;            // starsdimming x subdivisions
-  float channelDimming[3] = {0, 0, 0};
-  float dimmingFilter[3] = {0, 0, 0};  // 1 - starsdimmingfilter, per channel
-  int subdivisions = 1;
-  Matrix3 viewMatrix;              // world to camera at the render time
-  int domain3dFlag = 0;
-  float domain3dRadius = 100.0f;
-  float radialDensityBalance = 0.5f;
-  int hyperspaceFlag = 0;
-  float hyperspaceDepth = 0.0f;    // times the 3D radius in the 3D domain
-  int hyperspaceDirection = 0;
-  int scintSeed = 0;
-  float scintFrequency = 2.0f;     // hertz
-  float scintDx = 0.0f;
-  float scintDy = 0.0f;
-  float scintMultiplier = 0.2f;
-  float scintDimmer = 0.0f;        // scintillationdimmer x 256
-  int scintLockFlag = 0;
 
  protected:
   // Writes a `type` entry (SYSLOG_ERROR, SYSLOG_WARN) titled with the

@@ -4,8 +4,8 @@
 // arithmetic, so that the pixel loops carry no switch and no flag tests.
 //
 // Every result is, to the bit, what the straightforward per-pixel operations
-// give (PixelTarget::SplatPixel, TrailPixel, PlotPixel and Composite, which
-// stay the reference behind PixelTarget::boxLoops): the same single-precision
+// give (SplatPixel and TrailPixel of raster/reference_drawing.h, and
+// PixelTarget::PlotPixel and Composite, the reference): the same single-precision
 // operations in the same order, every channel truncated where they truncate
 // it. A change here must be made there too; the raster tests compare the two
 // on every method and flag.

@@ -25,7 +25,7 @@ PixelTarget::PixelTarget(Bitmap* bitmap_, UBYTE applyMethod_)
       clipY1(-1),
       pixels(nullptr),
       width(0),
-      boxLoops(false) {
+      boxLoops(nullptr) {
   BitmapStorage* storage = bitmap ? bitmap->Storage() : nullptr;
   if (!storage) return;
   maxX = storage->Width() - 1;

@@ -32,7 +32,7 @@
 #include <cstddef>
 
 #include "plugin/host.h"
-#include "starfield/channel.h"
+#include "raster/channel.h"
 
 class PixelTarget {
  public:
@@ -81,12 +81,6 @@ class PixelTarget {
   // drawing at the combined coverage would. a == b draws nothing.
   void DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r);
 
-  // One pixel p (integral position) of the disc centred at c.
-  void SplatPixel(Point2 p, Point2 c, BMM_Color_64 colour, float r);
-  // One pixel p of a trail: q is the point of the streak nearest to p, b the
-  // end whose disc has already been drawn.
-  void TrailPixel(Point2 p, Point2 q, Point2 b, BMM_Color_64 colour, float r);
-
   // --- members, in this order; public, the render pass fills the parameter
   // members after construction.
   Bitmap* bitmap;                   // not owned; may be null
@@ -119,20 +113,6 @@ class PixelTarget {
   BMM_Color_64* pixels;
   int width;
 
-  // The straightforward drawing, kept as the reference the fast one is
-  // tested against: discs and streaks visit every pixel of their box and
-  // composite it through SplatPixel / TrailPixel and PlotPixel. Without it
-  // (the default) each call is drawn by a loop specialised once for the
-  // apply method and flags, over only the rows of each column the call can
-  // cover (for a disc of radius up to about 4, over the window of 4x4 or
-  // 8x8 pixels it can reach; for a streak at 45 degrees or flatter, over
-  // the columns of each row it can cover, unless the ID channels overlap
-  // in memory); the images, alpha and G-buffer channels are the same to the
-  // bit (same pixels changed, by the same arithmetic, in an order no result
-  // can tell from the reference's).
-  bool boxLoops;
-
- private:
   // A streak prepared for its pixel loop: the ends the loop measures from
   // (the given ones, or the part of a far-out streak near the image), the
   // unit direction, the clipped pixel box and the dimmed colour.
@@ -141,10 +121,40 @@ class PixelTarget {
     int x0, x1, y0, y1;
     BMM_Color_64 colour;
   };
+
+  // The straightforward drawing, the reference the fast one is tested
+  // against: discs and streaks visit every pixel of their clipped box and
+  // composite it one at a time through PlotPixel. It lives outside the
+  // module (raster/reference_drawing.h, built into tests and benchmarks).
+  class BoxLoops {
+   public:
+    // A disc at c over the box x0..x1, y0..y1; a capsule and a trail (b
+    // the caller's end, where its disc sits) over the prepared streak's box.
+    virtual void Splat(PixelTarget& t, Point2 c, BMM_Color_64 colour, float r, int x0, int x1, int y0,
+                       int y1) const = 0;
+    virtual void Capsule(PixelTarget& t, const Streak& s, float r) const = 0;
+    virtual void Trail(PixelTarget& t, const Streak& s, Point2 b, float r) const = 0;
+
+   protected:
+    ~BoxLoops() = default;
+  };
+  // Set: every call is drawn by these loops. Null (the default): each call
+  // is drawn by a loop specialised once for the apply method and flags, over
+  // only the rows of each column the call can cover (for a disc of radius up
+  // to about 4, over the window of 4x4 or 8x8 pixels it can reach; for a
+  // streak at 45 degrees or flatter, over the columns of each row it can
+  // cover, unless the ID channels overlap in memory); the images, alpha and
+  // G-buffer channels are the same to the bit (same pixels changed, by the
+  // same arithmetic, in an order no result can tell from the reference's).
+  // Not owned.
+  const BoxLoops* boxLoops;
+
+ private:
   // False when nothing of the streak can reach the image. `length` is
   // Length(b - a), not 0.
   bool PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,
                      Streak& out) const;
+
   // The pixel composited from image pixel `image` (alpha already limited to
   // 65280) and star pixel `star`; `stampIds` tells whether the method's ID
   // condition holds.

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "starfield/channel.h"
+#include "raster/channel.h"
 
 ScintillationPass::ScintillationPass(const ScintillationSettings& settings, TimeValue t)
     : s_(settings) {

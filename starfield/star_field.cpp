@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "raster/lanes.h"
 #include "starfield/unit_ball.h"
 
 // The vectors of MarkTaken stay in its registers (DrawBits is inlined): no
@@ -54,24 +55,23 @@ inline bool Attempt(const Random& rng, std::uint64_t q, Point3& p) {
 // time in vector lanes, each lane the scalar arithmetic (the draws, their
 // float quotient, product and difference, the squared length, the test),
 // compiled for AVX2 where the processor has it; the rest one by one.
-#if defined(__GNUC__) && defined(__x86_64__)
-using U64x4 = std::uint64_t __attribute__((vector_size(32)));
-using I32x4 = std::int32_t __attribute__((vector_size(16)));
-using F32x4 = float __attribute__((vector_size(16)));
+using lanes::F32x4;
+using lanes::I32x4;
+using lanes::U64x4;
 
 __attribute__((target_clones("avx2", "default"))) void MarkTaken(const Random& rng, std::uint64_t first,
                                                                   std::uint64_t n, std::uint64_t* words) {
   const F32x4 most = {kLengthOneSquared, kLengthOneSquared, kLengthOneSquared, kLengthOneSquared};
   // The generator states of the lanes' first draws, moved on by additions.
-  U64x4 state = rng.StateOf((U64x4{0, 1, 2, 3} + first) * 3);
+  U64x4 state = rng.StateOf(U64x4::Iota(first) * 3);
   for (std::uint64_t base = 0; base < n; base += 64) {
     const std::uint64_t m = std::min<std::uint64_t>(64, n - base);
     std::uint64_t bits = 0, i = 0;
     for (; i + 4 <= m; i += 4, state += 12 * Random::kStep) {
       F32x4 c[3];
       for (std::uint64_t j = 0; j < 3; ++j) {
-        const I32x4 draws = __builtin_convertvector(Random::BitsAt(state + j * Random::kStep), I32x4);
-        c[j] = __builtin_convertvector(draws, F32x4) / static_cast<float>(Random::s_rand_max) * 2.0f - 1.0f;
+        const I32x4 draws = Random::BitsAt(state + j * Random::kStep).Low32();
+        c[j] = lanes::ToFloats(draws) / static_cast<float>(Random::s_rand_max) * 2.0f - 1.0f;
       }
       const F32x4 squared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
       const I32x4 inside = (squared <= most) & (squared != 0.0f);  // lanes of -1 or 0; no NaN here
@@ -85,17 +85,6 @@ __attribute__((target_clones("avx2", "default"))) void MarkTaken(const Random& r
     words[base / 64] = bits;
   }
 }
-#else
-void MarkTaken(const Random& rng, std::uint64_t first, std::uint64_t n, std::uint64_t* words) {
-  Point3 p;
-  for (std::uint64_t base = 0; base < n; base += 64) {
-    std::uint64_t bits = 0;
-    for (std::uint64_t i = 0; i < 64 && base + i < n; ++i)
-      bits |= static_cast<std::uint64_t>(Attempt(rng, first + base + i, p)) << i;
-    words[base / 64] = bits;
-  }
-}
-#endif
 
 // The triples of a word of taken bits t that begin stars, as bits: read in
 // order, a triple begins a star when it is taken and not read as colour
@@ -165,7 +154,6 @@ inline void WriteStar(const Random& rng, const Grading& g, std::uint64_t q, std:
   if (s.size > most) most = s.size;
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
 // The stars that begin at triples q[0..n-1] of the stream, written as stars
 // first..first+n-1 (with their index cells, when `cells` is given, and the
 // largest size in `most`, NaN ignored): four at a time in vector lanes, each
@@ -193,7 +181,7 @@ __attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& 
     const auto channel = [](F32x4 value) {  // ToChannel
       value = value > 0.0f ? value : 0.0f;   // NaN too
       value = value >= static_cast<float>(kFullChannel) ? static_cast<float>(kFullChannel) : value;
-      return __builtin_convertvector(value, I32x4);
+      return lanes::Truncated(value);
     };
     for (; k + 4 <= n; k += 4) {
       U64x4 triple;
@@ -202,14 +190,14 @@ __attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& 
       const U64x4 state = rng.StateOf(triple * 3);
       const auto unit = [&](std::uint64_t a) {
         const U64x4 bits = Random::BitsAt(state + a * Random::kStep);
-        return __builtin_convertvector(__builtin_convertvector(bits, I32x4), F32x4) / max;
+        return lanes::ToFloats(bits.Low32()) / max;
       };
       F32x4 p[3];
       for (std::uint64_t a = 0; a < 3; ++a) p[a] = unit(a) * 2.0f - 1.0f;
       // Grading: the balance curve of the star's place in the field.
       const std::int32_t j = static_cast<std::int32_t>(first + k);
-      const I32x4 rest = static_cast<std::int32_t>(g.count) - (I32x4{0, 1, 2, 3} + j);
-      const F32x4 u0 = __builtin_convertvector(rest, F32x4) / count;
+      const I32x4 rest = static_cast<std::int32_t>(g.count) - lanes::Iota(j);
+      const F32x4 u0 = lanes::ToFloats(rest) / count;
       F32x4 u = u0;
       if (t != 0.5f) {
         const F32x4 r = top / (below - u0) - v;
@@ -237,7 +225,7 @@ __attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& 
         const I32x4 valid = (m > 0.0f) & (m - m == 0.0f);
         const F32x4 scale = (0.5f * VisibilityIndex::kGrid) / (valid ? m : 1.0f);
         const auto index = [&](F32x4 x) {
-          I32x4 i = __builtin_convertvector(x * scale + 0.5f * VisibilityIndex::kGrid, I32x4);
+          I32x4 i = lanes::Truncated(x * scale + 0.5f * VisibilityIndex::kGrid);
           i = i < 0 ? 0 : i;
           return i > VisibilityIndex::kGrid - 1 ? VisibilityIndex::kGrid - 1 : i;
         };
@@ -263,12 +251,6 @@ __attribute__((target_clones("avx2", "default"))) void WriteStars(const Random& 
   }
   for (; k < n; ++k) WriteStar(rng, g, q[k], first + k, stars, cells, most);
 }
-#else
-void WriteStars(const Random& rng, const Grading& g, const std::uint64_t* q, std::uint32_t n, std::uint64_t first,
-                StarRecord* stars, std::uint32_t* cells, float& most) {
-  for (std::uint32_t k = 0; k < n; ++k) WriteStar(rng, g, q[k], first + k, stars, cells, most);
-}
-#endif
 
 }  // namespace
 

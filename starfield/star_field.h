@@ -12,7 +12,7 @@
 
 #include "plugin/host.h"
 #include "starfield/balance_curve.h"
-#include "starfield/channel.h"
+#include "raster/channel.h"
 #include "starfield/star_record.h"
 #include "starfield/visibility_index.h"
 

@@ -6,7 +6,7 @@
 // values a scene or script can set (out-of-range ones included).
 #pragma once
 
-#include "host/sdk/color.h"
+#include "plugin/host.h"
 #include "starfield/star_field.h"
 
 // The generation parameters as the block holds them at a time.

@@ -89,10 +89,12 @@ class RenderSession {
   // the input image read last.
   int Width() const { return scene_.render.width; }
   int Height() const { return scene_.render.height; }
+  // The scene's ticks per frame (BuildScene's 4800 / fps; 160 at 30 fps),
+  // which places keys and frame times.
+  int TicksPerFrame() const { return ticksPerFrame_; }
   // True when the inputs are read for each frame (a name with a frame
   // pattern); the input accessors below then describe the frame rendered
   // last.
-  int TicksPerFrame() const { return ticksPerFrame_; }
   bool PerFrameInputs() const { return perFrameInputs_; }
 
   // The frame's time in ticks. Throws InputError when it does not fit the

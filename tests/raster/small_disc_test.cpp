@@ -20,6 +20,7 @@
 
 #include "canvas.h"
 #include "raster/pixel_target.h"
+#include "raster/reference_drawing.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ std::vector<std::uint8_t> Draw(const Settings& s, const std::vector<Disc>& discs
   t.objectIdToWrite = 0x10001;
   t.clipY0 = s.clipY0;
   t.clipY1 = s.clipY1;
-  t.boxLoops = reference;
+  t.boxLoops = reference ? &raster::ReferenceDrawing() : nullptr;
   for (const Disc& d : discs) t.DrawSplat(d.c, d.colour, d.r);
   const std::size_t n = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
   std::vector<std::uint8_t> out(n * (sizeof(BMM_Color_64) + 1 + sizeof(WORD)));
@@ -231,7 +232,7 @@ TEST(SmallDisc, VisitsItsPixelsInTheReferenceOrder) {
   constexpr int kW = 12, kH = 12;
   const auto draw = [&](bool reference) {
     SharedIdCanvas c(kW, kH, PixelTarget::kSimpleAdditive);
-    c.target.boxLoops = reference;
+    c.target.boxLoops = reference ? &raster::ReferenceDrawing() : nullptr;
     Random rng;
     rng.srand(31);
     const auto unit = [&] { return static_cast<float>(rng.rand()) / static_cast<float>(Random::s_rand_max); };

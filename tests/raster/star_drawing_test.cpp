@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "raster/pixel_target.h"
+#include "raster/reference_drawing.h"
 #include "canvas.h"
 
 namespace {
@@ -323,8 +324,8 @@ TEST(Degenerate, NaNAndNonPositiveRadiiDrawNothing) {
     target.DrawCapsule({8, 8}, p, kWhite, 3.0f);
     target.DrawTrail(p, {8, 8}, kWhite, 3.0f);
     target.DrawTrail({8, 8}, p, kWhite, 3.0f);
-    target.SplatPixel({8, 8}, p, kWhite, 3.0f);
-    target.TrailPixel({8, 8}, p, {8, 8}, kWhite, 3.0f);
+    raster::SplatPixel(target, {8, 8}, p, kWhite, 3.0f);
+    raster::TrailPixel(target, {8, 8}, p, {8, 8}, kWhite, 3.0f);
   }
   EXPECT_EQ(CountTouched(canvas), 0);
 }

@@ -18,6 +18,7 @@
 
 #include "canvas.h"
 #include "raster/pixel_target.h"
+#include "raster/reference_drawing.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ void ExpectSameAsBoxLoop(int method, bool writeAlpha, int clipY0, int clipY1, un
       t.streakDimming[3] = 0.01f;
       t.clipY0 = clipY0;
       t.clipY1 = clipY1;
-      t.boxLoops = c == &boxes;
+      t.boxLoops = c == &boxes ? &raster::ReferenceDrawing() : nullptr;
       for (const Segment& s : segments) {
         const Frame before = c == &spans ? Snapshot(*c) : Frame{};
         if (shape == 1)
@@ -224,7 +225,7 @@ Result Draw(const Settings& s, const std::vector<Call>& calls, bool reference) {
   t.streakDimming[3] = 0.01f;
   t.clipY0 = s.clipY0;
   t.clipY1 = s.clipY1;
-  t.boxLoops = reference;
+  t.boxLoops = reference ? &raster::ReferenceDrawing() : nullptr;
   for (const Call& call : calls) {
     switch (call.kind) {
       case Kind::kSplat:
@@ -565,7 +566,7 @@ TEST(ShallowStreaks, OverlappingIdChannelsKeepTheReferenceOrder) {
     // hidden under a later one's.
     const auto draw = [&](const Call& c, bool reference) {
       SharedIdCanvas ids(kSide, kSide, static_cast<UBYTE>(method));
-      ids.target.boxLoops = reference;
+      ids.target.boxLoops = reference ? &raster::ReferenceDrawing() : nullptr;
       const BMM_Color_64 star{30000, 20000, 10000, 65280};
       if (c.kind == Kind::kCapsule)
         ids.target.DrawCapsule(c.a, c.b, star, c.r + 3.0f);

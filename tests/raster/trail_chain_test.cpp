@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "raster/pixel_target.h"
+#include "raster/reference_drawing.h"
 #include "canvas.h"
 
 namespace {
@@ -205,7 +206,7 @@ TEST(TrailChain, PanningChainsGiveTheReferenceBytes) {
         t.writeMaterialId = 1;
         t.materialIdToWrite = 9;
         for (float& d : t.streakDimming) d = 0.05f;
-        t.boxLoops = reference;
+        t.boxLoops = reference ? &raster::ReferenceDrawing() : nullptr;
         for (const Chain& c : chains) {
           t.DrawSplat(c.points[0], c.colour, c.r);
           t.DrawCapsule(c.points[1], c.points[0], c.colour, c.r);

@@ -131,9 +131,10 @@ TEST_F(ApplyTest, NoRenderInformationDrawsNothing) {
 
 TEST_F(ApplyTest, RecognisesTheRenderCameraAndRemembersIt) {
   EXPECT_EQ(scene.GetNode(pb_camera), nullptr);
-  const auto a = scene.Render(0);
+  const PassSettings pass = scene.Pass(0);
+  const auto a = scene.Pixels();
   EXPECT_EQ(scene.GetNode(pb_camera), scene.camera);
-  EXPECT_EQ(scene.fx->cameraNode, scene.camera);
+  EXPECT_EQ(pass.view.cameraNode, scene.camera);
   // The second render takes the quick check and draws the same.
   EXPECT_EQ(scene.Render(0), a);
 }
@@ -142,8 +143,9 @@ TEST_F(ApplyTest, UseCameraWithoutAPickedCameraIsTheSameAsOff) {
   const auto off = scene.Render(0);
   scene.Set(pb_camera, static_cast<INode*>(nullptr));
   scene.Set(pb_usecameraflag, 1);
-  EXPECT_EQ(scene.Render(0), off);
-  EXPECT_EQ(scene.fx->useCameraFlag, 0);
+  const PassSettings pass = scene.Pass(0);
+  EXPECT_EQ(scene.Pixels(), off);
+  EXPECT_EQ(pass.view.useCameraFlag, 0);
 }
 
 TEST_F(ApplyTest, APickedCameraThatDoesNotRenderIsReplacedByTheOneThatDoes) {
@@ -193,8 +195,9 @@ TEST_F(ApplyTest, WithoutThe3dDomainOnlyTurningMovesTheStars) {
 TEST_F(ApplyTest, UseOriginWithoutAnOriginObjectIsClearedForThePass) {
   const auto plain = scene.Render(0);
   scene.Set(pb_useobjoriginflag, 1);
-  EXPECT_EQ(scene.Render(0), plain);
-  EXPECT_EQ(scene.fx->useObjOriginFlag, 0);
+  const PassSettings pass = scene.Pass(0);
+  EXPECT_EQ(scene.Pixels(), plain);
+  EXPECT_EQ(pass.view.useObjOriginFlag, 0);
 }
 
 TEST_F(ApplyTest, InThe3dDomainMovingTheCameraGivesParallax) {
@@ -276,14 +279,14 @@ TEST_F(MotionBlurTest, StreakDimmingOfThePass) {
   scene.Set(pb_durationsubdivisions, 3);
   scene.Set(pb_starsdimming, 0.5f);
   scene.Set(pb_starsdimmingfilter, Color(1, 0, 0));
-  scene.Render(0);
+  const PassSettings::MotionBlur m = scene.Pass(0).motionBlur;
   // D = 3 x 0.5; red undimmed, green and blue by D.
-  EXPECT_FLOAT_EQ(scene.fx->dimming, 1.5f);
-  EXPECT_FLOAT_EQ(scene.fx->channelDimming[0], 0.0f);
-  EXPECT_FLOAT_EQ(scene.fx->channelDimming[1], 1.5f);
-  EXPECT_FLOAT_EQ(scene.fx->channelDimming[2], 1.5f);
-  EXPECT_FLOAT_EQ(scene.fx->dimmingFilter[0], 0.0f);
-  EXPECT_FLOAT_EQ(scene.fx->dimmingFilter[1], 1.0f);
+  EXPECT_FLOAT_EQ(m.dimming, 1.5f);
+  EXPECT_FLOAT_EQ(m.channelDimming[0], 0.0f);
+  EXPECT_FLOAT_EQ(m.channelDimming[1], 1.5f);
+  EXPECT_FLOAT_EQ(m.channelDimming[2], 1.5f);
+  EXPECT_FLOAT_EQ(m.dimmingFilter[0], 0.0f);
+  EXPECT_FLOAT_EQ(m.dimmingFilter[1], 1.0f);
 }
 
 TEST(SampleTimes, StepsBackFromTheRenderTime) {
@@ -341,8 +344,7 @@ TEST(HyperspaceShift, InThe3dDomainTheDepthIsAFractionOfTheRadius) {
   scene.Set(pb_hyperspacedepth, 0.5f);
   scene.Set(pb_starsdomain3dflag, 1);
   scene.Set(pb_starsdomain3dradius, 100.0f);
-  scene.Render(0);
-  EXPECT_FLOAT_EQ(scene.fx->hyperspaceDepth, 50.0f);
+  EXPECT_FLOAT_EQ(scene.Pass(0).hyperspace.depth, 50.0f);
   Hyperspace h;
   h.depth = 50.0f;
   EXPECT_FLOAT_EQ(h.Shift(Point3(1, 2, -80), Matrix3::Identity()).z, -30.0f);

@@ -59,6 +59,14 @@ class RenderScene {
     return Pixels();
   }
 
+  // Renders as Render does, calling the pass itself: the settings it read
+  // and chose.
+  PassSettings Pass(TimeValue t) {
+    Prepare(t);
+    RecordingAbort quiet;
+    return fx->RenderPass(t, bitmap.get(), &quiet);
+  }
+
   // Everything Render does before it calls Apply: `bitmap` as the host
   // hands it to the effect.
   void Prepare(TimeValue t, INode* through = nullptr) {
