@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "fuzz/targets/fuzz_targets.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/inode.h"

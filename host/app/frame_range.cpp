@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/app/app_error.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <sstream>
 
-#include "host/app/app_error.h"
-#include "host/app/memory_estimate.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/farm/memory_estimate.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

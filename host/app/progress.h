@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "host/app/interrupt.h"
+#include "host/app/base/interrupt.h"
 #include "host/sdk/check_abort.h"
 
 namespace velumbra {

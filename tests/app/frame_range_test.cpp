@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "host/app/app_error.h"
-#include "host/app/output_name.h"
+#include "host/app/base/app_error.h"
+#include "host/app/output/output_name.h"
 
 namespace {
 

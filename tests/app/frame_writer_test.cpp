@@ -1,4 +1,4 @@
-#include "host/app/frame_writer.h"
+#include "host/app/output/frame_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

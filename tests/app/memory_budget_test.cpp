@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/app/output_plan.h"
+#include "host/app/output/output_plan.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "support/temp_dir.h"
 
 namespace {

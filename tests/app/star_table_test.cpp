@@ -1,7 +1,7 @@
 // `velumbra stars` lists the records the render pass draws: both form the
 // generation key from the block with one rule, also for values no scene
 // file may hold but a script can set.
-#include "host/app/star_table.h"
+#include "host/app/commands/star_table.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 
 #include "support/temp_dir.h"
 #include "cli/run_command.h"
-#include "host/app/app_error.h"
-#include "host/app/commands.h"
+#include "host/app/base/app_error.h"
+#include "host/app/commands/commands.h"
 
 namespace {
 

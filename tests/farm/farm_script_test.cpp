@@ -7,10 +7,10 @@
 #include <regex>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
-#include "host/app/farm.h"
+#include "host/app/base/app_error.h"
+#include "host/app/farm/farm.h"
 #include "host/app/frame_range.h"
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 namespace {
 

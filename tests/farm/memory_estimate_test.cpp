@@ -9,8 +9,8 @@
 
 #include "support/temp_dir.h"
 #include "cli/run_command.h"
-#include "host/app/farm.h"
-#include "host/app/memory_estimate.h"
+#include "host/app/farm/farm.h"
+#include "host/app/farm/memory_estimate.h"
 #include "host/app/module_loader.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
-#include "host/app/farm.h"
+#include "host/app/base/app_error.h"
+#include "host/app/farm/farm.h"
 #include "host/app/image/png_io.h"
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 // Runs `body`, expecting an InputError whose message contains every one of
 // `fragments`.

@@ -1,4 +1,4 @@
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <system_error>
 
-#include "host/app/app_error.h"
-#include "host/app/interrupt.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/interrupt.h"
 
 namespace velumbra {
 

@@ -1,4 +1,4 @@
-#include "host/app/interrupt.h"
+#include "host/app/base/interrupt.h"
 
 #include <limits.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/app/paths.h"
+#include "host/app/base/paths.h"
 
 namespace velumbra {
 

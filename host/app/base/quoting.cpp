@@ -1,4 +1,4 @@
-#include "host/app/quoting.h"
+#include "host/app/base/quoting.h"
 
 #include <cstdio>
 

@@ -15,22 +15,22 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/app/app_error.h"
-#include "host/app/image/atomic_file.h"
-#include "host/app/commands.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/atomic_file.h"
+#include "host/app/commands/commands.h"
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_io.h"
-#include "host/app/farm.h"
-#include "host/app/farm_wait.h"
+#include "host/app/farm/farm.h"
+#include "host/app/farm/farm_wait.h"
 #include "host/app/frame_range.h"
-#include "host/app/memory_estimate.h"
-#include "host/app/module_options.h"
-#include "host/app/output_name.h"
-#include "host/app/output_plan.h"
+#include "host/app/farm/memory_estimate.h"
+#include "host/app/commands/module_options.h"
+#include "host/app/output/output_name.h"
+#include "host/app/output/output_plan.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 #include "host/sdk/bitmap.h"
 
 namespace fs = std::filesystem;

@@ -18,11 +18,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/app/app_error.h"
-#include "host/app/commands.h"
-#include "host/app/interrupt.h"
-#include "host/app/quoting.h"
-#include "host/app/version.h"
+#include "host/app/base/app_error.h"
+#include "host/app/commands/commands.h"
+#include "host/app/base/interrupt.h"
+#include "host/app/base/quoting.h"
+#include "host/app/base/version.h"
 #include "host/sdk/render_threads.h"
 
 using namespace velumbra;

@@ -1,8 +1,8 @@
 // velumbra panel: a scene's effects in their rollouts, in a web browser.
 #include <memory>
 
-#include "host/app/commands.h"
-#include "host/app/module_options.h"
+#include "host/app/commands/commands.h"
+#include "host/app/commands/module_options.h"
 #include "host/app/panel/panel.h"
 
 namespace velumbra {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "host/app/commands.h"
-#include "host/app/module_options.h"
+#include "host/app/commands/commands.h"
+#include "host/app/commands/module_options.h"
 #include "host/app/scene/param_listing.h"
 
 namespace velumbra {

@@ -4,10 +4,10 @@
 #include <memory>
 #include <string>
 
-#include "host/app/app_error.h"
-#include "host/app/commands.h"
-#include "host/app/module_options.h"
-#include "host/app/output_plan.h"
+#include "host/app/base/app_error.h"
+#include "host/app/commands/commands.h"
+#include "host/app/commands/module_options.h"
+#include "host/app/output/output_plan.h"
 #include "host/app/scene/param_listing.h"
 #include "host/app/scene/scene_file.h"
 

@@ -1,8 +1,8 @@
-#include "host/app/star_table.h"
+#include "host/app/commands/star_table.h"
 
 #include <cstdio>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "starfield/star_field_key.h"
 
 namespace velumbra {

@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "host/app/app_error.h"
-#include "host/app/commands.h"
-#include "host/app/image/atomic_file.h"
-#include "host/app/module_options.h"
-#include "host/app/output_plan.h"
+#include "host/app/base/app_error.h"
+#include "host/app/commands/commands.h"
+#include "host/app/base/atomic_file.h"
+#include "host/app/commands/module_options.h"
+#include "host/app/output/output_plan.h"
 #include "host/app/progress.h"
-#include "host/app/quoting.h"
+#include "host/app/base/quoting.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/param_binding.h"
-#include "host/app/star_table.h"
+#include "host/app/commands/star_table.h"
 
 namespace velumbra {
 

@@ -1,4 +1,4 @@
-#include "host/app/farm.h"
+#include "host/app/farm/farm.h"
 
 #include <sys/stat.h>
 
@@ -9,9 +9,9 @@
 #include <ctime>
 #include <limits>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/image/exr_io.h"
-#include "host/app/output_name.h"
+#include "host/app/output/output_name.h"
 #include "host/app/image/png_io.h"
 
 namespace fs = std::filesystem;

@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 namespace velumbra {
 

@@ -1,4 +1,4 @@
-#include "host/app/farm_wait.h"
+#include "host/app/farm/farm_wait.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/progress.h"
 
 namespace fs = std::filesystem;

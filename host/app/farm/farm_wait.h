@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "host/app/farm.h"
-#include "host/app/slurm.h"
+#include "host/app/farm/farm.h"
+#include "host/app/farm/slurm.h"
 
 namespace velumbra {
 

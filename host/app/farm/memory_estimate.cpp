@@ -1,4 +1,4 @@
-#include "host/app/memory_estimate.h"
+#include "host/app/farm/memory_estimate.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace velumbra {
 

@@ -23,7 +23,7 @@
 #include <thread>
 #include <utility>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace velumbra {
 

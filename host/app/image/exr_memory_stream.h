@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/atomic_file.h"
 #include "host/app/image/exr_io.h"
 
 namespace velumbra {

@@ -17,8 +17,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/app/app_error.h"
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/atomic_file.h"
 #include "host/app/image/exr_memory_stream.h"
 
 namespace velumbra {

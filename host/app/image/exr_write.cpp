@@ -18,8 +18,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "host/app/app_error.h"
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/atomic_file.h"
 #include "host/app/image/exr_memory_stream.h"
 
 namespace velumbra {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace velumbra {
 

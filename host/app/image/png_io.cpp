@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host/app/app_error.h"
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/atomic_file.h"
 
 // libpng reports errors by longjmp back to a setjmp. The functions below that
 // call setjmp (the *C functions) hold plain data only, and nothing between

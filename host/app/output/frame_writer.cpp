@@ -1,4 +1,4 @@
-#include "host/app/frame_writer.h"
+#include "host/app/output/frame_writer.h"
 
 namespace velumbra {
 

@@ -1,10 +1,10 @@
-#include "host/app/output_format.h"
+#include "host/app/output/output_format.h"
 
 #include <cctype>
 #include <filesystem>
 
-#include "host/app/app_error.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

@@ -1,9 +1,9 @@
-#include "host/app/output_name.h"
+#include "host/app/output/output_name.h"
 
 #include <cstdint>
 #include <optional>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace velumbra {
 

@@ -1,4 +1,4 @@
-#include "host/app/output_plan.h"
+#include "host/app/output/output_plan.h"
 
 #include <limits.h>
 #include <unistd.h>
@@ -8,11 +8,11 @@
 #include <map>
 #include <set>
 
-#include "host/app/app_error.h"
-#include "host/app/output_format.h"
-#include "host/app/output_name.h"
-#include "host/app/paths.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/output/output_format.h"
+#include "host/app/output/output_name.h"
+#include "host/app/base/paths.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

@@ -23,9 +23,9 @@
 #include <random>
 #include <thread>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/panel/panel_assets.h"
-#include "host/app/quoting.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <limits>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/image/dib.h"
 #include "host/app/image/png_io.h"
-#include "host/app/paths.h"
-#include "host/app/quoting.h"
+#include "host/app/base/paths.h"
+#include "host/app/base/quoting.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/platform/resource_constants.h"
 

@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/iparamm2.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace velumbra {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/app/scene/radio_labels.h"
 #include "host/app/scene/scene_check.h"

@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/app/quoting.h"
+#include "host/app/base/quoting.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/inode.h"
 #include "host/sdk/iparamb2.h"

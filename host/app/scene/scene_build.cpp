@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/scene/chan_file.h"
 #include "host/sdk/max_time.h"
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <string_view>
 
-#include "host/app/app_error.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/max_types.h"
 

@@ -10,9 +10,9 @@
 #include <set>
 #include <sstream>
 
-#include "host/app/app_error.h"
-#include "host/app/image/atomic_file.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/base/atomic_file.h"
+#include "host/app/base/quoting.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/app/scene/scene_check.h"
 #include "host/sdk/max_types.h"

@@ -1,4 +1,4 @@
-#include "host/app/image/atomic_file.h"
+#include "host/app/base/atomic_file.h"
 #include "host/app/progress.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

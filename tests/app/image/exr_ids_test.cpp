@@ -7,7 +7,7 @@
 
 #include "support/temp_dir.h"
 #include "app/image/exr_test_files.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/image/exr_io.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include <vector>
 
 struct TestChannel {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/panel/live_panel.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/image/png_io.h"
 #include "support/temp_dir.h"
 

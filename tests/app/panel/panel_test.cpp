@@ -9,7 +9,7 @@
 #include "app/panel/live_panel.h"
 #include "support/temp_dir.h"
 #include "effect/qe_velumbra_params.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/image/png_io.h"
 #include "host/app/panel/panel.h"
 #include "plugin/class_desc.h"

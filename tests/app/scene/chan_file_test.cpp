@@ -5,7 +5,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "support/temp_dir.h"
 
 namespace {

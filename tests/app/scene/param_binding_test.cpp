@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "plugin/class_desc.h"
 #include "support/module_handle.h"
 

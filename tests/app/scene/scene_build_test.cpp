@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "support/temp_dir.h"
 #include "host/sdk/max_time.h"
 

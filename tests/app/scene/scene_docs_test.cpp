@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/app/scene/scene_file.h"
 
 namespace {

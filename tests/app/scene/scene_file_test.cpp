@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 
 namespace {
 

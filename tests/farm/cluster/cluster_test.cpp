@@ -20,7 +20,7 @@
 #include "cli/run_command.h"
 #include "farm/cluster/one_node_cluster.h"
 #include "host/app/image/png_io.h"
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "host/app/slurm.h"
+#include "host/app/farm/slurm.h"
 
 namespace fs = std::filesystem;
 
