@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <utility>
 
@@ -175,6 +176,20 @@ std::filesystem::path ExecutableDir() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+std::filesystem::path ModuleFolder(const std::filesystem::path& binaryDir,
+                                   std::initializer_list<const char*> relatives) {
+  namespace fs = std::filesystem;
+  if (const char* named = std::getenv(kModuleFolderVariable); named && *named) return fs::path(named);
+  for (const char* relative : relatives) {
+    const fs::path dir = (binaryDir / relative).lexically_normal();
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec))
+      if (it->path().extension() == ".dlv") return dir;
+  }
+  return binaryDir;
 }
 
 }  // namespace velumbra

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <span>
 
-#include "host/app/app_error.h"
-#include "host/app/output_name.h"
-#include "host/app/paths.h"
-#include "host/app/quoting.h"
+#include "host/app/base/app_error.h"
+#include "host/app/output/output_name.h"
+#include "host/app/base/paths.h"
+#include "host/app/base/quoting.h"
 #include "host/sdk/log_sys.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
@@ -47,23 +47,6 @@ BMM_Color_64 BackgroundPixel(const std::array<double, 4>& rgba) {
     return static_cast<WORD>(std::clamp(x, 0.0, 65535.0));
   };
   return {channel(rgba[0]), channel(rgba[1]), channel(rgba[2]), channel(rgba[3])};
-}
-
-void SetRenderCamera(RenderInfo& info, INode& camera, TimeValue t, int width, int height) {
-  const Matrix3 camToWorld = camera.GetNodeTM(t);
-  Matrix3 worldToCam;
-  // Keys can interpolate through a singular transform (a scale passing 0):
-  // there is no view to render from at that time.
-  if (!InverseChecked(camToWorld, worldToCam))
-    throw InputError("the render camera " + std::string(camera.GetName()) + " has a singular transform at tick " +
-                     std::to_string(t) + " (a scale of 0, or axes in one plane): there is no view to render from");
-  info.worldToCam[0] = info.worldToCam[1] = worldToCam;
-  info.camToWorld[0] = info.camToWorld[1] = camToWorld;
-  info.renderTime[0] = info.renderTime[1] = t;
-  info.fieldRender = FALSE;
-  const auto* object = static_cast<const CameraObject*>(camera.GetObjectRef());
-  const auto [shiftX, shiftY] = object->GetShift(t);
-  info.SetPerspective(width, height, object->GetFOV(t), 1.0f, shiftX, shiftY);
 }
 
 RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, const std::vector<SetOption>& sets,
