@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "support/temp_dir.h"
-#include "host/app/app_error.h"
+#include "host/app/base/app_error.h"
 #include "host/sdk/max_time.h"
 #include "plugin/class_desc.h"
 #include "support/module_handle.h"
