@@ -183,7 +183,8 @@ std::filesystem::path ModuleFolder(const std::filesystem::path& binaryDir,
   namespace fs = std::filesystem;
   if (const char* named = std::getenv(kModuleFolderVariable); named && *named) return fs::path(named);
   for (const char* relative : relatives) {
-    const fs::path dir = (binaryDir / relative).lexically_normal();
+    fs::path dir = (binaryDir / relative).lexically_normal();
+    if (!dir.has_filename()) dir = dir.parent_path();  // "bin/." normalises to "bin/"
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec))

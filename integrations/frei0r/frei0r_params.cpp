@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "host/app/scene/radio_labels.h"
 
@@ -16,6 +17,10 @@ namespace {
 struct Chosen {
   const char* name;
   const char* internalName;
+  // The filter's default choice where the block's does not suit footage:
+  // a video frame is opaque, and the block's "Additive With Alpha" draws
+  // stars only where the frame is transparent (behind a rendered scene).
+  const char* filterDefault = nullptr;
 };
 constexpr Chosen kChosen[] = {
     {"count", "starscount"},
@@ -27,7 +32,7 @@ constexpr Chosen kChosen[] = {
     {"bright size", "brightstarssize"},
     {"dim size", "dimstarssize"},
     {"band", "velumbralimit"},
-    {"apply method", "drawmode"},
+    {"apply method", "drawmode", "Simple Additive"},
     {"write alpha", "starsalphaflag"},
     {"alpha", "starsalpha"},
     {"motion blur duration", "duration"},
@@ -51,7 +56,8 @@ double Clamp01(double x) { return std::isnan(x) ? 0.0 : std::clamp(x, 0.0, 1.0);
 // floats, so 7 significant digits, no trailing zeros.
 std::string Number(double v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.7g", v);
+  if (v == std::trunc(v) && std::fabs(v) < 1e15) std::snprintf(buf, sizeof buf, "%.0f", v);
+  else std::snprintf(buf, sizeof buf, "%.7g", v);
   return buf;
 }
 
@@ -99,8 +105,8 @@ std::string DefaultText(const Param& p) {
     return s;
   }
   if (d.type == TYPE_FLOAT) return Number(d.def.f);
-  if (p.choices > 0 && d.def.i >= 0 && d.def.i < static_cast<int>(p.labels.size()))
-    return InQuotes(p.labels[d.def.i]);
+  const int choice = p.DefaultChoice();
+  if (p.choices > 0 && choice >= 0 && choice < static_cast<int>(p.labels.size())) return InQuotes(p.labels[choice]);
   return std::to_string(d.def.i);
 }
 
@@ -109,12 +115,14 @@ std::string DefaultText(const Param& p) {
 double Param::DefaultX() const {
   if (own) return (own->def - own->low) / (own->high - own->low);
   if (kind == Kind::Bool) return def->def.i ? 1.0 : 0.0;
-  if (choices > 0) return choices > 1 ? static_cast<double>(def->def.i) / (choices - 1) : 0.0;
+  if (choices > 0) return choices > 1 ? static_cast<double>(DefaultChoice()) / (choices - 1) : 0.0;
   const auto [low, high] = RangeOf(*def);
   if (!(high > low)) return 0.0;
   const double v = def->type == TYPE_FLOAT ? def->def.f : def->def.i;
   return Clamp01((v - low) / (high - low));
 }
+
+int Param::DefaultChoice() const { return defaultChoice >= 0 ? defaultChoice : def->def.i; }
 
 Color Param::DefaultColour() const { return def && def->type == TYPE_RGBA ? def->def.c : Color(); }
 
@@ -133,7 +141,7 @@ float Param::FloatValue(double x) const {
 
 double Param::OwnValue(double x) const { return own->low + Clamp01(x) * (own->high - own->low); }
 
-std::vector<Param> MakeParams(ClassDesc2& cd) {
+std::vector<Param> MakeParams(ClassDesc2& cd, Use use) {
   std::vector<Param> params;
   ParamBlockDesc2* desc = cd.NumParamBlockDescs() > 0 ? cd.GetParamBlockDesc(0) : nullptr;
   for (const Chosen& c : kChosen) {
@@ -148,6 +156,8 @@ std::vector<Param> MakeParams(ClassDesc2& cd) {
       case TYPE_RADIOBTN_INDEX:
         p.labels = RadioLabels(*desc, *p.def);
         p.choices = p.labels.empty() ? p.def->rangeHigh.i + 1 : static_cast<int>(p.labels.size());
+        if (use == Use::Filter && c.filterDefault)
+          if (const std::optional<int> index = RadioIndexOf(p.labels, c.filterDefault)) p.defaultChoice = *index;
         break;
       case TYPE_INT:
       case TYPE_FLOAT: break;

@@ -46,7 +46,7 @@ inline constexpr OwnParam kOwnParams[] = {
      "camera roll about its view axis (positive turns the picture counter-clockwise)"},
     {Own::FieldOfView, "field of view", 0.0, 180.0, 45.0, "degrees", "horizontal field of view of the camera"},
     {Own::FrameRate, "frame rate", 0.0, 240.0, 30.0, "frames per second",
-     "the clip's frame rate: frame = round(time x rate); the effect's durations count in frames"},
+     "the clip's frame rate (to 0.001 fps): frame = round(time x rate); the effect's durations count in frames"},
 };
 
 // One frei0r parameter.
@@ -59,11 +59,13 @@ struct Param {
   const ParamDef* def = nullptr;
   int choices = 0;
   std::vector<std::string> labels;  // radio: the choices' names
+  int defaultChoice = -1;           // radio: the plug-in's own default, -1: the block's
   const OwnParam* own = nullptr;
 
   // The frei0r default: the block's default (or the own parameter's) in
   // frei0r's terms.
   double DefaultX() const;
+  int DefaultChoice() const;  // radio
   Color DefaultColour() const;
   // x (0..1, clamped) -> the block's int, float, or the own value.
   int IntValue(double x) const;
@@ -71,10 +73,15 @@ struct Param {
   double OwnValue(double x) const;
 };
 
+// What the plug-in is: a filter over footage, or a source of its own frames.
+enum class Use { Filter, Source };
+
 // The plug-in's parameters for the effect class `cd` (block 0), in frei0r
 // order: the block's chosen parameters, then kOwnParams. A chosen
-// parameter the block lacks is left out.
-std::vector<Param> MakeParams(ClassDesc2& cd);
+// parameter the block lacks is left out. Defaults are the block's, but for
+// a filter the apply method is "Simple Additive": footage is opaque, and
+// the block's default adds stars only where the frame is transparent.
+std::vector<Param> MakeParams(ClassDesc2& cd, Use use);
 
 // The parameter table in Markdown (docs/frei0r-parameters.md): frei0r name,
 // type, the effect parameter it drives, its range and mapping, the default.

@@ -15,6 +15,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qe_velumbra_frei0r_params: no module with the class Qe_Velumbra\n");
     return 2;
   }
-  std::fputs(velumbra::frei0r::ParamsMarkdown(velumbra::frei0r::MakeParams(*cd)).c_str(), stdout);
+  std::fputs(velumbra::frei0r::ParamsMarkdown(velumbra::frei0r::MakeParams(*cd, velumbra::frei0r::Use::Filter)).c_str(), stdout);
   return 0;
 }

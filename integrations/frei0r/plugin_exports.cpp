@@ -33,10 +33,12 @@ using velumbra::frei0r::StarFilter;
 
 #ifdef QE_VELUMBRA_FREI0R_SOURCE
 constexpr int kPluginType = F0R_PLUGIN_TYPE_SOURCE;
+constexpr auto kUse = velumbra::frei0r::Use::Source;
 constexpr const char* kName = "qe_velumbra_src";
 constexpr const char* kExplanation = "A seeded star field with a camera an editor can key (Qe_Velumbra effect module)";
 #else
 constexpr int kPluginType = F0R_PLUGIN_TYPE_FILTER;
+constexpr auto kUse = velumbra::frei0r::Use::Filter;
 constexpr const char* kName = "qe_velumbra";
 constexpr const char* kExplanation =
     "Paints a seeded star field behind or over the picture, with a camera an editor can key (Qe_Velumbra "
@@ -72,7 +74,7 @@ bool Load() {
                  dir.c_str(), velumbra::kModuleFolderVariable);
     return false;
   }
-  loaded->params = velumbra::frei0r::MakeParams(*loaded->effectClass);
+  loaded->params = velumbra::frei0r::MakeParams(*loaded->effectClass, kUse);
   g_loaded = loaded.release();
   return true;
 }

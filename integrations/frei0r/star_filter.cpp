@@ -26,6 +26,20 @@ TransformKey RotationKey(TimeValue t, float x, float y, float z) {
   return k;
 }
 
+// The tilt as a look-at from the origin: at 0 the camera looks along world
+// +Y with +Y up, exactly the default scene's camera (position [0, 0, 0],
+// target [0, 1, 0]), so the plug-in at its defaults renders the frame
+// velumbra render does.
+TransformKey TiltKey(TimeValue t, float tiltDegrees) {
+  const double a = static_cast<double>(tiltDegrees) * 3.14159265358979323846 / 180.0;
+  TransformKey k;
+  k.time = t;
+  k.kind = TransformKey::Kind::Target;
+  k.position = Point3(0.0f, 0.0f, 0.0f);
+  k.target = Point3(0.0f, static_cast<float>(std::cos(a)), static_cast<float>(std::sin(a)));
+  return k;
+}
+
 }  // namespace
 
 StarFilter::StarFilter(ClassDesc2& cd, const std::vector<Param>& params, int width, int height)
@@ -35,9 +49,9 @@ StarFilter::StarFilter(ClassDesc2& cd, const std::vector<Param>& params, int wid
     values_[i].x = params[i].DefaultX();
     values_[i].colour = params[i].DefaultColour();
   }
-  // The rig: pan turns about world Z; tilt starts from the camera's -Z
-  // looking along world +Y (90 degrees about X); roll turns about the view
-  // axis. Each a node of its own, so each angle interpolates on its own.
+  // The rig: pan turns about world Z; tilt aims the camera's -Z from world
+  // +Y up or down (a look-at, +Y up); roll turns about the view axis. Each
+  // a node of its own, so each interpolates on its own between keys.
   pan_ = ip_.CreateNode("Pan", std::make_unique<DummyObject>());
   tilt_ = ip_.CreateNode("Tilt", std::make_unique<DummyObject>(), pan_);
   camera_ = ip_.CreateNode("Camera", std::make_unique<CameraObject>(45.0f * kPi / 180.0f), tilt_);
@@ -78,7 +92,7 @@ void StarFilter::SetCamera(const Camera& now) {
   std::vector<CameraObject::FovKey> fov;
   const auto key = [&](const Camera& c) {
     pan.push_back(RotationKey(c.t, 0.0f, 0.0f, c.pan));
-    tilt.push_back(RotationKey(c.t, 90.0f + c.tilt, 0.0f, 0.0f));
+    tilt.push_back(TiltKey(c.t, c.tilt));
     roll.push_back(RotationKey(c.t, 0.0f, 0.0f, c.roll));
     fov.push_back({c.t, c.fov * kPi / 180.0f});
   };
@@ -100,7 +114,9 @@ void StarFilter::Update(double time, const std::uint32_t* in, std::uint32_t* out
     return;
   }
   // A rate the host cannot count in whole ticks per frame renders at 30.
-  const double rate = Own(Own::FrameRate);
+  // Rounded to 0.001 fps, so that a rate typed as x to six digits
+  // (0.104167 for 25) is the rate meant.
+  const double rate = std::round(Own(Own::FrameRate) * 1000.0) / 1000.0;
   int ticksPerFrame = scene_check::WholeTicksPerFrame(rate);
   if (ticksPerFrame <= 0) ticksPerFrame = TIME_TICKSPERSEC / 30;
   const double frames = std::round(time * (ticksPerFrame == scene_check::WholeTicksPerFrame(rate) ? rate : 30.0));

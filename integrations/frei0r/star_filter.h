@@ -11,9 +11,10 @@
 //   2. the parameters the editor changed are set on the effect's block (as
 //      constants: the editor keys them, the plug-in sees the value of each
 //      frame);
-//   3. the camera: pan about world Z, then tilt (about the camera's X, from
-//      looking along world +Y), then roll (about the view axis), as three
-//      nested nodes keyed at this frame and, when the previous update was
+//   3. the camera: pan about world Z, tilt (a look-at from the origin
+//      towards (0, cos tilt, sin tilt), +Y up: at 0 the default scene's
+//      camera; exactly at +-90 degrees the picture's up is world +Y), roll
+//      about the view axis, as three nested nodes keyed at this frame and, when the previous update was
 //      an earlier frame, at that frame's camera too. The effect's motion
 //      blur follows the camera over its duration: between the two keys it
 //      sees the camera move, before the earlier key it sees it still.
