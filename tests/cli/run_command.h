@@ -19,15 +19,8 @@
 #include <utility>
 #include <vector>
 
-inline std::filesystem::path BuildDir() {
-  const char* env = std::getenv("VELUMBRA_BUILD_DIR");
-  return env ? env : VELUMBRA_BUILD_DIR_FALLBACK;
-}
+#include "support/build_dirs.h"
 
-inline std::filesystem::path SourceDir() {
-  const char* env = std::getenv("VELUMBRA_SOURCE_DIR");
-  return env ? env : VELUMBRA_SOURCE_DIR_FALLBACK;
-}
 
 inline std::string Slurp(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -13,17 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "support/build_dirs.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path BuildDir() {
-  const char* env = std::getenv("VELUMBRA_BUILD_DIR");
-  return env ? env : VELUMBRA_BUILD_DIR_FALLBACK;
-}
 
 // The hosts find the plug-ins through FREI0R_PATH, and the plug-ins the
 // module in the build folder above them.

@@ -12,6 +12,7 @@
 
 #include "host/app/module_loader.h"
 #include "integrations/frei0r/frei0r_params.h"
+#include "support/build_dirs.h"
 #include "support/run_program.h"
 
 namespace fs = std::filesystem;
@@ -20,15 +21,6 @@ using velumbra::frei0r::Param;
 using velumbra::frei0r::Use;
 
 namespace {
-
-fs::path BuildDir() {
-  const char* env = std::getenv("VELUMBRA_BUILD_DIR");
-  return env ? env : VELUMBRA_BUILD_DIR_FALLBACK;
-}
-fs::path SourceDir() {
-  const char* env = std::getenv("VELUMBRA_SOURCE_DIR");
-  return env ? env : VELUMBRA_SOURCE_DIR_FALLBACK;
-}
 
 class Frei0rParams : public ::testing::Test {
  protected:

@@ -10,21 +10,13 @@
 #include <vector>
 
 #include "host/app/module_loader.h"
+#include "support/build_dirs.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path BuildDir() {
-  const char* env = std::getenv("VELUMBRA_BUILD_DIR");
-  return env ? env : VELUMBRA_BUILD_DIR_FALLBACK;
-}
-fs::path SourceDir() {
-  const char* env = std::getenv("VELUMBRA_SOURCE_DIR");
-  return env ? env : VELUMBRA_SOURCE_DIR_FALLBACK;
-}
 
 // The ELF files under `root` (by their magic number).
 std::vector<fs::path> ElfFiles(const fs::path& root) {
