@@ -21,7 +21,9 @@ foreach(plugin qe_velumbra qe_velumbra_src)
   # static libraries give only the objects used, and --as-needed keeps
   # their image libraries out of the plug-in's dependencies.
   target_link_libraries(${plugin} PRIVATE velumbra_host velumbra_scene hostsdk)
-  target_link_options(${plugin} PRIVATE -Wl,--as-needed -Wl,--no-undefined
+  # -z nodelete: a host's dlclose leaves the plug-in (and the module it
+  # loaded, whose worker threads stay parked) in place (plugin_exports.cpp).
+  target_link_options(${plugin} PRIVATE -Wl,--as-needed -Wl,--no-undefined -Wl,-z,nodelete
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/integrations/frei0r/exports.map)
   set_target_properties(${plugin} PROPERTIES
     PREFIX ""

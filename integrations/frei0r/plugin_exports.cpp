@@ -1,6 +1,7 @@
 // The frei0r exports of qe_velumbra.so (a filter) and qe_velumbra_src.so
 // (a source: the same with no input, QE_VELUMBRA_FREI0R_SOURCE). The
-// effect module is loaded once per process, at f0r_init, from the folder
+// effect module is loaded once per process, at the first f0r_init, and
+// kept (see f0r_deinit), from the folder
 // $VELUMBRA_PLUGINS names, else lib/qe_velumbra beside this plug-in's
 // lib/frei0r-1 (the installed layout), else the build tree's folder above
 // it. Nothing is thrown across these C entry points.
@@ -53,7 +54,10 @@ struct Loaded {
 };
 Loaded* g_loaded = nullptr;
 std::mutex g_mutex;
-int g_users = 0;
+// Updates of all instances, one at a time: the host SDK's clock (ticks per
+// frame), its log and the effect's worker threads are the process's, and
+// each update uses every core already.
+std::mutex g_updateMutex;
 
 std::filesystem::path PluginDir() {
   Dl_info info{};
@@ -89,7 +93,6 @@ int f0r_init() {
     if (!g_loaded && !Load()) return 0;
     // The star loop may use every core, as velumbra render does.
     GrantRenderThreads(static_cast<int>(std::thread::hardware_concurrency()));
-    ++g_users;
     return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", kName, e.what());
@@ -98,13 +101,11 @@ int f0r_init() {
 }
 
 void f0r_deinit() {
-  std::lock_guard lock(g_mutex);
-  // The module stays loaded until the last user leaves; instances must be
-  // gone by then (frei0r destructs them before deinit).
-  if (g_users > 0 && --g_users == 0) {
-    delete g_loaded;
-    g_loaded = nullptr;
-  }
+  // The module stays loaded for the rest of the process, and this plug-in
+  // with it (linked -z nodelete): the effect's worker threads stay parked
+  // in the module's OpenMP runtime after a frame, and unloading that code
+  // under them crashes the host at the next wake-up or at exit. A later
+  // f0r_init finds everything loaded.
 }
 
 void f0r_get_plugin_info(f0r_plugin_info_t* info) {
@@ -172,6 +173,7 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, u
 #ifdef QE_VELUMBRA_FREI0R_SOURCE
     inframe = nullptr;
 #endif
+    std::lock_guard lock(g_updateMutex);
     static_cast<StarFilter*>(instance)->Update(time, inframe, outframe);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", kName, e.what());

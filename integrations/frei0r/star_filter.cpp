@@ -96,9 +96,7 @@ void StarFilter::SetCamera(const Camera& now) {
     roll.push_back(RotationKey(c.t, 0.0f, 0.0f, c.roll));
     fov.push_back({c.t, c.fov * kPi / 180.0f});
   };
-  // The previous update's camera is the motion the blur sees, when it was
-  // an earlier frame.
-  if (previous_ && previous_->t < now.t) key(*previous_);
+  if (previous_) key(*previous_);
   key(now);
   pan_->SetTransformKeys(std::move(pan));
   tilt_->SetTransformKeys(std::move(tilt));
@@ -132,6 +130,11 @@ void StarFilter::Update(double time, const std::uint32_t* in, std::uint32_t* out
   now.roll = static_cast<float>(Own(Own::Roll));
   // A field of view of 0 or 180 degrees has no projection.
   now.fov = std::clamp(static_cast<float>(Own(Own::FieldOfView)), 0.01f, 179.99f);
+  // The camera of the frame before is the motion the blur sees: from the
+  // last update when that was the frame before, kept when this frame is
+  // rendered again, none after a seek.
+  if (last_ && last_->t == t - ticksPerFrame) previous_ = last_;
+  else if (!(last_ && last_->t == t && previous_)) previous_.reset();
   SetCamera(now);
   SetBlock(t);
 
@@ -172,7 +175,7 @@ void StarFilter::Update(double time, const std::uint32_t* in, std::uint32_t* out
       std::fprintf(stderr, "qe_velumbra: %s\n", entry.message.c_str());
 
   FrameRowToPng8(pixels, count, PngAlpha::Straight, reinterpret_cast<unsigned char*>(out));
-  previous_ = now;
+  last_ = now;
 }
 
 }  // namespace velumbra::frei0r

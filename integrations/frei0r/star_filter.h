@@ -14,12 +14,13 @@
 //   3. the camera: pan about world Z, tilt (a look-at from the origin
 //      towards (0, cos tilt, sin tilt), +Y up: at 0 the default scene's
 //      camera; exactly at +-90 degrees the picture's up is world +Y), roll
-//      about the view axis, as three nested nodes keyed at this frame and, when the previous update was
-//      an earlier frame, at that frame's camera too. The effect's motion
-//      blur follows the camera over its duration: between the two keys it
-//      sees the camera move, before the earlier key it sees it still.
-//      An editor that seeks (no update of the frame before) gives a still
-//      camera;
+//      about the view axis, as three nested nodes keyed at this frame and,
+//      when the previous update was the frame before, at that frame's
+//      camera too (kept when a frame is rendered again). The effect's
+//      motion blur follows the camera over its duration: between the two
+//      keys it sees the camera move, before the earlier key it sees it
+//      still. After a seek (no update of the frame before) the camera is
+//      still;
 //   4. the pixels: 8-bit RGBA (straight alpha) into the frame as a PNG
 //      plate is read, the effect's Apply, back as an 8-bit PNG is written
 //      (png_samples.h), so a frame equals `velumbra render` of the same
@@ -83,7 +84,8 @@ class StarFilter {
   Effect* effect_ = nullptr;
   IParamBlock2* block_ = nullptr;
   std::vector<std::optional<Value>> applied_;  // the values last set on the block
-  std::optional<Camera> previous_;
+  std::optional<Camera> last_;      // the camera of the last update
+  std::optional<Camera> previous_;  // the frame before's, keyed for the blur
   std::unique_ptr<Bitmap> bitmap_;
 };
 
