@@ -27,6 +27,10 @@ ProgramOptions InHost(const fs::path& cwd) {
   ProgramOptions o;
   o.cwd = cwd;
   o.env = {{"FREI0R_PATH", (BuildDir() / "frei0r-1").string()}};
+#ifdef VELUMBRA_HOST_PRELOAD
+  o.env.push_back({"LD_PRELOAD", VELUMBRA_HOST_PRELOAD});
+  o.env.push_back({"ASAN_OPTIONS", "detect_leaks=0"});
+#endif
   return o;
 }
 
