@@ -202,7 +202,7 @@ TEST(Frei0rMelt, KeyedPanMovesTheStarsAndBlursThemBetweenFrames) {
                 InHost(tmp.Path())),
      "melt");
   std::vector<std::string> frames;
-  for (int i = 1; i <= 4; ++i) frames.push_back(Pixels(tmp / ("m" + std::to_string(i) + ".png"), "rgb24"));
+  for (const char* name : {"m1.png", "m2.png", "m3.png", "m4.png"}) frames.push_back(Pixels(tmp / name, "rgb24"));
   EXPECT_EQ(frames[0], frames[1]) << "a still camera, still stars";
   EXPECT_EQ(frames[1], frames[2]);
   EXPECT_NE(frames[2], frames[3]) << "the pan moves them";
@@ -221,8 +221,7 @@ TEST(Frei0rMelt, KeyedPanMovesTheStarsAndBlursThemBetweenFrames) {
   WriteFile(tmp / "shot.json", R"({"fps": 25, "render": {"width": 768, "height": 576, "camera": "Camera",
     "image": "plate.png"}, "nodes": )" + rig + R"(,
     "effects": [{"class": "Qe_Velumbra", "name": "Stars", "params": {"drawmode": 2}}]})");
-  for (int frame : {0, 3}) {
-    const std::string out = "v" + std::to_string(frame) + ".png";
+  for (const auto& [frame, out] : {std::pair{0, "v0.png"}, std::pair{3, "v3.png"}}) {
     Ok(RunProgram({(BuildDir() / "velumbra").string(), "render", "shot.json", "-f", std::to_string(frame), "-o", out},
                   {.cwd = tmp.Path(), .env = {}, .cleanEnvironment = false}),
        "velumbra render");
