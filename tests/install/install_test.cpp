@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -23,7 +24,9 @@ std::vector<fs::path> ElfFiles(const fs::path& root) {
   std::vector<fs::path> files;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (!e.is_regular_file() || e.is_symlink()) continue;
-    if (ReadFileBytes(e.path()).substr(0, 4) == "\x7f" "ELF") files.push_back(e.path());
+    char magic[4] = {};
+    std::ifstream(e.path(), std::ios::binary).read(magic, 4);
+    if (std::string(magic, 4) == "\x7f" "ELF") files.push_back(e.path());
   }
   return files;
 }
