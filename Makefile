@@ -11,7 +11,7 @@ PACKAGES      := $(shell sed -e 's/\#.*//' packages.txt)
 TEST_PACKAGES := $(shell sed -e 's/\#.*//' packages-test.txt)
 FUZZ_PACKAGES := $(shell sed -e 's/\#.*//' packages-fuzz.txt)
 
-.PHONY: all deps test-deps fuzz-deps build build-asan test test-release test-asan bench run fuzz screenshot clean
+.PHONY: all deps test-deps fuzz-deps build build-asan test test-release test-asan bench run fuzz screenshot install package clean
 
 all: build
 
@@ -101,6 +101,18 @@ fuzz: fuzz-deps $(BUILD_FUZZ)/CMakeCache.txt
 # README (the browser test's driver; see cmake/80-browser.cmake).
 screenshot: test-deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target screenshot
+
+# Installs the command, the module, the frei0r plug-ins, docs and scenes
+# under PREFIX (a relocatable tree: see cmake/90-install.cmake).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package (build/package/qe-velumbra_<version>_<arch>.deb) and
+# the Blender add-on's zip (build/qe_velumbra-blender.zip).
+package: build
+	cd $(BUILD) && cpack --config CPackConfig.cmake
+	@ls $(BUILD)/package/*.deb $(BUILD)/qe_velumbra-blender.zip
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <system_error>
@@ -205,6 +206,21 @@ std::filesystem::path ExecutableDir() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+std::filesystem::path ModuleFolder(const std::filesystem::path& binaryDir,
+                                   std::initializer_list<const char*> relatives) {
+  namespace fs = std::filesystem;
+  if (const char* named = std::getenv(kModuleFolderVariable); named && *named) return fs::path(named);
+  for (const char* relative : relatives) {
+    fs::path dir = (binaryDir / relative).lexically_normal();
+    if (!dir.has_filename()) dir = dir.parent_path();  // "bin/." normalises to "bin/"
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec))
+      if (it->path().extension() == ".dlv") return dir;
+  }
+  return binaryDir;
 }
 
 }  // namespace velumbra

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,8 +79,22 @@ class ModuleRegistry {
   std::vector<std::string> errors_;
 };
 
-// The folder of the running executable (/proc/self/exe), where its modules
-// lie; empty when the system does not say.
+// The folder of the running executable (/proc/self/exe); empty when the
+// system does not say.
 std::filesystem::path ExecutableDir();
+
+// The environment variable naming the folder of effect modules for every
+// host of them (the velumbra command, the frei0r plug-in); a --plugins
+// option overrides it.
+inline constexpr const char* kModuleFolderVariable = "VELUMBRA_PLUGINS";
+
+// The folder a host binary in `binaryDir` loads its modules from: the
+// folder $VELUMBRA_PLUGINS names when it is set and not empty; otherwise
+// the first of `binaryDir`/r for r in `relatives` (in order) that holds a
+// module (*.dlv); otherwise `binaryDir` itself. The relatives give the
+// installed layout first (bin/ -> lib/qe_velumbra/) and then the build
+// tree's, so that a prefix can be moved as a whole.
+std::filesystem::path ModuleFolder(const std::filesystem::path& binaryDir,
+                                   std::initializer_list<const char*> relatives);
 
 }  // namespace velumbra

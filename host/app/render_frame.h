@@ -45,6 +45,7 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/image/png_io.h"
+#include "host/app/render_camera.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/bitmap.h"
 #include "host/sdk/classdesc.h"
@@ -168,9 +169,5 @@ class RenderSession {
 
 // The background colour on the bitmap's 16-bit scale (1.0 = 65280, rounded).
 BMM_Color_64 BackgroundPixel(const std::array<double, 4>& rgba);
-
-// Fills the render information of `camera` at time t for a width x height
-// image.
-void SetRenderCamera(RenderInfo& info, INode& camera, TimeValue t, int width, int height);
 
 }  // namespace velumbra

@@ -15,7 +15,7 @@ int RunInfo(const ModuleOptions& mo) {
   const auto registry = LoadModules(mo, /*quiet=*/true);
   const auto& modules = registry->Modules();
   std::printf("plug-in folder: %s\n",
-              (mo.pluginDir.empty() ? ExecutableDir() : std::filesystem::path(mo.pluginDir)).c_str());
+              ModuleDir(mo).c_str());
   if (modules.empty()) std::printf("no modules loaded\n");
   for (const auto& m : modules) {
     std::printf("\nmodule %s\n  description: %s\n  interface version: 0x%X\n", m.path.c_str(),

@@ -12,13 +12,19 @@ namespace fs = std::filesystem;
 
 void AddModuleOptions(CLI::App* cmd, ModuleOptions& o) {
   cmd->add_option("--plugins", o.pluginDir,
-                  "folder of effect modules (*.dlv) to load instead of the one beside the velumbra binary")
+                  "folder of effect modules (*.dlv) to load instead of the installed one (lib/qe_velumbra beside "
+                  "the velumbra binary's bin/, or the binary's own folder; $VELUMBRA_PLUGINS overrides that "
+                  "default)")
       ->type_name("DIR");
+}
+
+fs::path ModuleDir(const ModuleOptions& o) {
+  return o.pluginDir.empty() ? ModuleFolder(ExecutableDir(), {"../lib/qe_velumbra", "."}) : fs::path(o.pluginDir);
 }
 
 std::unique_ptr<ModuleRegistry> LoadModules(const ModuleOptions& o, bool quiet) {
   auto registry = std::make_unique<ModuleRegistry>();
-  const fs::path dir = o.pluginDir.empty() ? ExecutableDir() : fs::path(o.pluginDir);
+  const fs::path dir = ModuleDir(o);
   std::error_code ec;
   if (!o.pluginDir.empty() && !fs::is_directory(dir, ec))
     throw InputError("--plugins " + Quoted(o.pluginDir) + ": no such folder");

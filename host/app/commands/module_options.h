@@ -2,6 +2,7 @@
 // loads.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -13,11 +14,15 @@
 namespace velumbra {
 
 struct ModuleOptions {
-  std::string pluginDir;  // empty: the folder of the velumbra binary
+  std::string pluginDir;  // empty: ModuleFolder of the velumbra binary
 };
 
 // --plugins DIR.
 void AddModuleOptions(CLI::App* cmd, ModuleOptions& o);
+
+// The folder the modules load from: --plugins, else $VELUMBRA_PLUGINS, else
+// the installed lib/qe_velumbra or the binary's own folder (ModuleFolder).
+std::filesystem::path ModuleDir(const ModuleOptions& o);
 
 // Loads every module of the plug-in folder. Modules that fail to load are
 // reported as warnings (unless `quiet`); the classes of the others stay
