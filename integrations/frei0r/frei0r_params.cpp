@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "host/app/scene/radio_labels.h"
+#include "host/app/params/radio_labels.h"
 
 namespace velumbra::frei0r {
 
