@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/build_dirs.h"
+#include "support/source_tree.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 

@@ -12,7 +12,7 @@
 
 #include "host/app/module_loader.h"
 #include "integrations/frei0r/frei0r_params.h"
-#include "support/build_dirs.h"
+#include "support/source_tree.h"
 #include "support/run_program.h"
 
 namespace fs = std::filesystem;

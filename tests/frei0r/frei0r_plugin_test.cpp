@@ -13,7 +13,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "support/build_dirs.h"
+#include "support/source_tree.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/app/module_loader.h"
-#include "support/build_dirs.h"
+#include "support/source_tree.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
