@@ -113,6 +113,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   const fs::path inputImage = !input.empty() ? fs::path(input) : scene.render.image.value_or(fs::path());
   CheckFormatOptions(o.render, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   (void)CompressionOf(o.render, outputFormat == ImageFormat::Exr);
+  (void)BackgroundOf(o.render);
   std::vector<SetOption> sets;
   for (const std::string& s : o.render.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
