@@ -277,6 +277,39 @@ TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
       << "scenes/default.json differs from the built-in scene: remake it with velumbra scene new";
 }
 
+// The README's picture is what its caption's command writes, byte for byte,
+// and `make run` renders the same scene the same way.
+TEST_F(Velumbra, ReadmePictureIsWhatItsCaptionsCommandWrites) {
+  const std::string readme = ReadAll(SourceDir() / "README.md");
+  const std::string picture = "](docs/images/readme.png)";
+  const size_t image = readme.find(picture);
+  ASSERT_NE(image, std::string::npos) << "README.md shows no docs/images/readme.png";
+  const size_t start = readme.find("*`velumbra render ", image);
+  ASSERT_NE(start, std::string::npos) << "the README picture's caption names no command";
+  const size_t end = readme.find('`', start + 2);
+  std::istringstream words(readme.substr(start + 2, end - start - 2));
+  std::vector<std::string> args;
+  for (std::string w; words >> w;) args.push_back(w);
+  ASSERT_GE(args.size(), 4u);
+  ASSERT_EQ(args[0], "velumbra");
+  args.erase(args.begin());
+  std::string output;
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "-o") output = args[i + 1];
+    if (args[i].rfind("scenes/", 0) == 0) args[i] = (SourceDir() / args[i]).string();
+  }
+  ASSERT_FALSE(output.empty()) << "the caption's command names no -o";
+  args.push_back("-q");
+  const CommandResult r = Run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadAll(Work(output)) == ReadAll(SourceDir() / "docs" / "images" / "readme.png"))
+      << "docs/images/readme.png is not what its caption's command writes: remake it with that command";
+
+  const std::string makefile = ReadAll(SourceDir() / "Makefile");
+  EXPECT_NE(makefile.find("velumbra render scenes/readme.json -o stars.png --depth 8"), std::string::npos)
+      << "make run no longer renders the README's picture; say what it renders in the README";
+}
+
 TEST_F(Velumbra, ParamsListsTheSchema) {
   CommandResult r = Run({"params"});
   ASSERT_EQ(r.status, 0) << r.err;
