@@ -332,6 +332,33 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
     }
 }
 
+// What `velumbra params` (and the panel) advise for a visible warp holds:
+// the flag alone changes nothing, and the depth at the default dimming gives
+// a fraction of the light the low dimming gives.
+TEST_F(Velumbra, AVisibleWarpNeedsTheFlagTheDepthAndALowDimmingTogether) {
+  const std::string advice = Run({"params"}).out;
+  EXPECT_NE(advice.find("Parameters that work together:\n  hyperspaceflag: A visible warp needs"), std::string::npos)
+      << advice;
+  WriteScene("s.json", SmallScene(R"("starscount": 20000, "seed": 4242, "drawmode": 2)", 160, 120,
+                                  R"(, "background": [0, 0, 0, 1])"));
+  const auto peak = [&](const std::vector<std::string>& sets, const std::string& out) {
+    std::vector<std::string> args{"render", "s.json", "-q", "-o", out};
+    for (const std::string& s : sets) args.insert(args.end(), {"--set", s});
+    EXPECT_EQ(Run(args).status, 0);
+    double sum = 0;
+    const std::vector<BMM_Color_64> pixels = velumbra::ReadPngRgba(Work(out)).pixels;
+    for (const BMM_Color_64& p : pixels) sum += p.g;
+    return sum / 256 / static_cast<double>(pixels.size());  // mean, in 8-bit levels
+  };
+  peak({}, "none.png");
+  peak({"hyperspaceflag=1"}, "flag.png");
+  EXPECT_EQ(Slurp(Work("flag.png")), Slurp(Work("none.png")));
+  const double dim = peak({"hyperspaceflag=1", "hyperspacedepth=0.5"}, "depth.png");
+  const double bright = peak({"hyperspaceflag=1", "hyperspacedepth=0.5", "starsdimming=0.005"}, "warp.png");
+  EXPECT_NE(Slurp(Work("depth.png")), Slurp(Work("none.png")));
+  EXPECT_GT(bright, 3 * dim) << "the low dimming: " << bright << " against " << dim;
+}
+
 TEST_F(Velumbra, StarsWritesOneCsvRecordPerStar) {
   CommandResult r = Run({"stars", "--set", "starscount=300", "--set", "starsalpha=128", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;

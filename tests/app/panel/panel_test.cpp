@@ -186,6 +186,23 @@ TEST(PanelApi, TheLockWriteShowsInDeltaYAfterThePreview) {
   EXPECT_EQ(Control(s, 4, IDC_SCINTDY_EDIT)["text"], "4.000");
 }
 
+// The hyperspace controls only show a warp together: the Hyperspace rollout
+// says what they need (the same advice `velumbra params` prints), and no
+// other rollout carries it.
+TEST(PanelApi, TheHyperspaceRolloutSaysWhatAVisibleWarpNeeds) {
+  LivePanel p;
+  const json s = p.State();
+  for (const json& r : s["effects"][0]["rollouts"]) {
+    const std::string hint = r["hint"];
+    if (r["title"] == "Hyperspace Effect") {
+      for (const char* needed : {"hyperspaceflag", "hyperspacedepth", "0.5", "starsdimming", "0.005"})
+        EXPECT_NE(hint.find(needed), std::string::npos) << needed << " in " << hint;
+    } else {
+      EXPECT_EQ(hint, "") << r["title"];
+    }
+  }
+}
+
 TEST(PanelApi, ThePreviewFollowsEditsAndTheSavedSceneRendersTheSame) {
   LivePanel p;
   const std::string before = p.Preview();

@@ -281,6 +281,13 @@ function draw() {
     page.style.height = r.height + 'px';
     for (const c of r.controls) page.appendChild(control(r.map, c));
     roll.append(title, page);
+    if (r.hint) {
+      const hint = document.createElement('p');
+      hint.className = 'hint';
+      hint.textContent = r.hint;
+      hint.style.maxWidth = r.width + 'px';
+      roll.appendChild(hint);
+    }
     box.appendChild(roll);
   }
 }
