@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,9 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   const fs::path base = OutputBaseFolder(output);
   const std::string stem = scenePath.stem().string();
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-  const fs::path folder = o.dryRun ? JobFolderPath(base, stem, now) : MakeJobFolder(base, stem, now);
+  std::optional<JobFolderClaim> claim;
+  if (!o.dryRun) claim.emplace(base, stem, now);
+  const fs::path folder = claim ? claim->Path() : JobFolderPath(base, stem, now);
   const fs::path jobScene = folder / "scene.json";
 
   BatchScriptOptions script;
@@ -185,6 +188,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
 
   const SlurmClient slurm;
   job.jobId = slurm.Submit(scriptPath.string());
+  claim->Keep();  // submitted: the job's folder is its record from here on
   WriteFileAtomically(folder / "job-id", job.jobId + "\n");
   std::printf("%s\n", job.jobId.c_str());
   std::fflush(stdout);
