@@ -359,6 +359,44 @@ TEST_F(Velumbra, AVisibleWarpNeedsTheFlagTheDepthAndALowDimmingTogether) {
   EXPECT_GT(bright, 3 * dim) << "the low dimming: " << bright << " against " << dim;
 }
 
+// scenes/masks.json shows what it says: stars behind the planet, and glints
+// on its polar cap only (the material-ID mask), enough of them to see; and
+// with two effects each progress line names its effect.
+TEST_F(Velumbra, MasksExampleGlintsOnThePolarCapAndNamesEachEffectsProgress) {
+  const fs::path scenes = SourceDir() / "scenes";
+  const CommandResult r = Run({"render", (scenes / "masks.json").string(), "--ids", "masks", "-o", "masks.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("\nBehind the planet: Qe_Velumbra: Rendering Star Field\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nGlints on the cap: Qe_Velumbra: Rendering Star Field\n"), std::string::npos) << r.err;
+  const auto cap = velumbra::ReadMaterialIdPng(scenes / "masks" / "mtl.png");
+  const auto stamped = velumbra::ReadMaterialIdPng(Work("masks.materialid.png"));
+  const velumbra::RgbaImage plate = velumbra::ReadPngRgba(scenes / "masks" / "beauty.png");
+  ASSERT_EQ(cap.values.size(), stamped.values.size());
+  int glints = 0, capPixels = 0;
+  double capGrey = 0, restGrey = 0;
+  for (size_t i = 0; i < cap.values.size(); ++i) {
+    if (stamped.values[i] == 7) {
+      ++glints;
+      EXPECT_EQ(cap.values[i], 2) << "a glint off the cap at pixel " << i;
+    }
+    const BMM_Color_64& p = plate.pixels[i];
+    if (p.a == 0) continue;
+    (cap.values[i] == 2 ? capGrey : restGrey) += (p.r + p.g + p.b) / 3.0;
+    capPixels += cap.values[i] == 2;
+  }
+  EXPECT_GE(glints, 20);
+  // The cap shows in the plate: brighter (ice) than the rest of the planet.
+  ASSERT_GT(capPixels, 0);
+  const int planetPixels = static_cast<int>(std::count_if(plate.pixels.begin(), plate.pixels.end(),
+                                                          [](const BMM_Color_64& p) { return p.a != 0; }));
+  EXPECT_GT(capGrey / capPixels, 2 * restGrey / (planetPixels - capPixels));
+
+  // One effect: the titles are the effect's own.
+  WriteScene("one.json", SmallScene(R"("starscount": 100)"));
+  const CommandResult one = Run({"render", "one.json", "-o", "one.png"});
+  EXPECT_NE(one.err.find("\nQe_Velumbra: Rendering Star Field\n"), std::string::npos) << one.err;
+}
+
 TEST_F(Velumbra, StarsWritesOneCsvRecordPerStar) {
   CommandResult r = Run({"stars", "--set", "starscount=300", "--set", "starsalpha=128", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
