@@ -189,6 +189,31 @@ TEST(PanelApi, TheLockWriteShowsInDeltaYAfterThePreview) {
 // The hyperspace controls only show a warp together: the Hyperspace rollout
 // says what they need (the same advice `velumbra params` prints), and no
 // other rollout carries it.
+// The page at the printed address holds its first state and its preview's
+// address, so that it draws them as it loads (a headless screenshot is
+// taken then); without the token it holds neither.
+TEST(PanelApi, ThePageAtThePrintedAddressCarriesItsFirstState) {
+  LivePanel p;
+  p.Input(0, IDC_STARSCOUNT_EDIT, "text", "1234");  // a state that is not the file's
+  const std::string token = p.server->Token();
+  const std::string page = p.client->Get(("/?token=" + token).c_str())->body;
+  const std::string open = "<script id=\"first-state\" type=\"application/json\">";
+  const size_t at = page.find(open);
+  ASSERT_NE(at, std::string::npos) << page;
+  const size_t end = page.find("</script>", at);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(json::parse(page.substr(at + open.size(), end - at - open.size())), p.State());
+  EXPECT_LT(end, page.find("<script src=\"/panel.js\">"));  // there before the script reads it
+  const std::string src = "<img id=\"preview\" src=\"/api/preview.png?first=1&amp;token=" + token + "\"";
+  EXPECT_NE(page.find(src), std::string::npos) << page;
+
+  for (const std::string& other : {std::string("/"), "/?token=" + std::string(token.size(), '0')}) {
+    const std::string plain = p.client->Get(other.c_str())->body;
+    EXPECT_EQ(plain.find("first-state"), std::string::npos) << other;
+    EXPECT_EQ(plain.find("token="), std::string::npos) << other;
+  }
+}
+
 TEST(PanelApi, TheHyperspaceRolloutSaysWhatAVisibleWarpNeeds) {
   LivePanel p;
   const json s = p.State();

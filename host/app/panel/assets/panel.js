@@ -327,8 +327,18 @@ window.addEventListener('beforeunload', (ev) => {
   if (state && state.dirty) ev.preventDefault();
 });
 
+// The server puts the first state into the page (and the preview's address
+// into its image): drawn here, as the page loads, so that the page shows the
+// rollouts and the preview without waiting for a request or a timer (a
+// headless browser's screenshot is taken at the load event).
+const firstState = $('first-state');
+if (firstState) {
+  state = JSON.parse(firstState.textContent);
+  draw();
+}
+
 setBusy(1);
-reload()
+(state ? Promise.resolve() : reload())
   .then(refreshPreview)
   .catch((e) => status(e.message, true))
   .finally(() => setBusy(-1));
