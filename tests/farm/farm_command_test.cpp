@@ -70,10 +70,10 @@ TEST_F(FarmCommand, DryRunPrintsTheScriptWithAbsolutePathsAndWritesNothing) {
 TEST_F(FarmCommand, RenderOptionsReachEveryTask) {
   const auto [status, script] =
       Farm({Scene(), "-f", "1", "-o", Out(), "--alpha", "premultiplied", "--size", "32x24", "--fps", "24000/1001",
-            "--compression", "small", "--dry-run", "-q"});
+            "--compression", "small", "--over", "#102030", "--dry-run", "-q"});
   EXPECT_EQ(status, 0);
   EXPECT_NE(script.find("'-o' '" + Out() + "' '--alpha' 'premultiplied' '--size' '32x24' '--fps' '24000/1001' "
-                        "'--compression' 'small' -f"),
+                        "'--over' '#102030' '--compression' 'small' -f"),
             std::string::npos)
       << script;
 }
@@ -116,6 +116,8 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", out, "--fps", "7"}, "--fps"},
       {{scene, "-f", "1-3", "-o", out, "--compression", "piz"}, "--compression"},
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--depth", "8"}, "--depth"},
+      {{scene, "-f", "1-3", "-o", out, "--over", "blue"}, "--over"},
+      {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--over", "black"}, "--over"},
   };
   for (const Case& c : cases) {
     try {
