@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <string>
+#include <utility>
 
 #include "host/app/base/app_error.h"
 #include "host/app/base/paths.h"
@@ -14,6 +16,29 @@
 #include "host/sdk/log_sys.h"
 
 namespace velumbra {
+
+namespace {
+
+// The abort callback an effect of a scene with several effects is given:
+// its titles say which effect they belong to ("Glints: Computing stars"),
+// everything else goes to the host's own callback.
+class EffectTitles final : public CheckAbortCallback {
+ public:
+  EffectTitles(CheckAbortCallback& host, std::string prefix) : host_(host), prefix_(std::move(prefix)) {}
+  BOOL Check() override { return host_.Check(); }
+  BOOL Progress(int done, int total) override { return host_.Progress(done, total); }
+  void SetTitle(const MCHAR* title) override {
+    if (!title) return;
+    const std::string text = prefix_ + title;
+    host_.SetTitle(text.c_str());
+  }
+
+ private:
+  CheckAbortCallback& host_;
+  std::string prefix_;
+};
+
+}  // namespace
 
 BMM_Color_64 BackgroundPixel(const std::array<double, 4>& rgba) {
   const auto channel = [](double v) {
@@ -214,9 +239,15 @@ std::unique_ptr<Bitmap> RenderSession::MakeFrameBitmap(TimeValue t, const BMM_Co
 
 bool RenderSession::ApplyEffects(TimeValue t, int frame, Bitmap& bitmap, CheckAbortCallback* abort) {
   LogSys& log = *GetHostLog();
-  for (Effect* e : effects_) {
+  for (size_t i = 0; i < effects_.size(); ++i) {
+    Effect* e = effects_[i];
     if (!e->Active(t)) continue;
-    e->Apply(t, &bitmap, nullptr, abort);
+    if (abort && effects_.size() > 1) {
+      EffectTitles titled(*abort, (e->name.empty() ? "effect " + std::to_string(i + 1) : e->name) + ": ");
+      e->Apply(t, &bitmap, nullptr, &titled);
+    } else {
+      e->Apply(t, &bitmap, nullptr, abort);
+    }
     std::string errors;
     for (const LogRecord& entry : log.Take()) {
       const std::string text = (entry.title.empty() ? e->name : entry.title) + ": " + entry.message;

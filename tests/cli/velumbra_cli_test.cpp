@@ -277,6 +277,39 @@ TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
       << "scenes/default.json differs from the built-in scene: remake it with velumbra scene new";
 }
 
+// The README's picture is what its caption's command writes, byte for byte,
+// and `make run` renders the same scene the same way.
+TEST_F(Velumbra, ReadmePictureIsWhatItsCaptionsCommandWrites) {
+  const std::string readme = ReadAll(SourceDir() / "README.md");
+  const std::string picture = "](docs/images/readme.png)";
+  const size_t image = readme.find(picture);
+  ASSERT_NE(image, std::string::npos) << "README.md shows no docs/images/readme.png";
+  const size_t start = readme.find("*`velumbra render ", image);
+  ASSERT_NE(start, std::string::npos) << "the README picture's caption names no command";
+  const size_t end = readme.find('`', start + 2);
+  std::istringstream words(readme.substr(start + 2, end - start - 2));
+  std::vector<std::string> args;
+  for (std::string w; words >> w;) args.push_back(w);
+  ASSERT_GE(args.size(), 4u);
+  ASSERT_EQ(args[0], "velumbra");
+  args.erase(args.begin());
+  std::string output;
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "-o") output = args[i + 1];
+    if (args[i].rfind("scenes/", 0) == 0) args[i] = (SourceDir() / args[i]).string();
+  }
+  ASSERT_FALSE(output.empty()) << "the caption's command names no -o";
+  args.push_back("-q");
+  const CommandResult r = Run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadAll(Work(output)) == ReadAll(SourceDir() / "docs" / "images" / "readme.png"))
+      << "docs/images/readme.png is not what its caption's command writes: remake it with that command";
+
+  const std::string makefile = ReadAll(SourceDir() / "Makefile");
+  EXPECT_NE(makefile.find("velumbra render scenes/readme.json -o stars.png --depth 8"), std::string::npos)
+      << "make run no longer renders the README's picture; say what it renders in the README";
+}
+
 TEST_F(Velumbra, ParamsListsTheSchema) {
   CommandResult r = Run({"params"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -297,6 +330,71 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
       EXPECT_EQ(p["range"][0].dump(), "0.001");
       EXPECT_EQ(p["rollout"], "Scintillation Effect");
     }
+}
+
+// What `velumbra params` (and the panel) advise for a visible warp holds:
+// the flag alone changes nothing, and the depth at the default dimming gives
+// a fraction of the light the low dimming gives.
+TEST_F(Velumbra, AVisibleWarpNeedsTheFlagTheDepthAndALowDimmingTogether) {
+  const std::string advice = Run({"params"}).out;
+  EXPECT_NE(advice.find("Parameters that work together:\n  hyperspaceflag: A visible warp needs"), std::string::npos)
+      << advice;
+  WriteScene("s.json", SmallScene(R"("starscount": 20000, "seed": 4242, "drawmode": 2)", 160, 120,
+                                  R"(, "background": [0, 0, 0, 1])"));
+  const auto peak = [&](const std::vector<std::string>& sets, const std::string& out) {
+    std::vector<std::string> args{"render", "s.json", "-q", "-o", out};
+    for (const std::string& s : sets) args.insert(args.end(), {"--set", s});
+    EXPECT_EQ(Run(args).status, 0);
+    double sum = 0;
+    const std::vector<BMM_Color_64> pixels = velumbra::ReadPngRgba(Work(out)).pixels;
+    for (const BMM_Color_64& p : pixels) sum += p.g;
+    return sum / 256 / static_cast<double>(pixels.size());  // mean, in 8-bit levels
+  };
+  peak({}, "none.png");
+  peak({"hyperspaceflag=1"}, "flag.png");
+  EXPECT_EQ(Slurp(Work("flag.png")), Slurp(Work("none.png")));
+  const double dim = peak({"hyperspaceflag=1", "hyperspacedepth=0.5"}, "depth.png");
+  const double bright = peak({"hyperspaceflag=1", "hyperspacedepth=0.5", "starsdimming=0.005"}, "warp.png");
+  EXPECT_NE(Slurp(Work("depth.png")), Slurp(Work("none.png")));
+  EXPECT_GT(bright, 3 * dim) << "the low dimming: " << bright << " against " << dim;
+}
+
+// scenes/masks.json shows what it says: stars behind the planet, and glints
+// on its polar cap only (the material-ID mask), enough of them to see; and
+// with two effects each progress line names its effect.
+TEST_F(Velumbra, MasksExampleGlintsOnThePolarCapAndNamesEachEffectsProgress) {
+  const fs::path scenes = SourceDir() / "scenes";
+  const CommandResult r = Run({"render", (scenes / "masks.json").string(), "--ids", "masks", "-o", "masks.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("\nBehind the planet: Qe_Velumbra: Rendering Star Field\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nGlints on the cap: Qe_Velumbra: Rendering Star Field\n"), std::string::npos) << r.err;
+  const auto cap = velumbra::ReadMaterialIdPng(scenes / "masks" / "mtl.png");
+  const auto stamped = velumbra::ReadMaterialIdPng(Work("masks.materialid.png"));
+  const velumbra::RgbaImage plate = velumbra::ReadPngRgba(scenes / "masks" / "beauty.png");
+  ASSERT_EQ(cap.values.size(), stamped.values.size());
+  int glints = 0, capPixels = 0;
+  double capGrey = 0, restGrey = 0;
+  for (size_t i = 0; i < cap.values.size(); ++i) {
+    if (stamped.values[i] == 7) {
+      ++glints;
+      EXPECT_EQ(cap.values[i], 2) << "a glint off the cap at pixel " << i;
+    }
+    const BMM_Color_64& p = plate.pixels[i];
+    if (p.a == 0) continue;
+    (cap.values[i] == 2 ? capGrey : restGrey) += (p.r + p.g + p.b) / 3.0;
+    capPixels += cap.values[i] == 2;
+  }
+  EXPECT_GE(glints, 20);
+  // The cap shows in the plate: brighter (ice) than the rest of the planet.
+  ASSERT_GT(capPixels, 0);
+  const int planetPixels = static_cast<int>(std::count_if(plate.pixels.begin(), plate.pixels.end(),
+                                                          [](const BMM_Color_64& p) { return p.a != 0; }));
+  EXPECT_GT(capGrey / capPixels, 2 * restGrey / (planetPixels - capPixels));
+
+  // One effect: the titles are the effect's own.
+  WriteScene("one.json", SmallScene(R"("starscount": 100)"));
+  const CommandResult one = Run({"render", "one.json", "-o", "one.png"});
+  EXPECT_NE(one.err.find("\nQe_Velumbra: Rendering Star Field\n"), std::string::npos) << one.err;
 }
 
 TEST_F(Velumbra, StarsWritesOneCsvRecordPerStar) {

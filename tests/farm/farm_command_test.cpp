@@ -70,10 +70,10 @@ TEST_F(FarmCommand, DryRunPrintsTheScriptWithAbsolutePathsAndWritesNothing) {
 TEST_F(FarmCommand, RenderOptionsReachEveryTask) {
   const auto [status, script] =
       Farm({Scene(), "-f", "1", "-o", Out(), "--alpha", "premultiplied", "--size", "32x24", "--fps", "24000/1001",
-            "--compression", "small", "--dry-run", "-q"});
+            "--compression", "small", "--over", "#102030", "--dry-run", "-q"});
   EXPECT_EQ(status, 0);
   EXPECT_NE(script.find("'-o' '" + Out() + "' '--alpha' 'premultiplied' '--size' '32x24' '--fps' '24000/1001' "
-                        "'--compression' 'small' -f"),
+                        "'--over' '#102030' '--compression' 'small' -f"),
             std::string::npos)
       << script;
 }
@@ -116,6 +116,8 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", out, "--fps", "7"}, "--fps"},
       {{scene, "-f", "1-3", "-o", out, "--compression", "piz"}, "--compression"},
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--depth", "8"}, "--depth"},
+      {{scene, "-f", "1-3", "-o", out, "--over", "blue"}, "--over"},
+      {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--over", "black"}, "--over"},
   };
   for (const Case& c : cases) {
     try {
@@ -147,6 +149,41 @@ TEST_F(FarmCommand, ResumeSubmitsOnlyTheFramesThatAreMissingOrDoNotRead) {
   const auto done = Farm({Scene(), "-f", "1,3", "-o", Out(), "--resume", "-q"});
   EXPECT_EQ(done.first, 0);
   EXPECT_EQ(done.second, "");
+}
+
+// Debian's real sbatch with a cluster configured but no controller running
+// (a closed port, timeouts of a second): it refuses at once, as on a machine
+// where Slurm is installed but not set up. What the failed submission made
+// is gone; what was there before stays.
+TEST_F(FarmCommand, AFailedSubmissionLeavesNothingBehind) {
+  ASSERT_EQ(std::system("command -v sbatch > /dev/null"), 0) << "sbatch (Debian package slurm-wlm) is not installed";
+  TempDir conf;
+  WriteAll(conf / "slurm.conf",
+           "ClusterName=unreachable\nSlurmctldHost=localhost\nSlurmctldPort=9\nMessageTimeout=1\nTCPTimeout=1\n"
+           "NodeName=localhost CPUs=1 State=UNKNOWN\nPartitionName=debug Nodes=localhost Default=YES\n");
+  const char* before = std::getenv("SLURM_CONF");
+  const std::string saved = before ? before : "";
+  ::setenv("SLURM_CONF", (conf / "slurm.conf").c_str(), 1);
+  const auto expectRefused = [&](const std::vector<std::string>& args) {
+    try {
+      Farm(args);
+      ADD_FAILURE() << "submitted without a controller";
+    } catch (const SystemError& e) {
+      EXPECT_NE(std::string(e.what()).find("sbatch refused the job"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("slurm controller"), std::string::npos) << e.what();  // sbatch's own words
+    }
+  };
+  // The output folder and velumbra-farm/ were made for the job: both go.
+  expectRefused({Scene(), "-f", "1-3", "-o", Out(), "-q"});
+  EXPECT_EQ(CountEntries(dir_.Path()), 1);  // the scene only
+  // An output folder that was there, with an earlier job's folder in
+  // velumbra-farm/, stays as it was.
+  fs::create_directories(dir_ / "out" / "velumbra-farm" / "earlier");
+  expectRefused({Scene(), "-f", "1-3", "-o", Out(), "-q", "--wait"});
+  EXPECT_EQ(CountEntries(dir_ / "out" / "velumbra-farm"), 1);
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "velumbra-farm" / "earlier"));
+  if (before) ::setenv("SLURM_CONF", saved.c_str(), 1);
+  else ::unsetenv("SLURM_CONF");
 }
 
 TEST_F(FarmCommand, CpusBecomeTheTasksThreads) {

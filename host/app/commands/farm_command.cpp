@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   const fs::path inputImage = !input.empty() ? fs::path(input) : scene.render.image.value_or(fs::path());
   CheckFormatOptions(o.render, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   (void)CompressionOf(o.render, outputFormat == ImageFormat::Exr);
+  (void)BackgroundOf(o.render);
   std::vector<SetOption> sets;
   for (const std::string& s : o.render.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
@@ -151,7 +153,9 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   const fs::path base = OutputBaseFolder(output);
   const std::string stem = scenePath.stem().string();
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-  const fs::path folder = o.dryRun ? JobFolderPath(base, stem, now) : MakeJobFolder(base, stem, now);
+  std::optional<JobFolderClaim> claim;
+  if (!o.dryRun) claim.emplace(base, stem, now);
+  const fs::path folder = claim ? claim->Path() : JobFolderPath(base, stem, now);
   const fs::path jobScene = folder / "scene.json";
 
   BatchScriptOptions script;
@@ -184,6 +188,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
 
   const SlurmClient slurm;
   job.jobId = slurm.Submit(scriptPath.string());
+  claim->Keep();  // submitted: the job's folder is its record from here on
   WriteFileAtomically(folder / "job-id", job.jobId + "\n");
   std::printf("%s\n", job.jobId.c_str());
   std::fflush(stdout);

@@ -23,6 +23,7 @@
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
+#include "host/app/image/flatten.h"
 #include "host/app/image/png_io.h"
 #include "host/app/memory_budget.h"
 #include "host/app/farm/memory_estimate.h"
@@ -128,7 +129,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const bool toStdout = IsStandardOutput(o.output);
   if (toStdout && ::isatty(fileno(stdout)))
     throw InputError("-o -: standard output is a terminal; send it to a program or a file "
-                     "(velumbra render -o - | ffmpeg -f image2pipe -i - out.mp4)");
+                     "(velumbra render --over black -o - | ffmpeg -f image2pipe -i - -pix_fmt yuv420p out.mp4)");
   const PngAlpha pngAlpha = PngAlphaOf(shared);
   InputOptions inputs;
   inputs.pngAlpha = pngAlpha;
@@ -168,6 +169,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const ULONG idChannels = shared.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = ExrIdTypeOf(shared);
   const OutputCompression compression = CompressionOf(shared, exrOutput);
+  const std::optional<BackgroundColor> over = BackgroundOf(shared);
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
       EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
@@ -214,6 +216,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
       writer.Submit([=] {
         BitmapStorage& storage = *bitmap->Storage();
         std::vector<std::string> written;
+        if (over) FlattenOver(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height(), *over);
         if (exrOutput) {
           WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr);
           written.push_back(out.image);
@@ -289,10 +292,12 @@ CommandRun AddRenderCommand(CLI::App& app) {
   velumbra render scenes/masks.json --ids masks --depth 8
   velumbra render --size 1920x1080 --fps 23.976 --set drawmode="Simple Additive"
   velumbra render scenes/pan.json --set Stars.starscount=50000 -f 0-30 -o pan.##.png
-  velumbra render scenes/pan.json -f 0-30 -o - | ffmpeg -f image2pipe -framerate 30 -i - pan.mp4
+  velumbra render scenes/pan.json -f 0-30 --over black -o - |
+      ffmpeg -f image2pipe -framerate 30 -i - -pix_fmt yuv420p pan.mp4
 
 PNG files hold straight alpha, 16-bit 65535 = the effect's full 65280; --alpha premultiplied
-writes the frame's own values. Progress and messages go to stderr only.)");
+writes the frame's own values. A video has no alpha: --over black flattens each frame over
+black first (players expect -pix_fmt yuv420p). Progress and messages go to stderr only.)");
   return [o, render] { return RunRender(*o, *render); };
 }
 

@@ -70,6 +70,11 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
       ->check(CLI::IsMember({"float", "uint"}))
       ->type_name("TYPE")
       ->capture_default_str();
+  cmd->add_option("--over", o.over,
+                  "flatten each PNG frame over an opaque background: black, white, grey or #RRGGBB; for "
+                  "video, which has no alpha (ffmpeg drops a PNG's alpha, so the soft edges of dimmed and "
+                  "blurred stars would show at full colour)")
+      ->type_name("COLOR");
   cmd->add_option("--compression", o.compression,
                   "PNG: fast (the default: unfiltered rows deflated at level 1, by zlib's run-length "
                   "strategy or, for busy frames, libdeflate; quick, and small for star frames), "
@@ -98,6 +103,9 @@ void CheckFormatOptions(const RenderOptions& o, const std::string& output, Image
     throw InputError("--depth " + std::to_string(o.depth) + " applies to PNG outputs; an OpenEXR output (" +
                      Quoted(output) + ") is written as HALF or FLOAT samples (the input's type, FLOAT without an "
                      "OpenEXR input)");
+  if (outputFormat == ImageFormat::Exr && cli.count("--over"))
+    throw InputError("--over applies to PNG outputs; an OpenEXR output (" + Quoted(output) +
+                     ") keeps its alpha for compositing");
   if (outputFormat == ImageFormat::Exr && !pngInput && cli.count("--alpha"))
     throw InputError("--alpha applies to PNG files; this render reads and writes none (OpenEXR is always "
                      "premultiplied)");
@@ -110,6 +118,12 @@ PngAlpha PngAlphaOf(const RenderOptions& o) {
 }
 
 ExrIdType ExrIdTypeOf(const RenderOptions& o) { return o.exrIdType == "uint" ? ExrIdType::Uint : ExrIdType::Float; }
+
+std::optional<BackgroundColor> BackgroundOf(const RenderOptions& o) {
+  if (o.over.empty()) return std::nullopt;
+  if (const auto color = ParseBackgroundColor(o.over)) return color;
+  throw InputError("--over " + Quoted(o.over) + ": expected black, white, grey or #RRGGBB (e.g. #102030)");
+}
 
 ExrCameraConvention ExrCameraOf(const RenderOptions& o) {
   if (const auto convention = ParseExrCameraConvention(o.exrCamera)) return *convention;
@@ -143,6 +157,7 @@ std::vector<std::string> RenderOptionArguments(const RenderOptions& o, const std
   if (!input.empty()) args.insert(args.end(), {"--input", input});
   if (o.exrCamera != "auto") args.insert(args.end(), {"--exr-camera", o.exrCamera});
   if (o.exrIdType != "float") args.insert(args.end(), {"--exr-id-type", o.exrIdType});
+  if (!o.over.empty()) args.insert(args.end(), {"--over", o.over});
   if (!o.compression.empty()) args.insert(args.end(), {"--compression", o.compression});
   return args;
 }

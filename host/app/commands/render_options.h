@@ -12,6 +12,7 @@
 
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_io.h"
+#include "host/app/image/flatten.h"
 #include "host/app/image/png_io.h"
 #include "host/app/output/output_format.h"
 #include "host/app/scene/scene_file.h"
@@ -28,6 +29,7 @@ struct RenderOptions {
   std::string input;               // --input: the image to paint into
   std::string exrCamera = "auto";
   std::string exrIdType = "float";
+  std::string over;         // --over COLOR; empty: frames keep their alpha
   std::string compression;  // empty: fast for PNG, an OpenEXR plate's own or zip for OpenEXR
 };
 
@@ -39,8 +41,8 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o);
 // image's size is the render's, and --size is refused.
 void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene);
 
-// Refuses options that do not apply to the formats of this run: --depth to
-// an OpenEXR output, --alpha when no PNG is read or written, --exr-id-type
+// Refuses options that do not apply to the formats of this run: --depth and
+// --over to an OpenEXR output, --alpha when no PNG is read or written, --exr-id-type
 // to a PNG output. `cli` is the sub-command, to tell given options from
 // defaults.
 void CheckFormatOptions(const RenderOptions& o, const std::string& output, ImageFormat outputFormat, bool pngInput,
@@ -48,6 +50,9 @@ void CheckFormatOptions(const RenderOptions& o, const std::string& output, Image
 
 PngAlpha PngAlphaOf(const RenderOptions& o);
 ExrIdType ExrIdTypeOf(const RenderOptions& o);
+// --over: the background PNG frames are flattened over (nullopt: none);
+// throws InputError for a colour it cannot read.
+std::optional<BackgroundColor> BackgroundOf(const RenderOptions& o);
 // Throws InputError for a name that is none of the conventions.
 ExrCameraConvention ExrCameraOf(const RenderOptions& o);
 

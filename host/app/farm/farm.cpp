@@ -265,6 +265,24 @@ fs::path MakeJobFolder(const fs::path& base, std::string_view stem, std::int64_t
   throw SystemError("cannot create a job folder in " + parent.string() + ": every name for " + name + " is taken");
 }
 
+JobFolderClaim::JobFolderClaim(const fs::path& base, std::string_view stem, std::int64_t unixTime) {
+  std::error_code ec;
+  for (fs::path p = JobFolderPath(base, stem, unixTime).parent_path(); !p.empty() && !fs::exists(p, ec);
+       p = p.parent_path()) {
+    made_.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  folder_ = MakeJobFolder(base, stem, unixTime);
+}
+
+JobFolderClaim::~JobFolderClaim() {
+  if (keep_) return;
+  std::error_code ec;
+  fs::remove_all(folder_, ec);
+  // Only what is still empty: another submission may have put its job beside.
+  for (const fs::path& p : made_) fs::remove(p, ec);
+}
+
 fs::path TaskLogPath(const fs::path& jobFolder, int index) {
   return jobFolder / "logs" / ("task-" + std::to_string(index) + ".log");
 }

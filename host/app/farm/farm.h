@@ -127,6 +127,27 @@ std::filesystem::path JobFolderPath(const std::filesystem::path& base, std::stri
 // and its logs/ folder. Throws SystemError when the folder cannot be made.
 std::filesystem::path MakeJobFolder(const std::filesystem::path& base, std::string_view stem, std::int64_t unixTime);
 
+// A job folder made for a submission (MakeJobFolder), taken back unless the
+// submission goes through: a failed submission (sbatch refusing, no Slurm
+// configured, a file that cannot be written) leaves nothing behind, neither
+// the job folder nor the folders made for it (velumbra-farm/, the output's
+// folder) when they are empty. Keep() once the job is submitted.
+class JobFolderClaim {
+ public:
+  JobFolderClaim(const std::filesystem::path& base, std::string_view stem, std::int64_t unixTime);
+  ~JobFolderClaim();
+  JobFolderClaim(const JobFolderClaim&) = delete;
+  JobFolderClaim& operator=(const JobFolderClaim&) = delete;
+
+  const std::filesystem::path& Path() const { return folder_; }
+  void Keep() { keep_ = true; }
+
+ private:
+  std::vector<std::filesystem::path> made_;  // folders that did not exist before, deepest first
+  std::filesystem::path folder_;
+  bool keep_ = false;
+};
+
 // The log of task `index` in a job folder.
 std::filesystem::path TaskLogPath(const std::filesystem::path& jobFolder, int index);
 

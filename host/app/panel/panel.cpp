@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <type_traits>
 #include <chrono>
 #include <cstdio>
@@ -307,6 +308,29 @@ T Field(const json& body, const char* name) {
   }
 }
 
+// The page with its first state in it, and its preview's address: the page
+// draws both as it loads, before any script timer or request of its own, so
+// that whatever looks at it once it has loaded (a screenshot by
+// `chromium --headless --screenshot`, a printout) sees the rollouts and the
+// preview. Only for the address with the token: the state is the API's.
+std::string PageWithFirstState(const std::string& page, const json& state, const std::string& token) {
+  // Inside <script> only "</" could end the element early: written "<\/".
+  std::string data;
+  for (const char c : JsonText(state)) {
+    if (c == '/' && !data.empty() && data.back() == '<') data += '\\';
+    data += c;
+  }
+  const std::string script = "<script src=\"/panel.js\"></script>";
+  const std::string image = "<img id=\"preview\" ";
+  const size_t i = page.find(image);
+  const size_t s = page.find(script);
+  if (i == std::string::npos || s == std::string::npos || s < i) return page;
+  const size_t afterImage = i + image.size();
+  return page.substr(0, afterImage) + "src=\"/api/preview.png?first=1&amp;token=" + token + "\" " +
+         page.substr(afterImage, s - afterImage) + "<script id=\"first-state\" type=\"application/json\">" + data +
+         "</script>\n" + page.substr(s);
+}
+
 }  // namespace
 
 bool PanelServer::Impl::Allowed(const httplib::Request& req, httplib::Response& res) const {
@@ -389,9 +413,14 @@ void PanelServer::Impl::Routes() {
     return Allowed(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
   });
   for (const PanelAsset& asset : PanelAssets()) {
-    server.Get(asset.url, [&asset](const httplib::Request&, httplib::Response& res) {
+    server.Get(asset.url, [this, &asset](const httplib::Request& req, httplib::Response& res) {
       const std::string type = std::string(asset.contentType) + "; charset=utf-8";
-      res.set_content(reinterpret_cast<const char*>(asset.data), asset.size, type.c_str());
+      std::string text(reinterpret_cast<const char*>(asset.data), asset.size);
+      if (std::string_view(asset.url) == "/" && SameSecret(req.get_param_value("token"), token)) {
+        std::lock_guard<std::mutex> hold(lock);
+        text = PageWithFirstState(text, model.State(), token);
+      }
+      res.set_content(text, type.c_str());
       res.set_header("Cache-Control", "no-cache");
     });
   }

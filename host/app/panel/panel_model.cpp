@@ -14,6 +14,7 @@
 #include "host/app/base/paths.h"
 #include "host/app/base/quoting.h"
 #include "host/app/output/output_name.h"
+#include "host/app/params/param_notes.h"
 #include "host/app/scene/json_pretty.h"
 #include "host/platform/resource_constants.h"
 
@@ -342,7 +343,14 @@ json PanelModel::State() const {
       MapDialogRect(dialog, &size);
       json controls = json::array();
       for (const auto& child : dialog->children) controls.push_back(ControlJson(*map, dialog, child.get()));
+      // Advice on parameters that only work together, beside the rollout
+      // that holds the first of them (param_notes.h).
+      std::string hint;
+      for (const ParamAdvice& a : ParamAdvices())
+        for (const json& c : controls)
+          if (c.contains("param") && c["param"] == a.param && hint.empty()) hint = a.text;
       rollouts.push_back({{"map", map->GetMapID()},
+                          {"hint", hint},
                           {"title", page->title},
                           {"template", map->TemplateID()},
                           {"open", page->open},

@@ -133,6 +133,13 @@ std::string ParamListingText(ClassDesc2& cd) {
   if (!choices.empty())
     out += "\nChoices of the radio parameters (give the index or the name, e.g. --set drawmode=\"Simple Additive\"):\n" +
            choices;
+  // Advice on parameters of this class that only work together.
+  std::string advice;
+  for (const ParamAdvice& a : ParamAdvices())
+    for (int b = 0; b < cd.NumParamBlockDescs(); ++b)
+      if (cd.GetParamBlockDesc(b)->FindByName(a.param) >= 0)
+        advice.append("  ").append(a.param).append(": ").append(a.text).append("\n");
+  if (!advice.empty()) out += "\nParameters that work together:\n" + advice;
   return out;
 }
 

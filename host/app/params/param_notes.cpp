@@ -95,11 +95,14 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 43> kNotes{{
      "plate the light is added to (or, for the filter, scales) the plate's own floats, also above 1.0."},
     {"hyperspaceflag",
      "On: every star is stretched into a streak, as seen when travelling fast (with `hyperspacedepth`, "
-     "`hyperspacedirection`). Works in the main pass only (not with scintillation)."},
+     "`hyperspacedirection`). Works in the main pass only (not with scintillation). On its own it changes "
+     "nothing: `hyperspacedepth` is 0 by default. A visible warp needs the flag, `hyperspacedepth` about "
+     "0.5 and `starsdimming` about 0.005 (scenes/hyperspace.json)."},
     {"hyperspacedepth",
      "Length of the hyperspace displacement, -1..1, as a fraction of the sky's unit radius (of "
      "`starsdomain3dradius` in the 3D domain): positive streaks point away from the image centre, negative "
-     "ones towards it. Streaks are dimmed by `starsdimming`."},
+     "ones towards it. Streaks are dimmed by `starsdimming`: at its default 0.3 a depth of 0.5 peaks near "
+     "47/255, so a visible warp wants `starsdimming` about 0.005."},
     {"hyperspacedirection",
      "Direction of travel of the hyperspace streaks: along the view axis (streaks radiate from the image "
      "centre) or along the +X axis of `hsdirectionobject`."},
@@ -125,7 +128,17 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 43> kNotes{{
      "turn a star fully off)."},
 }};
 
+constexpr std::array<ParamAdvice, 1> kAdvice{{
+    {"hyperspaceflag",
+     "A visible warp needs three settings together: the flag (hyperspaceflag 1), a depth of about 0.5 "
+     "(hyperspacedepth; 0 by default, which leaves the image as it is without the flag) and a low dimming of "
+     "about 0.005 (starsdimming, in Motion Blur; at its default 0.3 the long streaks fade to almost nothing). "
+     "The defaults stay as they are for the scenes saved with them; scenes/hyperspace.json sets all three."},
+}};
+
 }  // namespace
+
+std::span<const ParamAdvice> ParamAdvices() { return kAdvice; }
 
 std::string_view ParamNote(std::string_view internalName) {
   for (const auto& [name, note] : kNotes)

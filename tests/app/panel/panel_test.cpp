@@ -186,6 +186,48 @@ TEST(PanelApi, TheLockWriteShowsInDeltaYAfterThePreview) {
   EXPECT_EQ(Control(s, 4, IDC_SCINTDY_EDIT)["text"], "4.000");
 }
 
+// The hyperspace controls only show a warp together: the Hyperspace rollout
+// says what they need (the same advice `velumbra params` prints), and no
+// other rollout carries it.
+// The page at the printed address holds its first state and its preview's
+// address, so that it draws them as it loads (a headless screenshot is
+// taken then); without the token it holds neither.
+TEST(PanelApi, ThePageAtThePrintedAddressCarriesItsFirstState) {
+  LivePanel p;
+  p.Input(0, IDC_STARSCOUNT_EDIT, "text", "1234");  // a state that is not the file's
+  const std::string token = p.server->Token();
+  const std::string page = p.client->Get(("/?token=" + token).c_str())->body;
+  const std::string open = "<script id=\"first-state\" type=\"application/json\">";
+  const size_t at = page.find(open);
+  ASSERT_NE(at, std::string::npos) << page;
+  const size_t end = page.find("</script>", at);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(json::parse(page.substr(at + open.size(), end - at - open.size())), p.State());
+  EXPECT_LT(end, page.find("<script src=\"/panel.js\">"));  // there before the script reads it
+  const std::string src = "<img id=\"preview\" src=\"/api/preview.png?first=1&amp;token=" + token + "\"";
+  EXPECT_NE(page.find(src), std::string::npos) << page;
+
+  for (const std::string& other : {std::string("/"), "/?token=" + std::string(token.size(), '0')}) {
+    const std::string plain = p.client->Get(other.c_str())->body;
+    EXPECT_EQ(plain.find("first-state"), std::string::npos) << other;
+    EXPECT_EQ(plain.find("token="), std::string::npos) << other;
+  }
+}
+
+TEST(PanelApi, TheHyperspaceRolloutSaysWhatAVisibleWarpNeeds) {
+  LivePanel p;
+  const json s = p.State();
+  for (const json& r : s["effects"][0]["rollouts"]) {
+    const std::string hint = r["hint"];
+    if (r["title"] == "Hyperspace Effect") {
+      for (const char* needed : {"hyperspaceflag", "hyperspacedepth", "0.5", "starsdimming", "0.005"})
+        EXPECT_NE(hint.find(needed), std::string::npos) << needed << " in " << hint;
+    } else {
+      EXPECT_EQ(hint, "") << r["title"];
+    }
+  }
+}
+
 TEST(PanelApi, ThePreviewFollowsEditsAndTheSavedSceneRendersTheSame) {
   LivePanel p;
   const std::string before = p.Preview();

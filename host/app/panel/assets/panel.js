@@ -281,6 +281,13 @@ function draw() {
     page.style.height = r.height + 'px';
     for (const c of r.controls) page.appendChild(control(r.map, c));
     roll.append(title, page);
+    if (r.hint) {
+      const hint = document.createElement('p');
+      hint.className = 'hint';
+      hint.textContent = r.hint;
+      hint.style.maxWidth = r.width + 'px';
+      roll.appendChild(hint);
+    }
     box.appendChild(roll);
   }
 }
@@ -320,8 +327,18 @@ window.addEventListener('beforeunload', (ev) => {
   if (state && state.dirty) ev.preventDefault();
 });
 
+// The server puts the first state into the page (and the preview's address
+// into its image): drawn here, as the page loads, so that the page shows the
+// rollouts and the preview without waiting for a request or a timer (a
+// headless browser's screenshot is taken at the load event).
+const firstState = $('first-state');
+if (firstState) {
+  state = JSON.parse(firstState.textContent);
+  draw();
+}
+
 setBusy(1);
-reload()
+(state ? Promise.resolve() : reload())
   .then(refreshPreview)
   .catch((e) => status(e.message, true))
   .finally(() => setBusy(-1));
