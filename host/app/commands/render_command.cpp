@@ -167,6 +167,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const bool exrOutput = outputFormat == ImageFormat::Exr;
   const ULONG idChannels = shared.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = ExrIdTypeOf(shared);
+  const std::optional<ExrColourType> exrColourType = ExrColourTypeOf(shared);
   const OutputCompression compression = CompressionOf(shared, exrOutput);
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
@@ -215,7 +216,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
         BitmapStorage& storage = *bitmap->Storage();
         std::vector<std::string> written;
         if (exrOutput) {
-          WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr);
+          WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr, exrColourType);
           written.push_back(out.image);
         } else if (toStdout) {
           WriteToStandardOutput(EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), pngOptions));

@@ -28,6 +28,7 @@ struct RenderOptions {
   std::string input;               // --input: the image to paint into
   std::string exrCamera = "auto";
   std::string exrIdType = "float";
+  std::string exrType;  // --exr-type half|float; empty: an OpenEXR input's type, float without one
   std::string compression;  // empty: fast for PNG, an OpenEXR plate's own or zip for OpenEXR
 };
 
@@ -41,13 +42,15 @@ void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene);
 
 // Refuses options that do not apply to the formats of this run: --depth to
 // an OpenEXR output, --alpha when no PNG is read or written, --exr-id-type
-// to a PNG output. `cli` is the sub-command, to tell given options from
+// and --exr-type to a PNG output. `cli` is the sub-command, to tell given options from
 // defaults.
 void CheckFormatOptions(const RenderOptions& o, const std::string& output, ImageFormat outputFormat, bool pngInput,
                         const CLI::App& cli);
 
 PngAlpha PngAlphaOf(const RenderOptions& o);
 ExrIdType ExrIdTypeOf(const RenderOptions& o);
+// --exr-type; nullopt when not given.
+std::optional<ExrColourType> ExrColourTypeOf(const RenderOptions& o);
 // Throws InputError for a name that is none of the conventions.
 ExrCameraConvention ExrCameraOf(const RenderOptions& o);
 
