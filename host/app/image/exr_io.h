@@ -228,7 +228,8 @@ struct ExrWriteOptions {
 void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
               const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options = {});
 
-// Fills row y (0 at the top) of the colour, `width` pixels, into `row`.
+// Fills row y (0 at the top) of the colour, `width` pixels, into `row`;
+// called from several threads at once.
 using ExrColourRows = std::function<void(int y, FloatRgba* row)>;
 
 // The same with the colour made a row at a time, as it is written (zip,

@@ -1,12 +1,14 @@
 #include "host/app/image/exr_scanlines.h"
 
 #include <Imath/half.h>
+#include <OpenEXR/IlmThreadPool.h>
 #include <OpenEXR/openexr.h>
 #include <libdeflate.h>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,14 +109,30 @@ uint8_t* PackLine(uint8_t* out, const FloatRgba* row, int width, bool half, cons
   return out;
 }
 
+// A task of OpenEXR's thread pool that runs a function.
+class ChunkTask final : public IlmThread::Task {
+ public:
+  ChunkTask(IlmThread::TaskGroup* group, std::function<void()> run) : IlmThread::Task(group), run_(std::move(run)) {}
+  void execute() override { run_(); }
+
+ private:
+  std::function<void()> run_;
+};
+
 }  // namespace
 
 void ExrZipPredict(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
-  // Even bytes to the first half, odd ones to the second.
+  // Even bytes to the first half, odd ones to the second, each the
+  // difference from the byte before it in that order; in one pass, so that
+  // the loops vectorise.
+  if (n == 0) return;
   const std::size_t half = (n + 1) / 2;
-  for (std::size_t i = 0; i < half; ++i) out[i] = in[2 * i];
-  for (std::size_t i = 0; i < n / 2; ++i) out[half + i] = in[2 * i + 1];
-  for (std::size_t i = n; i-- > 1;) out[i] = static_cast<std::uint8_t>(out[i] - out[i - 1] + 128);
+  out[0] = in[0];
+  for (std::size_t i = 1; i < half; ++i) out[i] = static_cast<std::uint8_t>(in[2 * i] - in[2 * i - 2] + 128);
+  if (n < 2) return;
+  out[half] = static_cast<std::uint8_t>(in[1] - in[2 * half - 2] + 128);
+  for (std::size_t i = 1; i < n / 2; ++i)
+    out[half + i] = static_cast<std::uint8_t>(in[2 * i + 1] - in[2 * i - 1] + 128);
 }
 
 bool WritesExrScanlines(ExrCompression c) {
@@ -123,6 +141,7 @@ bool WritesExrScanlines(ExrCompression c) {
 
 void WriteExrScanlines(const std::filesystem::path& file, int width, int height, const ExrColourRows& colour,
                        const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options) {
+  EnableExrThreads();
   AtomicFile target(file);
   Sink sink;
   sink.file = &target;
@@ -163,45 +182,70 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
 
   const size_t pixelBytes = (half ? 4 * 2 : 4 * 4) + (objectIds ? 4 : 0) + (materialIds ? 4 : 0);
   const int chunkLines = LinesPerChunk(options.compression);
-  const size_t chunkBytes = pixelBytes * static_cast<size_t>(width) * static_cast<size_t>(chunkLines);
-  // Kept by the writing thread from one frame to the next: a frame faults in
-  // no fresh pages.
-  thread_local std::vector<FloatRgba> row;
-  thread_local std::vector<std::uint8_t> raw, predicted, packed;
-  row.resize(static_cast<size_t>(width));
-  raw.resize(chunkBytes);
+  const size_t lineBytes = pixelBytes * static_cast<size_t>(width);
   const bool zip = options.compression != ExrCompression::None;
-  if (zip) predicted.resize(chunkBytes);
-  for (int y0 = 0; y0 < height; y0 += chunkLines) {
+  // The bytes of chunk `index` of the batch starting at line y0 into
+  // encoded[index] (laid out, and for zip predicted and deflated).
+  const auto encode = [&](int y0, std::vector<std::uint8_t>& encoded) {
     const int lines = std::min(chunkLines, height - y0);
-    uint8_t* out = raw.data();
+    const size_t n = lineBytes * static_cast<size_t>(lines);
+    // Kept by each thread from one chunk and frame to the next: a frame
+    // faults in no fresh pages.
+    thread_local std::vector<FloatRgba> row;
+    thread_local std::vector<std::uint8_t> raw, predicted;
+    row.resize(static_cast<size_t>(width));
+    std::vector<std::uint8_t>& laid = zip ? raw : encoded;
+    laid.resize(n);
+    uint8_t* out = laid.data();
     for (int y = y0; y < y0 + lines; ++y) {
       colour(y, row.data());
       const size_t offset = static_cast<size_t>(y) * static_cast<size_t>(width);
       out = PackLine(out, row.data(), width, half, objectIds ? objectIds + offset : nullptr,
                      materialIds ? materialIds + offset : nullptr, uintIds);
     }
-    const size_t n = static_cast<size_t>(out - raw.data());
-    const uint8_t* chunk = raw.data();
-    size_t size = n;
-    if (zip) {
-      // A zlib stream (RFC 1950) of the predicted bytes; the raw bytes when
-      // that is no smaller, as the format asks.
-      ExrZipPredict(raw.data(), n, predicted.data());
-      packed.resize(sizeof kFastZlibHeader);
-      std::memcpy(packed.data(), kFastZlibHeader, sizeof kFastZlibHeader);
-      const size_t deflated = DeflateFast(predicted.data(), n, IsBusy(CountChanges(predicted.data(), n), n), packed,
-                                          sizeof kFastZlibHeader);
-      const std::uint32_t adler = static_cast<std::uint32_t>(libdeflate_adler32(1, predicted.data(), n));
-      const size_t end = sizeof kFastZlibHeader + deflated;
-      packed.resize(end + 4);
-      for (int i = 0; i < 4; ++i) packed[end + static_cast<size_t>(i)] = static_cast<uint8_t>(adler >> (24 - 8 * i));
-      if (packed.size() < n) {
-        chunk = packed.data();
-        size = packed.size();
-      }
+    if (!zip) return;
+    // A zlib stream (RFC 1950) of the predicted bytes; the raw bytes when
+    // that is no smaller, as the format asks.
+    predicted.resize(n);
+    ExrZipPredict(raw.data(), n, predicted.data());
+    encoded.resize(sizeof kFastZlibHeader);
+    std::memcpy(encoded.data(), kFastZlibHeader, sizeof kFastZlibHeader);
+    // Always libdeflate: the predicted bytes of float samples are busy
+    // wherever a star is (their low bytes differ from pixel to pixel), and
+    // on the 24 frames of a 1080p pan of 100,000 stars libdeflate took
+    // 6.6 s of processor time for 270 MB of files, zlib's run-length
+    // strategy 8.5 s for 273 MB, the choice by kBusyPerMille 7.3 s.
+    const size_t deflated = DeflateFast(predicted.data(), n, /*busy=*/true, encoded, sizeof kFastZlibHeader);
+    const std::uint32_t adler = static_cast<std::uint32_t>(libdeflate_adler32(1, predicted.data(), n));
+    const size_t end = sizeof kFastZlibHeader + deflated;
+    encoded.resize(end + 4);
+    for (int i = 0; i < 4; ++i) encoded[end + static_cast<size_t>(i)] = static_cast<uint8_t>(adler >> (24 - 8 * i));
+    if (encoded.size() >= n) encoded.assign(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n));
+  };
+  // Chunks are encoded a batch at a time on OpenEXR's thread pool (all on
+  // this thread when it has none) and written in order; a batch of about
+  // 256 lines bounds the memory of its encoded chunks.
+  const int batchChunks = std::max(1, 256 / chunkLines);
+  std::vector<std::vector<std::uint8_t>> encoded(static_cast<size_t>(batchChunks));
+  for (int batch = 0; batch < height; batch += batchChunks * chunkLines) {
+    const int chunks = std::min(batchChunks, (height - batch + chunkLines - 1) / chunkLines);
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(chunks));
+    {
+      IlmThread::TaskGroup group;
+      for (int i = 0; i < chunks; ++i)
+        IlmThread::ThreadPool::addGlobalTask(new ChunkTask(&group, [&, i] {
+          try {
+            encode(batch + i * chunkLines, encoded[static_cast<size_t>(i)]);
+          } catch (...) {
+            failures[static_cast<size_t>(i)] = std::current_exception();
+          }
+        }));
+    }  // the group waits for its tasks here
+    for (int i = 0; i < chunks; ++i) {
+      if (failures[static_cast<size_t>(i)]) std::rethrow_exception(failures[static_cast<size_t>(i)]);
+      const std::vector<std::uint8_t>& chunk = encoded[static_cast<size_t>(i)];
+      check(exr_write_scanline_chunk(ctxt.get(), part, batch + i * chunkLines, chunk.data(), chunk.size()));
     }
-    check(exr_write_scanline_chunk(ctxt.get(), part, y0, chunk, size));
   }
   check(ctxt.Finish());
   target.Commit();
