@@ -210,12 +210,15 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
     ExrZipPredict(raw.data(), n, predicted.data());
     encoded.resize(sizeof kFastZlibHeader);
     std::memcpy(encoded.data(), kFastZlibHeader, sizeof kFastZlibHeader);
-    // Always libdeflate: the predicted bytes of float samples are busy
-    // wherever a star is (their low bytes differ from pixel to pixel), and
-    // on the 24 frames of a 1080p pan of 100,000 stars libdeflate took
-    // 6.6 s of processor time for 270 MB of files, zlib's run-length
-    // strategy 8.5 s for 273 MB, the choice by kBusyPerMille 7.3 s.
-    const size_t deflated = DeflateFast(predicted.data(), n, /*busy=*/true, encoded, sizeof kFastZlibHeader);
+    // The compressor by the images writers' rule (fast_deflate.h), chunk
+    // by chunk: sparse chunks by zlib's run-length strategy, busy ones by
+    // libdeflate. Measured: a 1080p frame of 10,000 still stars written in
+    // 115 ms against 270 ms with libdeflate alone (bench_velumbra); the 24
+    // frames of a 1080p pan of 100,000 stars 6.6 s of processor time either
+    // way, against 8.5 s with zlib alone and 14.4 s through the library's
+    // own zip writer.
+    const size_t deflated = DeflateFast(predicted.data(), n, IsBusy(CountChanges(predicted.data(), n), n), encoded,
+                                        sizeof kFastZlibHeader);
     const std::uint32_t adler = static_cast<std::uint32_t>(libdeflate_adler32(1, predicted.data(), n));
     const size_t end = sizeof kFastZlibHeader + deflated;
     encoded.resize(end + 4);
