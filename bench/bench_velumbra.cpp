@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "bench_util.h"
+#include "host/app/image/exr_frame.h"
 #include "host/app/image/png_io.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
@@ -59,6 +60,31 @@ void BM_FrameWritePng16(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameWritePng16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same frame with its G-buffer (as `velumbra render -o NAME.exr`
+// makes it) written as OpenEXR: 32-bit float RGBA and ID channels, with
+// each compression (zip, zips, rle, piz, none); the 16-bit PNG above is
+// the reference.
+void BM_FrameWriteExr(benchmark::State& state) {
+  const auto compression = static_cast<velumbra::ExrCompression>(state.range(0));
+  velumbra::RenderSession session(Scene(), Lookup);
+  const auto bitmap = session.RenderFrame(0, nullptr, BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  const auto file = std::filesystem::temp_directory_path() / ("velumbra-bench-" + std::to_string(::getpid()) + ".exr");
+  for (auto _ : state)
+    velumbra::WriteExrFrame(file, *bitmap->Storage(), velumbra::ExrFrameInput{}, velumbra::ExrIdType::Float,
+                            compression);
+  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
+  std::error_code ec;
+  std::filesystem::remove(file, ec);
+}
+BENCHMARK(BM_FrameWriteExr)
+    ->Arg(static_cast<int>(velumbra::ExrCompression::Zip))
+    ->Arg(static_cast<int>(velumbra::ExrCompression::Zips))
+    ->Arg(static_cast<int>(velumbra::ExrCompression::Rle))
+    ->Arg(static_cast<int>(velumbra::ExrCompression::Piz))
+    ->Arg(static_cast<int>(velumbra::ExrCompression::None))
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // An empty 1080p frame (transparent black) written as a 16-bit PNG with each
 // compression, against the floor of any writer: the frame's 16.6 MB of rows
 // in file order copied once to memory that is already mapped.
@@ -96,6 +122,9 @@ BENCHMARK(BM_FrameRowsCopied)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv) {
   bench::Ratios().push_back({"BM_FrameWritePng16/real_time", "BM_FrameEffect/real_time"});
   bench::Ratios().push_back({"BM_FrameWritePng16/real_time", "BM_FrameRowsCopied/real_time"});
+  for (const char* exr : {"BM_FrameWriteExr/0/real_time", "BM_FrameWriteExr/1/real_time", "BM_FrameWriteExr/4/real_time",
+                          "BM_FrameWriteExr/2/real_time", "BM_FrameWriteExr/5/real_time"})
+    bench::Ratios().push_back({exr, "BM_FrameWritePng16/real_time"});
   bench::Ratios().push_back({"BM_EmptyFrameWritePng16/0/real_time", "BM_FrameRowsCopied/real_time"});
   bench::Ratios().push_back({"BM_EmptyFrameWritePng16/1/real_time", "BM_FrameRowsCopied/real_time"});
   return bench::Main(argc, argv);

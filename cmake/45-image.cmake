@@ -10,4 +10,4 @@ pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 
 file(GLOB VELUMBRA_IMAGE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/app/image/*.cpp)
 add_library(velumbra_image STATIC ${VELUMBRA_IMAGE_SOURCES})
-target_link_libraries(velumbra_image PUBLIC velumbra_base hostsdk PRIVATE PNG::PNG ZLIB::ZLIB PkgConfig::LIBDEFLATE OpenEXR::OpenEXR)
+target_link_libraries(velumbra_image PUBLIC velumbra_base hostsdk PRIVATE PNG::PNG ZLIB::ZLIB PkgConfig::LIBDEFLATE OpenEXR::OpenEXR OpenEXR::OpenEXRCore)

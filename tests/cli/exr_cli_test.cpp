@@ -2,6 +2,7 @@
 // cameras of files written the way other applications write them.
 #include <gtest/gtest.h>
 
+#include <Imath/half.h>
 #include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfMatrixAttribute.h>
 #include <OpenEXR/ImfStringAttribute.h>
@@ -148,6 +149,50 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
   EXPECT_EQ(file.header().channels().findChannel("ObjectID")->type, Imf::UINT);
   EXPECT_EQ(file.header().channels().findChannel("MaterialID")->type, Imf::UINT);
   EXPECT_EQ(ExrReader(Work("uint2.exr")).ReadIds<WORD>("ObjectID").values, pngIds);
+}
+
+// --exr-type half writes the float output's colour rounded to half, and
+// leaves the IDs FLOAT; every lossless compression reads back the same.
+TEST_F(ExrCommand, HalfColourIsTheFloatColourRoundedAndEveryCompressionReadsTheSame) {
+  const std::vector<std::string> base = {"render", "--set", "starscount=3000", "--set", "duration=2",
+                                         "--size", "97x61", "-q"};
+  const auto run = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.push_back("-o");
+    args.push_back(out);
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CommandResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  };
+  run("f.exr", {});
+  run("h.exr", {"--exr-type", "half"});
+  for (const char* c : {"zips", "none", "rle", "piz"}) run(std::string(c) + ".exr", {"--compression", c});
+  const auto channel = [&](const std::string& file, const char* name, Imf::PixelType type) {
+    Imf::InputFile in(Work(file).c_str());
+    EXPECT_EQ(in.header().channels().findChannel(name)->type, type) << file << " " << name;
+    const Imath::Box2i w = in.header().dataWindow();
+    const int width = w.max.x - w.min.x + 1, height = w.max.y - w.min.y + 1;
+    std::vector<float> v(size_t(width) * height);
+    Imf::FrameBuffer fb;
+    fb.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(v.data()), sizeof(float), sizeof(float) * width));
+    in.setFrameBuffer(fb);
+    in.readPixels(w.min.y, w.max.y);
+    return v;
+  };
+  size_t lit = 0;
+  for (const char* name : {"R", "G", "B", "A"}) {
+    const std::vector<float> f = channel("f.exr", name, Imf::FLOAT);
+    const std::vector<float> h = channel("h.exr", name, Imf::HALF);
+    ASSERT_EQ(f.size(), h.size());
+    for (size_t i = 0; i < f.size(); ++i) {
+      ASSERT_EQ(h[i], float(half(f[i]))) << name << " " << i;
+      lit += f[i] > 0.0f;
+    }
+    for (const char* c : {"zips", "none", "rle", "piz"})
+      EXPECT_EQ(channel(std::string(c) + ".exr", name, Imf::FLOAT), f) << c << " " << name;
+  }
+  EXPECT_GT(lit, 100u);
+  EXPECT_EQ(channel("h.exr", "ObjectID", Imf::FLOAT), channel("f.exr", "ObjectID", Imf::FLOAT));
 }
 
 TEST_F(ExrCommand, ASequenceGoesInFrameByFrameUntilAFrameIsMissing) {

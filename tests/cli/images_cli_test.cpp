@@ -138,6 +138,11 @@ TEST_F(Images, OutputNamesOfOtherFormatsAndOptionsThatDoNotApplyAreRefused) {
   r = Run({"render", "-o", "d.png", "--exr-id-type", "uint"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--exr-id-type applies to OpenEXR outputs"), std::string::npos) << r.err;
+  r = Run({"render", "-o", "d.png", "--exr-type", "half"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--exr-type applies to OpenEXR outputs"), std::string::npos) << r.err;
+  r = Run({"render", "-o", "d.exr", "--exr-type", "double"});
+  EXPECT_EQ(r.status, 2);
   r = Run({"render", "-o", "d.exr", "--alpha", "premultiplied"});
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(fs::exists(Work("d.exr")));

@@ -127,6 +127,26 @@ void AtomicFile::Write(const void* data, std::size_t size) {
   if (!TryWrite(data, size)) Throw("cannot write", lastError_);
 }
 
+void AtomicFile::WriteAt(const void* data, std::size_t size, std::uint64_t offset) {
+  if (fd_ < 0) Throw("cannot write", lastError_ != 0 ? lastError_ : EBADF);
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      Throw("cannot write", lastError_);
+    }
+    if (n == 0) {
+      lastError_ = EIO;
+      Throw("cannot write", lastError_);
+    }
+    p += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
 void AtomicFile::Fail(std::string_view fallbackReason) {
   if (lastError_ != 0) Throw("cannot write", lastError_);
   Discard();

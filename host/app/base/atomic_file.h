@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -36,6 +37,11 @@ class AtomicFile {
   // Appends `size` bytes. Throws SystemError (naming the target and the
   // reason, e.g. "No space left on device"); the file is then discarded.
   void Write(const void* data, std::size_t size);
+
+  // Writes `size` bytes at byte `offset` of the file, for writers that seek
+  // back (OpenEXR fills in its chunk table last). Throws as Write does.
+  // Write appends after the last byte Write wrote, not after these.
+  void WriteAt(const void* data, std::size_t size, std::uint64_t offset);
 
   // The same without exceptions, for C callbacks (libpng): false on failure,
   // with the reason kept for Fail().

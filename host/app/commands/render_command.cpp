@@ -168,6 +168,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const bool exrOutput = outputFormat == ImageFormat::Exr;
   const ULONG idChannels = shared.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = ExrIdTypeOf(shared);
+  const std::optional<ExrColourType> exrColourType = ExrColourTypeOf(shared);
   const OutputCompression compression = CompressionOf(shared, exrOutput);
   const std::optional<BackgroundColor> over = BackgroundOf(shared);
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -218,7 +219,7 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
         std::vector<std::string> written;
         if (over) FlattenOver(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height(), *over);
         if (exrOutput) {
-          WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr);
+          WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr, exrColourType);
           written.push_back(out.image);
         } else if (toStdout) {
           WriteToStandardOutput(EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), pngOptions));

@@ -75,6 +75,12 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
                   "video, which has no alpha (ffmpeg drops a PNG's alpha, so the soft edges of dimmed and "
                   "blurred stars would show at full colour)")
       ->type_name("COLOR");
+  cmd->add_option("--exr-type", o.exrType,
+                  "sample type of the R G B A channels of an OpenEXR output: float (the default without an "
+                  "OpenEXR input; keeps every 16-bit value exactly) or half (what Blender and most compositing "
+                  "pipelines write; half the size). Default with an OpenEXR input: its own type")
+      ->check(CLI::IsMember({"half", "float"}))
+      ->type_name("TYPE");
   cmd->add_option("--compression", o.compression,
                   "PNG: fast (the default: unfiltered rows deflated at level 1, by zlib's run-length "
                   "strategy or, for busy frames, libdeflate; quick, and small for star frames), "
@@ -111,6 +117,8 @@ void CheckFormatOptions(const RenderOptions& o, const std::string& output, Image
                      "premultiplied)");
   if (outputFormat == ImageFormat::Png && cli.count("--exr-id-type"))
     throw InputError("--exr-id-type applies to OpenEXR outputs; " + Quoted(output) + " is a PNG");
+  if (outputFormat == ImageFormat::Png && cli.count("--exr-type"))
+    throw InputError("--exr-type applies to OpenEXR outputs; " + Quoted(output) + " is a PNG");
 }
 
 PngAlpha PngAlphaOf(const RenderOptions& o) {
@@ -123,6 +131,11 @@ std::optional<BackgroundColor> BackgroundOf(const RenderOptions& o) {
   if (o.over.empty()) return std::nullopt;
   if (const auto color = ParseBackgroundColor(o.over)) return color;
   throw InputError("--over " + Quoted(o.over) + ": expected black, white, grey or #RRGGBB (e.g. #102030)");
+}
+
+std::optional<ExrColourType> ExrColourTypeOf(const RenderOptions& o) {
+  if (o.exrType.empty()) return std::nullopt;
+  return o.exrType == "half" ? ExrColourType::Half : ExrColourType::Float;
 }
 
 ExrCameraConvention ExrCameraOf(const RenderOptions& o) {
@@ -158,6 +171,7 @@ std::vector<std::string> RenderOptionArguments(const RenderOptions& o, const std
   if (o.exrCamera != "auto") args.insert(args.end(), {"--exr-camera", o.exrCamera});
   if (o.exrIdType != "float") args.insert(args.end(), {"--exr-id-type", o.exrIdType});
   if (!o.over.empty()) args.insert(args.end(), {"--over", o.over});
+  if (!o.exrType.empty()) args.insert(args.end(), {"--exr-type", o.exrType});
   if (!o.compression.empty()) args.insert(args.end(), {"--compression", o.compression});
   return args;
 }

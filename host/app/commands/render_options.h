@@ -30,6 +30,7 @@ struct RenderOptions {
   std::string exrCamera = "auto";
   std::string exrIdType = "float";
   std::string over;         // --over COLOR; empty: frames keep their alpha
+  std::string exrType;  // --exr-type half|float; empty: an OpenEXR input's type, float without one
   std::string compression;  // empty: fast for PNG, an OpenEXR plate's own or zip for OpenEXR
 };
 
@@ -42,8 +43,8 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o);
 void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene);
 
 // Refuses options that do not apply to the formats of this run: --depth and
-// --over to an OpenEXR output, --alpha when no PNG is read or written, --exr-id-type
-// to a PNG output. `cli` is the sub-command, to tell given options from
+// --over to an OpenEXR output, --alpha when no PNG is read or written,
+// --exr-id-type and --exr-type to a PNG output. `cli` is the sub-command, to tell given options from
 // defaults.
 void CheckFormatOptions(const RenderOptions& o, const std::string& output, ImageFormat outputFormat, bool pngInput,
                         const CLI::App& cli);
@@ -53,6 +54,8 @@ ExrIdType ExrIdTypeOf(const RenderOptions& o);
 // --over: the background PNG frames are flattened over (nullopt: none);
 // throws InputError for a colour it cannot read.
 std::optional<BackgroundColor> BackgroundOf(const RenderOptions& o);
+// --exr-type; nullopt when not given.
+std::optional<ExrColourType> ExrColourTypeOf(const RenderOptions& o);
 // Throws InputError for a name that is none of the conventions.
 ExrCameraConvention ExrCameraOf(const RenderOptions& o);
 

@@ -10,7 +10,8 @@
 namespace velumbra {
 
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrFrameInput& input,
-                   ExrIdType idType, std::optional<ExrCompression> compression) {
+                   ExrIdType idType, std::optional<ExrCompression> compression,
+                   std::optional<ExrColourType> colourType) {
   const size_t count = static_cast<size_t>(storage.Width()) * static_cast<size_t>(storage.Height());
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
   ULONG type = 0;
@@ -46,8 +47,9 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
   options.ids = idType;
   options.compression = compression.value_or(ExrCompression::Zip);
   options.camera = camera;
-  std::vector<FloatRgba> floats;
+  const int width = storage.Width();
   if (input.image) {
+    std::vector<FloatRgba> floats;
     if (!input.outputFloats.empty()) {
       if (input.outputFloats.size() != count)
         throw std::invalid_argument("WriteExrFrame: the floats do not match the frame");
@@ -55,13 +57,23 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     } else {
       floats = MergeEffectOutput(input.image->floats, input.image->pixels, output);
     }
-    options.colour = input.image->sampleType;
-  } else {
-    // Float samples hold every 16-bit value exactly (half ones do not).
-    floats = FloatsFrom16(output);
-    options.colour = ExrColourType::Float;
+    options.colour = colourType.value_or(input.image->sampleType);
+    WriteExr(file, width, storage.Height(), floats.data(), objectIds, materialIds, options);
+    return;
   }
-  WriteExr(file, storage.Width(), storage.Height(), floats.data(), objectIds, materialIds, options);
+  // Float samples hold every 16-bit value exactly (half ones do not); the
+  // rows are converted as they are written.
+  options.colour = colourType.value_or(ExrColourType::Float);
+  const BMM_Color_64* pixels = output.data();
+  WriteExr(
+      file, width, storage.Height(),
+      [&](int y, FloatRgba* row) {
+        const BMM_Color_64* line = pixels + static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x)
+          row[x] = {Float16ToFloat(line[x].r), Float16ToFloat(line[x].g), Float16ToFloat(line[x].b),
+                    Float16ToFloat(line[x].a)};
+      },
+      objectIds, materialIds, options);
 }
 
 }  // namespace velumbra

@@ -51,7 +51,11 @@ struct ExrFrameInput {
 //     OpenEXR convention.
 //
 // `compression`: the plate's own when not given, else zip for a plain frame.
+// `colourType`: the sample type of a plain frame's colour without an EXR
+// input (FLOAT when not given, which keeps every 16-bit value exactly); an
+// input's colour keeps the input's own type.
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrFrameInput& input,
-                   ExrIdType idType, std::optional<ExrCompression> compression = std::nullopt);
+                   ExrIdType idType, std::optional<ExrCompression> compression = std::nullopt,
+                   std::optional<ExrColourType> colourType = std::nullopt);
 
 }  // namespace velumbra

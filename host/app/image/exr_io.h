@@ -68,6 +68,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -225,6 +226,15 @@ struct ExrWriteOptions {
 // Writes `width` x `height` pixels (rows top to bottom) and, when given, the
 // ObjectID and MaterialID channels of the same size.
 void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
+              const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options = {});
+
+// Fills row y (0 at the top) of the colour, `width` pixels, into `row`;
+// called from several threads at once.
+using ExrColourRows = std::function<void(int y, FloatRgba* row)>;
+
+// The same with the colour made a row at a time, as it is written (zip,
+// zips and none never hold the frame's floats whole).
+void WriteExr(const std::filesystem::path& file, int width, int height, const ExrColourRows& colour,
               const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options = {});
 
 }  // namespace velumbra

@@ -21,6 +21,7 @@
 #include "host/app/base/app_error.h"
 #include "host/app/base/atomic_file.h"
 #include "host/app/image/exr_memory_stream.h"
+#include "host/app/image/exr_scanlines.h"
 
 namespace velumbra {
 
@@ -66,15 +67,33 @@ std::optional<ExrCompression> ParseExrCompression(std::string_view name) {
 
 void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
               const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options) {
-  if (width <= 0 || height <= 0 || !pixels)
+  if (!pixels) throw std::invalid_argument("cannot write " + file.string() + ": the image is empty");
+  const size_t w = static_cast<size_t>(std::max(width, 0));
+  WriteExr(
+      file, width, height,
+      [&](int y, FloatRgba* row) { std::copy_n(pixels + static_cast<size_t>(y) * w, w, row); }, objectIds,
+      materialIds, options);
+}
+
+void WriteExr(const std::filesystem::path& file, int width, int height, const ExrColourRows& colour,
+              const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options) {
+  if (width <= 0 || height <= 0 || !colour)
     throw std::invalid_argument("cannot write " + file.string() + ": the image is empty");
   // Renaming over a device or a pipe would replace it with a file.
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(file, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     throw SystemError("cannot write " + file.string() + ": it exists and is not a regular file");
+  if (WritesExrScanlines(options.compression)) {
+    WriteExrScanlines(file, width, height, colour, objectIds, materialIds, options);
+    return;
+  }
 
   const size_t count = size_t(width) * size_t(height);
+  // The library's other compressions read the frame's floats whole.
+  std::vector<FloatRgba> floats(count);
+  for (int y = 0; y < height; ++y) colour(y, floats.data() + static_cast<size_t>(y) * size_t(width));
+  const FloatRgba* pixels = floats.data();
   ExrMemoryStream encoded(file.string());
   try {
     EnableExrThreads();

@@ -17,6 +17,7 @@
 
 #include "host/app/base/app_error.h"
 #include "host/app/base/atomic_file.h"
+#include "host/app/image/fast_deflate.h"
 
 // libpng reports errors by longjmp back to a setjmp. The functions below that
 // call setjmp (the *C functions) hold plain data only, and nothing between
@@ -262,7 +263,7 @@ bool WriteChunkC(PngContext* ctx, const char* type, png_const_bytep data, size_t
 // the rows, each behind its filter byte 0 (none), deflated at level 1: by
 // zlib with its run-length strategy (and the memory level below) where the
 // image is mostly runs of equal bytes, which is what star frames hold
-// (black with sparse points), else by libdeflate (see kBusyPerMille).
+// (black with sparse points), else by libdeflate (fast_deflate.h).
 // Through libpng, zlib would also compute the stream's Adler-32, a byte at a
 // time, about a fifth of the compression's cost; here the deflate data is
 // raw, libdeflate's vectorised adler32 sums the same bytes, and the
@@ -273,56 +274,6 @@ bool WriteChunkC(PngContext* ctx, const char* type, png_const_bytep data, size_t
 
 constexpr size_t kBandBytes = size_t{64} << 10;    // rows converted and looked at at once
 constexpr size_t kIdatBytes = size_t{256} << 10;   // data of each full IDAT chunk
-
-// zlib's memory level for the fast choice: 6 rather than its default 8.
-// The run-length strategy never reads zlib's hash table, but zlib still
-// slides it every 32 KiB of input; at level 6 it is a quarter the size (16
-// KiB). Measured on 1080p frames: the compression of empty and star frames
-// about a quarter faster, files under 1 % larger (blocks of 4096 rather
-// than 16384 symbols), busy frames somewhat slower.
-constexpr int kFastMemLevel = 6;
-
-// A raw deflate stream of zlib's, ended with its owner.
-class RawDeflate {
- public:
-  RawDeflate(int level, int memLevel, int strategy) {
-    // Window bits negative: raw deflate, no zlib header or checksum; 15: a
-    // 32 KiB window, as the stream header below declares.
-    const int result = deflateInit2(&z_, level, Z_DEFLATED, -15, memLevel, strategy);
-    if (result == Z_MEM_ERROR) throw std::bad_alloc();
-    if (result != Z_OK) throw std::logic_error("zlib refused the deflate settings (" + std::to_string(result) + ")");
-  }
-  ~RawDeflate() { deflateEnd(&z_); }
-  RawDeflate(const RawDeflate&) = delete;
-  RawDeflate& operator=(const RawDeflate&) = delete;
-  z_stream* get() { return &z_; }
-
- private:
-  z_stream z_{};
-};
-
-// The stream header: CMF 0x78 (deflate, 32 KiB window), FLG 0x01 (fastest
-// level, no dictionary, check bits making 0x7801 a multiple of 31).
-constexpr png_byte kZlibHeader[2] = {0x78, 0x01};
-
-// libdeflate's compressor at level 1, one per thread that writes.
-struct CompressorDeleter {
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-using Compressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
-
-// Busy images (many bytes differ from the one before: dense fields, long
-// streaks across the frame, a rendered plate) are deflated by libdeflate at
-// level 1, whose cost hardly grows with the content and which compresses
-// them smaller; the rest (black with sparse stars) by zlib's run-length
-// strategy, whose cost follows the number of runs. Measured on 1080p
-// 16-bit frames, zlib against libdeflate: empty 21 against 50 ms; 300,000
-// stars (15 bytes in 1000 differ) 32 against 54 ms; 1.5 million (73) 56
-// against 55 ms; 4 million (183) 103 against 61 ms; a pan of long streaks
-// (351) 145 against 98 ms. The choice is made from the bytes alone, so an
-// image is written to the same file on every machine. An image is busy when
-// more than this many of every 1000 bytes differ from the byte before.
-constexpr std::uint64_t kBusyPerMille = 70;
 
 // Writes the image data and IEND of `job` (after WriteInfoC). False when
 // libpng failed (ctx->error says why); throws when the compressor fails.
@@ -349,31 +300,9 @@ bool WriteFastImageData(PngContext* ctx, const PngWriteJob& job) {
     }
     const size_t bytes = size_t{y1 - y0} * stride;
     adler = static_cast<std::uint32_t>(libdeflate_adler32(adler, band, bytes));
-    const png_byte* p = band;
-    std::uint32_t n = y0 > 0 && p[0] != p[-1];
-    for (size_t i = 1; i < bytes; ++i) n += p[i] != p[i - 1];
-    changes += n;
+    changes += (y0 > 0 && band[0] != band[-1]) + CountChanges(band, bytes);
   }
-  size_t size = 0;
-  if (changes * 1000 > static_cast<std::uint64_t>(total) * kBusyPerMille) {
-    thread_local Compressor compressor;
-    if (!compressor) compressor.reset(libdeflate_alloc_compressor(1));
-    if (!compressor) throw std::bad_alloc();
-    packed.resize(libdeflate_deflate_compress_bound(compressor.get(), total));
-    size = libdeflate_deflate_compress(compressor.get(), image.data(), total, packed.data(), packed.size());
-    if (size == 0) throw std::logic_error("libdeflate could not compress the image data");
-  } else {
-    RawDeflate deflater(1, kFastMemLevel, Z_RLE);
-    z_stream* z = deflater.get();
-    packed.resize(deflateBound(z, static_cast<uLong>(total)));
-    z->next_in = image.data();
-    z->avail_in = static_cast<uInt>(total);
-    z->next_out = packed.data();
-    z->avail_out = static_cast<uInt>(packed.size());
-    const int result = deflate(z, Z_FINISH);
-    if (result != Z_STREAM_END) throw std::logic_error("zlib deflate failed (" + std::to_string(result) + ")");
-    size = packed.size() - z->avail_out;
-  }
+  const size_t size = DeflateFast(image.data(), total, IsBusy(changes, total), packed);
   // The zlib stream: header, deflate data, Adler-32; in IDAT chunks of at
   // most kIdatBytes.
   const png_byte trailer[4] = {static_cast<png_byte>(adler >> 24), static_cast<png_byte>(adler >> 16),
@@ -394,7 +323,7 @@ bool WriteFastImageData(PngContext* ctx, const PngWriteJob& job) {
     }
     return true;
   };
-  if (!put(kZlibHeader, sizeof kZlibHeader) || !put(packed.data(), size) || !put(trailer, sizeof trailer)) return false;
+  if (!put(kFastZlibHeader, sizeof kFastZlibHeader) || !put(packed.data(), size) || !put(trailer, sizeof trailer)) return false;
   if (used > 0 && !WriteChunkC(ctx, "IDAT", chunk.data(), used)) return false;
   return WriteChunkC(ctx, "IEND", nullptr, 0);
 }

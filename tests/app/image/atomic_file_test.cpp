@@ -36,6 +36,21 @@ TEST(AtomicFile, ReplacesTheTargetAndCreatesFolders) {
   EXPECT_EQ(CountEntries(target.parent_path()), 1);
 }
 
+// OpenEXR's writer fills in its chunk table last, over bytes written before.
+TEST(AtomicFile, WritesAtOffsetsOverAndPastWhatIsThere) {
+  TempDir dir;
+  const auto target = dir / "seek.bin";
+  {
+    velumbra::AtomicFile file(target);
+    file.WriteAt("....tail", 8, 0);
+    file.WriteAt("head", 4, 0);
+    file.WriteAt("!", 1, 10);  // past the end: the gap reads as zeros
+    EXPECT_FALSE(std::filesystem::exists(target));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadAll(target), std::string("headtail") + std::string(2, '\0') + "!");
+}
+
 TEST(AtomicFile, RefusesTargetsThatAreNotRegularFiles) {
   // Run as root, a rename over /dev/full would replace the device itself.
   EXPECT_THROW(WriteFileAtomically("/dev/full", "x"), SystemError);
