@@ -251,7 +251,9 @@ TEST_F(BlenderShot, EveryPassComesThroughAndTheStarsAreInTheCombinedLayer) {
       ASSERT_TRUE(out.count(name)) << name;
       EXPECT_EQ(out.at(name).first, type) << name;
       if (name.rfind("ViewLayer.Combined.", 0) == 0) {
-        if (name != "ViewLayer.Combined.A") EXPECT_NE(out.at(name).second, bytes) << name << ": no stars painted";
+        if (name != "ViewLayer.Combined.A") {
+          EXPECT_NE(out.at(name).second, bytes) << name << ": no stars painted";
+        }
       } else if (name.find("Index") == std::string::npos) {
         EXPECT_EQ(out.at(name).second, bytes) << name << " changed";
       }
@@ -384,7 +386,9 @@ TEST_F(BlenderAddon, EveryAcceptedFormatIsCompositedAsTheCommandDoesByHand) {
     const std::string ext = name == "exr" || name == "layers" ? ".exr" : ".png";
     const json scene = json::parse(Slurp(dir / (name + ".json")));
     EXPECT_EQ(scene["render"]["image"], "take%#1/v%#2_shot_###" + ext);
-    if (name == "layers") EXPECT_EQ(scene["render"]["objectId"], "take%#1/v%#2_shot_###.exr:View:Layer.IndexOB.X");
+    if (name == "layers") {
+      EXPECT_EQ(scene["render"]["objectId"], "take%#1/v%#2_shot_###.exr:View:Layer.IndexOB.X");
+    }
     EXPECT_EQ(v["frames"][0], "take#1/v#2_shot_001" + ext);
     EXPECT_EQ(v["composited"][1], "take#1/v#2_shot_002_stars" + ext);
     const CommandResult byHand =

@@ -111,10 +111,17 @@ TEST_F(ExrCommand, ColourAndIdsOfAnotherApplicationsLayersComeThroughTheCommand)
     // 8.8 scale; one beyond it (3.5, -0.25) keeps its light: the default
     // method only adds.
     const BMM_Color_64 v = frame.image.pixels[i];
-    if (r.values[i] > 1.0f) EXPECT_GE(o.r, r.values[i]) << "pixel " << i;
-    else if (!SameBits(o.r, r.values[i])) EXPECT_TRUE(SameBits(o.r, v.r / 65280.0f)) << "pixel " << i;
-    if (g.values[i] < 0.0f) EXPECT_GE(o.g, g.values[i]) << "pixel " << i;
-    if (!SameBits(o.a, a.values[i])) EXPECT_TRUE(SameBits(o.a, v.a / 65280.0f)) << "pixel " << i;
+    if (r.values[i] > 1.0f) {
+      EXPECT_GE(o.r, r.values[i]) << "pixel " << i;
+    } else if (!SameBits(o.r, r.values[i])) {
+      EXPECT_TRUE(SameBits(o.r, v.r / 65280.0f)) << "pixel " << i;
+    }
+    if (g.values[i] < 0.0f) {
+      EXPECT_GE(o.g, g.values[i]) << "pixel " << i;
+    }
+    if (!SameBits(o.a, a.values[i])) {
+      EXPECT_TRUE(SameBits(o.a, v.a / 65280.0f)) << "pixel " << i;
+    }
   }
   EXPECT_GT(changed, 0u);
   EXPECT_LT(changed, n / 4);
