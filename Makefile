@@ -79,7 +79,7 @@ run: deps $(BUILD)/CMakeCache.txt
 # replays it.
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := scene_file png_reader exr_reader param_list chan_file
+FUZZ_TARGETS := scene_file png_reader exr_reader param_list chan_file frame_pattern
 
 $(BUILD_FUZZ)/CMakeCache.txt: | fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMBRA_FUZZ=ON \
