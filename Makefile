@@ -72,7 +72,7 @@ run: deps $(BUILD)/CMakeCache.txt
 	@echo "The star field is in $(CURDIR)/stars.png"
 
 # libFuzzer over the scene loader, the PNG and EXR readers, the parameter
-# list parser and the .chan reader (clang, AddressSanitizer + UBSan),
+# list parser, the .chan reader and frame patterns (clang, AddressSanitizer + UBSan),
 # FUZZ_SECONDS each. New inputs collect in $(BUILD_FUZZ)/fuzz/work; a
 # finding stops the run and is left in $(BUILD_FUZZ)/fuzz/findings/<target>/:
 # fix it, and add the file to fuzz/regressions/<target>/ so that `make test`

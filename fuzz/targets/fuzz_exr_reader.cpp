@@ -65,7 +65,9 @@ int FuzzExrReader(const std::uint8_t* data, std::size_t size) {
     if (reader.Width() <= 0 || reader.Height() <= 0) Fault(kName, "an accepted file with an empty display window");
     if (weight && (weight->displayWidth != std::uint64_t(reader.Width()) ||
                    weight->displayHeight != std::uint64_t(reader.Height())))
-      Fault(kName, "the header's weight has another display window than the reader");
+      Fault(kName, "the header's weight has another display window (" + std::to_string(weight->displayWidth) + " x " +
+                       std::to_string(weight->displayHeight) + ") than the reader (" + std::to_string(reader.Width()) +
+                       " x " + std::to_string(reader.Height()) + ")");
     const std::string objectChannel = reader.FindIdChannel(IdKind::Object).value_or("");
     const std::string materialChannel = reader.FindIdChannel(IdKind::Material).value_or("");
     // The colour and the IDs together, then the IDs alone from the same

@@ -1,6 +1,8 @@
 #include "host/app/image/exr_header_weight.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <fstream>
 #include <string>
 
@@ -35,18 +37,18 @@ std::uint64_t BoxPixels(const unsigned char* v, std::uint64_t* width = nullptr, 
   return w > 0 && h > 0 ? static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) : 0;
 }
 
-// The bytes of one pixel's samples in a chlist value (subsampled channels
-// counted at full resolution: an upper bound).
-std::uint64_t ChannelBytes(const std::string& v) {
-  std::uint64_t bytes = 0;
-  for (std::size_t i = 0; i < v.size() && v[i] != 0;) {
-    const std::size_t end = v.find('\0', i);
-    if (end == std::string::npos || end + 17 > v.size()) break;
-    const std::uint32_t type = Le32(reinterpret_cast<const unsigned char*>(v.data() + end + 1));
-    bytes += type == 1 ? 2 : 4;
-    i = end + 17;
-  }
-  return bytes;
+// The bytes the library reads for a value of a fixed-size type, whatever
+// size the header declares (0: it reads the declared size).
+std::uint32_t FixedSize(const std::string& type) {
+  static const std::pair<const char*, std::uint32_t> kSizes[] = {
+      {"box2i", 16},  {"box2f", 16}, {"chromaticities", 32}, {"compression", 1}, {"double", 8}, {"envmap", 1},
+      {"float", 4},   {"int", 4},    {"keycode", 28},        {"lineOrder", 1},   {"m33f", 36},  {"m33d", 72},
+      {"m44f", 64},   {"m44d", 128}, {"rational", 8},        {"tiledesc", 9},    {"timecode", 8}, {"v2i", 8},
+      {"v2f", 8},     {"v2d", 16},   {"v3i", 12},            {"v3f", 12},        {"v3d", 24},   {"deepImageState", 1},
+  };
+  for (const auto& [name, size] : kSizes)
+    if (type == name) return size;
+  return 0;
 }
 
 }  // namespace
@@ -68,22 +70,47 @@ std::optional<ExrHeaderWeight> WeighExrHeader(const std::filesystem::path& file)
       const std::optional<std::string> type = ReadName(in, maxName);
       unsigned char sizeBytes[4];
       if (!type || !in.read(reinterpret_cast<char*>(sizeBytes), 4)) return std::nullopt;
-      const auto size = static_cast<std::int32_t>(Le32(sizeBytes));
-      if (size < 0) return std::nullopt;
-      w.attributeBytes += static_cast<std::uint64_t>(size);
-      const bool keep = part == 0 && ((*type == "box2i" && size == 16 && (*name == "dataWindow" || *name == "displayWindow")) ||
-                                      (*type == "chlist" && *name == "channels" && size <= (1 << 20)));
-      if (!keep) {
-        in.seekg(size, std::ios::cur);
+      const auto declared = static_cast<std::int32_t>(Le32(sizeBytes));
+      if (declared < 0) return std::nullopt;
+      // The library reads a channel list up to its terminating NUL and a
+      // value of a fixed-size type at that size, whatever the header
+      // declares: the walk follows it, or it would see other attributes.
+      if (*type == "chlist") {
+        std::uint64_t bytes = 0, listBytes = 0;
+        for (;;) {
+          const std::optional<std::string> channel = ReadName(in, maxName);
+          if (!channel) return std::nullopt;
+          if (channel->empty()) break;
+          unsigned char fields[16];
+          if (!in.read(reinterpret_cast<char*>(fields), sizeof fields)) return std::nullopt;
+          bytes += Le32(fields) == 1 ? 2 : 4;
+          listBytes += channel->size() + 17;
+        }
+        w.attributeBytes += listBytes;
+        if (part == 0 && *name == "channels") w.bytesPerDataPixel = bytes;
+        continue;
+      }
+      std::uint64_t size = static_cast<std::uint64_t>(declared);
+      if (const std::uint32_t fixed = FixedSize(*type)) size = fixed;
+      if (*type == "preview") {  // width and height, then 4 bytes a pixel
+        unsigned char wh[8];
+        if (!in.read(reinterpret_cast<char*>(wh), sizeof wh)) return std::nullopt;
+        size = std::uint64_t{Le32(wh)} * Le32(wh + 4) * 4;
+        w.attributeBytes += size + 8;
+        in.seekg(static_cast<std::streamoff>(std::min<std::uint64_t>(size, INT64_MAX)), std::ios::cur);
         if (!in) return std::nullopt;
         continue;
       }
-      std::string value(static_cast<std::size_t>(size), '\0');
-      if (!in.read(value.data(), size)) return std::nullopt;
-      const auto* v = reinterpret_cast<const unsigned char*>(value.data());
-      if (*name == "dataWindow") w.dataPixels = BoxPixels(v);
-      else if (*name == "displayWindow") BoxPixels(v, &w.displayWidth, &w.displayHeight);
-      else w.bytesPerDataPixel = ChannelBytes(value);
+      w.attributeBytes += size;
+      if (part == 0 && *type == "box2i" && (*name == "dataWindow" || *name == "displayWindow")) {
+        unsigned char v[16];
+        if (!in.read(reinterpret_cast<char*>(v), sizeof v)) return std::nullopt;
+        if (*name == "dataWindow") w.dataPixels = BoxPixels(v);
+        else BoxPixels(v, &w.displayWidth, &w.displayHeight);
+        continue;
+      }
+      in.seekg(static_cast<std::streamoff>(size), std::ios::cur);
+      if (!in) return std::nullopt;
     }
     if (!(flags & kMultiPartFlag) || empty) break;
   }

@@ -12,10 +12,12 @@
 
 namespace velumbra {
 
+// A window the header leaves out is the library's default, 64 x 64, as the
+// reader takes it.
 struct ExrHeaderWeight {
-  std::uint64_t displayWidth = 0;  // of the first part's display window
-  std::uint64_t displayHeight = 0;
-  std::uint64_t dataPixels = 0;         // of the first part's data window
+  std::uint64_t displayWidth = 64;  // of the first part's display window
+  std::uint64_t displayHeight = 64;
+  std::uint64_t dataPixels = 64 * 64;   // of the first part's data window
   std::uint64_t bytesPerDataPixel = 0;  // its channels' samples (HALF 2, FLOAT and UINT 4), full resolution
   std::uint64_t attributeBytes = 0;     // every attribute's value in every part's header
 };
