@@ -18,6 +18,7 @@ std::span<const Target> Targets() {
       {"exr_reader", FuzzExrReader},
       {"param_list", FuzzParamList},
       {"chan_file", FuzzChanFile},
+      {"frame_pattern", FuzzFramePattern},
   };
   return kTargets;
 }

@@ -6,6 +6,7 @@
 #include "fuzz/targets/fuzz_targets.h"
 #include "fuzz/targets/memory_file.h"
 #include "host/app/base/app_error.h"
+#include "host/app/image/exr_header_weight.h"
 #include "host/app/image/exr_io.h"
 
 namespace velumbra::fuzz {
@@ -56,9 +57,17 @@ int FuzzExrReader(const std::uint8_t* data, std::size_t size) {
   const MemoryFile file(data, size);
   ImageReadOptions options;
   options.maxPixels = kMaxPixels;
+  // The budget's walk over the header (exr_header_weight.h) reads any bytes
+  // soundly and agrees with the library on every file the reader accepts.
+  const std::optional<ExrHeaderWeight> weight = WeighExrHeader(file.Path());
   try {
     ExrReader reader(file.Path(), options);
     if (reader.Width() <= 0 || reader.Height() <= 0) Fault(kName, "an accepted file with an empty display window");
+    if (weight && (weight->displayWidth != std::uint64_t(reader.Width()) ||
+                   weight->displayHeight != std::uint64_t(reader.Height())))
+      Fault(kName, "the header's weight has another display window (" + std::to_string(weight->displayWidth) + " x " +
+                       std::to_string(weight->displayHeight) + ") than the reader (" + std::to_string(reader.Width()) +
+                       " x " + std::to_string(reader.Height()) + ")");
     const std::string objectChannel = reader.FindIdChannel(IdKind::Object).value_or("");
     const std::string materialChannel = reader.FindIdChannel(IdKind::Material).value_or("");
     // The colour and the IDs together, then the IDs alone from the same

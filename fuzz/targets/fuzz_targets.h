@@ -43,6 +43,14 @@ int FuzzParamList(const std::uint8_t* data, std::size_t size);
 // its keys.
 int FuzzChanFile(const std::uint8_t* data, std::size_t size);
 
+// A file name through the frame-pattern rule (output_name.h): bytes 0-3 and
+// 4-7 are two frames (int32, little-endian), the rest a folder, a line
+// break and a name (no break: the name alone). A name without a field is
+// one file for every frame; with one, two frames never share a file; a
+// folder joined escaped (EscapeFrameName) comes back as itself and leaves
+// the name's fields as they were.
+int FuzzFramePattern(const std::uint8_t* data, std::size_t size);
+
 struct Target {
   const char* name;  // also the folder of its corpus and regressions
   int (*run)(const std::uint8_t*, std::size_t);

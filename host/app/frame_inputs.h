@@ -5,6 +5,7 @@
 // the render size.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "host/app/image/exr_io.h"
 #include "host/app/image/exr_plate.h"
 #include "host/app/image/image.h"
+#include "host/app/memory_budget.h"
 #include "host/app/scene/scene_file.h"
 
 namespace velumbra {
@@ -37,7 +39,23 @@ struct InputOptions {
   // channels found in an EXR input, the camera taken from it), for the
   // first frame read; may be empty.
   std::function<void(const std::string&)> note;
+  // Weighs every file from its header before it is read (each frame's own
+  // for a pattern), refusing one beyond the budget (InputImageBytes);
+  // nullopt: no check (the farm, the panel).
+  std::optional<MemoryBudget> budget;
 };
+
+// The memory reading `file` takes, from its header, and its size in pixels
+// for messages; nullopt when the header cannot tell (the reader then says
+// why). For an OpenEXR file: its display window as floats, halves and the
+// 16-bit frame, every attribute's copies, and with `keepPlate` the samples
+// of its data window, which an OpenEXR output carries through.
+struct InputWeight {
+  std::uint64_t bytes = 0;
+  std::uint64_t width = 0, height = 0;
+  std::string beyond;  // for messages: ", a data window of N pixels", ", attributes of N MiB"
+};
+std::optional<InputWeight> InputImageBytes(const std::filesystem::path& file, bool keepPlate);
 
 class FrameInputs {
  public:

@@ -41,6 +41,13 @@ std::uint64_t MappedBytes() {
   return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// A size as --memory-budget takes it, at least `bytes`: whole MiB or GiB.
+std::string FormatBudget(std::uint64_t bytes) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1} << 20, kGiB = std::uint64_t{1} << 30;
+  if (bytes >= kGiB) return std::to_string((bytes + kGiB - 1) / kGiB) + "G";
+  return std::to_string((bytes + kMiB - 1) / kMiB) + "M";
+}
+
 }  // namespace
 
 std::uint64_t ParseByteSize(std::string_view text, const std::string& where) {
@@ -79,16 +86,23 @@ MemoryBudget ResolveMemoryBudget(const std::string& option) {
   if (!option.empty()) return {ParseByteSize(option, "--memory-budget"), "--memory-budget"};
   if (const char* env = std::getenv(kMemoryBudgetVariable); env && *env)
     return {ParseByteSize(env, kMemoryBudgetVariable), kMemoryBudgetVariable};
-  return {AvailableMemory(), "the memory available now"};
+  return {AvailableMemory(), kMeasuredBudget};
 }
 
 
 void CheckMemoryBudget(std::uint64_t bytesNeeded, const MemoryBudget& budget, const std::string& what) {
   if (bytesNeeded <= budget.bytes) return;
-  throw InputError(what + " needs about " + FormatBytes(bytesNeeded) + ", more than the memory budget of " +
-                   FormatBytes(budget.bytes) + " (" + budget.source + "); render a smaller frame, fewer stars " +
-                   "or subdivisions, or set --memory-budget (or " + kMemoryBudgetVariable + ") if the machine " +
-                   "has the memory");
+  const std::string head = what + " needs about " + FormatBytes(bytesNeeded) + ", more than the memory budget of " +
+                           FormatBytes(budget.bytes) + " (" + budget.source + ")";
+  // The measured budget changes with what other programs hold: say so, and
+  // how to get past it.
+  if (budget.source == kMeasuredBudget)
+    throw InputError(head + "; other programs hold the rest of the machine's memory: close some and run again, " +
+                     "render a smaller frame, fewer stars or subdivisions, or give the render a budget of its own " +
+                     "with --memory-budget SIZE (or " + kMemoryBudgetVariable + "), e.g. --memory-budget " +
+                     FormatBudget(bytesNeeded) + ", if the machine has that much memory");
+  throw InputError(head + "; render a smaller frame, fewer stars or subdivisions, or set --memory-budget (or " +
+                   kMemoryBudgetVariable + ") higher if the machine has the memory");
 }
 
 }  // namespace velumbra

@@ -17,6 +17,8 @@
 namespace velumbra {
 
 inline constexpr const char* kMemoryBudgetVariable = "VELUMBRA_MEMORY_BUDGET";
+// The source of a budget neither the option nor the variable gave.
+inline constexpr const char* kMeasuredBudget = "the memory available now";
 
 struct MemoryBudget {
   std::uint64_t bytes = 0;
@@ -36,7 +38,9 @@ MemoryBudget ResolveMemoryBudget(const std::string& option);
 std::uint64_t AvailableMemory();
 
 // Throws InputError when `bytesNeeded` is more than the budget: "<what>
-// needs about N MiB, more than the memory budget of M MiB (<source>); ...".
+// needs about N MiB, more than the memory budget of M MiB (<source>); ...",
+// and what to do (for the measured budget: free memory, or give a budget,
+// with a size that would do).
 void CheckMemoryBudget(std::uint64_t bytesNeeded, const MemoryBudget& budget, const std::string& what);
 
 }  // namespace velumbra

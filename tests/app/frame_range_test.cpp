@@ -139,7 +139,9 @@ TEST(OutputName, PrintfFieldsFollowTheHashRuleAndEscapesAreLiteral) {
       {"50%.%03d.png", 4, "50%.004.png"},               // a lone '%' is itself
       {"x%4d.png", 4, "x%4d.png"},                      // space padding is no field
       {"x%04x.png", 4, "x%04x.png"},
-      {"50%%.png", 4, "50%%.png"},                      // no field: the name as it is
+      // The escapes hold in a name without a field too (before: "50%%.png"
+      // and "run%#1/out.png" were written as they stood).
+      {"50%%.png", 4, "50%.png"},
       // '%#' is one literal '#': Blender replaces only the last '#' run of
       // a file name and keeps the others (folders, earlier in the name).
       {"take%#1/v%#2_shot_###.exr", 7, "take#1/v#2_shot_007.exr"},
@@ -147,7 +149,7 @@ TEST(OutputName, PrintfFieldsFollowTheHashRuleAndEscapesAreLiteral) {
       {"%#%#a##b.png", 7, "##a07b.png"},
       {"%##.png", 5, "#5.png"},                         // one escaped '#', then a run of one
       {"a%%%#_%04d.png", 2, "a%#_0002.png"},
-      {"run%#1/out.png", 4, "run%#1/out.png"},
+      {"run%#1/out.png", 4, "run#1/out.png"},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.pattern);
@@ -162,6 +164,14 @@ TEST(OutputName, PrintfFieldsFollowTheHashRuleAndEscapesAreLiteral) {
   EXPECT_FALSE(velumbra::HasFrameNumberField("take%#1/shot.exr"));
   EXPECT_TRUE(velumbra::HasFrameNumberField("take%##/shot.exr"));
   EXPECT_THROW(velumbra::CheckOutputName("v%#%#.png", 2), InputError);
+  // A folder joined escaped stays itself whatever it holds; the name the
+  // user wrote after it stays a pattern.
+  for (const char* folder : {"proj#1", "run%#1", "a%%b", "50%", "%04d", "x##"}) {
+    SCOPED_TRACE(folder);
+    const std::string name = velumbra::EscapeFrameName(folder) + "/f.##.png";
+    EXPECT_EQ(velumbra::OutputNameForFrame(name, 3), std::string(folder) + "/f.03.png");
+    EXPECT_EQ(velumbra::FileOfName(velumbra::EscapeFrameName(folder) + "/f.png"), std::string(folder) + "/f.png");
+  }
 }
 
 TEST(OutputName, ANameWithoutHashHoldsOneFrame) {

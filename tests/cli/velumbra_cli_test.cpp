@@ -453,7 +453,8 @@ TEST_F(Velumbra, CtrlCStopsWithStatus130AndWritesNothing) {
   WriteScene("s.json", SmallScene(R"("starscount": 3000000, "duration": 4, "durationsubdivisions": 200)", 640,
                                   480));
   WriteAll(Work("out.png"), "previous render");
-  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  // The budget pinned: the test is about the signal, not the memory free.
+  Command render({"render", "s.json", "-o", "out.png", "--memory-budget", "16G"}, work_, logs_.Path());
   // Wait until the render is under way (its first title line), then interrupt.
   for (int i = 0; i < 3000 && render.ErrSoFar().find("Star Field") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -488,7 +489,7 @@ bool WaitForText(const Command& c, const std::string& text) {
 TEST_F(Velumbra, CtrlCDuringGenerationLeavesThePreviousOutput) {
   WriteScene("s.json", SmallScene(R"("starscount": 10000000)", 320, 240));
   WriteAll(Work("out.png"), "previous render");
-  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  Command render({"render", "s.json", "-o", "out.png", "--memory-budget", "16G"}, work_, logs_.Path());
   ASSERT_TRUE(WaitForText(render, "Creating Star Field"));
   ::kill(render.Pid(), SIGINT);
   const CommandResult r = render.Wait();
@@ -505,7 +506,7 @@ TEST_F(Velumbra, TenMillionStarsWithAThousandSubdivisionsStayBoundedAndStop) {
                "keys": [{"frame": -1, "target": [-0.2, 1, 0]}, {"frame": 0, "target": [0, 1, 0]}]}],
     "effects": [{"class": "Qe_Velumbra",
                  "params": {"starscount": 10000000, "duration": 1, "durationsubdivisions": 1000}}]})");
-  Command render({"render", "s.json", "-o", "out.png"}, work_, logs_.Path());
+  Command render({"render", "s.json", "-o", "out.png", "--memory-budget", "16G"}, work_, logs_.Path());
   ASSERT_TRUE(WaitForText(render, "Rendering Star Field"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   const double peak = PeakMiB(render.Pid());

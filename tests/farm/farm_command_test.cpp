@@ -9,6 +9,7 @@
 #include "support/run_command.h"
 #include "host/app/base/app_error.h"
 #include "host/app/commands/commands.h"
+#include "host/app/output/output_name.h"
 
 namespace {
 
@@ -67,6 +68,33 @@ TEST_F(FarmCommand, DryRunPrintsTheScriptWithAbsolutePathsAndWritesNothing) {
   EXPECT_EQ(CountEntries(dir_.Path()), 1);
 }
 
+// Before: run from a folder run#1, the tasks wrote into run71/: the working
+// folder was joined to -o and then expanded as a pattern.
+TEST_F(FarmCommand, TheWorkingFolderIsNoPattern) {
+  const fs::path run = dir_ / "run#1";
+  fs::create_directories(run);
+  WriteAll(run / "shot.json", kScene);
+  const fs::path before = fs::current_path();
+  fs::current_path(run);
+  std::pair<int, std::string> result;
+  try {
+    result = Farm({"shot.json", "-f", "71", "-o", "s.####.png", "--dry-run", "-q"});
+  } catch (...) {
+    fs::current_path(before);
+    throw;
+  }
+  fs::current_path(before);
+  const std::string& script = result.second;
+  // (sbatch reads '\#' as '#'.)
+  EXPECT_NE(script.find("#SBATCH --output=\"" + (dir_ / "run\\#1").string() + "/velumbra-farm/"), std::string::npos)
+      << script;
+  // The -o each task gets names run#1/s.0071.png for frame 71.
+  const size_t at = script.find("'-o' '");
+  ASSERT_NE(at, std::string::npos) << script;
+  const std::string output = script.substr(at + 6, script.find('\'', at + 6) - at - 6);
+  EXPECT_EQ(OutputNameForFrame(output, 71), (run / "s.0071.png").string());
+}
+
 TEST_F(FarmCommand, RenderOptionsReachEveryTask) {
   const auto [status, script] =
       Farm({Scene(), "-f", "1", "-o", Out(), "--alpha", "premultiplied", "--size", "32x24", "--fps", "24000/1001",
@@ -105,6 +133,9 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", (dir_ / "one.png").string()}, "#"},
       {{scene, "-f", "1-3", "-o", out, "--ids", (dir_ / "ids").string()}, "--ids"},
       {{scene, "-f", "1-3", "-o", out, "--mem", "lots"}, "--mem"},
+      {{scene, "-f", "1-3", "-o", out, "--mem", "0"}, "all of each node's memory"},
+      {{scene, "-f", "1-3", "-o", out, "--mem", "0K"}, "all of each node's memory"},
+      {{scene, "-f", "1-3", "-o", (dir_ / "back\\slash" / "s.####.png").string(), "--dry-run"}, "backslash"},
       {{scene, "-f", "1-3", "-o", out, "--time", "1h"}, "--time"},
       {{scene, "-f", "1-3", "-o", out, "--partition", "a b"}, "--partition"},
       {{scene, "-f", "1-3", "-o", out, "--plugins", (dir_ / "nowhere").string()}, "--plugins"},

@@ -82,10 +82,12 @@ TEST(FarmFrameList, ReadsBackAsTheSameFramesInOrder) {
 TEST(FarmOptions, MemorySizesInSlurmsUnits) {
   const std::pair<const char*, std::uint64_t> good[] = {
       {"4096", 4096}, {"4096M", 4096}, {"4096m", 4096}, {"4G", 4096}, {"1T", 1048576},
-      {"1024K", 1},   {"1025K", 2},    {"1K", 1},       {"0", 0},     {"0G", 0},
+      {"1024K", 1},   {"1025K", 2},    {"1K", 1},
   };
   for (const auto& [text, mib] : good) EXPECT_EQ(ParseMemoryMiB(text), mib) << text;
-  for (const char* bad : {"", "G", "4GB", "-1", "1.5G", "4 G", "4X", "99999999999999G", "0x10"}) {
+  // Slurm reads --mem=0 as all of a node's memory (before: written as
+  // "--mem=0M", also for 0K and 0G).
+  for (const char* bad : {"", "G", "4GB", "-1", "1.5G", "4 G", "4X", "99999999999999G", "0x10", "0", "0K", "0G", "000M"}) {
     try {
       ParseMemoryMiB(bad);
       ADD_FAILURE() << "accepted --mem " << bad;
@@ -162,6 +164,19 @@ TEST(FarmScript, SlurmOptionsAreQuotedForSbatch) {
   EXPECT_NE(script.find("#SBATCH --time=\"2:00:00\"\n"), std::string::npos) << script;
   EXPECT_NE(script.find("#SBATCH --cpus-per-task=8\n"), std::string::npos) << script;
   EXPECT_THROW(SbatchQuote("two\nlines"), InputError);
+
+  // sbatch takes any backslash in a file pattern as "expand nothing" and
+  // drops it (before: every task's log went to one file "task-%a.log" in a
+  // folder without the backslash). No escape keeps both: refused.
+  o.logDir = "/shared/back\\slash/velumbra-farm/job/logs";
+  try {
+    BatchScript(ChunkFrames(std::vector<int>{1, 2}, 1), o);
+    ADD_FAILURE() << "a log folder with a backslash was accepted";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"/shared/back\\\\slash/velumbra-farm/job/logs\" holds a backslash"),
+              std::string::npos)
+        << e.what();
+  }
 }
 
 TEST(FarmJobFolder, BesideTheOutputsUpToTheFirstFrameField) {

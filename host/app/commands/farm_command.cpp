@@ -75,6 +75,17 @@ fs::path Absolute(const std::string& name) {
   return p.lexically_normal();
 }
 
+// A frame pattern (-o, --ids, --input) as an absolute name: the working
+// folder joins it escaped, so that only what the user wrote is a pattern
+// (a folder run#1/ stays run#1/; output_name.h).
+std::string AbsolutePattern(const std::string& name) {
+  if (fs::path(name).is_absolute()) return fs::path(name).lexically_normal().string();
+  std::error_code ec;
+  const fs::path cwd = fs::current_path(ec);
+  if (ec) throw SystemError("cannot make " + name + " an absolute path: " + ec.message());
+  return (fs::path(EscapeFrameName(cwd.string())) / name).lexically_normal().string();
+}
+
 fs::path SelfPath() {
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
@@ -103,9 +114,9 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
 
   // Absolute names: the tasks run elsewhere, in another folder.
   const fs::path scenePath = Absolute(o.scene);
-  const std::string output = Absolute(o.output).string();
-  const std::string ids = o.render.ids.empty() ? std::string() : Absolute(o.render.ids).string();
-  const std::string input = o.render.input.empty() ? std::string() : Absolute(o.render.input).string();
+  const std::string output = AbsolutePattern(o.output);
+  const std::string ids = o.render.ids.empty() ? std::string() : AbsolutePattern(o.render.ids);
+  const std::string input = o.render.input.empty() ? std::string() : AbsolutePattern(o.render.input);
 
   SceneDesc scene = LoadSceneFile(scenePath);
   OverrideScene(o.render, /*sceneFile=*/true, scene);
@@ -153,6 +164,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   const fs::path base = OutputBaseFolder(output);
   const std::string stem = scenePath.stem().string();
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  CheckSlurmFileFolder(JobFolderPath(base, stem, now) / "logs");  // before the folder is made
   std::optional<JobFolderClaim> claim;
   if (!o.dryRun) claim.emplace(base, stem, now);
   const fs::path folder = claim ? claim->Path() : JobFolderPath(base, stem, now);

@@ -69,38 +69,11 @@ void WriteToStandardOutput(const std::string& png) {
 // --- the memory a render needs ---------------------------------------------------------------
 // The render's own estimate is the command's (memory_estimate.h, shared
 // with `velumbra farm`); these weigh what comes before it: the frame size
-// of the scene, and an input image from its header before it is read.
+// of the scene (input images are weighed by FrameInputs).
 constexpr std::uint64_t kBitmapBytesPerPixel = 8;      // BMM_Color_64
 constexpr std::uint64_t kGBufferBytesPerPixel = 3;     // object ID 2, material ID 1
-constexpr std::uint64_t kPngReadBytesPerPixel = 16;    // the image kept, and its decoding rows
-constexpr std::uint64_t kExrReadBytesPerPixel = 64;    // the file's floats, halves and the 16-bit frame
 
 std::uint64_t Pixels(std::uint64_t width, std::uint64_t height) { return width * height; }
-
-// The size of a PNG or OpenEXR image from its header, without reading its
-// pixels; nullopt when the file cannot tell (the reader then says why).
-std::optional<std::pair<std::uint64_t, std::uint64_t>> ImageSizeOf(const fs::path& file) {
-  try {
-    if (IsExrFile(file)) {
-      ExrReader reader(file);
-      return std::pair<std::uint64_t, std::uint64_t>(static_cast<std::uint64_t>(reader.Width()),
-                                                     static_cast<std::uint64_t>(reader.Height()));
-    }
-    // A PNG's first chunk is IHDR: width and height, 4 bytes each, big-endian.
-    unsigned char header[24] = {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[1] != 'P' || header[12] != 'I')
-      return std::nullopt;
-    const auto be32 = [&](int at) {
-      return (std::uint64_t{header[at]} << 24) | (std::uint64_t{header[at + 1]} << 16) |
-             (std::uint64_t{header[at + 2]} << 8) | std::uint64_t{header[at + 3]};
-    };
-    return std::pair<std::uint64_t, std::uint64_t>(be32(16), be32(20));
-  } catch (const InputError&) {
-    return std::nullopt;
-  }
-}
-
 
 // The frames the render holds at once beyond the estimate's one: with the
 // background writer, one written, one waiting and one rendering
@@ -142,23 +115,17 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
     inputs.builtInScene = true;
   }
   inputs.exrCamera = ExrCameraOf(shared);
+  // Each input file is weighed from its header before it is read, every
+  // frame's own for a pattern: a tiny file claiming a huge picture costs
+  // nothing.
+  inputs.budget = budget;
   if (!o.quiet) inputs.note = [](const std::string& line) { std::fprintf(stderr, "velumbra: %s\n", line.c_str()); };
   const std::vector<int> frames = o.frames.empty() ? std::vector<int>{scene.render.frame} : ParseFrameList(o.frames);
+  // The input image's name as written (a frame pattern, output_name.h).
   const std::filesystem::path inputImage = inputs.image ? *inputs.image : scene.render.image.value_or(fs::path());
   CheckFormatOptions(shared, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   std::vector<SetOption> sets;
   for (const std::string& s : shared.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
-
-  // The input image is read whole before the first frame: its size comes
-  // from its header, so a tiny file claiming a huge picture costs nothing.
-  // (A name with a frame pattern names no one file here; each frame's reader
-  // keeps to the image limit.)
-  if (!inputImage.empty())
-    if (const auto size = ImageSizeOf(inputImage))
-      CheckMemoryBudget(Pixels(size->first, size->second) *
-                            (IsExrFile(inputImage) ? kExrReadBytesPerPixel : kPngReadBytesPerPixel),
-                        budget, "reading " + QuotedIfNeeded(inputImage.string()) + " (" +
-                                    std::to_string(size->first) + " x " + std::to_string(size->second) + " pixels)");
 
   const auto registry = LoadModules(o.modules, o.quiet);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);

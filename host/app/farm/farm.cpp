@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/output/output_name.h"
 #include "host/app/image/png_io.h"
@@ -89,7 +90,7 @@ std::string FrameListText(std::span<const int> frames) {
 
 std::uint64_t ParseMemoryMiB(std::string_view text) {
   const auto fail = [&]() -> std::uint64_t {
-    throw InputError("--mem " + std::string(text) +
+    throw InputError("--mem " + Quoted(text) +
                      ": expected a whole amount with an optional unit K, M, G or T (e.g. 4G, 4096M; no unit is M)");
   };
   std::string_view digits = text;
@@ -107,6 +108,11 @@ std::uint64_t ParseMemoryMiB(std::string_view text) {
   }
   if (!AllDigits(digits) || digits.size() > 12) return fail();
   const std::uint64_t value = std::stoull(std::string(digits));
+  // Slurm reads --mem=0 as "all of the node's memory": never what a task's
+  // frames need, and it would hold a whole node.
+  if (value == 0)
+    throw InputError("--mem " + Quoted(text) + ": a task needs some memory; 0 would ask Slurm for all of each "
+                     "node's memory (leave --mem out to ask for the render's estimate)");
   if (kib) return value / 1024 + (value % 1024 != 0 ? 1 : 0);
   if (value > (std::uint64_t{1} << 40) >> shift) return fail();
   return value << shift;
@@ -184,8 +190,16 @@ std::string SlurmFilePattern(std::string_view text) {
   return pattern;
 }
 
+void CheckSlurmFileFolder(const fs::path& folder) {
+  if (folder.string().find('\\') != std::string::npos)
+    throw InputError("the job's folder " + Quoted(folder.string()) + " holds a backslash: Slurm drops it from a " +
+                     "log file's name and then expands no %a, so every task's log would go to one wrong file; " +
+                     "write the output in a folder without a backslash");
+}
+
 std::string BatchScript(std::span<const FarmTask> tasks, const BatchScriptOptions& o) {
   if (tasks.empty()) throw std::invalid_argument("BatchScript: a job needs at least one task");
+  CheckSlurmFileFolder(o.logDir);
   std::size_t frames = 0;
   for (const FarmTask& t : tasks) frames += t.frames.size();
   std::string s = "#!/bin/bash\n";
@@ -227,7 +241,7 @@ fs::path OutputBaseFolder(const fs::path& output) {
   fs::path base;
   for (const fs::path& part : output.parent_path()) {
     if (HasFrameNumberField(part.string())) break;
-    base /= part;
+    base /= FileOfName(part.string());
   }
   return base;
 }

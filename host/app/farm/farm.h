@@ -106,6 +106,11 @@ struct BatchScriptOptions {
   std::vector<std::string> render;
 };
 
+// Throws InputError when a log folder cannot go into an #SBATCH --output
+// pattern: Slurm takes any backslash in it as "expand nothing" and drops
+// it (no escape keeps both a backslash and %a).
+void CheckSlurmFileFolder(const std::filesystem::path& folder);
+
 // The batch script of the job array: #SBATCH lines for the options, the
 // frames of each task, and the render command run with exec (its exit
 // status is the task's). Tasks must be indexed 0..n-1.

@@ -18,7 +18,10 @@
 //   - the camera: worldToCamera and worldToNDC are replaced when given;
 //   - the file: one scan-line part (a tiled input is written as scan
 //     lines of the same data; the "tiles", "type" and "chunkCount"
-//     attributes of the input go), compressed as the input was.
+//     attributes of the input go), compressed as the input was, but
+//     losslessly (ZIP) for a lossy input (DWAA, DWAB, B44, B44A, PXR24), so
+//     that every untouched sample keeps its bits; `edits.compression`
+//     (--compression) chooses another, lossy too.
 // Pixels of the display window outside the data window are not in the
 // file and stay out of it (a star there is lost); samples of the data
 // window outside the display window are written as read. Further parts of

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "host/app/base/app_error.h"
+#include "host/app/base/quoting.h"
 
 namespace velumbra {
 
@@ -57,7 +58,6 @@ bool HasFrameNumberField(std::string_view name) {
 }
 
 std::string OutputNameForFrame(std::string_view name, int frame) {
-  if (!HasFrameNumberField(name)) return std::string(name);
   // The magnitude in 64 bits: -INT_MIN does not fit an int.
   const std::int64_t wide = frame;
   const std::string digits = std::to_string(wide < 0 ? -wide : wide);
@@ -82,9 +82,13 @@ std::string OutputNameForFrame(std::string_view name, int frame) {
   return out;
 }
 
+std::string FileOfName(std::string_view name) {
+  return HasFrameNumberField(name) ? std::string(name) : OutputNameForFrame(name, 0);
+}
+
 void CheckOutputName(std::string_view name, std::size_t frameCount) {
   if (frameCount > 1 && !HasFrameNumberField(name))
-    throw InputError("output name \"" + std::string(name) + "\" has no '#' run or %04d for the frame number, " +
+    throw InputError("output name " + Quoted(name) + " has no '#' run or %04d for the frame number, " +
                      "so it can hold only one frame, but " + std::to_string(frameCount) +
                      " frames were asked for (write e.g. stars.####.png)");
 }

@@ -41,7 +41,7 @@ std::vector<PlannedInput> RenderInputs(const std::string& sceneFile, const Scene
   if (!sceneFile.empty()) in.push_back({sceneFile, "the scene file"});
   const auto add = [&](const fs::path& file, const std::string& what) {
     if (!HasFrameNumberField(file.string())) {
-      in.push_back({file, what});
+      in.push_back({FileOfName(file.string()), what});
       return;
     }
     for (int frame : frames) in.push_back({OutputNameForFrame(file.string(), frame), what});

@@ -41,7 +41,7 @@ namespace {
 // name as given and as its links resolve, and the pattern's name for that
 // frame compared as files are.
 bool ReadsFile(const std::filesystem::path& input, const std::filesystem::path& file) {
-  if (!HasFrameNumberField(input.string())) return SameFile(file, input);
+  if (!HasFrameNumberField(input.string())) return SameFile(file, FileOfName(input.string()));
   std::vector<std::string> names{file.filename().string()};
   std::error_code ec;
   const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, ec);
@@ -573,8 +573,10 @@ std::filesystem::path PanelModel::SaveAs(const std::filesystem::path& file, bool
   refuse(rd.image, "render.image");
   refuse(rd.objectId ? std::optional<fs::path>(rd.objectId->path) : std::nullopt, "render.objectId");
   refuse(rd.materialId ? std::optional<fs::path>(rd.materialId->path) : std::nullopt, "render.materialId");
-  for (const NodeDesc& n : scene_.nodes)
-    if (n.chan) refuse(n.chan->file, "the .chan file of node " + Quoted(n.name));
+  for (const NodeDesc& n : scene_.nodes)  // a .chan file's name is no pattern
+    if (n.chan && SameFile(file, n.chan->file))
+      throw InputError("save as " + Quoted(name) + ": the scene reads that file (the .chan file of node " +
+                       Quoted(n.name) + " " + Quoted(n.chan->file.string()) + "); saving the scene there would destroy it");
   const auto status = fs::status(file, ec);
   if (fs::is_directory(status)) throw InputError("save as " + Quoted(name) + ": is a folder");
   const bool isSceneFile = !sceneFile_.empty() && SameFile(file, sceneFile_);

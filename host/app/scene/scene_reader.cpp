@@ -15,6 +15,7 @@
 #include "host/app/base/app_error.h"
 #include "host/app/base/ascii.h"
 #include "host/app/base/quoting.h"
+#include "host/app/output/output_name.h"
 #include "host/app/scene/scene_check.h"
 #include "host/app/scene/scene_json_builder.h"
 #include "host/sdk/max_types.h"
@@ -147,7 +148,7 @@ class SceneReader {
     CheckKeys(v, path, {"file", "up", "rotationOrder"});
     if (!v.contains("file")) r_.Fail(path, "a .chan camera needs a \"file\"");
     ChanDesc c;
-    c.file = Resolve(String(v["file"], Join(path, "file"), true), Join(path, "file"));
+    c.file = Resolve(String(v["file"], Join(path, "file"), true), Join(path, "file"), /*pattern=*/false);
     if (v.contains("up")) {
       const std::string up = String(v["up"], Join(path, "up"), true);
       if (up != "y" && up != "z") r_.Fail(Join(path, "up"), "expected \"y\" or \"z\", got " + Shown(v["up"]));
@@ -165,10 +166,13 @@ class SceneReader {
 
   // A file name of the scene at `path`, from the scene's folder. A NUL would
   // end the name where the system reads it ("in.png\u0000x" opens in.png).
-  std::filesystem::path Resolve(const std::string& name, const std::string& path) const {
+  // An image's name is a frame pattern (output_name.h); the scene's folder
+  // joins it escaped, so that only what the scene wrote is a pattern.
+  std::filesystem::path Resolve(const std::string& name, const std::string& path, bool pattern = true) const {
     if (name.find('\0') != std::string::npos) r_.Fail(path, "a file name cannot hold a NUL character (\\u0000)");
     std::filesystem::path p(name);
-    if (p.is_relative() && !baseDir_.empty()) p = baseDir_ / p;
+    if (p.is_relative() && !baseDir_.empty())
+      p = (pattern ? std::filesystem::path(EscapeFrameName(baseDir_.string())) : baseDir_) / p;
     return p.lexically_normal();
   }
 

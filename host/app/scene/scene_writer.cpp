@@ -6,6 +6,7 @@
 #include "host/app/base/app_error.h"
 #include "host/app/base/atomic_file.h"
 #include "host/app/base/quoting.h"
+#include "host/app/output/output_name.h"
 #include "host/app/scene/json_pretty.h"
 
 namespace velumbra {
@@ -62,9 +63,11 @@ std::string SceneToJson(const SceneDesc& s, const std::filesystem::path& baseDir
   if (!rd.camera.empty()) render["camera"] = rd.camera;
   render["background"] = ojson::array({Num(rd.background[0]), Num(rd.background[1]),
                                        Num(rd.background[2]), Num(rd.background[3])});
-  if (rd.image) render["image"] = RelativeTo(*rd.image, baseDir);
+  // Image names are frame patterns, held with the scene's folder escaped.
+  const std::filesystem::path patternDir = baseDir.empty() ? baseDir : std::filesystem::path(EscapeFrameName(baseDir.string()));
+  if (rd.image) render["image"] = RelativeTo(*rd.image, patternDir);
   const auto source = [&](const ImageSource& src) {
-    std::string text = RelativeTo(src.path, baseDir);
+    std::string text = RelativeTo(src.path, patternDir);
     if (!src.channel.empty()) text += ":" + src.channel;
     return text;
   };

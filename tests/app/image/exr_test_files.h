@@ -28,6 +28,7 @@ struct TestExr {
   Imath::Box2i display{Imath::V2i(0, 0), Imath::V2i(3, 2)};
   Imath::Box2i data{Imath::V2i(0, 0), Imath::V2i(3, 2)};
   bool tiled = false;
+  Imf::Compression compression = Imf::ZIP_COMPRESSION;
   std::vector<TestChannel> channels;
   Imf::Header extra;  // attributes copied into the file's header
 
@@ -38,6 +39,7 @@ struct TestExr {
 
 inline void WriteTestExr(const std::filesystem::path& file, const TestExr& layout) {
   Imf::Header header(layout.display, layout.data);
+  header.compression() = layout.compression;
   for (auto it = layout.extra.begin(); it != layout.extra.end(); ++it)
     if (header.find(it.name()) == header.end()) header.insert(it.name(), it.attribute());
   Imf::FrameBuffer fb;

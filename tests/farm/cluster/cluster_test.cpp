@@ -16,6 +16,7 @@
 #include <regex>
 #include <thread>
 
+#include "host/app/output/output_name.h"
 #include "support/temp_dir.h"
 #include "support/run_command.h"
 #include "farm/cluster/one_node_cluster.h"
@@ -122,11 +123,12 @@ TempDir* FarmCluster::root_ = nullptr;
 
 TEST_F(FarmCluster, TwelveFramesInFourTasksAreTheBytesOfALocalRender) {
   // A folder name with what the batch script must quote: a space, '%' (a
-  // pattern in Slurm's file names), quotes. ('#' in an output name is a
-  // frame number field.)
-  const fs::path out = work_.Path() / "out dir %a 'q' \"d\"";
+  // pattern in Slurm's file names), quotes, '#' (a comment in an #SBATCH
+  // line; in an output name written '%#', as '#' is a frame number field).
+  const fs::path out = work_.Path() / "out dir %a 'q' \"d\" #1";
   const double start = Now();
-  const CommandResult r = Farm({"-f", "1-12", "--chunk", "3", "-o", (out / "f.####.png").string(), "--wait"});
+  const CommandResult r = Farm({"-f", "1-12", "--chunk", "3", "-o",
+                                velumbra::EscapeFrameName(out.string()) + "/f.####.png", "--wait"});
   const double seconds = Now() - start;
   ASSERT_EQ(r.status, 0) << r.err;
   std::printf("farm: 12 frames in 4 tasks, submission to the last frame: %.2f s\n", seconds);
@@ -152,6 +154,17 @@ TEST_F(FarmCluster, TwelveFramesInFourTasksAreTheBytesOfALocalRender) {
     const std::string frames = std::to_string(3 * task + 1) + "-" + std::to_string(3 * task + 3);
     EXPECT_NE(log.find("frames " + frames), std::string::npos) << "task " << task << ":\n" << log;
   }
+}
+
+// sbatch takes a backslash in --output as "expand nothing" and drops it:
+// before, the tasks' logs went to one file named task-%a.log elsewhere.
+TEST_F(FarmCluster, AnOutputFolderWithABackslashIsRefusedBeforeSubmitting) {
+  const fs::path out = work_.Path() / "back\\slash";
+  const CommandResult r = Farm({"-f", "1-2", "-o", (out / "f.####.png").string()});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("holds a backslash"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;  // no job ID: nothing submitted
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(FarmCluster, ACancelledJobLeavesWholeFramesOnlyAndResumeRendersTheRest) {
