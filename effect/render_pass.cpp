@@ -78,22 +78,6 @@ class ParamReader {
 
 // --- the steps of the pass, in the order it takes them ---------------------
 
-// 1. The star field's generation parameters.
-StarFieldParams ReadStarField(const ParamReader& read) {
-  StarFieldParams gen;
-  gen.starsCount = read.Int(pb_starscount);
-  gen.seed = read.Int(pb_seed);
-  gen.brightColor = read.Colour(pb_brightstarscolor);
-  gen.dimColor = read.Colour(pb_dimstarscolor);
-  gen.colorVariancePercent = read.Float(pb_colorvariance);
-  gen.brightDimBalance = read.Float(pb_brightdimbalance);
-  gen.brightSize = read.Float(pb_brightstarssize);
-  gen.dimSize = read.Float(pb_dimstarssize);
-  gen.starsAlphaFlag = read.Int(pb_starsalphaflag) != 0;
-  gen.starsAlpha = read.Int(pb_starsalpha);
-  return gen;
-}
-
 // 2. The stamps and masks, the band limit and the 3D domain.
 void ReadPlacementAndMasks(const ParamReader& read, PassSettings& s) {
   using C = PassSettings::Compositing;
@@ -365,7 +349,7 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
 
   // 1. The star field: its key, then a refresh that regenerates only when
   // the key changed.
-  s.stars = ReadStarField(read);
+  s.stars = StarFieldParamsAt(pblock, t);  // the reader `velumbra stars` asks too
   const StarFieldKey key = MakeStarFieldKey(s.stars);
   s.alpha16 = key.alpha16;
   if (!starField.RefreshStarField(key, cb)) return s;
