@@ -128,6 +128,7 @@ TEST_F(ChanFile, LinesAreCountedWithoutReadingTheKeys) {
 }
 
 TEST_F(ChanFile, MalformedLinesNameTheFileAndLine) {
+  using namespace std::string_literals;  // "..."s keeps the NUL inside
   const struct {
     std::string text;
     const char* message;
@@ -144,7 +145,7 @@ TEST_F(ChanFile, MalformedLinesNameTheFileAndLine) {
       {"1 ++1 0 0 0 0 0\n", "cam.chan:1: \"++1\" is not a finite number"},
       {"1 +-1 0 0 0 0 0\n", "cam.chan:1: \"+-1\" is not a finite number"},
       // Before: the message stopped at the NUL.
-      {std::string("1 0 0 0 0 0 0\n2 0 0 1\0x 0 0 0\n", 32),
+      {"1 0 0 0 0 0 0\n2 0 0 1\0x 0 0 0\n"s,
        "cam.chan:2: \"1\\u0000x\" is not a finite number"},
       // Before: accepted, a black frame. The checks of a node's matrix and fov.
       {"1 1e39 0 0 0 0 0\n", "cam.chan:1: tx: expected a number of magnitude at most"},
