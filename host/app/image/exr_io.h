@@ -214,6 +214,10 @@ enum class ExrCompression { Zip, Zips, Piz, Dwaa, Rle, None };
 // The name `--compression` gives each; nullopt for another name.
 std::optional<ExrCompression> ParseExrCompression(std::string_view name);
 
+// Fills row y (0 at the top) of the colour, `width` pixels, into `row`;
+// called from several threads at once.
+using ExrColourRows = std::function<void(int y, FloatRgba* row)>;
+
 struct ExrWriteOptions {
   ExrCompression compression = ExrCompression::Zip;
   // HALF keeps 11 significant bits and values up to 65504 (larger ones
@@ -221,16 +225,17 @@ struct ExrWriteOptions {
   ExrColourType colour = ExrColourType::Half;
   ExrIdType ids = ExrIdType::Float;
   ExrCamera camera;  // written as worldToCamera / worldToNDC when present
+  // A layer of four FLOAT channels beside the colour, <addedLayer>.R .G .B
+  // .A (the star light alone: "stars"), its rows filled as the colour's;
+  // written when addedLayerRows is set (and then addedLayer is not empty).
+  std::string addedLayer;
+  ExrColourRows addedLayerRows;
 };
 
 // Writes `width` x `height` pixels (rows top to bottom) and, when given, the
 // ObjectID and MaterialID channels of the same size.
 void WriteExr(const std::filesystem::path& file, int width, int height, const FloatRgba* pixels,
               const WORD* objectIds, const UBYTE* materialIds, const ExrWriteOptions& options = {});
-
-// Fills row y (0 at the top) of the colour, `width` pixels, into `row`;
-// called from several threads at once.
-using ExrColourRows = std::function<void(int y, FloatRgba* row)>;
 
 // The same with the colour made a row at a time, as it is written (zip,
 // zips and none never hold the frame's floats whole).

@@ -12,6 +12,7 @@
 #include <OpenEXR/ImfPartType.h>
 #include <OpenEXR/ImfThreading.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <cstring>
@@ -231,11 +232,41 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
   ids(edits.objectChannel, edits.objectIn, edits.objectOut, "ObjectID");
   ids(edits.materialChannel, edits.materialIn, edits.materialOut, "MaterialID");
 
+  // The added layer: FLOAT planes over the data window, in place of the
+  // plate's own channels of its names.
+  std::vector<std::string> layerNames;
+  std::vector<std::vector<char>> layerPlanes;
+  if (edits.addedLayerRows) {
+    for (const char* c : components) layerNames.push_back(edits.addedLayer + "." + c);
+    layerPlanes.assign(4, std::vector<char>(size_t(im.dataWidth) * size_t(im.dataHeight) * sizeof(float), 0));
+    std::vector<FloatRgba> row(size_t(im.width));
+    for (int y = 0; y < im.height; ++y) {
+      const int sy = y + dy;
+      if (sy < 0 || sy >= im.dataHeight) continue;
+      edits.addedLayerRows(y, row.data());
+      for (int x = 0; x < im.width; ++x) {
+        const int sx = x + dx;
+        if (sx < 0 || sx >= im.dataWidth) continue;
+        const FloatRgba& f = row[size_t(x)];
+        const float values[4] = {f.r, f.g, f.b, f.a};
+        const size_t sample = size_t(sy) * size_t(im.dataWidth) + size_t(sx);
+        for (int c = 0; c < 4; ++c)
+          StoreSample(Imf::FLOAT, layerPlanes[size_t(c)].data() + sample * sizeof(float), values[c]);
+      }
+    }
+    Imf::ChannelList kept;
+    for (auto it = im.header.channels().begin(); it != im.header.channels().end(); ++it)
+      if (std::find(layerNames.begin(), layerNames.end(), it.name()) == layerNames.end())
+        kept.insert(it.name(), it.channel());
+    header.channels() = kept;
+  }
+
   ExrMemoryStream encoded(file.string());
   try {
     EnableExrThreads();
     Imf::FrameBuffer fb;
     for (size_t c = 0; c < im.names.size(); ++c) {
+      if (std::find(layerNames.begin(), layerNames.end(), im.names[c]) != layerNames.end()) continue;
       const size_t size = SampleSize(im.types[c]);
       fb.insert(im.names[c], Imf::Slice::Make(im.types[c], planes[c].data(), data, size,
                                               size * static_cast<size_t>(im.dataWidth)));
@@ -245,6 +276,11 @@ void WriteExrOverPlate(const std::filesystem::path& file, const ExrPlate& plate,
       header.channels().insert(name, Imf::Channel(type));
       const size_t size = SampleSize(type);
       fb.insert(name, Imf::Slice::Make(type, added[a].data(), data, size, size * static_cast<size_t>(im.dataWidth)));
+    }
+    for (size_t c = 0; c < layerPlanes.size(); ++c) {
+      header.channels().insert(layerNames[c], Imf::Channel(Imf::FLOAT));
+      fb.insert(layerNames[c], Imf::Slice::Make(Imf::FLOAT, layerPlanes[c].data(), data, sizeof(float),
+                                                sizeof(float) * static_cast<size_t>(im.dataWidth)));
     }
     if (edits.camera) {
       if (edits.camera->worldToCamera)

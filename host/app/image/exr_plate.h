@@ -16,6 +16,7 @@
 //     IDs that came from elsewhere (or nowhere) are added as ObjectID and
 //     MaterialID (`addedIdType`), unless a channel of that name is there;
 //   - the camera: worldToCamera and worldToNDC are replaced when given;
+//   - an added float layer (the star light) when given;
 //   - the file: one scan-line part (a tiled input is written as scan
 //     lines of the same data; the "tiles", "type" and "chunkCount"
 //     attributes of the input go), compressed as the input was, but
@@ -93,6 +94,12 @@ struct PlateEdits {
   ExrIdType addedIdType = ExrIdType::Float;
   std::optional<ExrCamera> camera;  // replaces the file's camera attributes when set
   std::optional<ExrCompression> compression;  // replaces the file's compression when set
+  // A layer of four FLOAT channels <addedLayer>.R .G .B .A, rows of the
+  // display window as for the colour (ExrWriteOptions), written when
+  // addedLayerRows is set; it replaces the plate's own channels of those
+  // names. Its samples of the data window outside the display window are 0.
+  std::string addedLayer;
+  ExrColourRows addedLayerRows;
 };
 
 // Writes `plate` with `edits` to `file` (through AtomicFile, as WriteExr).

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,9 +85,10 @@ uint8_t* Put(uint8_t* out, T value) {
 }
 
 // One line's samples in the file's channel order (names sorted: A B G
-// MaterialID ObjectID R).
+// MaterialID ObjectID R, then an added layer's A B G R when `layer` is
+// given: its name sorts after R).
 uint8_t* PackLine(uint8_t* out, const FloatRgba* row, int width, bool half, const WORD* objectIds,
-                  const UBYTE* materialIds, bool uintIds) {
+                  const UBYTE* materialIds, bool uintIds, const FloatRgba* layer = nullptr) {
   const auto colour = [&](float FloatRgba::*member) {
     if (half)
       for (int x = 0; x < width; ++x) out = Put(out, Imath::half(row[x].*member).bits());
@@ -106,6 +108,9 @@ uint8_t* PackLine(uint8_t* out, const FloatRgba* row, int width, bool half, cons
   ids(materialIds);
   ids(objectIds);
   colour(&FloatRgba::r);
+  if (layer)
+    for (float FloatRgba::*member : {&FloatRgba::a, &FloatRgba::b, &FloatRgba::g, &FloatRgba::r})
+      for (int x = 0; x < width; ++x) out = Put(out, layer[x].*member);
   return out;
 }
 
@@ -170,6 +175,16 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
     check(EXR_ERR_INVALID_ARGUMENT);
   if (materialIds && exr_add_channel(ctxt.get(), part, "MaterialID", idType, EXR_PERCEPTUALLY_LOGARITHMIC, 1, 1) < 0)
     check(EXR_ERR_INVALID_ARGUMENT);
+  const bool layer = static_cast<bool>(options.addedLayerRows);
+  if (layer) {
+    // PackLine writes the layer last: its channels must sort after R.
+    if (!(options.addedLayer + ".A" > "R"))
+      throw std::invalid_argument("WriteExrScanlines: the added layer's name must sort after R");
+    for (const char* c : {".R", ".G", ".B", ".A"})
+      if (exr_add_channel(ctxt.get(), part, (options.addedLayer + c).c_str(), EXR_PIXEL_FLOAT,
+                          EXR_PERCEPTUALLY_LOGARITHMIC, 1, 1) < 0)
+        check(EXR_ERR_INVALID_ARGUMENT);
+  }
   if (options.camera.worldToCamera) {
     const exr_attr_m44f_t m = CoreMatrix(*options.camera.worldToCamera);
     check(exr_attr_set_m44f(ctxt.get(), part, "worldToCamera", &m));
@@ -180,7 +195,7 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
   }
   check(exr_write_header(ctxt.get()));
 
-  const size_t pixelBytes = (half ? 4 * 2 : 4 * 4) + (objectIds ? 4 : 0) + (materialIds ? 4 : 0);
+  const size_t pixelBytes = (half ? 4 * 2 : 4 * 4) + (objectIds ? 4 : 0) + (materialIds ? 4 : 0) + (layer ? 4 * 4 : 0);
   const int chunkLines = LinesPerChunk(options.compression);
   const size_t lineBytes = pixelBytes * static_cast<size_t>(width);
   const bool zip = options.compression != ExrCompression::None;
@@ -191,17 +206,19 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
     const size_t n = lineBytes * static_cast<size_t>(lines);
     // Kept by each thread from one chunk and frame to the next: a frame
     // faults in no fresh pages.
-    thread_local std::vector<FloatRgba> row;
+    thread_local std::vector<FloatRgba> row, layerRow;
     thread_local std::vector<std::uint8_t> raw, predicted;
     row.resize(static_cast<size_t>(width));
+    if (layer) layerRow.resize(static_cast<size_t>(width));
     std::vector<std::uint8_t>& laid = zip ? raw : encoded;
     laid.resize(n);
     uint8_t* out = laid.data();
     for (int y = y0; y < y0 + lines; ++y) {
       colour(y, row.data());
+      if (layer) options.addedLayerRows(y, layerRow.data());
       const size_t offset = static_cast<size_t>(y) * static_cast<size_t>(width);
       out = PackLine(out, row.data(), width, half, objectIds ? objectIds + offset : nullptr,
-                     materialIds ? materialIds + offset : nullptr, uintIds);
+                     materialIds ? materialIds + offset : nullptr, uintIds, layer ? layerRow.data() : nullptr);
     }
     if (!zip) return;
     // A zlib stream (RFC 1950) of the predicted bytes; the raw bytes when

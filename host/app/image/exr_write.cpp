@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 #include "host/app/base/app_error.h"
@@ -143,6 +144,18 @@ void WriteExr(const std::filesystem::path& file, int width, int height, const Ex
     };
     addIds("ObjectID", objectIds, objectUint, objectFloat);
     addIds("MaterialID", materialIds, materialUint, materialFloat);
+    // The added layer, FLOAT.
+    std::vector<FloatRgba> layer;
+    if (options.addedLayerRows) {
+      layer.resize(count);
+      for (int y = 0; y < height; ++y) options.addedLayerRows(y, layer.data() + static_cast<size_t>(y) * size_t(width));
+      for (int c = 0; c < 4; ++c) {
+        const std::string name = options.addedLayer + "." + colourNames[c];
+        header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        fb.insert(name, Imf::Slice(Imf::FLOAT, SliceBase(&layer.data()->r + c), sizeof(FloatRgba),
+                                   sizeof(FloatRgba) * size_t(width)));
+      }
+    }
     if (options.camera.worldToCamera)
       header.insert("worldToCamera", Imf::M44fAttribute(ToImath(*options.camera.worldToCamera)));
     if (options.camera.worldToNDC)
