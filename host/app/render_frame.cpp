@@ -11,6 +11,7 @@
 #include "host/app/base/quoting.h"
 #include "host/app/image/hdr_merge.h"
 #include "host/app/output/output_name.h"
+#include "host/app/params/radio_labels.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
 #include "host/sdk/log_sys.h"
@@ -199,6 +200,7 @@ ExrFrameInput RenderSession::ExrInput() const {
   in.materialIds = in_.MaterialIds() ? in_.MaterialIds()->values.data() : nullptr;
   in.keepInputCamera = fileCamera_.has_value();
   in.outputFloats = outputFloats_;
+  in.lightAboveFull = lightAboveFull_;
   return in;
 }
 
@@ -273,20 +275,37 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   log.Take();  // entries of earlier work are not this frame's
 
   outputFloats_.clear();
+  lightAboveFull_.clear();
   const std::vector<BMM_Color_64>& hdr = in_.HdrFrame();
   const ExrRgbaImage* exr = in_.Exr();
   const BMM_Color_64* pixels = nullptr;
   if (!hdr.empty()) pixels = hdr.data();
   else if (const RgbaImage* image = InputImage()) pixels = image->pixels.data();
   std::unique_ptr<Bitmap> bitmap = MakeFrameBitmap(t, pixels, channels);
+  if (starLightLayer_ && !bitmap->CreateLightLayer())
+    throw SystemError("frame " + std::to_string(frame) + ": not enough memory for the star light layer (" +
+                      std::to_string(Width()) + " x " + std::to_string(Height()) + " pixels of four floats)");
   if (!ApplyEffects(t, frame, *bitmap, abort)) return nullptr;
-  if (!exr) return bitmap;
-
   BitmapStorage& storage = *bitmap->Storage();
-  const size_t count = exr->floats.size();
+  const size_t count = static_cast<size_t>(Width()) * static_cast<size_t>(Height());
   const std::span<const BMM_Color_64> output(storage.Pixels(), count);
+  // The star light the 16-bit frame clipped (hdr_merge.h).
+  const BMM_Color_fl* lightLayer = storage.LightLayer();
+  const bool aboveFull = lightLayer && AdditiveLight(t);
+  const std::span<const BMM_Color_fl> light(lightLayer, lightLayer ? count : 0);
+  if (!exr) {
+    if (aboveFull) {
+      const BMM_Color_64 background = BackgroundPixel(scene_.render.background);
+      lightAboveFull_ = LightAboveFull(pixels ? std::span<const BMM_Color_64>(pixels, count)
+                                              : std::span<const BMM_Color_64>(&background, 1),
+                                       output, light);
+    }
+    return bitmap;
+  }
+
   if (hdr.empty()) {
     outputFloats_ = MergeEffectOutput(exr->floats, exr->pixels, output);
+    if (aboveFull) KeepLightAboveFull(outputFloats_, exr->floats, output, light);
     return bitmap;
   }
   // Channels beyond the 16-bit range go through the effects a second time at
@@ -297,6 +316,7 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   if (!ApplyEffects(t, frame, *probe, abort)) return nullptr;
   outputFloats_ = MergeEffectOutput(exr->floats, hdr, output,
                                     std::span<const BMM_Color_64>(probe->Storage()->Pixels(), count));
+  if (aboveFull) KeepLightAboveFull(outputFloats_, exr->floats, output, light);
   // The 16-bit frame (for PNG outputs and the preview) shows the merged
   // light, clamped as on reading.
   for (size_t i = 0; i < count; ++i) {
@@ -307,6 +327,41 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
     if (BeyondFrameRange(f.b)) p.b = FloatTo16(outputFloats_[i].b);
   }
   return bitmap;
+}
+
+bool RenderSession::UsesCatalogueStars(const std::vector<int>& frames) const {
+  for (Effect* e : effects_) {
+    IParamBlock2* block = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr;
+    const int index = block ? block->FindParamByName("starsource") : -1;
+    if (index < 0) continue;
+    for (int frame : frames) {
+      const TimeValue t = FrameTime(frame);
+      int source = 0;
+      Interval valid = FOREVER;
+      if (e->Active(t) && block->GetValue(block->IndexToID(index), t, source, valid) && source == 1) return true;
+    }
+  }
+  return false;
+}
+
+bool RenderSession::AdditiveLight(TimeValue t) const {
+  for (Effect* e : effects_) {
+    if (!e->Active(t)) continue;
+    IParamBlock2* block = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr;
+    const int index = block ? block->FindParamByName("drawmode") : -1;
+    if (index < 0) continue;
+    int method = 0;
+    Interval valid = FOREVER;
+    const ParamDef& def = *block->GetDesc()->GetParamDefByIndex(index);
+    if (!block->GetValue(def.id, t, method, valid)) return false;
+    // The module names its apply methods ("Additive With Alpha", "Simple
+    // Additive", ..., "Simple Apply", "Apply As Filter").
+    const std::vector<std::string> labels = RadioLabels(*block->GetDesc(), def);
+    if (method < 0 || static_cast<size_t>(method) >= labels.size() ||
+        labels[static_cast<size_t>(method)].find("Additive") == std::string::npos)
+      return false;
+  }
+  return true;
 }
 
 std::vector<std::string> RenderSession::TakeLogWarnings() {

@@ -29,7 +29,13 @@
 //      the file's own floats where the effects changed nothing, and colour
 //      channels beyond the 16-bit range carried through the effects by a
 //      second, probe pass (HdrEffectFrame), so that a star adds its light to
-//      an HDR pixel instead of clamping it to 1.0.
+//      an HDR pixel instead of clamping it to 1.0;
+//   8. with a star light layer (SetStarLightLayer, for an OpenEXR output's
+//      stars.* layer): the layer is allocated (zeroed) before the effects
+//      run, and where their light took a colour channel to full value the
+//      output keeps it above 1.0 (hdr_merge.h: OutputFloats for an OpenEXR
+//      input, LightAboveFull for any other), while every effect uses an
+//      additive apply method.
 #pragma once
 
 #include <filesystem>
@@ -43,6 +49,7 @@
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
+#include "host/app/image/hdr_merge.h"
 #include "host/app/scene/param_binding.h"
 #include "host/app/image/png_io.h"
 #include "host/app/render_camera.h"
@@ -131,6 +138,18 @@ class RenderSession {
   // other input.
   const std::vector<FloatRgba>& OutputFloats() const { return outputFloats_; }
 
+  // Whether frames get the light layer (see 8. above). Off by default.
+  void SetStarLightLayer(bool on) { starLightLayer_ = on; }
+  bool StarLightLayer() const { return starLightLayer_; }
+  // True when an effect takes its stars from a catalogue (its `starsource`
+  // is 1) at any of `frames`: such a render writes the stars.* layer into
+  // OpenEXR outputs unasked.
+  bool UsesCatalogueStars(const std::vector<int>& frames) const;
+  // For a frame without an OpenEXR input: the pixels of the frame
+  // RenderFrame made last whose floats keep star light above full value
+  // (LightAboveFull); empty otherwise.
+  const std::vector<PixelFloats>& LightAboveFullValue() const { return lightAboveFull_; }
+
   // The warnings the effects logged while rendering since the last call,
   // as "<effect>: <message>", oldest first.
   std::vector<std::string> TakeLogWarnings();
@@ -150,6 +169,10 @@ class RenderSession {
     if (inputs.note && !notesGiven_) inputs.note(line);
   }
   void CreateEffects(const ClassLookup& lookup, const std::vector<SetOption>& sets);
+  // Whether every active effect at t composites by an additive apply
+  // method, so that the plate's float plus the light layer is what a
+  // clipped channel stands for (see hdr_merge.h).
+  bool AdditiveLight(TimeValue t) const;
 
   SceneDesc scene_;
   Interface ip_;
@@ -164,6 +187,8 @@ class RenderSession {
   std::vector<Effect*> effects_;
   FrameInputs in_;  // the input files read last
   std::vector<FloatRgba> outputFloats_;
+  bool starLightLayer_ = false;
+  std::vector<PixelFloats> lightAboveFull_;
   std::vector<std::string> logWarnings_;
 };
 

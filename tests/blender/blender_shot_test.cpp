@@ -414,14 +414,22 @@ TEST_F(BlenderAddon, ThePanelSpeaksTheEffectsNamesAndKeepsItsDefaults) {
   for (const json& block : described["blocks"])
     for (const json& p : block["params"]) params[p["name"].get<std::string>()] = p;
   EXPECT_EQ(result["draw_modes"], params["drawmode"]["choices"]);
+  EXPECT_EQ(result["sky_frames"], params["skyframe"]["choices"]);
   ASSERT_TRUE(result["defaults"].contains("hyperspacedepth") && result["defaults"].contains("starsdimming"));
-  for (const auto& [name, value] : result["defaults"].items()) {
+  // The sky section's values (written with catalogue stars on) are the
+  // effect's defaults too.
+  json defaults = result["defaults"];
+  ASSERT_TRUE(result["sky_defaults"].contains("observertime") && result["sky_defaults"].contains("catalogfile"));
+  defaults.update(result["sky_defaults"]);
+  for (const auto& [name, value] : defaults.items()) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(params.count(name));
     // The object mask's index defaults to Blender's sky, 0, not the effect's 1.
     if (name == "bakobjectid") continue;
     const json& expected = params[name]["default"];
-    if (value.is_array()) {
+    if (value.is_string()) {
+      EXPECT_EQ(value, expected);
+    } else if (value.is_array()) {
       ASSERT_EQ(value.size(), expected.size());
       for (size_t i = 0; i < value.size(); ++i) EXPECT_NEAR(value[i].get<double>(), expected[i].get<double>(), 1e-6);
     } else {

@@ -161,6 +161,8 @@ if addon_dir:
     s = scene.qe_velumbra
     result["defaults"] = s.params()
     result["draw_modes"] = [item[1] for item in qe_velumbra._draw_modes(s, bpy.context)]
+    result["sky_defaults"] = s.sky_params()
+    result["sky_frames"] = [item[1] for item in qe_velumbra._sky_frames(s, bpy.context)]
     s.count, s.seed = 1500, 11
     s.bright_color = s.dim_color = (1.0, 1.0, 1.0)
     s.bright_size = s.dim_size = 1.5

@@ -106,6 +106,21 @@ TEST_F(FarmCommand, RenderOptionsReachEveryTask) {
       << script;
 }
 
+TEST_F(FarmCommand, TheStarLightLayerGoesToEveryTaskAndIntoItsMemory) {
+  // A frame large enough that its light layer (16 bytes a pixel) shows in
+  // the request of whole MiB.
+  WriteAll(dir_ / "big.json", R"({"render": {"width": 1920, "height": 1080},
+    "nodes": [{"name": "Camera001", "type": "camera"}], "effects": [{"class": "Qe_Velumbra"}]})");
+  const std::string scene = (dir_ / "big.json").string(), exr = (dir_ / "out" / "f.####.exr").string();
+  const auto mem = [](const std::string& script) { return std::stoull(script.substr(script.find("#SBATCH --mem=") + 14)); };
+  const std::string with = Farm({scene, "-f", "1", "-o", exr, "--stars-layer", "--dry-run", "-q"}).second;
+  const std::string without = Farm({scene, "-f", "1", "-o", exr, "--dry-run", "-q"}).second;
+  EXPECT_NE(with.find("'--stars-layer'"), std::string::npos) << with;
+  EXPECT_EQ(without.find("--stars-layer"), std::string::npos) << without;
+  // The layer lives with the frame all along.
+  EXPECT_GE(mem(with) - mem(without), 1920ull * 1080 * 16 / (1 << 20));
+}
+
 TEST_F(FarmCommand, MemoryComesFromTheEstimateUnlessGiven) {
   const auto small = Farm({Scene(), "-f", "1", "-o", Out(), "--dry-run", "-q"}).second;
   const auto many = Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starscount=10000000", "--dry-run", "-q"}).second;
@@ -149,6 +164,7 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--depth", "8"}, "--depth"},
       {{scene, "-f", "1-3", "-o", out, "--over", "blue"}, "--over"},
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--over", "black"}, "--over"},
+      {{scene, "-f", "1-3", "-o", out, "--stars-layer"}, "--stars-layer applies to OpenEXR outputs"},
   };
   for (const Case& c : cases) {
     try {

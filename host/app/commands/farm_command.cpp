@@ -154,6 +154,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
 
   // The memory each task asks for.
   const ULONG extraChannels = ids.empty() && !IsExrFile(output) ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
+  session.SetStarLightLayer(StarLightLayerOf(o.render, IsExrFile(output), session, todo));
   const RenderMemoryEstimate estimate =
       EstimateRenderMemory(MemoryInputsOf(session, todo, extraChannels, output, o.cpus > 0 ? o.cpus : 1));
   const std::uint64_t memoryMiB = memGiven ? memGivenMiB : MemoryRequestMiB(estimate.Total());

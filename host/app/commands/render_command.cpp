@@ -81,7 +81,8 @@ std::uint64_t Pixels(std::uint64_t width, std::uint64_t height) { return width *
 std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlight) {
   const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
                                       static_cast<std::uint64_t>(session.Height()));
-  return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * (framesInFlight - 1);
+  const std::uint64_t light = session.StarLightLayer() ? sizeof(BMM_Color_fl) : 0;
+  return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel + light) * (framesInFlight - 1);
 }
 
 
@@ -133,6 +134,9 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const OutputPlan plan(o.output, shared.ids, frames, RenderInputs(o.scene, scene, inputs, frames));
 
   const bool exrOutput = outputFormat == ImageFormat::Exr;
+  // The star light beyond the 16-bit frame: for catalogue stars always,
+  // else when asked (docs/sky.md).
+  session.SetStarLightLayer(StarLightLayerOf(shared, exrOutput, session, frames));
   const ULONG idChannels = shared.ids.empty() && !exrOutput ? 0 : (BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID);
   const ExrIdType exrIdType = ExrIdTypeOf(shared);
   const std::optional<ExrColourType> exrColourType = ExrColourTypeOf(shared);

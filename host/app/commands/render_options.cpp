@@ -5,6 +5,7 @@
 
 #include "host/app/base/app_error.h"
 #include "host/app/base/quoting.h"
+#include "host/app/render_frame.h"
 #include "host/app/scene/scene_check.h"
 
 namespace velumbra {
@@ -87,6 +88,11 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
                   "default (libpng's adaptive filters, zlib 6), small (zlib 9), none; "
                   "OpenEXR: zip (the default), zips, piz, dwaa, rle, none")
       ->type_name("NAME");
+  cmd->add_flag("--stars-layer", o.starsLayer,
+                "OpenEXR outputs: add the float layer stars.R .G .B .A, the star light alone as the effects "
+                "drew it (unclipped, 1.0 = file white; stars.A their summed coverage), and keep star light "
+                "above 1.0 in the colour where the frame clipped it; done unasked when an effect draws "
+                "catalogue stars (starsource 1). See docs/sky.md");
 }
 
 void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene) {
@@ -119,6 +125,9 @@ void CheckFormatOptions(const RenderOptions& o, const std::string& output, Image
     throw InputError("--exr-id-type applies to OpenEXR outputs; " + Quoted(output) + " is a PNG");
   if (outputFormat == ImageFormat::Png && cli.count("--exr-type"))
     throw InputError("--exr-type applies to OpenEXR outputs; " + Quoted(output) + " is a PNG");
+  if (outputFormat == ImageFormat::Png && o.starsLayer)
+    throw InputError("--stars-layer applies to OpenEXR outputs; " + Quoted(output) +
+                     " is a PNG, which holds the 16-bit frame only");
 }
 
 PngAlpha PngAlphaOf(const RenderOptions& o) {
@@ -158,6 +167,11 @@ OutputCompression CompressionOf(const RenderOptions& o, bool exrOutput) {
   return c;
 }
 
+bool StarLightLayerOf(const RenderOptions& o, bool exrOutput, const RenderSession& session,
+                      const std::vector<int>& frames) {
+  return exrOutput && (o.starsLayer || session.UsesCatalogueStars(frames));
+}
+
 std::vector<std::string> RenderOptionArguments(const RenderOptions& o, const std::string& ids,
                                                const std::string& input) {
   std::vector<std::string> args;
@@ -173,6 +187,7 @@ std::vector<std::string> RenderOptionArguments(const RenderOptions& o, const std
   if (!o.over.empty()) args.insert(args.end(), {"--over", o.over});
   if (!o.exrType.empty()) args.insert(args.end(), {"--exr-type", o.exrType});
   if (!o.compression.empty()) args.insert(args.end(), {"--compression", o.compression});
+  if (o.starsLayer) args.push_back("--stars-layer");
   return args;
 }
 

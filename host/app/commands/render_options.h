@@ -32,6 +32,7 @@ struct RenderOptions {
   std::string over;         // --over COLOR; empty: frames keep their alpha
   std::string exrType;  // --exr-type half|float; empty: an OpenEXR input's type, float without one
   std::string compression;  // empty: fast for PNG, an OpenEXR plate's own or zip for OpenEXR
+  bool starsLayer = false;  // --stars-layer: an OpenEXR output carries stars.* even without catalogue stars
 };
 
 // Declares the options on `cmd`, writing into `o`.
@@ -44,7 +45,7 @@ void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene);
 
 // Refuses options that do not apply to the formats of this run: --depth and
 // --over to an OpenEXR output, --alpha when no PNG is read or written,
-// --exr-id-type and --exr-type to a PNG output. `cli` is the sub-command, to tell given options from
+// --exr-id-type, --exr-type and --stars-layer to a PNG output. `cli` is the sub-command, to tell given options from
 // defaults.
 void CheckFormatOptions(const RenderOptions& o, const std::string& output, ImageFormat outputFormat, bool pngInput,
                         const CLI::App& cli);
@@ -67,6 +68,15 @@ struct OutputCompression {
 // --compression for an output of the given format; throws InputError for a
 // name that format does not take.
 OutputCompression CompressionOf(const RenderOptions& o, bool exrOutput);
+
+class RenderSession;
+
+// Whether the frames of this run carry the star light layer (stars.* and
+// light above 1.0 in OpenEXR outputs): an OpenEXR output with
+// --stars-layer, or of a scene whose effects draw catalogue stars at any of
+// `frames`. A render and a farm submission ask the same.
+bool StarLightLayerOf(const RenderOptions& o, bool exrOutput, const RenderSession& session,
+                      const std::vector<int>& frames);
 
 // The options as `velumbra render` arguments, those that differ from the
 // defaults only, with `ids` and `input` standing for the names given (the

@@ -32,7 +32,7 @@ RenderMemoryEstimate EstimateRenderMemory(const RenderMemoryInputs& in) {
   const std::uint64_t pixels = Mul(in.width, in.height);
   RenderMemoryEstimate e;
   e.process = kProcessBaseBytes;
-  e.frame = Mul(pixels, sizeof(BMM_Color_64));
+  e.frame = Mul(pixels, sizeof(BMM_Color_64) + (in.starLightLayer ? sizeof(BMM_Color_fl) : 0));
   e.gBuffer = Add(in.objectIdChannel ? Mul(pixels, sizeof(WORD)) : 0, in.materialIdChannel ? pixels : 0);
 
   std::uint64_t perPixel = 0;
@@ -57,7 +57,9 @@ RenderMemoryEstimate EstimateRenderMemory(const RenderMemoryInputs& in) {
     const std::uint64_t ids = in.exrIdChannels ? 2 * 4 : 0;
     // The floats of the frame, the HALF copy, the widened IDs, and the
     // encoded file (compression seldom makes it larger than the samples).
-    const std::uint64_t bytes = sizeof(FloatRgba) + (half ? colour : 0) + ids + colour + ids;
+    // The star light layer: its floats and its encoded samples.
+    const std::uint64_t layer = in.starLightLayer ? 2 * sizeof(FloatRgba) : 0;
+    const std::uint64_t bytes = sizeof(FloatRgba) + (half ? colour : 0) + ids + colour + ids + layer;
     e.writeBuffers = Mul(pixels, bytes);
   }
   return e;
@@ -76,6 +78,7 @@ RenderMemoryInputs MemoryInputsOf(RenderSession& session, const std::vector<int>
     const ExrRgbaImage* exr = session.InputExr();
     in.output = exr && exr->sampleType == ExrColourType::Half ? OutputImageKind::ExrHalf : OutputImageKind::ExrFloat;
     in.exrIdChannels = true;
+    in.starLightLayer = session.StarLightLayer();
     extraChannels |= BMM_CHAN_NODE_ID | BMM_CHAN_MTL_ID;
   }
 

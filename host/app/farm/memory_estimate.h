@@ -11,7 +11,8 @@
 // parts that take turns (the effect's working memory during Apply, the
 // encoder's buffers while a frame is written) count with the larger of them.
 //
-//   resident all along   the frame bitmap (8 bytes a pixel), its G-buffer
+//   resident all along   the frame bitmap (8 bytes a pixel; with a star
+//                        light layer 16 more), its G-buffer
 //                        channels (object ID 2, material ID 1 byte a pixel),
 //                        the input image as read (PNG 8, OpenEXR 24 bytes a
 //                        pixel: 16-bit pixels and the file's own floats), ID
@@ -21,7 +22,8 @@
 //   while Apply runs     the largest effect's working memory (generation,
 //                        motion path, recorded drawing calls)
 //   while writing        OpenEXR: the floats (16 bytes a pixel), HALF copies
-//                        (8), widened ID channels (4 bytes a pixel each) and
+//                        (8), widened ID channels (4 bytes a pixel each), the
+//                        star light layer's floats (16, when written) and
 //                        the encoded file held in memory (at most the raw
 //                        size of its channels); PNG streams row by row
 //
@@ -57,6 +59,7 @@ struct RenderMemoryInputs {
   bool materialIdImage = false;  // a material-ID image is read (render.materialId)
   OutputImageKind output = OutputImageKind::Png;
   bool exrIdChannels = false;  // an OpenEXR output carries ObjectID and MaterialID
+  bool starLightLayer = false;  // frames carry the light layer, written as stars.* (16 bytes a pixel)
   // What each star-field effect takes over the frames rendered, as its
   // module reports it (IStarField::RenderMemory).
   std::vector<StarFieldMemory> fields;

@@ -1,5 +1,6 @@
 #include "host/app/image/exr_frame.h"
 
+#include <algorithm>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -8,6 +9,13 @@
 #include "host/app/image/hdr_merge.h"
 
 namespace velumbra {
+
+namespace {
+
+// The name of the OpenEXR layer of the star light alone.
+constexpr const char* kStarLightLayer = "stars";
+
+}  // namespace
 
 void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, const ExrFrameInput& input,
                    ExrIdType idType, std::optional<ExrCompression> compression,
@@ -22,6 +30,14 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     camera = input.image->camera;
   else if (const RenderInfo* ri = storage.GetRenderInfo())
     camera = ExrCameraFromRenderInfo(*ri, storage.Width(), storage.Height());
+
+  // The star light layer, as the effects drew it.
+  const BMM_Color_fl* light = storage.LightLayer();
+  const int width = storage.Width();
+  const ExrColourRows lightRows = [light, width](int y, FloatRgba* row) {
+    const BMM_Color_fl* line = light + static_cast<size_t>(y) * static_cast<size_t>(width);
+    for (int x = 0; x < width; ++x) row[x] = {line[x].r, line[x].g, line[x].b, line[x].a};
+  };
 
   if (input.image && input.plate && input.plate->CannotCarry().empty() && !input.image->fromLuminance) {
     PlateEdits edits;
@@ -39,6 +55,10 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     edits.addedIdType = idType;
     if (!input.keepInputCamera) edits.camera = camera;
     edits.compression = compression;
+    if (light) {
+      edits.addedLayer = kStarLightLayer;
+      edits.addedLayerRows = lightRows;
+    }
     WriteExrOverPlate(file, *input.plate, edits);
     return;
   }
@@ -47,7 +67,10 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
   options.ids = idType;
   options.compression = compression.value_or(ExrCompression::Zip);
   options.camera = camera;
-  const int width = storage.Width();
+  if (light) {
+    options.addedLayer = kStarLightLayer;
+    options.addedLayerRows = lightRows;
+  }
   if (input.image) {
     std::vector<FloatRgba> floats;
     if (!input.outputFloats.empty()) {
@@ -65,13 +88,20 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
   // rows are converted as they are written.
   options.colour = colourType.value_or(ExrColourType::Float);
   const BMM_Color_64* pixels = output.data();
+  const std::vector<PixelFloats>& above = input.lightAboveFull;
   WriteExr(
       file, width, storage.Height(),
       [&](int y, FloatRgba* row) {
-        const BMM_Color_64* line = pixels + static_cast<size_t>(y) * static_cast<size_t>(width);
+        const size_t start = static_cast<size_t>(y) * static_cast<size_t>(width);
+        const BMM_Color_64* line = pixels + start;
         for (int x = 0; x < width; ++x)
           row[x] = {Float16ToFloat(line[x].r), Float16ToFloat(line[x].g), Float16ToFloat(line[x].b),
                     Float16ToFloat(line[x].a)};
+        // The row's pixels that keep star light above full value.
+        auto it = std::lower_bound(above.begin(), above.end(), start,
+                                   [](const PixelFloats& p, size_t i) { return p.pixel < i; });
+        for (; it != above.end() && it->pixel < start + static_cast<size_t>(width); ++it)
+          row[it->pixel - start] = it->value;
       },
       objectIds, materialIds, options);
 }

@@ -5,9 +5,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "host/app/image/exr_io.h"
 #include "host/app/image/exr_plate.h"
+#include "host/app/image/hdr_merge.h"
 #include "host/sdk/bitmap.h"
 
 namespace velumbra {
@@ -30,6 +32,9 @@ struct ExrFrameInput {
   // through the effects), one a display pixel; empty: derived from the
   // 16-bit frame (MergeEffectOutput).
   std::span<const FloatRgba> outputFloats;
+  // Without an input EXR: the pixels whose floats keep star light above
+  // full value (RenderSession::LightAboveFullValue), increasing.
+  std::vector<PixelFloats> lightAboveFull;
 };
 
 // Writes the frame in `storage` to `file`.
@@ -49,6 +54,11 @@ struct ExrFrameInput {
 //   - the camera: the input file's own attributes unchanged when its camera
 //     rendered, else the render camera of the bitmap's RenderInfo in the
 //     OpenEXR convention.
+//
+// With a light layer (BitmapStorage::LightLayer), either way: an added
+// layer stars.R .G .B .A of FLOAT samples holding it as the effects drew it
+// (1.0 = file white), and the colour's floats as the session kept them
+// above full value (outputFloats, lightAboveFull).
 //
 // `compression`: the plate's own when not given, else zip for a plain frame.
 // `colourType`: the sample type of a plain frame's colour without an EXR

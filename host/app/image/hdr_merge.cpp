@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 
 namespace velumbra {
@@ -68,6 +69,50 @@ std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
                  MergeColour(f.b, in.b, o.b, p ? &p->b : nullptr), MergeAlpha(f.a, in.a, o.a)};
   }
   return merged;
+}
+
+namespace {
+
+// The float of one channel kept above full value (see hdr_merge.h), or
+// nullopt when the 16-bit value stands.
+std::optional<float> AboveFull(WORD out16, float plate, float light) {
+  if (out16 != 65280 || !(light > 0.0f)) return std::nullopt;
+  return std::max(1.0f, plate + light);
+}
+
+}  // namespace
+
+void KeepLightAboveFull(std::span<FloatRgba> floats, std::span<const FloatRgba> plate,
+                        std::span<const BMM_Color_64> output16, std::span<const BMM_Color_fl> light) {
+  if (floats.size() != plate.size() || plate.size() != output16.size() || output16.size() != light.size())
+    throw std::invalid_argument("KeepLightAboveFull: the floats, plate, output and light differ in size");
+  for (size_t i = 0; i < floats.size(); ++i) {
+    const BMM_Color_64& o = output16[i];
+    if (o.r != 65280 && o.g != 65280 && o.b != 65280) continue;
+    const BMM_Color_fl& l = light[i];
+    if (const auto v = AboveFull(o.r, plate[i].r, l.r)) floats[i].r = *v;
+    if (const auto v = AboveFull(o.g, plate[i].g, l.g)) floats[i].g = *v;
+    if (const auto v = AboveFull(o.b, plate[i].b, l.b)) floats[i].b = *v;
+  }
+}
+
+std::vector<PixelFloats> LightAboveFull(std::span<const BMM_Color_64> input16, std::span<const BMM_Color_64> output16,
+                                        std::span<const BMM_Color_fl> light) {
+  if (output16.size() != light.size() || (input16.size() != 1 && input16.size() != output16.size()))
+    throw std::invalid_argument("LightAboveFull: the input, output and light differ in size");
+  std::vector<PixelFloats> out;
+  for (size_t i = 0; i < output16.size(); ++i) {
+    const BMM_Color_64& o = output16[i];
+    if (o.r != 65280 && o.g != 65280 && o.b != 65280) continue;
+    const BMM_Color_64& in = input16.size() == 1 ? input16[0] : input16[i];
+    const BMM_Color_fl& l = light[i];
+    const auto r = AboveFull(o.r, Float16ToFloat(in.r), l.r), g = AboveFull(o.g, Float16ToFloat(in.g), l.g),
+               b = AboveFull(o.b, Float16ToFloat(in.b), l.b);
+    if (!r && !g && !b) continue;
+    out.push_back({i, {r.value_or(Float16ToFloat(o.r)), g.value_or(Float16ToFloat(o.g)), b.value_or(Float16ToFloat(o.b)),
+                       Float16ToFloat(o.a)}});
+  }
+  return out;
 }
 
 std::vector<FloatRgba> FloatsFrom16(std::span<const BMM_Color_64> pixels) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/app/image/exr_io.h"
+#include "host/sdk/bitmap.h"
 #include "host/sdk/color.h"
 #include "host/sdk/max_types.h"
 
@@ -61,6 +62,45 @@ std::vector<FloatRgba> MergeEffectOutput(std::span<const FloatRgba> original,
                                          std::span<const BMM_Color_64> input16,
                                          std::span<const BMM_Color_64> output16,
                                          std::span<const BMM_Color_64> probe16 = {});
+
+// --- light above full value ---------------------------------------------
+//
+// The effect adds star light into 16-bit channels that stop at 65280, so a
+// bright star's core is clipped at 1.0 in the frame. When the host gave the
+// bitmap a light layer (Bitmap::LightLayer: the light the effects drew,
+// unclipped, 1.0 = 65280), an OpenEXR output keeps what the clip lost: for
+// the additive apply methods a channel that the star light took to full
+// value is written as
+//     plate + light
+// where plate is the channel's float before the effects (the input EXR's
+// own float, or the 16-bit input or background / 65280) and light is the
+// layer's value there, and never below 1.0 (the clipped value). Channels
+// that did not reach 65280, or where the layer holds no light, keep the
+// float the 16-bit result gives. This is the host's only use of the layer's
+// values in the colour; the layer itself is written as it is (stars.*).
+
+// In place, for an OpenEXR input: `floats` are the output's floats
+// (MergeEffectOutput), `plate` the input's own; each channel of `output16`
+// at 65280 with light above 0 becomes max(1, plate + light). Spans of
+// different sizes throw std::invalid_argument.
+void KeepLightAboveFull(std::span<FloatRgba> floats, std::span<const FloatRgba> plate,
+                        std::span<const BMM_Color_64> output16, std::span<const BMM_Color_fl> light);
+
+// One pixel's floats where they differ from its 16-bit value / 65280.
+struct PixelFloats {
+  size_t pixel = 0;  // y * width + x
+  FloatRgba value;
+  bool operator==(const PixelFloats&) const = default;
+};
+
+// The same for a frame without float input (a PNG input or a background):
+// the pixels, in increasing order, that have a channel to keep above full
+// value, each with all four floats (the others output16 / 65280). `input16`
+// is the frame before the effects, one pixel each, or a single pixel (the
+// background) standing for every pixel. Throws std::invalid_argument for
+// spans that do not fit.
+std::vector<PixelFloats> LightAboveFull(std::span<const BMM_Color_64> input16, std::span<const BMM_Color_64> output16,
+                                        std::span<const BMM_Color_fl> light);
 
 // The floats of a 16-bit bitmap (v / 65280), for outputs without a float
 // original (a PNG input or a plain background).

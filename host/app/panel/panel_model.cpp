@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "host/app/base/app_error.h"
 #include "host/app/image/dib.h"
@@ -22,6 +25,25 @@ namespace velumbra {
 
 using json = nlohmann::json;
 
+namespace {
+
+// The panel's IRendParams: a browser cannot show the server's file dialog,
+// so a file button's file is typed in the page and sent with its click
+// ("file" input): the dialog answers with it.
+class PanelRendParams final : public IRendParams {
+ public:
+  using IRendParams::IRendParams;
+  bool BrowseForFile(const std::string&, std::string& chosen) override {
+    if (!typed) return false;
+    chosen = std::move(*typed);
+    typed.reset();
+    return true;
+  }
+  std::optional<std::string> typed;  // the name sent with the click being handled
+};
+
+}  // namespace
+
 struct PanelModel::EffectPanel {
   EffectPanel(Effect* e, Interface* scene, ClassDesc* cd) : effect(e), classDesc(cd), ip(scene) {}
   ~EffectPanel() {
@@ -29,7 +51,7 @@ struct PanelModel::EffectPanel {
   }
   Effect* effect;
   ClassDesc* classDesc;
-  IRendParams ip;
+  PanelRendParams ip;
   EffectParamDlg* dlg = nullptr;
 };
 
@@ -91,7 +113,11 @@ const char* ControlKind(HWND h, const ParamDef* def) {
   if (cls == "SpinnerControl") return "spinner";
   if (cls == "SliderControl") return "slider";
   if (cls == "ColorSwatch") return "swatch";
-  if (cls == "CustButton") return def && def->type == TYPE_INODE ? "pick" : "button";
+  if (cls == "CustButton") {
+    if (def && def->type == TYPE_INODE) return "pick";
+    if (def && def->type == TYPE_FILENAME) return "file";
+    return "button";
+  }
   return "other";
 }
 
@@ -137,6 +163,11 @@ json ControlJson(IParamMap2& map, HWND dialog, HWND h) {
     c["color"] = ColorJson(GetIColorSwatch(h)->GetColor());
   } else if (kind == "pick" || kind == "button") {
     c["checked"] = GetICustButton(h)->IsChecked() != FALSE;
+  } else if (kind == "file") {
+    // The file's name as the parameter holds it (the button's text is its
+    // caption while there is none).
+    const MCHAR* name = map.GetParamBlock() ? map.GetParamBlock()->GetStr(def->id, map.GetTime()) : nullptr;
+    c["value"] = name ? name : "";
   }
   return c;
 }
@@ -450,8 +481,17 @@ void PanelModel::Input(const json& request) {
       ok = UserSetColor(control, c);
     } else if (action == "click") {
       ok = UserClick(control);
+    } else if (action == "file") {
+      // A file button's click with the file typed in the page.
+      if (!value.is_string()) throw InputError(where + ": \"file\" needs the file's name as a string");
+      const ParamDef* def = map->ParamOfControl(id);
+      if (!def || def->type != TYPE_FILENAME) throw InputError(where + " is not a file button");
+      PanelRendParams& ip = PanelOf(effect).ip;
+      ip.typed = value.get<std::string>();
+      ok = UserClick(control);
+      ip.typed.reset();
     } else {
-      throw InputError("unknown action " + Quoted(action) + " (text, spin, slide, reset, color, click)");
+      throw InputError("unknown action " + Quoted(action) + " (text, spin, slide, reset, color, click, file)");
     }
     if (!ok) {
       if (!control->enabled) throw InputError(where + " is disabled");

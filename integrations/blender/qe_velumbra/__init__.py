@@ -30,6 +30,11 @@ def _draw_modes(_self, context):
     return effect_block.choices(velumbra_binary(context or bpy.context), "drawmode", 5)
 
 
+def _sky_frames(_self, context):
+    """The effect's world frames for catalogue stars (`skyframe`)."""
+    return effect_block.choices(velumbra_binary(context or bpy.context), "skyframe", 2)
+
+
 class QeVelumbraSettings(bpy.types.PropertyGroup):
     """The effect's most changed parameters, kept with the scene. Every
     other parameter keeps its default, or the value already in the file
@@ -58,6 +63,32 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
                                     description="Length of the hyperspace streaks (0: none; about 0.5 for a visible warp)")
     dimming: FloatProperty(name="Dimming", default=0.3, min=0.0, max=100.0,
                            description="How much streaks and trails are dimmed (about 0.005 for a bright warp)")
+    # The real sky: a catalogue's stars where and as bright as they are
+    # seen (docs/sky.md). In the observer frame Blender's world is the
+    # local horizon: +X east, +Y north, +Z up.
+    catalogue: BoolProperty(name="Catalogue stars", default=False,
+                            description="Draw a star catalogue's stars instead of the seeded field (starsource)")
+    catalog_file: StringProperty(name="Catalogue", default="/usr/share/kstars/stars.dat", subtype='FILE_PATH',
+                                 description="KStars' stars.dat (kstars-data) or the Yale Bright Star Catalogue as "
+                                             "xplanet ships it (/usr/share/xplanet/stars/BSC)")
+    sky_frame: EnumProperty(name="World frame", items=_sky_frames, default=0,
+                            description="Celestial: the world axes are the ICRS axes; Observer: the local horizon "
+                                        "at the place and time below")
+    observer_time: StringProperty(name="UTC time", default="2000-01-01T12:00:00Z",
+                                  description="ISO 8601 UTC date and time, e.g. 2021-01-15T22:00:00Z")
+    latitude: FloatProperty(name="Latitude", default=0.0, min=-90.0, max=90.0, precision=4,
+                            description="Degrees, north positive")
+    longitude: FloatProperty(name="Longitude", default=0.0, min=-180.0, max=180.0, precision=4,
+                             description="Degrees, east positive")
+    height: FloatProperty(name="Height", default=0.0, min=-500.0, max=100000.0, description="Metres above the ellipsoid")
+    ut1_minus_utc: FloatProperty(name="UT1-UTC", default=0.0, min=-1.0, max=1.0, precision=4,
+                                 description="Seconds (IERS Bulletin A); 1 s turns the sky by 15 arcseconds")
+    magnitude_limit: FloatProperty(name="Faintest magnitude", default=6.5, min=-2.0, max=30.0)
+    magnitude_zero: FloatProperty(name="Full-value magnitude", default=6.0, min=-30.0, max=30.0,
+                                  description="The magnitude whose star carries exactly full value (1.0)")
+    refraction: BoolProperty(name="Refraction", default=False)
+    below_horizon: BoolProperty(name="Below the horizon", default=False,
+                                description="Also draw the stars below the horizon")
     render_with_stars: BoolProperty(name="Render with stars", default=False,
                                     description="When the render completes, composite the stars into copies of its frames")
     suffix: StringProperty(name="Suffix", default="_stars",
@@ -82,6 +113,26 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
             "hyperspaceflag": int(self.hyperspace),
             "hyperspacedepth": self.hyperspace_depth,
             "starsdimming": self.dimming,
+            "starsource": int(self.catalogue),
+            **(self.sky_params() if self.catalogue else {}),
+        }
+
+    def sky_params(self):
+        """The sky's parameters (written while catalogue stars are on;
+        otherwise a file's own values stay)."""
+        path = self.catalog_file
+        return {
+            "catalogfile": bpy.path.abspath(path) if path.startswith("//") else path,
+            "skyframe": int(self.sky_frame),
+            "observertime": self.observer_time,
+            "observerlatitude": self.latitude,
+            "observerlongitude": self.longitude,
+            "observerheight": self.height,
+            "ut1minusutc": self.ut1_minus_utc,
+            "magnitudelimit": self.magnitude_limit,
+            "magnitudezero": self.magnitude_zero,
+            "refractionflag": int(self.refraction),
+            "belowhorizonflag": int(self.below_horizon),
         }
 
 
@@ -214,6 +265,24 @@ class RENDER_PT_qe_velumbra(bpy.types.Panel):
             hint.label(text="and a low dimming (about 0.005).")
         if effect_block.last_error:
             col.label(text=effect_block.last_error, icon='ERROR')
+        layout.separator()
+        col = layout.column(heading="Sky")
+        col.prop(s, "catalogue")
+        sky = col.column()
+        sky.active = s.catalogue
+        sky.prop(s, "catalog_file")
+        sky.prop(s, "magnitude_limit")
+        sky.prop(s, "magnitude_zero")
+        sky.prop(s, "sky_frame")
+        sky.prop(s, "observer_time")
+        observer = sky.column()
+        observer.active = s.catalogue and s.sky_frame == "1"
+        observer.prop(s, "latitude")
+        observer.prop(s, "longitude")
+        observer.prop(s, "height")
+        observer.prop(s, "ut1_minus_utc")
+        observer.prop(s, "refraction")
+        observer.prop(s, "below_horizon")
         layout.separator()
         col = layout.column()
         col.prop(s, "render_with_stars")

@@ -190,6 +190,17 @@ function control(map, c) {
       el.disabled = !c.enabled;
       el.addEventListener('change', () => input(map, c.id, 'color', el.value));
       break;
+    case 'file':
+      // The server cannot show its file dialog in the page: the name is
+      // typed (relative names resolve from the scene file's folder).
+      el = document.createElement('input');
+      el.type = 'text';
+      el.className = 'edit file';
+      el.value = c.value;
+      el.placeholder = c.text;
+      el.disabled = !c.enabled;
+      el.addEventListener('change', () => input(map, c.id, 'file', el.value));
+      break;
     case 'pick':
     case 'button':
       el = document.createElement('button');
