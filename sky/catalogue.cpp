@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "sky/vec3.h"
 
@@ -44,9 +45,53 @@ std::string_view Trim(std::string_view s) {
 
 [[noreturn]] void Fail(std::size_t line, std::string message) { throw CatalogueError{line, std::move(message)}; }
 
-// ---- KStars stars.dat ---------------------------------------------------
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A plain decimal ("-12.345", "+7", "08.92"): the whole of `text`. Up to 15
+// digits the value is the digits as an integer divided by a power of ten,
+// both exact, so the one rounding of the division gives the correctly rounded
+// value, the same bits as std::from_chars, at a fraction of its cost; longer
+// numbers and exponents go to std::from_chars itself. False when `text` is
+// not a finite number.
+bool ParseDecimal(std::string_view text, double& out) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  std::uint64_t mantissa = 0;
+  int digits = 0, fractionDigits = 0;
+  bool point = false, simple = true;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      fractionDigits += point;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      simple = false;
+      break;
+    }
+  }
+  if (simple && digits > 0 && digits <= 15) {
+    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+    out = negative ? -magnitude : magnitude;
+    return true;
+  }
+  // Exponents, long digit strings, or not a number at all.
+  const char* begin = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
+  const char* end = text.data() + text.size();
+  if (begin == end || !(IsDigit(*begin) || *begin == '-' || *begin == '.')) return false;
+  double value = 0;
+  const auto [stop, ec] = std::from_chars(begin, end, value, std::chars_format::general);
+  if (ec != std::errc() || stop != end || !std::isfinite(value)) return false;
+  out = value;
+  return true;
+}
+
+// ---- KStars stars.dat ---------------------------------------------------
 
 // The fixed-column shape of a data line: hhmmss.ss, a space, a signed Dec.
 bool LooksLikeKStarsData(std::string_view line) {
@@ -67,9 +112,9 @@ class KStarsLine {
   KStarsLine(std::string_view text, std::size_t number) : text_(text), number_(number) {}
 
   // A number in columns [first, first + width): an optional sign ('+' too),
-  // then what from_chars reads, filling the field exactly.
+  // spaces, then a decimal filling the rest of the field.
   double Number(std::size_t first, std::size_t width, const char* what) const {
-    std::string_view field = text_.substr(first, width);
+    const std::string_view field = text_.substr(first, width);
     std::string_view digits = field;
     bool negative = false;
     if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
@@ -78,9 +123,7 @@ class KStarsLine {
     }
     while (!digits.empty() && digits[0] == ' ') digits.remove_prefix(1);
     double value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || digits[0] == '-' ||
-        !std::isfinite(value))
+    if (digits.empty() || digits[0] == '-' || digits[0] == '+' || !ParseDecimal(digits, value))
       Fail(number_, "column " + std::to_string(first + 1) + ": " + what + " is not a number: '" +
                         std::string(field) + "'");
     return negative ? -value : value;
@@ -124,7 +167,8 @@ CatalogueStar ParseKStarsLine(std::string_view text, std::size_t number) {
   const int raH = f.TwoDigits(kRaColumn, 24, "RA hours");
   const int raM = f.TwoDigits(kRaColumn + 2, 60, "RA minutes");
   const double raS = f.Number(kRaColumn + 4, 5, "RA seconds");
-  if (raS >= 60) Fail(number, "column 5: RA seconds " + std::string(text.substr(4, 5)) + " out of range [0, 60)");
+  // 60.00 occurs: Debian's file rounds 59.995 s and above up (12 stars).
+  if (raS > 60) Fail(number, "column 5: RA seconds " + std::string(text.substr(4, 5)) + " out of range [0, 60]");
   f.Separator(9, "RA");
   // Dec sddmmss.s
   const char sign = text[kDecColumn];
@@ -133,11 +177,12 @@ CatalogueStar ParseKStarsLine(std::string_view text, std::size_t number) {
   const int decD = f.TwoDigits(kDecColumn + 1, 91, "Dec degrees");
   const int decM = f.TwoDigits(kDecColumn + 3, 60, "Dec minutes");
   const double decS = f.Number(kDecColumn + 5, 4, "Dec seconds");
-  if (decS >= 60) Fail(number, "column 16: Dec seconds " + std::string(text.substr(15, 4)) + " out of range [0, 60)");
+  if (decS > 60) Fail(number, "column 16: Dec seconds " + std::string(text.substr(15, 4)) + " out of range [0, 60]");
   const double decDeg = decD + decM / 60.0 + decS / 3600.0;
   if (decDeg > 90) Fail(number, "column 11: Dec " + std::string(text.substr(10, 9)) + " beyond the pole");
   f.Separator(19, "Dec");
   s.ra = (raH + raM / 60.0 + raS / 3600.0) * 15.0 * kDegToRad;
+  if (s.ra >= kTwoPi) s.ra -= kTwoPi;  // 23 59 60.00
   s.dec = (sign == '-' ? -decDeg : decDeg) * kDegToRad;
   s.pmRa = f.Number(kPmRaColumn, 9, "pmRA") * kMasToRad;
   s.pmDec = f.Number(kPmDecColumn, 9, "pmDEC") * kMasToRad;
@@ -177,21 +222,20 @@ class BscLine {
     const std::size_t first = pos_;
     if (AtEnd()) Fail(number_, std::string("missing ") + what + " (the line ends at column " +
                                    std::to_string(text_.size() + 1) + ")");
-    const char* begin = text_.data() + pos_;
-    if (*begin == '+') ++begin;
+    std::size_t stop = text_.find_first_of(" \t", first);
+    if (stop == std::string_view::npos) stop = text_.size();
+    const std::string_view token = text_.substr(first, stop - first);
     double value = 0;
-    const auto [end, ec] = std::from_chars(begin, text_.data() + text_.size(), value);
-    const std::size_t stop = static_cast<std::size_t>(end - text_.data());
-    if (ec != std::errc() || !std::isfinite(value) ||
-        (stop < text_.size() && text_[stop] != ' ' && text_[stop] != '\t')) {
-      std::size_t tokenEnd = text_.find_first_of(" \t", first);
-      if (tokenEnd == std::string_view::npos) tokenEnd = text_.size();
-      Fail(number_, "column " + std::to_string(first + 1) + ": " + what + " is not a number: '" +
-                        std::string(text_.substr(first, tokenEnd - first)) + "'");
-    }
+    if (!ParseDecimal(token, value))
+      Fail(number_, "column " + std::to_string(first + 1) + ": " + what + " is not a number: '" + std::string(token) +
+                        "'");
     pos_ = stop;
+    lastColumn_ = first + 1;
     return value;
   }
+
+  // 1-based column of the last number read.
+  std::size_t LastColumn() const { return lastColumn_; }
 
   // A quoted name, trimmed; a leading Flamsteed number is set off by a space.
   std::string Name() {
@@ -210,12 +254,12 @@ class BscLine {
     return std::string(name);
   }
 
-  std::size_t Column() const { return pos_ + 1; }
 
  private:
   std::string_view text_;
   std::size_t number_;
   std::size_t pos_ = 0;
+  std::size_t lastColumn_ = 0;
 };
 
 bool LooksLikeBscData(std::string_view line) {
@@ -234,16 +278,16 @@ bool LooksLikeBscData(std::string_view line) {
 CatalogueStar ParseBscLine(std::string_view text, std::size_t number) {
   BscLine f(text, number);
   CatalogueStar s;
-  const std::size_t decColumn = text.find_first_not_of(" \t") + 1;
   const double dec = f.Number("Dec");
-  const std::size_t raColumn = f.Column();
+  const std::size_t decColumn = f.LastColumn();
   const double ra = f.Number("RA");
+  const std::size_t raColumn = f.LastColumn();
   s.magnitude = static_cast<float>(f.Number("magnitude"));
   s.name = f.Name();
   if (!(dec >= -90 && dec <= 90))
     Fail(number, "column " + std::to_string(decColumn) + ": Dec " + std::to_string(dec) + " out of range [-90, 90]");
   if (!(ra >= 0 && ra < 24))
-    Fail(number, "column " + std::to_string(raColumn + 1) + ": RA " + std::to_string(ra) + " h out of range [0, 24)");
+    Fail(number, "column " + std::to_string(raColumn) + ": RA " + std::to_string(ra) + " h out of range [0, 24)");
   s.ra = ra * 15.0 * kDegToRad;
   s.dec = dec * kDegToRad;
   return s;  // no proper motion, parallax or colour in this catalogue

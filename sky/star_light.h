@@ -12,7 +12,7 @@
 // then the colour of a black body of that temperature: Planck's spectral
 // radiance integrated against the CIE 1931 2-degree colour matching
 // functions, approximated by the multi-lobe Gaussian fit of Wyman, Sloan &
-// Shirley (2013, JCGT 2(2)), from 360 to 830 nm in 1 nm steps, gives XYZ; the
+// Shirley (2013, JCGT 2(2)), from 360 to 830 nm in 5 nm steps, gives XYZ; the
 // linear Rec. 709 / sRGB matrix (D65 white, no chromatic adaptation: a
 // 6500 K black body is near white) gives RGB. A component below zero (where
 // the Planckian locus leaves the Rec. 709 triangle, at the red end) is
