@@ -123,13 +123,17 @@ Vec3 SkyTransform::Direction(const StarVector& star) const {
 
   Vec3 d = Mul(toWorld_, p);
   if (refract_) {
+    // Raise the star by R along its vertical circle: the altitude's sine
+    // and cosine turned by R, whose sine and cosine come from their series
+    // (R < 0.012 rad: the terms kept leave under 1e-17).
     const double horizontal = std::sqrt(d[0] * d[0] + d[1] * d[1]);
     if (horizontal > 0) {
-      const double altitude = std::atan2(d[2], horizontal);
-      const double apparent =
-          altitude + Refraction(altitude, settings_.pressureHpa, settings_.temperatureC);
-      const double scale = std::cos(apparent) / horizontal;
-      d = {d[0] * scale, d[1] * scale, std::sin(apparent)};
+      const double r = Refraction(std::atan2(d[2], horizontal), settings_.pressureHpa, settings_.temperatureC);
+      const double r2 = r * r;
+      const double sinR = r * (1.0 - r2 / 6.0 * (1.0 - r2 / 20.0));
+      const double cosR = 1.0 - r2 / 2.0 * (1.0 - r2 / 12.0 * (1.0 - r2 / 30.0));
+      const double scale = (horizontal * cosR - d[2] * sinR) / horizontal;
+      d = {d[0] * scale, d[1] * scale, d[2] * cosR + horizontal * sinR};
     }
   }
   return d;
