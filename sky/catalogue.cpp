@@ -272,7 +272,7 @@ bool LooksLikeBscData(std::string_view line) {
     return false;
   }
   f.SkipSpaces();
-  return f.Peek() == '"';
+  return f.AtEnd() || f.Peek() == '"' || IsDigit(f.Peek());
 }
 
 CatalogueStar ParseBscLine(std::string_view text, std::size_t number) {

@@ -136,6 +136,9 @@ TEST(Catalogue, RecognisesTheFormatFromTheBytes) {
   EXPECT_EQ(DetectCatalogueFormat("# Dec RA Mag\n-16.7161  6.7525 -1.46 \"  9Alp CMa\" 2491  48915 151881\n"),
             CatalogueFormat::YaleBsc);
   EXPECT_EQ(DetectCatalogueFormat("\t+7.4069\t5.9195\t0.50\t\"Betelgeuse\"\n"), CatalogueFormat::YaleBsc);
+  // xplanet reads star lines without names too.
+  EXPECT_EQ(DetectCatalogueFormat("-16.7161  6.7525 -1.46\n"), CatalogueFormat::YaleBsc);
+  EXPECT_EQ(DetectCatalogueFormat("-16.7161  6.7525 -1.46 2491\n"), CatalogueFormat::YaleBsc);
 
   struct Case {
     std::string bytes;
@@ -147,7 +150,8 @@ TEST(Catalogue, RecognisesTheFormatFromTheBytes) {
       {"# only\n# comments\n\n", 3, "no stars"},
       {"# header\n\nP3\n1 1\n", 3, "not a star catalogue"},
       {"\x89PNG\r\n\x1a\n", 1, "not a star catalogue"},
-      {"-16.7161  6.7525 -1.46\n", 1, "not a star catalogue"},  // three numbers, no name: not recognised
+      {"1.0 2.0 x\n", 1, "not a star catalogue"},
+      {"1.0 2.0 3.0 x\n", 1, "not a star catalogue"},
   };
   for (const Case& c : cases) {
     const CatalogueError e = ErrorOf(c.bytes);
