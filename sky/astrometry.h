@@ -114,7 +114,6 @@ class SkyTransform {
   Vec3 velocity_{};          // observer's barycentric velocity / c
   double inverseLorentz_ = 1;// sqrt(1 - |v|^2)
   bool refract_ = false;
-  double refractionScale_ = 0;
 };
 
 // Refraction: how much higher a star appears than it is, radians, for a true
