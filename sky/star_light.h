@@ -12,20 +12,28 @@
 // then the colour of a black body of that temperature: Planck's spectral
 // radiance integrated against the CIE 1931 2-degree colour matching
 // functions, approximated by the multi-lobe Gaussian fit of Wyman, Sloan &
-// Shirley (2013, JCGT 2(2)), from 360 to 830 nm in 1 nm steps, gives XYZ; the
+// Shirley (2013, JCGT 2(2)), from 360 to 830 nm in 5 nm steps, gives XYZ; the
 // linear Rec. 709 / sRGB matrix (D65 white, no chromatic adaptation: a
-// 6500 K black body is near white) gives RGB. A component below zero (where
-// the Planckian locus leaves the Rec. 709 triangle, at the red end) is
-// clipped to zero, then the colour is scaled so that its luminance 0.2126 R + 0.7152 G + 0.0722 B is exactly 1.
+// 6500 K black body is near white) gives RGB. A component below zero (blue,
+// below about 1900 K, where the Planckian locus leaves the Rec. 709 triangle
+// at its red corner) is clipped to zero, then the colour is scaled so that
+// its luminance 0.2126 R + 0.7152 G + 0.0722 B (the brightness contract's
+// weights) is exactly 1.
 //
 // A star without B-V (NaN: the Yale catalogue as xplanet ships it) is drawn
 // in the white of the frame, (1, 1, 1): nothing is known of its colour and
 // white is no guess; the median naked-eye star (B-V near 0.5, 6400 K) would
 // be nearly white anyway.
 //
-// Table (values in star_light_test.cpp are checked against an independent
-// integration; filled in below once measured):
+// Five values (star_light_test.cpp checks these B-V values against an
+// independent integration of the same formulas):
 //   B-V    T (K)     R       G       B
+//   -0.30   16602   0.7729  0.9908  1.7596   hot B star, blue-white
+//    0.00   10125   0.8696  0.9943  1.4404   Vega, A0
+//    0.65    5778   1.1096  0.9762  0.9133   the Sun, G2
+//    1.50    3794   1.4617  0.9152  0.4807   Betelgeuse, M1-2
+//    3.00    2392   2.1217  0.7563  0.1110   a carbon star
+// The colour is a ratio with luminance 1; a star's light multiplies it.
 #pragma once
 
 #include <cstdint>
