@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -269,8 +270,11 @@ TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
   ASSERT_EQ(Run({"scene", "new", "sub/new.json"}).status, 0);
   const nlohmann::json scene = nlohmann::json::parse(ReadAll(Work("sub/new.json")));
   // Every parameter but the three node parameters, at its default.
-  EXPECT_EQ(scene["effects"][0]["params"].size(), 40u);
+  EXPECT_EQ(scene["effects"][0]["params"].size(), 56u);
   EXPECT_EQ(scene["effects"][0]["params"]["starscount"], 10000);
+  // Text parameters as JSON strings.
+  EXPECT_EQ(scene["effects"][0]["params"]["observertime"], "2000-01-01T12:00:00Z");
+  EXPECT_EQ(scene["effects"][0]["params"]["catalogfile"], "/usr/share/kstars/stars.dat");
   EXPECT_EQ(scene["effects"][0]["params"]["scintillationfrequency"], 2);
 
   ASSERT_EQ(Run({"render", "sub/new.json", "-o", "a.png"}).status, 0);
@@ -323,14 +327,22 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
   CommandResult r = Run({"params"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string table = r.out.substr(0, r.out.find("\n\n") + 1);
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 44);  // header + 43, then the radio choices
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 60);  // header + 59, then the radio choices
   EXPECT_NE(r.out.find("\"Scintillation Delta \""), std::string::npos);  // trailing blank kept
+  // Text parameters show their default quoted (it may be empty or hold blanks).
+  const size_t name = table.find(" observertime ");
+  ASSERT_NE(name, std::string::npos) << table;
+  const size_t start = table.rfind('\n', name) + 1;
+  const std::string line = table.substr(start, table.find('\n', name) - start);
+  EXPECT_NE(line.find(" string "), std::string::npos) << line;
+  EXPECT_NE(line.find(" \"2000-01-01T12:00:00Z\" "), std::string::npos) << line;
+  EXPECT_NE(line.find(" Sky"), std::string::npos) << line;
 
   r = Run({"params", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   const auto& params = j["blocks"][0]["params"];
-  ASSERT_EQ(params.size(), 43u);
+  ASSERT_EQ(params.size(), 59u);
   EXPECT_EQ(params[0]["name"], "starscount");
   EXPECT_EQ(params[0]["default"], 10000);
   EXPECT_EQ(params[0]["range"], nlohmann::json::array({0, 10000000}));
@@ -339,6 +351,14 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
       EXPECT_EQ(p["range"][0].dump(), "0.001");
       EXPECT_EQ(p["rollout"], "Scintillation Effect");
     }
+  std::map<std::string, nlohmann::json> byName;
+  for (const auto& p : params) byName[p["name"].get<std::string>()] = p;
+  EXPECT_EQ(byName["catalogfile"]["type"], "filename");
+  EXPECT_EQ(byName["catalogfile"]["default"], "/usr/share/kstars/stars.dat");
+  EXPECT_EQ(byName["catalogfile"]["animatable"], false);
+  EXPECT_EQ(byName["observertime"]["type"], "string");
+  EXPECT_EQ(byName["observertime"]["rollout"], "Sky");
+  EXPECT_EQ(byName["starsource"]["choices"].size(), 2u);
 }
 
 // What `velumbra params` (and the panel) advise for a visible warp holds:

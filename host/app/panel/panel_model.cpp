@@ -391,7 +391,7 @@ json PanelModel::State() const {
                           {"controls", std::move(controls)}});
     }
     json pick = nullptr;
-    IRendParams& ip = const_cast<IRendParams&>(p.ip);
+    IRendParams& ip = const_cast<PanelRendParams&>(p.ip);
     if (PickModeCallback* mode = ip.GetPickMode()) {
       json candidates = json::array();
       for (INode* n : ip.PickCandidates()) candidates.push_back(n->GetName());

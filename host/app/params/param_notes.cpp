@@ -9,7 +9,7 @@ namespace {
 
 // Colours are in the frame's own space (typically linear for OpenEXR
 // plates), components 0..1; 1 is the effect's full intensity (file white).
-constexpr std::array<std::pair<std::string_view, std::string_view>, 43> kNotes{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 59> kNotes{{
     {"starscount",
      "Number of stars generated on the sky (a unit ball of directions, or the 3D domain). Only the stars in "
      "view are drawn: with a 45 degree lens about 3 % of them. 0 draws nothing. Changing it regenerates the "
@@ -126,6 +126,52 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 43> kNotes{{
     {"scintillationdimmer",
      "Largest amount subtracted from each colour channel by the twinkle, in 8-bit units (0..255; 255 can "
      "turn a star fully off)."},
+    // The sky (docs/sky.md).
+    {"starsource",
+     "Where the stars come from: 0 the seeded field (the Stars Creation rollout), 1 a star catalogue "
+     "(`catalogfile`), each star where it is seen and as bright as its magnitude (docs/sky.md). While it is 0 "
+     "the other Sky parameters change nothing. With 1 an OpenEXR output also gets the stars.* layer of the "
+     "star light alone and keeps light above 1.0."},
+    {"catalogfile",
+     "The catalogue: KStars' stars.dat (Debian package kstars-data; the default) or the Yale Bright Star "
+     "Catalogue as xplanet ships it (/usr/share/xplanet/stars/BSC); the format is told from the file. A "
+     "relative name is taken from the scene file's folder, and a '#' is part of the name. A missing file is "
+     "an error naming the package that brings it, a damaged line one naming the file and line."},
+    {"magnitudelimit",
+     "The faintest V magnitude drawn; fainter stars are left out (KStars' catalogue reaches about 9, the "
+     "Yale catalogue 6.5, the naked eye about 6)."},
+    {"magnitudezero",
+     "m0 of the brightness contract: a star of magnitude m carries the light 10^(-0.4 (m - m0)), the sum of "
+     "its pixels' luminance in frame units (1.0 = full value), however it is drawn. A star of magnitude m0 "
+     "carries exactly full value; five magnitudes are a factor of 100."},
+    {"starminsize",
+     "The smallest radius a catalogue star is drawn with, in pixels: a fainter star keeps this size and "
+     "carries less light (dimmer, not smaller), as planetarium programs show the faintest stars."},
+    {"stargrowth",
+     "How a catalogue star's disc grows with its light, an exponent 0..0.5: 0 draws every star at "
+     "`starminsize`; larger values widen the bright stars. Their light stays what their magnitude gives."},
+    {"skyframe",
+     "The world frame of the catalogue's stars: 0 celestial (the ICRS axes: +X to RA 0h Dec 0, +Z to the "
+     "north celestial pole; proper motion to `observertime`), 1 observer (the local horizon at the place and "
+     "time: +X east, +Y north, +Z up, so the default camera looks at the northern horizon)."},
+    {"observertime",
+     "The UTC date and time, ISO 8601 text such as 2021-01-15T22:00:00Z: the epoch the proper motions are "
+     "taken to, and the observer's moment. Text, not animatable (a float cannot hold a date to the second)."},
+    {"ut1minusutc",
+     "UT1 - UTC in seconds (IERS Bulletin A gives it; it stays within 0.9 s). The Earth turns 15 arcseconds "
+     "a second: 1 s of it turns the observer's sky by 15 arcseconds."},
+    {"observerheight", "The observer's height above the WGS84 ellipsoid, in metres."},
+    {"observerlatitude", "The observer's geodetic latitude in degrees, north positive."},
+    {"observerlongitude", "The observer's longitude in degrees, east positive (west is negative)."},
+    {"refractionflag",
+     "On: stars are lifted by the atmosphere's refraction (Saemundsson's formula at `refractionpressure` "
+     "and `refractiontemperature`; about half a degree at the horizon). Off (the default): the airless "
+     "sky, as astronomical catalogues and astropy's AltAz at pressure 0 give it."},
+    {"refractionpressure", "Air pressure for the refraction, in hPa (0 turns it off)."},
+    {"refractiontemperature", "Air temperature for the refraction, in degrees Celsius."},
+    {"belowhorizonflag",
+     "On: stars below the observer's horizon are drawn too (as if the Earth were transparent). Off (the "
+     "default): they are not."},
 }};
 
 constexpr std::array<ParamAdvice, 1> kAdvice{{

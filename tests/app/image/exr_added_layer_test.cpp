@@ -7,6 +7,7 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfInputFile.h>
 
+#include <atomic>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -79,14 +80,14 @@ TEST(ExrAddedLayer, EveryCompressionWritesTheLayerAsExactFloatsBesideAnUnchanged
         velumbra::WriteExr(plain, f.width, f.height, f.colour.data(), ids ? f.objectIds.data() : nullptr,
                            ids ? f.materialIds.data() : nullptr, options);
         options.addedLayer = "stars";
-        int rowsAsked = 0;
+        std::atomic<int> rowsAsked = 0;  // rows are filled on several threads
         options.addedLayerRows = [&](int y, FloatRgba* row) {
           ++rowsAsked;
           std::copy_n(f.light.data() + size_t(y) * size_t(f.width), f.width, row);
         };
         velumbra::WriteExr(layered, f.width, f.height, f.colour.data(), ids ? f.objectIds.data() : nullptr,
                            ids ? f.materialIds.data() : nullptr, options);
-        EXPECT_EQ(rowsAsked, f.height);
+        EXPECT_EQ(rowsAsked.load(), f.height);
 
         std::vector<std::pair<std::string, Imf::PixelType>> expected = ChannelsOf(plain);
         for (const char* name : {"stars.A", "stars.B", "stars.G", "stars.R"}) expected.emplace_back(name, Imf::FLOAT);
