@@ -145,18 +145,22 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 59> kNotes{{
      "its pixels' luminance in frame units (1.0 = full value), however it is drawn. A star of magnitude m0 "
      "carries exactly full value; five magnitudes are a factor of 100."},
     {"starminsize",
-     "The smallest radius a catalogue star is drawn with, in pixels: a fainter star keeps this size and "
-     "carries less light (dimmer, not smaller), as planetarium programs show the faintest stars."},
+     "The smallest radius a catalogue star is drawn with, in pixels: a star fainter than the light such a "
+     "disc holds at full value keeps this size and is dimmer (not smaller), as planetarium programs show the "
+     "faintest stars."},
     {"stargrowth",
-     "How a catalogue star's disc grows with its light, an exponent 0..0.5: 0 draws every star at "
-     "`starminsize`; larger values widen the bright stars. Their light stays what their magnitude gives."},
+     "How a brighter catalogue star's disc grows, an exponent 0..0.5: its radius is `starminsize` x (L / "
+     "Lmin)^stargrowth, Lmin being the light of the smallest disc at full value (at most 100 px). 0 draws "
+     "every star at the smallest size (bright cores clip in the 16-bit frame); 0.5 grows the area with the "
+     "light. Its light stays what its magnitude gives."},
     {"skyframe",
      "The world frame of the catalogue's stars: 0 celestial (the ICRS axes: +X to RA 0h Dec 0, +Z to the "
      "north celestial pole; proper motion to `observertime`), 1 observer (the local horizon at the place and "
      "time: +X east, +Y north, +Z up, so the default camera looks at the northern horizon)."},
     {"observertime",
-     "The UTC date and time, ISO 8601 text such as 2021-01-15T22:00:00Z: the epoch the proper motions are "
-     "taken to, and the observer's moment. Text, not animatable (a float cannot hold a date to the second)."},
+     "The UTC date and time of frame 0, ISO 8601 text such as 2021-01-15T22:00:00Z; each frame adds its "
+     "render time (frame n: n / fps seconds later). The epoch the proper motions are taken to, and the "
+     "observer's moment. Text, not animatable (a float cannot hold a date to the second)."},
     {"ut1minusutc",
      "UT1 - UTC in seconds (IERS Bulletin A gives it; it stays within 0.9 s). The Earth turns 15 arcseconds "
      "a second: 1 s of it turns the observer's sky by 15 arcseconds."},
