@@ -214,6 +214,11 @@ json ValueJson(IParamBlock2& block, const ParamDef& def, TimeValue t) {
       block.GetValue(def.id, t, v, valid);
       return v ? json(v->GetName()) : json(nullptr);
     }
+    case TYPE_STRING:
+    case TYPE_FILENAME: {
+      const MCHAR* v = block.GetStr(def.id, t);
+      return json(v ? v : "");
+    }
     default: {
       int v = 0;
       block.GetValue(def.id, t, v, valid);
@@ -261,6 +266,11 @@ bool IsDefault(IParamBlock2& block, const ParamDef& def) {
       INode* v = nullptr;
       block.GetValue(def.id, 0, v, valid);
       return v == nullptr;
+    }
+    case TYPE_STRING:
+    case TYPE_FILENAME: {
+      const MCHAR* v = block.GetStr(def.id, 0);
+      return (v ? std::string_view(v) : std::string_view()) == def.def.s;
     }
     default: {
       int v = 0;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "app/panel/live_panel.h"
@@ -45,10 +47,10 @@ TEST(PanelApi, ServesThePageAndTheRolloutsLaidOutInPixels) {
   const json s = p.State();
   ASSERT_EQ(s["effects"].size(), 1u);
   const json& rollouts = s["effects"][0]["rollouts"];
-  ASSERT_EQ(rollouts.size(), 6u);
+  ASSERT_EQ(rollouts.size(), 7u);
   const char* titles[] = {"Stars Creation", "Motion Blur", "Apply", "Hyperspace Effect", "Scintillation Effect",
-                          "About"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(rollouts[static_cast<size_t>(i)]["title"], titles[i]);
+                          "Sky", "About"};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(rollouts[static_cast<size_t>(i)]["title"], titles[i]);
   // "MS Sans Serif" 8 has dialog base units 6 x 13: 211 x 239 units are
   // 316 x 388 pixels, the stars-count field at (52, 14) is at (78, 22).
   EXPECT_EQ(rollouts[0]["width"], 316);
@@ -62,7 +64,8 @@ TEST(PanelApi, ServesThePageAndTheRolloutsLaidOutInPixels) {
   EXPECT_EQ(Control(s, 0, IDC_SEED_EDIT)["text"], "7");
   EXPECT_EQ(rollouts[0]["open"], true);
   EXPECT_EQ(rollouts[1]["open"], false);
-  EXPECT_EQ(rollouts[5]["open"], true);
+  EXPECT_EQ(rollouts[5]["open"], false);  // the Sky opens rolled up
+  EXPECT_EQ(rollouts[6]["open"], true);
 
   // The About picture is the module's bitmap, 300 x 50 pixels.
   const json& about = Rollout(s, 5)["controls"][1];
@@ -257,6 +260,56 @@ TEST(PanelApi, ThePreviewFollowsEditsAndTheSavedSceneRendersTheSame) {
   // A fresh panel of the saved file renders the same image.
   PanelModel again(reread, Lookup(), p.file);
   EXPECT_EQ(again.RenderPreviewPng(), after);
+}
+
+// The Sky rollout: the catalogue's file is typed in the page (the server's
+// file dialog cannot show there) and sent with the file button's click, the
+// time is a text field; both reach the block, the preview and the saved
+// scene as text.
+TEST(PanelApi, TheSkyRolloutTakesTheCatalogueAndTheTimeAsText) {
+  LivePanel p;
+  const std::filesystem::path catalogue = p.dir.Path() / "orion#1.txt";
+  std::ofstream(catalogue) << "  7.4071  5.9195  0.50 \" 58Alp Ori\"\n -8.2017  5.2423  0.12 \" 19Bet Ori\"\n";
+  json s = p.State();
+  const json& file = Control(s, map_sky, IDC_CATALOGFILE_BUTTON);
+  EXPECT_EQ(file["kind"], "file");
+  EXPECT_EQ(file["value"], "/usr/share/kstars/stars.dat");
+  EXPECT_EQ(file["enabled"], false);  // until the catalogue is chosen as the source
+  EXPECT_EQ(Control(s, map_sky, IDC_OBSERVERTIME_EDIT)["kind"], "edit");
+
+  const std::string field = p.Preview();
+  s = p.Input(map_sky, IDC_STARSOURCE_CATALOGUE, "click");
+  EXPECT_EQ(Control(s, map_sky, IDC_CATALOGFILE_BUTTON)["enabled"], true);
+  s = p.Input(map_sky, IDC_CATALOGFILE_BUTTON, "file", catalogue.string());
+  EXPECT_EQ(Control(s, map_sky, IDC_CATALOGFILE_BUTTON)["value"], catalogue.string());
+  s = p.Input(map_sky, IDC_OBSERVERTIME_EDIT, "text", "2021-01-15T22:00:00Z");
+  EXPECT_EQ(Control(s, map_sky, IDC_OBSERVERTIME_EDIT)["text"], "2021-01-15T22:00:00Z");
+  EXPECT_NE(p.Preview(), field);  // the catalogue's stars, not the seeded field
+
+  // A plain click has no file to give: nothing changes.
+  s = p.Input(map_sky, IDC_CATALOGFILE_BUTTON, "click");
+  EXPECT_EQ(Control(s, map_sky, IDC_CATALOGFILE_BUTTON)["value"], catalogue.string());
+  // Only a file button takes a file.
+  auto refused =
+      p.Post("/api/input", {{"effect", 0}, {"map", map_sky}, {"id", IDC_OBSERVERTIME_EDIT}, {"action", "file"},
+                            {"value", "x.txt"}});
+  EXPECT_EQ(refused->status, 400);
+  EXPECT_NE(json::parse(refused->body)["error"].get<std::string>().find("not a file button"), std::string::npos);
+
+  auto saved = p.Post("/api/save", json::object());
+  ASSERT_EQ(saved->status, 200) << saved->body;
+  const velumbra::SceneDesc reread = velumbra::LoadSceneFile(p.file);
+  std::map<std::string, json> params;
+  for (const auto& prm : reread.effects.at(0).params) params[prm.name] = prm.value;
+  EXPECT_EQ(params["catalogfile"], catalogue.string());
+  EXPECT_EQ(params["observertime"], "2021-01-15T22:00:00Z");
+  EXPECT_EQ(params["starsource"], 1);
+
+  // A time the effect cannot read fails the preview with its name.
+  p.Input(map_sky, IDC_OBSERVERTIME_EDIT, "text", "midnight");
+  auto preview = p.client->Get("/api/preview.png");
+  EXPECT_NE(preview->status, 200);
+  EXPECT_NE(preview->body.find("observertime"), std::string::npos) << preview->body;
 }
 
 TEST(PanelApi, RefusesOtherHostsAndPostsThatAreNotJson) {
