@@ -24,6 +24,7 @@
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/flatten.h"
+#include "host/app/image/hdr_merge.h"
 #include "host/app/image/png_io.h"
 #include "host/app/memory_budget.h"
 #include "host/app/farm/memory_estimate.h"
@@ -124,6 +125,9 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   // The input image's name as written (a frame pattern, output_name.h).
   const std::filesystem::path inputImage = inputs.image ? *inputs.image : scene.render.image.value_or(fs::path());
   CheckFormatOptions(shared, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
+  const ColourPlan colour = ColourPlanOf(shared, inputImage, outputFormat);
+  inputs.sceneColours = colour.SceneColours();
+  if (!colour.Note().empty() && inputs.note) inputs.note(colour.Note());
   std::vector<SetOption> sets;
   for (const std::string& s : shared.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
@@ -181,9 +185,28 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
       pngOptions.compression = compression.png;
       pngOptions.alpha = pngAlpha;
       const int frame = out.frame;
-      writer.Submit([=] {
+      // The floats the output's colour conversion starts from, copied: the
+      // session reuses its own for the next frame while this one is written.
+      std::shared_ptr<const std::vector<FloatRgba>> frameFloats;
+      if (!colour.Output().IsIdentity() && !exrInput.outputFloats.empty())
+        frameFloats = std::make_shared<const std::vector<FloatRgba>>(exrInput.outputFloats.begin(),
+                                                                     exrInput.outputFloats.end());
+      writer.Submit([=, exrInput = exrInput]() mutable {
         BitmapStorage& storage = *bitmap->Storage();
         std::vector<std::string> written;
+        // The output's colour space (colour_plan.h), converted on the
+        // frame's floats: an OpenEXR plate's own, HDR values and all.
+        std::vector<FloatRgba> converted;
+        if (!colour.Output().IsIdentity()) {
+          const std::span<BMM_Color_64> pixels(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height());
+          converted = frameFloats ? *frameFloats : FloatsFrom16(pixels);
+          colour.Output().ApplyPremultiplied(converted);
+          std::transform(converted.begin(), converted.end(), pixels.begin(), FloatRgbaTo16);
+          // The plate's other channels are in its own space: the output is a
+          // plain frame of the converted colour.
+          exrInput.outputFloats = converted;
+          exrInput.plate = nullptr;
+        }
         if (over) FlattenOver(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height(), *over);
         if (exrOutput) {
           WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr, exrColourType);
