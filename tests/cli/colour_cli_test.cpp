@@ -240,8 +240,10 @@ TEST_F(ColourCommand, AnOpenExrOutputInAnotherSpaceHoldsTheConvertedFloats) {
       const FloatRgba c = PlateColour(x, y);
       const double a = PlateAlpha(x);
       const FloatRgba& p = floats[static_cast<size_t>(y) * kW + x];
+      // OpenColorIO's curve joins its linear segment exactly (slope
+      // 12.9232, not the standard's rounded 12.92): 1e-5 in the shadows.
       ASSERT_NEAR(p.r, SrgbEncode(c.r) * a, 2e-6) << x << "," << y;
-      ASSERT_NEAR(p.b, SrgbEncode(c.b) * a, 2e-6) << x << "," << y;
+      ASSERT_NEAR(p.b, SrgbEncode(c.b) * a, 1e-5) << x << "," << y;
       ASSERT_EQ(p.a, static_cast<float>(a));
     }
 }

@@ -41,10 +41,11 @@ void ConvertColourParams(IParamBlock2& block, const ColourTransform& t) {
 }
 
 std::array<double, 4> ConvertBackground(const std::array<double, 4>& rgba, const ColourTransform& t) {
-  float rgb[3] = {static_cast<float>(rgba[0]), static_cast<float>(rgba[1]), static_cast<float>(rgba[2])};
   if (t.IsIdentity()) return rgba;
-  t.ApplyRgb(rgb, 1);
-  return {rgb[0], rgb[1], rgb[2], rgba[3]};
+  FloatRgba p{static_cast<float>(rgba[0]), static_cast<float>(rgba[1]), static_cast<float>(rgba[2]),
+              static_cast<float>(rgba[3])};
+  t.ApplyPremultiplied(std::span<FloatRgba>(&p, 1));
+  return {p.r, p.g, p.b, rgba[3]};
 }
 
 }  // namespace velumbra

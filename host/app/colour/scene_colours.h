@@ -15,8 +15,9 @@ namespace velumbra {
 // are left alone. Nothing happens for the identity.
 void ConvertColourParams(IParamBlock2& block, const ColourTransform& t);
 
-// The background colour (RGBA, straight; 1.0 = file white) with its colour
-// converted by `t`; alpha is kept.
+// The background (render.background: premultiplied RGBA, 1.0 = file
+// white) with the colour it shows converted by `t`
+// (ColourTransform::ApplyPremultiplied); alpha is kept.
 std::array<double, 4> ConvertBackground(const std::array<double, 4>& rgba, const ColourTransform& t);
 
 }  // namespace velumbra

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -109,6 +110,29 @@ TEST(ColourConfig, DisplayViewsOfTheBuiltInConfigAreTheEncodingAndTheRawValues) 
   EXPECT_NEAR(standard[0], SrgbEncode(0.25), 2e-6);
   EXPECT_NEAR(standard[2], SrgbEncode(0.75), 2e-6);
   EXPECT_TRUE(c.DisplayTransform("scene_linear", "sRGB", "Raw").IsIdentity());
+}
+
+TEST(ColourConfig, TheBuiltInDisplayAgreesWithBlendersStandardView) {
+  // Blender's config (Debian's blender package) makes its sRGB from a table:
+  // an independent implementation of the same display.
+  const std::filesystem::path blender = "/usr/share/blender/datafiles/colormanagement/config.ocio";
+  if (!std::filesystem::exists(blender)) GTEST_SKIP() << "no Blender config at " << blender;
+  const ColourConfig theirs = ColourConfig::FromFile(blender, "--ocio");
+  const ColourConfig ours = ColourConfig::BuiltIn();
+  const ColourTransform a = theirs.DisplayTransform("scene_linear", "sRGB", "Standard");
+  const ColourTransform b = ours.DisplayTransform("scene_linear", ours.DefaultDisplay(), ours.DefaultView("sRGB"));
+  for (float v = 0.0f; v <= 1.0f; v += 1.0f / 256) {
+    float x[3] = {v, v, v}, y[3] = {v, v, v};
+    a.ApplyRgb(x, 1);
+    b.ApplyRgb(y, 1);
+    // Within two 16-bit steps (the table's interpolation in the shadows);
+    // a plain 2.2 gamma would be off by up to 0.03.
+    ASSERT_NEAR(x[0], y[0], 2.0 / 65280) << v;
+  }
+  // Its Filmic view is another picture: mid-grey is not where sRGB puts it.
+  float grey[3] = {0.18f, 0.18f, 0.18f};
+  theirs.DisplayTransform("Linear", "sRGB", "Filmic").ApplyRgb(grey, 1);
+  EXPECT_GT(std::abs(grey[0] - SrgbEncode(0.18)), 0.01);
 }
 
 TEST(ColourConfig, PremultipliedPixelsConvertTheColourTheyShowAndKeepAlpha) {
@@ -366,15 +390,18 @@ TEST(SceneColours, EveryColourParameterAndEachKeyConvertsAndNothingElse) {
   block->DeleteThis();
 }
 
-TEST(SceneColours, TheBackgroundConvertsItsColourAndKeepsItsAlpha) {
+TEST(SceneColours, TheBackgroundConvertsTheColourItShowsAndKeepsItsAlpha) {
   const ColourTransform decode = ColourConfig::BuiltIn().Transform("sRGB", "scene_linear");
-  const std::array<double, 4> out = velumbra::ConvertBackground({0.5, 0.04, 1.0, 0.3}, decode);
-  EXPECT_NEAR(out[0], SrgbDecode(0.5), 2e-6);
-  EXPECT_NEAR(out[1], SrgbDecode(0.04), 2e-6);
-  EXPECT_NEAR(out[2], 1.0, 2e-6);
+  // Premultiplied: 30 % of the straight colour (0.5, 0.04, 1.0).
+  const std::array<double, 4> out = velumbra::ConvertBackground({0.15, 0.012, 0.3, 0.3}, decode);
+  EXPECT_NEAR(out[0], SrgbDecode(0.5) * 0.3, 2e-6);
+  EXPECT_NEAR(out[1], SrgbDecode(0.04) * 0.3, 2e-6);
+  EXPECT_NEAR(out[2], 0.3, 2e-6);
   EXPECT_EQ(out[3], 0.3);
-  const std::array<double, 4> same = velumbra::ConvertBackground({0.5, 0.04, 1.0, 0.3}, ColourTransform());
-  EXPECT_EQ(same, (std::array<double, 4>{0.5, 0.04, 1.0, 0.3}));
+  const std::array<double, 4> opaque = velumbra::ConvertBackground({0.5, 0.5, 0.5, 1.0}, decode);
+  EXPECT_NEAR(opaque[1], SrgbDecode(0.5), 2e-6);
+  const std::array<double, 4> same = velumbra::ConvertBackground({0.15, 0.012, 0.3, 0.3}, ColourTransform());
+  EXPECT_EQ(same, (std::array<double, 4>{0.15, 0.012, 0.3, 0.3}));
 }
 
 }  // namespace
