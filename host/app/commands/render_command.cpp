@@ -277,6 +277,7 @@ CommandRun AddRenderCommand(CLI::App& app) {
   render->footer(R"(Examples:
   velumbra render
   velumbra render --input beauty.exr -o out.exr
+  velumbra render --input out.exr --set starscount=0 -o look.png
   velumbra render scenes/hyperspace.json -o hyper.png
   velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
   velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png
@@ -288,7 +289,13 @@ CommandRun AddRenderCommand(CLI::App& app) {
 
 PNG files hold straight alpha, 16-bit 65535 = the effect's full 65280; --alpha premultiplied
 writes the frame's own values. A video has no alpha: --over black flattens each frame over
-black first (players expect -pix_fmt yuv420p). Progress and messages go to stderr only.)");
+black first (players expect -pix_fmt yuv420p). Progress and messages go to stderr only.
+
+Colour (OpenColorIO; built-in config unless --ocio or $OCIO): the stars are painted in the
+plate's own space. An OpenEXR plate is scene-linear: its PNG is written for the sRGB display,
+with a note (--output-space scene_linear keeps the linear values), and the scene's colours,
+which are display values, are converted into its linear light (--colour-values frame does not).
+PNG in, PNG out converts nothing.)");
   return [o, render] { return RunRender(*o, *render); };
 }
 

@@ -112,7 +112,7 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
                   "colour picker shows them, converted into a linear frame's space) or frame (the frame's own "
                   "values, as they are)")
       ->check(CLI::IsMember({"display", "frame"}))
-      ->type_name("display|frame")
+      ->type_name("MODE")
       ->capture_default_str();
 }
 
