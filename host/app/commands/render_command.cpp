@@ -85,6 +85,14 @@ std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlig
   return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel) * (framesInFlight - 1);
 }
 
+// The floats a colour conversion of the output holds for each frame in
+// flight: the frame's copy and the converted frame (colour_plan.h).
+std::uint64_t ColourConversionBytes(RenderSession& session, const ColourPlan& colour, std::uint64_t framesInFlight) {
+  if (colour.Output().IsIdentity()) return 0;
+  const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
+                                      static_cast<std::uint64_t>(session.Height()));
+  return pixels * 2 * sizeof(FloatRgba) * framesInFlight;
+}
 
 int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const RenderOptions& shared = o.shared;
@@ -145,7 +153,8 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
       EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
-      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3) + chanKeyBytes;
+      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3) + chanKeyBytes +
+      ColourConversionBytes(session, colour, o.threads == 1 ? 1 : 3);
   CheckMemoryBudget(estimate, budget,
                     "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
                         " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");
