@@ -76,14 +76,14 @@ run: deps $(BUILD)/CMakeCache.txt
 	@echo "scene (transparent, 640 x 480); docs/velumbra.md has the rest."
 
 # libFuzzer over the scene loader, the PNG and EXR readers, the parameter
-# list parser, the .chan reader and frame patterns (clang, AddressSanitizer + UBSan),
+# list parser, the .chan reader, frame patterns and star catalogues (clang, AddressSanitizer + UBSan),
 # FUZZ_SECONDS each. New inputs collect in $(BUILD_FUZZ)/fuzz/work; a
 # finding stops the run and is left in $(BUILD_FUZZ)/fuzz/findings/<target>/:
 # fix it, and add the file to fuzz/regressions/<target>/ so that `make test`
 # replays it.
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := scene_file png_reader exr_reader param_list chan_file frame_pattern
+FUZZ_TARGETS := scene_file png_reader exr_reader param_list chan_file frame_pattern catalogue
 
 $(BUILD_FUZZ)/CMakeCache.txt: | fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUMBRA_FUZZ=ON \

@@ -20,4 +20,4 @@ add_library(velumbra_app STATIC ${VELUMBRA_APP_SOURCES} ${CMAKE_SOURCE_DIR}/host
 find_package(Threads REQUIRED)
 # The effect is reached only through the modules it loads (their class
 # descriptors and the interfaces their objects hand out): never linked here.
-target_link_libraries(velumbra_app PUBLIC velumbra_host velumbra_scene velumbra_image velumbra_base hostsdk Threads::Threads)
+target_link_libraries(velumbra_app PUBLIC velumbra_host velumbra_scene velumbra_image velumbra_colour velumbra_base hostsdk Threads::Threads)

@@ -23,7 +23,8 @@ if(VELUMBRA_FUZZ)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link -fbracket-depth=2048)
   endforeach()
   foreach(pair IN ITEMS "scene_file:FuzzSceneFile" "png_reader:FuzzPngReader" "exr_reader:FuzzExrReader"
-                        "param_list:FuzzParamList" "chan_file:FuzzChanFile" "frame_pattern:FuzzFramePattern")
+                        "param_list:FuzzParamList" "chan_file:FuzzChanFile" "frame_pattern:FuzzFramePattern"
+                        "catalogue:FuzzCatalogue")
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 name)
     list(GET pair 1 entry)

@@ -6,6 +6,7 @@
 #   lib/frei0r-1/qe_velumbra{,_src}.so    the frei0r plug-ins, RUNPATH $ORIGIN/../qe_velumbra
 #   share/doc/qe-velumbra/                README, docs, pictures
 #   share/qe_velumbra/scenes/             the example scenes
+#   share/qe_velumbra/ocio/config.ocio    the built-in OpenColorIO config, as text
 #   share/qe_velumbra/blender/qe_velumbra.zip   the Blender add-on
 # Every run path is relative to the file that carries it and each host finds
 # the module folder relative to itself (module_loader.h), so the prefix can
@@ -26,6 +27,9 @@ install(TARGETS qe_velumbra qe_velumbra_src LIBRARY DESTINATION lib/frei0r-1 COM
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${VELUMBRA_DOC_DIR} COMPONENT velumbra)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${VELUMBRA_DOC_DIR} COMPONENT velumbra)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/scenes/ DESTINATION ${VELUMBRA_DATA_DIR}/scenes COMPONENT velumbra)
+# The built-in OpenColorIO config (the binary carries its own copy): to read,
+# and to edit and pass to --ocio.
+install(FILES ${CMAKE_SOURCE_DIR}/host/app/colour/config.ocio DESTINATION ${VELUMBRA_DATA_DIR}/ocio COMPONENT velumbra)
 
 # The Blender add-on as the zip Blender's Add-ons > Install... takes: the
 # package folder at the top of the archive.

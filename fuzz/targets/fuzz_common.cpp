@@ -19,6 +19,7 @@ std::span<const Target> Targets() {
       {"param_list", FuzzParamList},
       {"chan_file", FuzzChanFile},
       {"frame_pattern", FuzzFramePattern},
+      {"catalogue", FuzzCatalogue},
   };
   return kTargets;
 }

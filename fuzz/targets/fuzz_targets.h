@@ -51,6 +51,12 @@ int FuzzChanFile(const std::uint8_t* data, std::size_t size);
 // the name's fields as they were.
 int FuzzFramePattern(const std::uint8_t* data, std::size_t size);
 
+// Star catalogue bytes (KStars stars.dat, the xplanet Bright Star
+// Catalogue) through sky::ParseCatalogue: an error names a line of the
+// input; an accepted catalogue has stars on the sphere with finite values,
+// in the format detection names.
+int FuzzCatalogue(const std::uint8_t* data, std::size_t size);
+
 struct Target {
   const char* name;  // also the folder of its corpus and regressions
   int (*run)(const std::uint8_t*, std::size_t);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/app/colour/colour_config.h"
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/exr_plate.h"
@@ -43,6 +44,10 @@ struct InputOptions {
   // for a pattern), refusing one beyond the budget (InputImageBytes);
   // nullopt: no check (the farm, the panel).
   std::optional<MemoryBudget> budget;
+  // Converts the scene's colours (every effect's colour parameters and
+  // render.background: display values) into the frame's space before the
+  // render (colour_plan.h); the identity takes them as they are.
+  ColourTransform sceneColours;
 };
 
 // The memory reading `file` takes, from its header, and its size in pixels

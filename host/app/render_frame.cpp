@@ -9,6 +9,7 @@
 #include "host/app/base/app_error.h"
 #include "host/app/base/paths.h"
 #include "host/app/base/quoting.h"
+#include "host/app/colour/scene_colours.h"
 #include "host/app/image/hdr_merge.h"
 #include "host/app/output/output_name.h"
 #include "host/app/params/radio_labels.h"
@@ -72,8 +73,13 @@ RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, 
   perFrameInputs_ = (inputs.image ? patterned(*inputs.image) : rd.image && patterned(*rd.image)) ||
                     (rd.objectId && patterned(rd.objectId->path)) ||
                     (rd.materialId && patterned(rd.materialId->path));
+  background_ = ConvertBackground(rd.background, inputs.sceneColours);
   try {
     CreateEffects(lookup, sets);
+    // The scene's colours are display values; the effects paint in the frame's space.
+    for (Effect* e : effects_)
+      if (IParamBlock2* block = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr)
+        ConvertColourParams(*block, inputs.sceneColours);
     // Fixed inputs are read once, here; inputs with a frame pattern each
     // time a frame renders.
     if (!perFrameInputs_) LoadInputs(std::nullopt);
@@ -231,7 +237,7 @@ std::unique_ptr<Bitmap> RenderSession::MakeFrameBitmap(TimeValue t, const BMM_Co
   BitmapStorage* storage = bitmap->Storage();
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   if (pixels) std::copy_n(pixels, count, storage->Pixels());
-  else std::fill_n(storage->Pixels(), count, BackgroundPixel(scene_.render.background));
+  else std::fill_n(storage->Pixels(), count, BackgroundPixel(background_));
 
   storage->CreateChannels(channels);
   ULONG type = 0;

@@ -8,6 +8,9 @@
 // for each frame as it renders (a missing frame is an InputError naming the
 // file and the frame). Each RenderFrame then makes the frame's bitmap:
 //   1. the pixels: the input image, or the background colour (1.0 = 65280);
+//      the background and the effects' colour parameters are converted
+//      into the frame's space first when InputOptions::sceneColours says so
+//      (colour_plan.h);
 //   2. the G-buffer channels the active effects ask for
 //      (GBufferChannelsRequired), plus any the caller needs, filled from the
 //      ID images where the scene gives them and zero elsewhere;
@@ -38,6 +41,7 @@
 //      additive apply method.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -185,6 +189,7 @@ class RenderSession {
   bool notesGiven_ = false;         // notes are given for the first inputs read only
   int ticksPerFrame_ = 0;
   std::vector<Effect*> effects_;
+  std::array<double, 4> background_{};  // render.background in the frame's space (InputOptions::sceneColours)
   FrameInputs in_;  // the input files read last
   std::vector<FloatRgba> outputFloats_;
   bool starLightLayer_ = false;

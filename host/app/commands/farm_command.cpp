@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -97,7 +98,12 @@ fs::path SelfPath() {
 std::vector<std::string> RenderArguments(const FarmOptions& o, const fs::path& jobScene, const std::string& output,
                                          const std::string& ids, const std::string& input) {
   std::vector<std::string> args{SelfPath().string(), "render", jobScene.string(), "-o", output};
-  const std::vector<std::string> shared = RenderOptionArguments(o.render, ids, input);
+  // The tasks read the OpenColorIO config the submission checked (--ocio,
+  // else $OCIO), by its absolute name: a node's environment may differ.
+  RenderOptions render = o.render;
+  if (const char* env = std::getenv("OCIO"); render.ocio.empty() && env && *env) render.ocio = env;
+  if (!render.ocio.empty()) render.ocio = Absolute(render.ocio).string();
+  const std::vector<std::string> shared = RenderOptionArguments(render, ids, input);
   args.insert(args.end(), shared.begin(), shared.end());
   // The modules beside the binary are found by the task itself.
   if (!o.pluginDir.empty()) args.insert(args.end(), {"--plugins", Absolute(o.pluginDir).string()});
@@ -126,6 +132,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   CheckFormatOptions(o.render, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
   (void)CompressionOf(o.render, outputFormat == ImageFormat::Exr);
   (void)BackgroundOf(o.render);
+  (void)ColourPlanOf(o.render, inputImage, outputFormat);
   std::vector<SetOption> sets;
   for (const std::string& s : o.render.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 

@@ -24,6 +24,7 @@
 #include "host/app/image/exr_frame.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/flatten.h"
+#include "host/app/image/hdr_merge.h"
 #include "host/app/image/png_io.h"
 #include "host/app/memory_budget.h"
 #include "host/app/farm/memory_estimate.h"
@@ -85,6 +86,14 @@ std::uint64_t ExtraFrameBytes(RenderSession& session, std::uint64_t framesInFlig
   return pixels * (kBitmapBytesPerPixel + kGBufferBytesPerPixel + light) * (framesInFlight - 1);
 }
 
+// The floats a colour conversion of the output holds for each frame in
+// flight: the frame's copy and the converted frame (colour_plan.h).
+std::uint64_t ColourConversionBytes(RenderSession& session, const ColourPlan& colour, std::uint64_t framesInFlight) {
+  if (colour.Output().IsIdentity()) return 0;
+  const std::uint64_t pixels = Pixels(static_cast<std::uint64_t>(session.Width()),
+                                      static_cast<std::uint64_t>(session.Height()));
+  return pixels * 2 * sizeof(FloatRgba) * framesInFlight;
+}
 
 int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const RenderOptions& shared = o.shared;
@@ -125,6 +134,9 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   // The input image's name as written (a frame pattern, output_name.h).
   const std::filesystem::path inputImage = inputs.image ? *inputs.image : scene.render.image.value_or(fs::path());
   CheckFormatOptions(shared, o.output, outputFormat, !inputImage.empty() && !IsExrFile(inputImage), cli);
+  const ColourPlan colour = ColourPlanOf(shared, inputImage, outputFormat);
+  inputs.sceneColours = colour.SceneColours();
+  if (!colour.Note().empty() && inputs.note) inputs.note(colour.Note());
   std::vector<SetOption> sets;
   for (const std::string& s : shared.sets) sets.push_back(ParseSetOption(s, scene.TicksPerFrame()));
 
@@ -145,7 +157,8 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const std::uint64_t estimate =
       EstimateRenderMemory(MemoryInputsOf(session, frames, idChannels, o.output, threads)).Total() +
-      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3) + chanKeyBytes;
+      ExtraFrameBytes(session, o.threads == 1 ? 1 : 3) + chanKeyBytes +
+      ColourConversionBytes(session, colour, o.threads == 1 ? 1 : 3);
   CheckMemoryBudget(estimate, budget,
                     "the render (" + std::to_string(session.Width()) + " x " + std::to_string(session.Height()) +
                         " pixels" + (exrOutput ? ", OpenEXR" : "") + ")");
@@ -185,9 +198,40 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
       pngOptions.compression = compression.png;
       pngOptions.alpha = pngAlpha;
       const int frame = out.frame;
-      writer.Submit([=] {
+      // The floats the output's colour conversion starts from, copied: the
+      // session reuses its own for the next frame while this one is written.
+      std::shared_ptr<const std::vector<FloatRgba>> frameFloats;
+      if (!colour.Output().IsIdentity() && !exrInput.outputFloats.empty())
+        frameFloats = std::make_shared<const std::vector<FloatRgba>>(exrInput.outputFloats.begin(),
+                                                                     exrInput.outputFloats.end());
+      writer.Submit([=, exrInput = exrInput]() mutable {
         BitmapStorage& storage = *bitmap->Storage();
         std::vector<std::string> written;
+        // The output's colour space (colour_plan.h), converted on the
+        // frame's floats: an OpenEXR plate's own, HDR values and all.
+        std::vector<FloatRgba> converted;
+        if (!colour.Output().IsIdentity()) {
+          const std::span<BMM_Color_64> pixels(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height());
+          converted = frameFloats ? *frameFloats : FloatsFrom16(pixels);
+          // Star light the 16-bit frame clipped, and the star light layer,
+          // go into the output's space with the colour (docs/sky.md).
+          for (const PixelFloats& p : exrInput.lightAboveFull) converted[p.pixel] = p.value;
+          exrInput.lightAboveFull.clear();
+          if (BMM_Color_fl* light = storage.LightLayer()) {
+            std::vector<FloatRgba> layer(pixels.size());
+            std::transform(light, light + pixels.size(), layer.begin(),
+                           [](const BMM_Color_fl& l) { return FloatRgba{l.r, l.g, l.b, l.a}; });
+            colour.Output().ApplyPremultiplied(layer);
+            std::transform(layer.begin(), layer.end(), light,
+                           [](const FloatRgba& f) { return BMM_Color_fl{f.r, f.g, f.b, f.a}; });
+          }
+          colour.Output().ApplyPremultiplied(converted);
+          std::transform(converted.begin(), converted.end(), pixels.begin(), FloatRgbaTo16);
+          // The plate's other channels are in its own space: the output is a
+          // plain frame of the converted colour.
+          exrInput.outputFloats = converted;
+          exrInput.plate = nullptr;
+        }
         if (over) FlattenOver(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height(), *over);
         if (exrOutput) {
           WriteExrFrame(out.image, storage, exrInput, exrIdType, compression.exr, exrColourType);
@@ -258,6 +302,7 @@ CommandRun AddRenderCommand(CLI::App& app) {
   render->footer(R"(Examples:
   velumbra render
   velumbra render --input beauty.exr -o out.exr
+  velumbra render --input out.exr --set starscount=0 -o look.png
   velumbra render scenes/hyperspace.json -o hyper.png
   velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
   velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png
@@ -269,7 +314,13 @@ CommandRun AddRenderCommand(CLI::App& app) {
 
 PNG files hold straight alpha, 16-bit 65535 = the effect's full 65280; --alpha premultiplied
 writes the frame's own values. A video has no alpha: --over black flattens each frame over
-black first (players expect -pix_fmt yuv420p). Progress and messages go to stderr only.)");
+black first (players expect -pix_fmt yuv420p). Progress and messages go to stderr only.
+
+Colour (OpenColorIO; built-in config unless --ocio or $OCIO): the stars are painted in the
+plate's own space. An OpenEXR plate is scene-linear: its PNG is written for the sRGB display,
+with a note (--output-space scene_linear keeps the linear values), and the scene's colours,
+which are display values, are converted into its linear light (--colour-values frame does not).
+PNG in, PNG out converts nothing.)");
   return [o, render] { return RunRender(*o, *render); };
 }
 

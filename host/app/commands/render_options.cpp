@@ -93,6 +93,33 @@ void AddRenderOptions(CLI::App* cmd, RenderOptions& o) {
                 "drew it (unclipped, 1.0 = file white; stars.A their summed coverage), and keep star light "
                 "above 1.0 in the colour where the frame clipped it; done unasked when an effect draws "
                 "catalogue stars (starsource 1). See docs/sky.md");
+  cmd->add_option("--input-space", o.inputSpace,
+                  "OpenColorIO colour space of the input image, in which the stars are painted (a space, alias "
+                  "or role of the config: sRGB, lin_rec709, ACEScg, scene_linear ...). Default: scene_linear for "
+                  "OpenEXR, color_picking (sRGB) for PNG and without an input")
+      ->type_name("NAME");
+  cmd->add_option("--output-space", o.outputSpace,
+                  "OpenColorIO colour space the output file is written in. Default: the frame's own space, but "
+                  "a PNG of a linear frame (an OpenEXR plate) is written for the config's default display "
+                  "(sRGB), with a note")
+      ->type_name("NAME");
+  cmd->add_option("--display", o.display,
+                  "write the output as this OpenColorIO display shows the frame (default display: the "
+                  "config's), through --view")
+      ->type_name("NAME");
+  cmd->add_option("--view", o.view, "the view of --display (default: the display's default view, e.g. Standard)")
+      ->type_name("NAME");
+  cmd->add_option("--ocio", o.ocio,
+                  "OpenColorIO config file for the colour spaces (default: $OCIO, else the built-in config: "
+                  "sRGB, Linear Rec.709, ACEScg, ACES2065-1, CIE XYZ D65, Raw; display sRGB)")
+      ->type_name("CONFIG");
+  cmd->add_option("--colour-values", o.colourValues,
+                  "how the scene's colours (colour parameters, background) are read: display (the default: as a "
+                  "colour picker shows them, converted into a linear frame's space) or frame (the frame's own "
+                  "values, as they are)")
+      ->check(CLI::IsMember({"display", "frame"}))
+      ->type_name("MODE")
+      ->capture_default_str();
 }
 
 void OverrideScene(const RenderOptions& o, bool sceneFile, SceneDesc& scene) {
@@ -152,6 +179,22 @@ ExrCameraConvention ExrCameraOf(const RenderOptions& o) {
   throw InputError("--exr-camera " + Quoted(o.exrCamera) + ": expected auto, openexr or minus-z");
 }
 
+ColourRequest ColourRequestOf(const RenderOptions& o) {
+  ColourRequest r;
+  r.ocio = o.ocio;
+  r.inputSpace = o.inputSpace;
+  r.outputSpace = o.outputSpace;
+  r.display = o.display;
+  r.view = o.view;
+  r.displayColours = o.colourValues != "frame";
+  return r;
+}
+
+ColourPlan ColourPlanOf(const RenderOptions& o, const std::filesystem::path& inputImage, ImageFormat outputFormat) {
+  const PlateKind plate = inputImage.empty() ? PlateKind::None : IsExrFile(inputImage) ? PlateKind::Exr : PlateKind::Png;
+  return ColourPlan(ColourRequestOf(o), plate, outputFormat == ImageFormat::Png, inputImage.filename().string());
+}
+
 OutputCompression CompressionOf(const RenderOptions& o, bool exrOutput) {
   OutputCompression c;
   if (o.compression.empty()) return c;
@@ -188,6 +231,12 @@ std::vector<std::string> RenderOptionArguments(const RenderOptions& o, const std
   if (!o.exrType.empty()) args.insert(args.end(), {"--exr-type", o.exrType});
   if (!o.compression.empty()) args.insert(args.end(), {"--compression", o.compression});
   if (o.starsLayer) args.push_back("--stars-layer");
+  if (!o.ocio.empty()) args.insert(args.end(), {"--ocio", o.ocio});
+  if (!o.inputSpace.empty()) args.insert(args.end(), {"--input-space", o.inputSpace});
+  if (!o.outputSpace.empty()) args.insert(args.end(), {"--output-space", o.outputSpace});
+  if (!o.display.empty()) args.insert(args.end(), {"--display", o.display});
+  if (!o.view.empty()) args.insert(args.end(), {"--view", o.view});
+  if (o.colourValues != "display") args.insert(args.end(), {"--colour-values", o.colourValues});
   return args;
 }
 

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/app/colour/colour_plan.h"
 #include "host/app/image/exr_camera.h"
 #include "host/app/image/exr_io.h"
 #include "host/app/image/flatten.h"
@@ -33,6 +34,13 @@ struct RenderOptions {
   std::string exrType;  // --exr-type half|float; empty: an OpenEXR input's type, float without one
   std::string compression;  // empty: fast for PNG, an OpenEXR plate's own or zip for OpenEXR
   bool starsLayer = false;  // --stars-layer: an OpenEXR output carries stars.* even without catalogue stars
+  // Colour management (colour_plan.h); empty: the defaults by file type.
+  std::string ocio;         // --ocio CONFIG
+  std::string inputSpace;   // --input-space NAME
+  std::string outputSpace;  // --output-space NAME
+  std::string display;      // --display NAME
+  std::string view;         // --view NAME
+  std::string colourValues = "display";  // --colour-values display|frame
 };
 
 // Declares the options on `cmd`, writing into `o`.
@@ -59,6 +67,13 @@ std::optional<BackgroundColor> BackgroundOf(const RenderOptions& o);
 std::optional<ExrColourType> ExrColourTypeOf(const RenderOptions& o);
 // Throws InputError for a name that is none of the conventions.
 ExrCameraConvention ExrCameraOf(const RenderOptions& o);
+
+// The colour options as the colour plan takes them.
+ColourRequest ColourRequestOf(const RenderOptions& o);
+// The colour plan of a render of `inputImage` (empty: none; a frame
+// pattern is fine) into an output of `outputFormat` (colour_plan.h); the
+// plan's note names the plate by its file name. Throws InputError.
+ColourPlan ColourPlanOf(const RenderOptions& o, const std::filesystem::path& inputImage, ImageFormat outputFormat);
 
 struct OutputCompression {
   PngCompression png = PngCompression::Fast;

@@ -71,7 +71,9 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     options.addedLayer = kStarLightLayer;
     options.addedLayerRows = lightRows;
   }
-  if (input.image) {
+  // Floats given without an EXR input: a frame converted to another colour
+  // space (colour_plan.h), written as FLOAT unless asked otherwise.
+  if (input.image || !input.outputFloats.empty()) {
     std::vector<FloatRgba> floats;
     if (!input.outputFloats.empty()) {
       if (input.outputFloats.size() != count)
@@ -80,7 +82,7 @@ void WriteExrFrame(const std::filesystem::path& file, BitmapStorage& storage, co
     } else {
       floats = MergeEffectOutput(input.image->floats, input.image->pixels, output);
     }
-    options.colour = colourType.value_or(input.image->sampleType);
+    options.colour = colourType.value_or(input.image ? input.image->sampleType : ExrColourType::Float);
     WriteExr(file, width, storage.Height(), floats.data(), objectIds, materialIds, options);
     return;
   }

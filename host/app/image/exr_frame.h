@@ -30,7 +30,9 @@ struct ExrFrameInput {
   // The frame's colour as floats (RenderSession::OutputFloats: the input's
   // own floats where the effects changed nothing, HDR values carried
   // through the effects), one a display pixel; empty: derived from the
-  // 16-bit frame (MergeEffectOutput).
+  // 16-bit frame (MergeEffectOutput). Also given without an EXR input for a
+  // frame converted to another colour space: they are then written instead
+  // of the 16-bit frame.
   std::span<const FloatRgba> outputFloats;
   // Without an input EXR: the pixels whose floats keep star light above
   // full value (RenderSession::LightAboveFullValue), increasing.

@@ -191,8 +191,9 @@ std::string ParamReferenceMarkdown(ClassDesc2& cd) {
       "Every parameter of the effect, by rollout, with the name a scene's `params` and `--set` use.\n"
       "Values may be keyed in a scene (`{\"keys\": [[frame, value], ...]}`): floats and colours\n"
       "interpolate linearly, integers, flags and choices hold from the last key. Colours are\n"
-      "`[r, g, b]`, each 0..1, 1 being the effect's full intensity (file white), in the frame's own\n"
-      "space (typically linear for OpenEXR plates). Times are in frames of the scene's `fps`.\n";
+      "`[r, g, b]`, each 0..1, 1 being the effect's full intensity (file white), as a colour picker\n"
+      "shows them (display values, sRGB); into a linear OpenEXR plate `velumbra render` paints their\n"
+      "linear light (see \"Colour\" in velumbra.md). Times are in frames of the scene's `fps`.\n";
   for (int b = 0; b < cd.NumParamBlockDescs(); ++b) {
     const ParamBlockDesc2& desc = *cd.GetParamBlockDesc(b);
     std::string rollout = "\x01";  // no title yet

@@ -7,8 +7,9 @@ namespace velumbra {
 
 namespace {
 
-// Colours are in the frame's own space (typically linear for OpenEXR
-// plates), components 0..1; 1 is the effect's full intensity (file white).
+// Colours are display values (as a colour picker shows them; the host
+// converts them into a linear plate's space, colour_plan.h), components
+// 0..1; 1 is the effect's full intensity (file white).
 constexpr std::array<std::pair<std::string_view, std::string_view>, 59> kNotes{{
     {"starscount",
      "Number of stars generated on the sky (a unit ball of directions, or the 3D domain). Only the stars in "

@@ -1,0 +1,12 @@
+# Writes OUTPUT: a C++ source defining BuiltInColourConfigText()
+# (host/app/colour/colour_config.h) with the bytes of INPUT.
+file(READ ${INPUT} hex HEX)
+string(LENGTH "${hex}" hexLength)
+math(EXPR size "${hexLength} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+set(body "// Generated from host/app/colour/config.ocio by cmake/scripts/embed_colour_config.cmake.\n")
+string(APPEND body "#include \"host/app/colour/colour_config.h\"\n\nnamespace velumbra {\n\nnamespace {\n\n")
+string(APPEND body "const unsigned char kConfig[] = {\n${bytes}0};\n\n}  // namespace\n\n")
+string(APPEND body "std::string_view BuiltInColourConfigText() { return std::string_view(reinterpret_cast<const char*>(kConfig), ${size}); }\n\n")
+string(APPEND body "}  // namespace velumbra\n")
+file(WRITE ${OUTPUT} "${body}")
