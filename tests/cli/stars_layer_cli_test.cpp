@@ -156,4 +156,38 @@ TEST_F(StarsLayer, APlateCarriedThroughGetsTheLayerAndKeepsAllTheLight) {
   EXPECT_GT(above, 20u);
 }
 
+// An output converted to another space (a linear one: a matrix) takes the
+// layer with it: the converted colour is still the converted plate plus the
+// converted light, above 1.0 too.
+TEST_F(StarsLayer, AnOutputSpaceConvertsTheLayerWithTheColour) {
+  TestExr exr;
+  exr.display = exr.data = Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(kW - 1, kH - 1));
+  exr.channels = {Filled("R", exr.Count(), 0.8f), Filled("G", exr.Count(), 0.6f), Filled("B", exr.Count(), 0.3f),
+                  Filled("A", exr.Count(), 1.0f)};
+  WriteTestExr(Work("plate.exr"), exr);
+  const auto render = [&](const std::string& out, const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"render", "--input", "plate.exr", "-o", out, "--output-space", "ACEScg",
+                                  "--set", "drawmode=2"};
+    args.insert(args.end(), kBright.begin(), kBright.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CommandResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  };
+  render("stars.exr", {"--stars-layer"});
+  render("plate_only.exr", {"--set", "starscount=0"});
+  const Channels c = ChannelsOf(Work("stars.exr"));
+  size_t above = 0;
+  for (const char* k : {"R", "G", "B"}) {
+    const std::vector<float> colour = c.Read(Work("stars.exr"), k);
+    const std::vector<float> plate = c.Read(Work("plate_only.exr"), k);
+    const std::vector<float> light = c.Read(Work("stars.exr"), std::string("stars.") + k);
+    for (size_t i = 0; i < colour.size(); ++i) {
+      // The 16-bit steps of the unclipped channels, converted.
+      ASSERT_NEAR(colour[i], plate[i] + light[i], 1e-4f) << k << " pixel " << i;
+      if (colour[i] > 1.0f) ++above;
+    }
+  }
+  EXPECT_GT(above, 20u);
+}
+
 }  // namespace
