@@ -1,6 +1,7 @@
 // The velumbra panel end to end in a real browser: a user edits the star
 // count and a colour and sees the preview change, works the scintillation
-// rollout (Lock / UnLock, the enable check box), saves, and the saved scene
+// rollout (Lock / UnLock, the enable check box), types a catalogue and a
+// time into the Sky rollout, saves, and the saved scene
 // renders through `velumbra render` to exactly the pixels the page showed.
 //
 // Run through run.sh (it installs playwright-core and sets the environment).
@@ -21,9 +22,10 @@ const velumbra = env('VELUMBRA');
 const source = env('VELUMBRA_SOURCE');
 const work = env('BROWSER_WORK');
 
-// The Stars Creation rollout is map 0, Scintillation Effect map 4.
+// The Stars Creation rollout is map 0, Scintillation Effect map 4, Sky map 6.
 const STARS = 0;
 const SCINT = 4;
+const SKY = 6;
 
 const rollout = (map) => `#rollouts .rollout[data-map="${map}"]`;
 const edit = (map, param) => `${rollout(map)} input.edit[data-param="${param}"]`;
@@ -189,6 +191,26 @@ async function main() {
                            'scintillationmultiplier', 'scintillationdimmer'])
         await expectEnabled(page, edit(SCINT, param), false, `the ${param} field with scintillation off`);
       check(pixelDifference(preview, next) !== null, 'the preview did not change with scintillation switched off');
+      preview = next;
+    });
+
+    await step('Sky: the catalogue typed into its file field and the time into its text field draw the catalogue', async () => {
+      // Betelgeuse, Rigel and Bellatrix in the Yale catalogue's xplanet form.
+      const catalogue = path.join(tmp, 'orion.txt');
+      fs.writeFileSync(catalogue, '  7.4071  5.9195  0.50 " 58Alp Ori"\n -8.2017  5.2423  0.12 " 19Bet Ori"\n' +
+                                  '  6.3497  5.4189  1.64 " 24Gam Ori"\n');
+      await page.locator(`${rollout(SKY)} > button.title`).click();
+      await settled(page);
+      await page.locator(edit(SKY, 'catalogfile')).waitFor({ state: 'visible' });
+      await expectEnabled(page, edit(SKY, 'catalogfile'), false, 'the catalogue field with generated stars');
+      const catalogueSource = page.locator(`${rollout(SKY)} label.check`, { hasText: 'Catalogue' });
+      let next = await actAndSettle(page, () => catalogueSource.click());
+      await expectEnabled(page, edit(SKY, 'catalogfile'), true, 'the catalogue field with catalogue stars');
+      next = await actAndSettle(page, () => typeInto(page, edit(SKY, 'catalogfile'), catalogue));
+      await expectValue(page, edit(SKY, 'catalogfile'), catalogue, 'the catalogue field');
+      next = await actAndSettle(page, () => typeInto(page, edit(SKY, 'observertime'), '2021-01-15T22:00:00Z'));
+      await expectValue(page, edit(SKY, 'observertime'), '2021-01-15T22:00:00Z', 'the time field');
+      check(pixelDifference(preview, next) !== null, 'the preview did not change from the seeded field to the catalogue');
       preview = next;
     });
 
