@@ -50,6 +50,8 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 }  // namespace
 
 SkyParams SkyParamsAt(IParamBlock2* pb, TimeValue t) {
+  // The block holds every one of them (its descriptor gives the defaults);
+  // the zeros only stand for a value it could not give.
   SkyParams p;
   if (!pb) return p;
   p.catalogFile = Text(pb, pb_catalogfile, t);
@@ -59,14 +61,14 @@ SkyParams SkyParamsAt(IParamBlock2* pb, TimeValue t) {
   p.longitudeDeg = Read<float>(pb, pb_observerlongitude, t, 0.0f);
   p.heightM = Read<float>(pb, pb_observerheight, t, 0.0f);
   p.ut1MinusUtc = Read<float>(pb, pb_ut1minusutc, t, 0.0f);
-  p.magnitudeLimit = Read<float>(pb, pb_magnitudelimit, t, 6.5f);
-  p.magnitudeZero = Read<float>(pb, pb_magnitudezero, t, 6.0f);
+  p.magnitudeLimit = Read<float>(pb, pb_magnitudelimit, t, 0.0f);
+  p.magnitudeZero = Read<float>(pb, pb_magnitudezero, t, 0.0f);
   p.refraction = Read<int>(pb, pb_refractionflag, t, 0) != 0;
-  p.pressureHpa = Read<float>(pb, pb_refractionpressure, t, 1010.0f);
-  p.temperatureC = Read<float>(pb, pb_refractiontemperature, t, 10.0f);
+  p.pressureHpa = Read<float>(pb, pb_refractionpressure, t, 0.0f);
+  p.temperatureC = Read<float>(pb, pb_refractiontemperature, t, 0.0f);
   p.belowHorizon = Read<int>(pb, pb_belowhorizonflag, t, 0) != 0;
-  p.minSize = Read<float>(pb, pb_starminsize, t, 1.5f);
-  p.growth = Read<float>(pb, pb_stargrowth, t, 0.25f);
+  p.minSize = Read<float>(pb, pb_starminsize, t, 0.0f);
+  p.growth = Read<float>(pb, pb_stargrowth, t, 0.0f);
   return p;
 }
 

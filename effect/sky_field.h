@@ -47,17 +47,18 @@
 #include "sky/sky_time.h"
 #include "starfield/star_record.h"
 
-// The sky's settings as the block holds them at a time.
+// The sky's settings as the block holds them at a time (units as the
+// parameters': degrees, metres, seconds, hPa, degrees Celsius, pixels).
 struct SkyParams {
   std::string catalogFile;
   int frame = 0;  // skyframe: 0 celestial, 1 observer
   std::string observerTime;
   double latitudeDeg = 0, longitudeDeg = 0, heightM = 0, ut1MinusUtc = 0;
-  float magnitudeLimit = 6.5f, magnitudeZero = 6.0f;
+  float magnitudeLimit = 0, magnitudeZero = 0;
   bool refraction = false;
-  double pressureHpa = 1010, temperatureC = 10;
+  double pressureHpa = 0, temperatureC = 0;
   bool belowHorizon = false;
-  float minSize = 1.5f, growth = 0.25f;
+  float minSize = 0, growth = 0;
 
   bool operator==(const SkyParams&) const = default;
 };

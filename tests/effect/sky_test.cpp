@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -540,6 +541,48 @@ TEST(SkyTime, SecondsAfterAnInstantCarryThroughTheCalendar) {
   EXPECT_EQ(at({2024, 3, 20, 21, 30, 0}, 3600.25), "2024-03-20T22:30:00.25Z");
   // Frame 0 keeps the instant as written, a leap second included.
   EXPECT_EQ(at({2016, 12, 31, 23, 59, 60.5}, 0.0), "2016-12-31T23:59:60.5Z");
+}
+
+}  // namespace
+
+namespace {
+
+// What a catalogue pass leaves: the frame and the layer.
+struct SkyFrame {
+  std::vector<BMM_Color_64> pixels;
+  std::vector<BMM_Color_fl> light;
+};
+
+SkyFrame RenderOrion(int threads, bool panning) {
+  GrantRenderThreads(threads);
+  SkyScene scene(640, 360);
+  scene.SetText(pb_catalogfile, "/usr/share/xplanet/stars/BSC");
+  scene.Set(pb_magnitudelimit, 6.0f);
+  const Point3 at(0.08f, 1, -0.03f);
+  const TimeValue tpf = GetTicksPerFrame();
+  if (panning) {
+    scene.camera->SetTransformKeys({LookKey(-tpf, {0, 0, 0}, {0.13f, 1, -0.01f}), LookKey(0, {0, 0, 0}, at)});
+    scene.Set(pb_durationsubdivisions, 3);
+  } else {
+    scene.Look(at);
+  }
+  SkyFrame f;
+  f.pixels = scene.Render(0);
+  f.light.assign(scene.bitmap->LightLayer(), scene.bitmap->LightLayer() + 640 * 360);
+  GrantRenderThreads(0);
+  return f;
+}
+
+TEST(SkyStars, TheParallelLoopDrawsWhatTheSerialLoopDraws) {
+  if (!std::filesystem::exists("/usr/share/xplanet/stars/BSC")) GTEST_SKIP() << "xplanet is not installed";
+  for (bool panning : {false, true}) {
+    const SkyFrame serial = RenderOrion(0, panning);
+    const SkyFrame parallel = RenderOrion(2, panning);
+    ASSERT_GT(LitPixels(serial.pixels), 100);
+    EXPECT_TRUE(SamePixels(serial.pixels, parallel.pixels)) << (panning ? "panning" : "still");
+    EXPECT_EQ(std::memcmp(serial.light.data(), parallel.light.data(), serial.light.size() * sizeof(BMM_Color_fl)), 0)
+        << (panning ? "panning" : "still");
+  }
 }
 
 }  // namespace
