@@ -307,6 +307,7 @@ CommandRun AddRenderCommand(CLI::App& app) {
   velumbra render scenes/twinkle.json -f 0-59 -o out/twinkle.####.png
   velumbra render --set starscount=100000 --set 'duration={"keys":[[0,0.5],[30,2]]}' -f 0-30 -o blur.##.png
   velumbra render scenes/masks.json --ids masks --depth 8
+  velumbra render scenes/orion.json -o orion.exr      (the real sky; OpenEXR adds the stars.* layer)
   velumbra render --size 1920x1080 --fps 23.976 --set drawmode="Simple Additive"
   velumbra render scenes/pan.json --set Stars.starscount=50000 -f 0-30 -o pan.##.png
   velumbra render scenes/pan.json -f 0-30 --over black -o - |
