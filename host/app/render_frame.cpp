@@ -319,7 +319,7 @@ std::unique_ptr<Bitmap> RenderSession::RenderFrame(int frame, CheckAbortCallback
   const std::span<const BMM_Color_fl> light(lightLayer, lightLayer ? count : 0);
   if (!exr) {
     if (aboveFull) {
-      const BMM_Color_64 background = BackgroundPixel(scene_.render.background);
+      const BMM_Color_64 background = BackgroundPixel(background_);
       lightAboveFull_ = LightAboveFull(pixels ? std::span<const BMM_Color_64>(pixels, count)
                                               : std::span<const BMM_Color_64>(&background, 1),
                                        output, light);

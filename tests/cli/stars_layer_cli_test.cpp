@@ -85,25 +85,37 @@ TEST_F(StarsLayer, OnlyAnOpenExrOutputThatAsksCarriesIt) {
 // the layer's light, to the 16-bit steps (one a star) where nothing clipped and exactly
 // where the frame clipped; the alpha is the frame's.
 TEST_F(StarsLayer, TheColourIsThePlatePlusTheLightAboveFullValueToo) {
-  Render("add.exr", 0.9, {"--stars-layer", "--set", "drawmode=\"Simple Additive\""});
-  const Channels c = ChannelsOf(Work("add.exr"));
-  const float plate = static_cast<float>(std::round(0.9 * 65280.0)) / 65280.0f;
-  size_t above = 0, lit = 0;
-  for (const char* k : {"R", "G", "B"}) {
-    const std::vector<float> colour = c.Read(Work("add.exr"), k);
-    const std::vector<float> light = c.Read(Work("add.exr"), std::string("stars.") + k);
-    for (size_t i = 0; i < colour.size(); ++i) {
-      ASSERT_NEAR(colour[i], plate + light[i], 4.0f / 65280.0f) << k << " pixel " << i;
-      if (colour[i] > 1.0f) ++above;
-      if (light[i] > 0.0f) ++lit;
+  // The grey is a display value; in a linear frame the plate is what it
+  // converts to (and the background, not the scene's number, is the plate).
+  for (const std::vector<std::string>& space : {std::vector<std::string>{},
+                                                std::vector<std::string>{"--input-space", "lin_rec709"}}) {
+    SCOPED_TRACE(space.empty() ? "the frame's own space" : "a linear frame");
+    std::vector<std::string> args{"--stars-layer", "--set", "drawmode=\"Simple Additive\""};
+    args.insert(args.end(), space.begin(), space.end());
+    Render("add.exr", 0.9, args);
+    args.insert(args.end(), {"--set", "starscount=0"});
+    Render("plate.exr", 0.9, args);
+    const Channels c = ChannelsOf(Work("add.exr"));
+    size_t above = 0, lit = 0;
+    for (const char* k : {"R", "G", "B"}) {
+      const std::vector<float> colour = c.Read(Work("add.exr"), k);
+      const std::vector<float> plate = c.Read(Work("plate.exr"), k);
+      const std::vector<float> light = c.Read(Work("add.exr"), std::string("stars.") + k);
+      for (size_t i = 0; i < colour.size(); ++i) {
+        ASSERT_NEAR(colour[i], plate[i] + light[i], 4.0f / 65280.0f) << k << " pixel " << i;
+        if (colour[i] > 1.0f) ++above;
+        if (light[i] > 0.0f) ++lit;
+      }
     }
+    EXPECT_GT(above, 50u);
+    EXPECT_GT(lit, above);
   }
-  EXPECT_GT(above, 50u);
-  EXPECT_GT(lit, above);
 
   // Without the layer the same render is clipped at 1.0, and the stars
   // the same elsewhere.
+  Render("add.exr", 0.9, {"--stars-layer", "--set", "drawmode=\"Simple Additive\""});
   Render("clipped.exr", 0.9, {"--set", "drawmode=\"Simple Additive\""});
+  const Channels c = ChannelsOf(Work("add.exr"));
   const std::vector<float> clipped = c.Read(Work("clipped.exr"), "R");
   const std::vector<float> kept = c.Read(Work("add.exr"), "R");
   for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(clipped[i], std::min(kept[i], 1.0f)) << "pixel " << i;
