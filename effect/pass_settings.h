@@ -15,6 +15,8 @@ struct PassSettings {
   // the 16-bit scale (alpha << 8).
   StarFieldParams stars;
   int alpha16 = 0;
+  // Where the stars come from: starsource (0 generated, 1 the catalogue).
+  int starSource = 0;
 
   // The compositing: apply method, the stamps the stars write and the masks
   // they are drawn through.

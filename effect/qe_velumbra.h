@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "effect/pass_settings.h"
+#include "effect/sky_catalogue.h"
+#include "effect/sky_field.h"
 #include "effect/star_field_interface.h"
 #include "plugin/host.h"
 #include "render/star_loop.h"
@@ -104,6 +106,10 @@ class Qe_Velumbra : public Effect {
   // variance, alpha, sizes, balance) and generator. Kept from one render to
   // the next; regenerated only when the key changes.
   StarField starField;
+  // The star catalogue (starsource 1), parsed once per version of its file,
+  // and its stars placed for the latest render (effect/sky_field.h).
+  SkyCatalogue skyCatalogue;
+  SkyField skyField;
   // The latest pass's bitmap of the stars it kept (one bit a star), kept so
   // that the next pass reuses its memory instead of faulting in fresh pages.
   std::vector<std::uint64_t> keptStars;
@@ -127,6 +133,10 @@ class Qe_Velumbra : public Effect {
 
  private:
   void ReportLoop(StarLoopRun run);
+  // Brings the catalogue and its placed stars up to the render time; false
+  // (logged as bad input, with the file, line or parameter) when they
+  // cannot be had.
+  bool RefreshSky(TimeValue t, int alpha16);
 
   QeStarFieldInterface starFieldInterface_{*this};
 };

@@ -9,13 +9,20 @@
 // Units: colorvariance in percent, duration in frames,
 // scintillationfrequency in hertz, starsdomain3dradius in world units,
 // scintillationdx/dy in pixels; starsalpha, scintillationdimmer and the
-// object IDs are 8-bit values, the material IDs 4-bit values.
+// object IDs are 8-bit values, the material IDs 4-bit values. The sky:
+// latitude and longitude (east positive) in degrees, height in metres,
+// ut1minusutc in seconds, observertime ISO 8601 UTC text, magnitudes V,
+// refraction pressure in hPa and temperature in degrees Celsius,
+// starminsize in pixels (a radius), stargrowth an exponent.
 //
 // Enable lists: a check box enables the listed parameters' controls while it
 // is on. The two radio groups with a list (scintillationlockdxyflag,
 // hyperspacedirection) enable their dependent while any button but the
 // first is selected: Delta Y is editable only when "UnLock" is chosen, the
-// direction object's pick button only with "Object +X Axis".
+// direction object's pick button only with "Object +X Axis". The sky's
+// settings follow starsource ("Catalogue"), the observer's also skyframe
+// ("Observer"), and the refraction's pressure and temperature also its
+// flag: a control is enabled while every list naming it is on.
 //
 // GetQe_VelumbraDesc() builds the class descriptor on first use, so it
 // exists before this descriptor registers with it and is destroyed after
@@ -24,12 +31,13 @@ ParamBlockDesc2 qe_velumbra_param_blk(
     qe_velumbra_params, "Qe_VelumbraParameters", 0, GetQe_VelumbraDesc(),
     P_AUTO_CONSTRUCT | P_AUTO_UI | P_MULTIMAP,
     0,  // reference number of the block in the effect
-    6,  // rollouts: map, template, title, flag mask, rollup flags, dialog procedure
+    7,  // rollouts: map, template, title, flag mask, rollup flags, dialog procedure
     map_stars_creation, IDD_STARS_CREATION, IDS_STARS_CREATION, 0, 0, nullptr,
     map_motion_blur, IDD_MOTION_BLUR, IDS_MOTION_BLUR, 0, APPENDROLL_CLOSED, nullptr,
     map_apply, IDD_APPLY, IDS_APPLY, 0, APPENDROLL_CLOSED, nullptr,
     map_hyperspace, IDD_HYPERSPACE, IDS_HYPERSPACE_EFFECT, 0, APPENDROLL_CLOSED, nullptr,
     map_scintillation, IDD_SCINTILLATION, IDS_SCINTILLATION_EFFECT, 0, APPENDROLL_CLOSED, nullptr,
+    map_sky, IDD_SKY, IDS_SKY, 0, APPENDROLL_CLOSED, nullptr,
     map_about, IDD_ABOUT, IDS_ABOUT, 0, DONTAUTOCLOSE, nullptr,
 
     // --- Stars Creation ----------------------------------------------------
@@ -265,6 +273,95 @@ ParamBlockDesc2 qe_velumbra_param_blk(
         p_range, 0.0f, 255.0f,
         p_ui, map_scintillation, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_SCINTDIMMER_EDIT, IDC_SCINTDIMMER_SPIN,
             SPIN_AUTOSCALE,
+        p_end,
+
+    // --- Sky ---------------------------------------------------------------------
+    pb_starsource, "starsource", TYPE_RADIOBTN_INDEX, P_ANIMATABLE, IDS_STAR_SOURCE,
+        p_default, starsource_generated,
+        p_range, 0, 1,
+        p_ui, map_sky, TYPE_RADIO, 2, IDC_STARSOURCE_GENERATED, IDC_STARSOURCE_CATALOGUE,
+        p_enable_ctrls, 15, pb_catalogfile, pb_magnitudelimit, pb_magnitudezero, pb_starminsize, pb_stargrowth,
+            pb_skyframe, pb_observertime, pb_ut1minusutc, pb_observerlatitude, pb_observerlongitude,
+            pb_observerheight, pb_refractionflag, pb_refractionpressure, pb_refractiontemperature,
+            pb_belowhorizonflag,
+        p_end,
+    pb_catalogfile, "catalogfile", TYPE_FILENAME, 0, IDS_CATALOG_FILE,
+        p_default, "/usr/share/kstars/stars.dat",
+        p_ui, map_sky, TYPE_FILEOPENBUTTON, IDC_CATALOGFILE_BUTTON,
+        p_end,
+    pb_magnitudelimit, "magnitudelimit", TYPE_FLOAT, P_ANIMATABLE, IDS_MAGNITUDE_LIMIT,
+        p_default, 6.5f,
+        p_range, -2.0f, 30.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_MAGNITUDELIMIT_EDIT, IDC_MAGNITUDELIMIT_SPIN, 0.1f,
+        p_end,
+    pb_magnitudezero, "magnitudezero", TYPE_FLOAT, P_ANIMATABLE, IDS_MAGNITUDE_ZERO,
+        p_default, 6.0f,
+        p_range, -30.0f, 30.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_MAGNITUDEZERO_EDIT, IDC_MAGNITUDEZERO_SPIN, 0.1f,
+        p_end,
+    pb_starminsize, "starminsize", TYPE_FLOAT, P_ANIMATABLE, IDS_STAR_MIN_SIZE,
+        p_default, 1.5f,
+        p_range, 0.5f, 20.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_STARMINSIZE_EDIT, IDC_STARMINSIZE_SPIN, 0.1f,
+        p_end,
+    pb_stargrowth, "stargrowth", TYPE_FLOAT, P_ANIMATABLE, IDS_STAR_GROWTH,
+        p_default, 0.25f,
+        p_range, 0.0f, 0.5f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_STARGROWTH_EDIT, IDC_STARGROWTH_SPIN, 0.01f,
+        p_end,
+    pb_skyframe, "skyframe", TYPE_RADIOBTN_INDEX, P_ANIMATABLE, IDS_SKY_FRAME,
+        p_default, skyframe_celestial,
+        p_range, 0, 1,
+        p_ui, map_sky, TYPE_RADIO, 2, IDC_SKYFRAME_CELESTIAL, IDC_SKYFRAME_OBSERVER,
+        p_enable_ctrls, 8, pb_ut1minusutc, pb_observerlatitude, pb_observerlongitude, pb_observerheight,
+            pb_refractionflag, pb_refractionpressure, pb_refractiontemperature, pb_belowhorizonflag,
+        p_end,
+    pb_observertime, "observertime", TYPE_STRING, 0, IDS_OBSERVER_TIME,
+        p_default, "2000-01-01T12:00:00Z",
+        p_ui, map_sky, TYPE_EDITBOX, IDC_OBSERVERTIME_EDIT,
+        p_end,
+    pb_ut1minusutc, "ut1minusutc", TYPE_FLOAT, P_ANIMATABLE, IDS_UT1_MINUS_UTC,
+        p_default, 0.0f,
+        p_range, -1.0f, 1.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_UT1MINUSUTC_EDIT, IDC_UT1MINUSUTC_SPIN, 0.001f,
+        p_end,
+    pb_observerheight, "observerheight", TYPE_FLOAT, P_ANIMATABLE, IDS_OBSERVER_HEIGHT,
+        p_default, 0.0f,
+        p_range, -500.0f, 100000.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_OBSERVERHEIGHT_EDIT, IDC_OBSERVERHEIGHT_SPIN,
+            SPIN_AUTOSCALE,
+        p_end,
+    pb_observerlatitude, "observerlatitude", TYPE_FLOAT, P_ANIMATABLE, IDS_OBSERVER_LATITUDE,
+        p_default, 0.0f,
+        p_range, -90.0f, 90.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_OBSERVERLATITUDE_EDIT, IDC_OBSERVERLATITUDE_SPIN, 0.01f,
+        p_end,
+    pb_observerlongitude, "observerlongitude", TYPE_FLOAT, P_ANIMATABLE, IDS_OBSERVER_LONGITUDE,
+        p_default, 0.0f,
+        p_range, -180.0f, 180.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_OBSERVERLONGITUDE_EDIT, IDC_OBSERVERLONGITUDE_SPIN,
+            0.01f,
+        p_end,
+    pb_refractionflag, "refractionflag", TYPE_BOOL, P_ANIMATABLE, IDS_REFRACTION_FLAG,
+        p_default, FALSE,
+        p_ui, map_sky, TYPE_SINGLECHEKBOX, IDC_REFRACTION_CHECK,
+        p_enable_ctrls, 2, pb_refractionpressure, pb_refractiontemperature,
+        p_end,
+    pb_refractionpressure, "refractionpressure", TYPE_FLOAT, P_ANIMATABLE, IDS_REFRACTION_PRESSURE,
+        p_default, 1010.0f,
+        p_range, 0.0f, 1200.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_REFRACTIONPRESSURE_EDIT, IDC_REFRACTIONPRESSURE_SPIN,
+            1.0f,
+        p_end,
+    pb_refractiontemperature, "refractiontemperature", TYPE_FLOAT, P_ANIMATABLE, IDS_REFRACTION_TEMPERATURE,
+        p_default, 10.0f,
+        p_range, -80.0f, 60.0f,
+        p_ui, map_sky, TYPE_SPINNER, EDITTYPE_FLOAT, IDC_REFRACTIONTEMPERATURE_EDIT,
+            IDC_REFRACTIONTEMPERATURE_SPIN, 1.0f,
+        p_end,
+    pb_belowhorizonflag, "belowhorizonflag", TYPE_BOOL, P_ANIMATABLE, IDS_BELOW_HORIZON_FLAG,
+        p_default, FALSE,
+        p_ui, map_sky, TYPE_SINGLECHEKBOX, IDC_BELOWHORIZON_CHECK,
         p_end,
 
     p_end);

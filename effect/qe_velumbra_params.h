@@ -2,7 +2,9 @@
 // static descriptor that declares all of it.
 //
 // Parameter IDs are part of saved scenes and scripts: never renumber them.
-// ID 8 is unused.
+// ID 8 is unused. The sky's parameters (44 on) came later: at their
+// defaults the effect draws what it drew before them, so scenes saved
+// without them render unchanged.
 #pragma once
 
 #include "plugin/host.h"
@@ -10,7 +12,8 @@
 // The effect's one block.
 enum { qe_velumbra_params = 0 };
 
-// Rollouts, in panel order.
+// Rollouts; the panel shows them in this order, with Sky (map 6) before
+// About.
 enum QeVelumbraMap : MapID {
   map_stars_creation = 0,
   map_motion_blur = 1,
@@ -18,6 +21,7 @@ enum QeVelumbraMap : MapID {
   map_hyperspace = 3,
   map_scintillation = 4,
   map_about = 5,
+  map_sky = 6,
 };
 
 // Parameter IDs, named after the parameters' internal names.
@@ -65,6 +69,35 @@ enum QeVelumbraParam : ParamID {
   pb_brightdimbalance = 41,
   pb_hyperspacedirection = 42,
   pb_hsdirectionobject = 43,
+  pb_starsource = 44,
+  pb_catalogfile = 45,
+  pb_skyframe = 46,
+  pb_observerlatitude = 47,
+  pb_observerlongitude = 48,
+  pb_observerheight = 49,
+  pb_observertime = 50,
+  pb_ut1minusutc = 51,
+  pb_magnitudelimit = 52,
+  pb_magnitudezero = 53,
+  pb_refractionflag = 54,
+  pb_refractionpressure = 55,
+  pb_refractiontemperature = 56,
+  pb_belowhorizonflag = 57,
+  pb_starminsize = 58,
+  pb_stargrowth = 59,
+};
+
+// Values of pb_starsource.
+enum QeVelumbraStarSource {
+  starsource_generated = 0,
+  starsource_catalogue = 1,
+};
+
+// Values of pb_skyframe: the world frame the catalogue's stars are placed
+// in (sky/astrometry.h).
+enum QeVelumbraSkyFrame {
+  skyframe_celestial = 0,  // ICRS axes: x to RA 0 Dec 0, z to the north celestial pole
+  skyframe_observer = 1,   // the local horizon: x east, y north, z up
 };
 
 // Values of pb_drawmode (the apply method), in radio-button order.

@@ -11,6 +11,10 @@
 // Every parameter is read at the render time t with the validity interval
 // that spans all time; the per-sample placement settings of motion blur are
 // read at each sample's own time.
+//
+// With starsource "Catalogue" the stars are the catalogue's (effect/sky_field.h)
+// instead of the generated field's: the same steps, each star drawn by its
+// light (render/light_path.h).
 
 #include <algorithm>
 #include <cmath>
@@ -21,9 +25,11 @@
 
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
+#include "raster/coverage.h"
 #include "raster/pixel_target.h"
 #include "render/cell_visibility.h"
 #include "render/hyperspace.h"
+#include "render/light_path.h"
 #include "render/motion_blur.h"
 #include "render/scintillation.h"
 #include "render/star_loop.h"
@@ -290,13 +296,28 @@ const std::uint64_t* VisibleOnPath(const StarField& field, const MotionBlurPath&
 
 // What the drawing steps use of the effect: the cached field, the kept
 // stars' bitmap (its memory reused from pass to pass), whether the
-// visibility index may leave stars out, and the star loop's options.
+// visibility index may leave stars out, and the star loop's options; with
+// catalogue stars, their field (the generated one is not drawn then).
 struct PassTools {
   const StarField& field;
   std::vector<std::uint64_t>& kept;
   bool visibilityIndex;
   StarLoopOptions options;
+  const SkyField* sky = nullptr;
 };
+
+// Catalogue star i drawn by its light: `emit(sink)` makes its drawing
+// calls; they are measured, then drawn with the gain that lays down the
+// star's light.
+template <class Sink, class Emit>
+void EmitByLight(const SkyField& sky, std::uint32_t i, int alpha16, Sink& sink, const Emit& emit) {
+  CoverageSink measure;
+  emit(measure);
+  if (!(measure.sum > 0.0)) return;  // nothing of it can be drawn
+  const float gain = static_cast<float>(static_cast<double>(sky.lightScale()[i]) / measure.sum);
+  LightSink<Sink> light{sink, gain, StarAlpha(alpha16, gain)};
+  emit(light);
+}
 
 // 7. The scintillation pass (no motion blur, no hyperspace). Stars of cells
 // that cannot reach the image are left out; the offsets are Catmull-Rom
@@ -309,6 +330,17 @@ StarLoopRun DrawScintillation(const StarPlacement& placement, TimeValue t, const
   if (cb) cb->SetTitle(kRenderingTitle);
   const Matrix3 view = s.view.viewMatrix;
   const Matrix3 origin = s.view.origin;
+  if (tools.sky) {
+    const SkyField& sky = *tools.sky;
+    const StarRecord* records = sky.stars();
+    const StarSet set{sky.count(), nullptr, records, sizeof(StarRecord)};
+    return RunStarLoop(set, target, cb, 1, tools.options, [&](std::uint32_t i, auto& sink) {
+      float x, y;
+      BMM_Color_64 c;
+      if (!pass.Place(i, records[i], placement, origin, view, ri, x, y, c)) return;
+      EmitByLight(sky, i, s.alpha16, sink, [&](auto& to) { to.Splat(Point2(x, y), c, records[i].size); });
+    });
+  }
   const StarRecord* stars = tools.field.stars();
   const std::uint32_t count = tools.field.count();
   const std::uint64_t* drawn = nullptr;
@@ -331,6 +363,15 @@ StarLoopRun DrawMotionBlur(const MotionBlurPath& path, int n, const RenderInfo& 
                            CheckAbortCallback* cb, const PassTools& tools, const PassSettings& s) {
   const Hyperspace* shift = s.hyperspaceFlag ? &s.hyperspace : nullptr;
   const Point2 imageMax(static_cast<float>(target.maxX), static_cast<float>(target.maxY));
+  if (tools.sky) {
+    const SkyField& sky = *tools.sky;
+    const StarRecord* records = sky.stars();
+    const StarSet set{sky.count(), nullptr, records, sizeof(StarRecord)};
+    return RunStarLoop(set, target, cb, n, tools.options, [&](std::uint32_t i, auto& sink) {
+      EmitByLight(sky, i, s.alpha16, sink,
+                  [&](auto& to) { path.EmitStarPath(records[i], ri, shift, imageMax, to); });
+    });
+  }
   const std::uint64_t* drawn =
       tools.visibilityIndex ? VisibleOnPath(tools.field, path, n, shift, ri, target, tools.kept) : nullptr;
   const StarRecord* stars = tools.field.stars();
@@ -352,7 +393,15 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
   s.stars = StarFieldParamsAt(pblock, t);  // the reader `velumbra stars` asks too
   const StarFieldKey key = MakeStarFieldKey(s.stars);
   s.alpha16 = key.alpha16;
-  if (!starField.RefreshStarField(key, cb)) return s;
+  // Or the catalogue's stars: a file the user named that cannot be read
+  // ends the pass with its reason in the host's log, as bad input.
+  s.starSource = read.Int(pb_starsource);
+  const bool catalogue = s.starSource == starsource_catalogue;
+  if (catalogue) {
+    if (!RefreshSky(t, s.alpha16)) return s;
+  } else if (!starField.RefreshStarField(key, cb)) {
+    return s;
+  }
 
   // 2.-6. Placement, masks, view, origin and the compositing context.
   ReadPlacementAndMasks(read, s);
@@ -362,7 +411,7 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
   ChooseOrigin(read, t, s);
   s.compositing.drawMode = read.Int(pb_drawmode);
   PixelTarget target = MakeTarget(bm, s);
-  const PassTools tools{starField, keptStars, visibilityIndex, LoopOptions()};
+  const PassTools tools{starField, keptStars, visibilityIndex, LoopOptions(), catalogue ? &skyField : nullptr};
 
   // 7. Scintillation replaces the main pass.
   s.scintillationFlag = read.Int(pb_scintillationflag);
@@ -390,6 +439,15 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
   // 9. The star loop.
   ReportLoop(DrawMotionBlur(path, n, *ri, target, cb, tools, s));
   return s;
+}
+
+bool Qe_Velumbra::RefreshSky(TimeValue t, int alpha16) {
+  const SkyParams p = SkyParamsAt(pblock, t);
+  std::string error;
+  if (skyCatalogue.Refresh(p.catalogFile.c_str(), error) && skyField.Refresh(skyCatalogue, p, t, alpha16, error))
+    return true;
+  LogFailure(SYSLOG_ERROR | SYSLOG_INPUT, "%s", error.c_str());
+  return false;
 }
 
 StarLoopOptions Qe_Velumbra::LoopOptions() const {

@@ -40,12 +40,15 @@ RASTER_INLINE BMM_Color_64 ScaledColour(BMM_Color_64 c, float factor) {
 
 // Method: 0..4 or kNotAMethod. WriteAlpha: the target's writeAlpha is set.
 // Masked: a mask is on whose channel exists. Stamps: an ID write is on whose
-// channel exists.
-template <int Method, bool WriteAlpha, bool Masked, bool Stamps>
+// channel exists. Light: the target has a light layer (such kernels are
+// made with Masked and Stamps set, their channel pointers null where off:
+// the same results with fewer kernels).
+template <int Method, bool WriteAlpha, bool Masked, bool Stamps, bool Light = false>
 class PixelKernel {
  public:
   explicit PixelKernel(const PixelTarget& t)
       : pixels_(t.pixels),
+        light_(t.light),
         maskMaterial_(t.matchMaterialId ? t.materialIdChannel : nullptr),
         maskObject_(t.matchObjectId ? t.objectIdChannel : nullptr),
         stampMaterial_(t.writeMaterialId ? t.materialIdChannel : nullptr),
@@ -57,6 +60,8 @@ class PixelKernel {
         threshold_(t.idWriteAlphaThreshold) {}
 
   static constexpr bool kFilter = Method == PixelTarget::kApplyAsFilter;
+  // Whether Plot adds light to the layer: a filter brings none.
+  static constexpr bool kLight = Light && !kFilter && Method != kNotAMethod;
 
   // The star colour of a disc pixel at coverage cov (0 < cov < 1; at 1 or
   // more the colour is used as given). `colour` is the star colour as
@@ -85,8 +90,10 @@ class PixelKernel {
 
   // The same where the disc at the end partly covers the pixel (0 < c2 < 1);
   // `alpha` is the star alpha as a float. False: the pixel is left alone
-  // (the disc has already made it opaque).
-  RASTER_INLINE static bool TrailColourAtJoint(Floats4 colour, float alpha, float e, float c2, Channels4& out) {
+  // (the disc has already made it opaque). `factor` receives the coverage
+  // the colour was scaled by (a filter: e).
+  RASTER_INLINE static bool TrailColourAtJoint(Floats4 colour, float alpha, float e, float c2, Channels4& out,
+                                               float& factor) {
     if constexpr (!kFilter) {
       // Only the coverage the disc left over, and for the alpha-weighted
       // methods relative to the alpha the disc already changed.
@@ -102,9 +109,11 @@ class PixelKernel {
           e = e / divisor;
         }
       }
+      factor = e;
       out = ToChannels(colour * e);
     } else {
       (void)alpha;
+      factor = e;
       // Dividing out the disc's own filter value leaves one filter at the
       // combined coverage.
       const float full = static_cast<float>(kFullChannel);
@@ -119,6 +128,14 @@ class PixelKernel {
   // Composites star pixel `s` (channels 0..65535) into pixel i of the image
   // (and its G-buffer).
   RASTER_INLINE void Plot(std::size_t i, Channels4 s) const {
+    Plot(i, s, [] { return Floats4{}; });
+  }
+  // The same, and when the kernel has a light layer adds to it light(): the
+  // star's unclipped colour at the pixel's coverage (16-bit units), times
+  // the method's factor (PixelTarget::AddLight, the same operations).
+  // light() is called only then.
+  template <class LightOf>
+  RASTER_INLINE void Plot(std::size_t i, Channels4 s, const LightOf& light) const {
     if constexpr (Masked) {
       if (maskMaterial_ && maskMaterial_[i] != materialToMatch_) return;
       if (maskObject_ && maskObject_[i] != objectToMatch_) return;
@@ -136,16 +153,19 @@ class PixelKernel {
       out = Truncated(ToFloats(s) * f) + e;
       if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
       stamp = (Method == PixelTarget::kAdditiveWithAlpha ? ea <= threshold : ea >= threshold) && sa >= threshold;
+      if constexpr (kLight) AddLight(i, light() * f);
     } else if constexpr (Method == PixelTarget::kSimpleAdditive ||
                          (Method == PixelTarget::kSimpleApply && !WriteAlpha)) {
       out = s + e;
       if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
       stamp = sa >= threshold;
+      if constexpr (kLight) AddLight(i, light());
     } else if constexpr (Method == PixelTarget::kSimpleApply) {
       // Over-operator by the star's own alpha, at most full.
       const float h = std::max(0.0f, 1.0f - static_cast<float>(sa) * PixelTarget::kInvFull);
       out = Truncated(ToFloats(e) * h) + s;
       stamp = sa >= threshold;
+      if constexpr (kLight) AddLight(i, light());
     } else if constexpr (kFilter) {
       out = Truncated(ToFloats(s) * ToFloats(e) * PixelTarget::kInvFull);
       if constexpr (!WriteAlpha) out = WithAlpha(out, ea);
@@ -161,7 +181,17 @@ class PixelKernel {
   }
 
  private:
+  RASTER_INLINE void AddLight(std::size_t i, Floats4 l) const {
+    const Floats4 v = l * PixelTarget::kInvFull;
+    BMM_Color_fl& out = light_[i];
+    out.r += v[0];
+    out.g += v[1];
+    out.b += v[2];
+    out.a += v[3];
+  }
+
   BMM_Color_64* pixels_;
+  BMM_Color_fl* light_;
   const UBYTE* maskMaterial_;
   const WORD* maskObject_;
   UBYTE* stampMaterial_;
@@ -187,11 +217,30 @@ void WithFlags(const PixelTarget& t, const bool (&flags)[3], Fn& fn) {
   }
 }
 
+template <int Method, class Fn>
+void WithLightKernel(const PixelTarget& t, Fn& fn) {
+  if (t.writeAlpha != 0)
+    fn(PixelKernel<Method, true, true, true, true>(t));
+  else
+    fn(PixelKernel<Method, false, true, true, true>(t));
+}
+
 }  // namespace detail
 
 // Calls fn(kernel) with the kernel specialised for target's settings.
 template <class Fn>
 void WithPixelKernel(const PixelTarget& t, Fn&& fn) {
+  if (t.light) {
+    switch (t.applyMethod) {
+      case PixelTarget::kAdditiveWithAlpha: return detail::WithLightKernel<PixelTarget::kAdditiveWithAlpha>(t, fn);
+      case PixelTarget::kAdditiveWithInverseAlpha:
+        return detail::WithLightKernel<PixelTarget::kAdditiveWithInverseAlpha>(t, fn);
+      case PixelTarget::kSimpleAdditive: return detail::WithLightKernel<PixelTarget::kSimpleAdditive>(t, fn);
+      case PixelTarget::kSimpleApply: return detail::WithLightKernel<PixelTarget::kSimpleApply>(t, fn);
+      case PixelTarget::kApplyAsFilter: return detail::WithLightKernel<PixelTarget::kApplyAsFilter>(t, fn);
+      default: return detail::WithLightKernel<kNotAMethod>(t, fn);
+    }
+  }
   const bool flags[3] = {
       t.writeAlpha != 0,
       (t.matchMaterialId && t.materialIdChannel) || (t.matchObjectId && t.objectIdChannel),

@@ -25,6 +25,7 @@ PixelTarget::PixelTarget(Bitmap* bitmap_, UBYTE applyMethod_)
       clipY1(-1),
       pixels(nullptr),
       width(0),
+      light(nullptr),
       boxLoops(nullptr) {
   BitmapStorage* storage = bitmap ? bitmap->Storage() : nullptr;
   if (!storage) return;
@@ -33,6 +34,7 @@ PixelTarget::PixelTarget(Bitmap* bitmap_, UBYTE applyMethod_)
   clipY1 = maxY;
   pixels = storage->Pixels();
   width = storage->Width();
+  light = storage->LightLayer();
   // A channel of an unexpected element type is treated as absent rather than
   // read with the wrong width.
   ULONG type = BMM_CHAN_TYPE_UNKNOWN;

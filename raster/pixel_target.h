@@ -23,6 +23,15 @@
 //  - Every channel value computed in floating point is truncated toward zero
 //    to an integer at each step where it is computed.
 //
+// The light layer: when the bitmap carries one (Bitmap::LightLayer), every
+// star pixel also adds the light it brings to the frame there, unclipped and
+// before truncation, on the float scale (1.0 = 65280): the star colour at
+// the pixel's coverage, times the apply method's factor (1 - image alpha for
+// "Additive With Alpha", the image alpha for "Additive With Inverse Alpha",
+// 1 for "Simple Additive" and "Simple Apply"; "Apply As Filter" brings no
+// light and adds nothing). A pixel the masks stop adds nothing. The 16-bit
+// pixels, alpha and IDs are the same to the bit with or without a layer.
+//
 // Construct it after the parameters have been read, overwrite the public
 // parameter members, then draw; the members are not changed while drawing.
 // The bitmap and its channels belong to the host.
@@ -33,6 +42,20 @@
 
 #include "plugin/host.h"
 #include "raster/channel.h"
+
+// The colour of one drawing call. A plain call (`light` false) draws
+// `colour` as given: pixels it partly covers get it scaled by their
+// coverage, pixels it covers fully the colour itself, and streaks are
+// dimmed by their length (PixelTarget::streakDimming). A light call draws a
+// star by its light: its red, green and blue are colour x gain, unclipped
+// (above 65280 for a star brighter than full value; alpha as given), each
+// pixel's value is limited to 65280 in the 16-bit frame, and streaks are
+// not dimmed (the caller spreads the star's light over its path itself).
+struct Paint {
+  BMM_Color_64 colour;
+  float gain = 1.0f;
+  bool light = false;
+};
 
 class PixelTarget {
  public:
@@ -59,6 +82,10 @@ class PixelTarget {
   // (trunc(x), trunc(y)). Positions outside 0..maxX / 0..maxY, NaN included,
   // are ignored, as is a pixel the storage cannot read.
   void PlotPixel(float x, float y, BMM_Color_64 c);
+  // The same, adding `light` (the star's unclipped colour at the pixel's
+  // coverage, 16-bit units) times the method's factor to the light layer
+  // when there is one (see the top of this file).
+  void PlotPixel(float x, float y, BMM_Color_64 c, BMM_Color_fl light);
 
   // Packs four channel results, each limited to at most 65280 compared as
   // unsigned values (so a negative result also becomes 65280).
@@ -80,6 +107,11 @@ class PixelTarget {
   // before), so that a chain of streaks composites each pixel about as one
   // drawing at the combined coverage would. a == b draws nothing.
   void DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r);
+  // The same three drawn by the star's light (Paint): red, green and blue
+  // are colour x gain; no length dimming.
+  void DrawLightSplat(Point2 c, BMM_Color_64 colour, float r, float gain);
+  void DrawLightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain);
+  void DrawLightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain);
 
   // --- members, in this order; public, the render pass fills the parameter
   // members after construction.
@@ -112,14 +144,18 @@ class PixelTarget {
   // storage): the effect and the stand-in host own both sides of it.
   BMM_Color_64* pixels;
   int width;
+  // The bitmap's light layer in the same layout, or null when the host made
+  // none.
+  BMM_Color_fl* light;
 
   // A streak prepared for its pixel loop: the ends the loop measures from
   // (the given ones, or the part of a far-out streak near the image), the
-  // unit direction, the clipped pixel box and the dimmed colour.
+  // unit direction, the clipped pixel box and the paint (a plain call's
+  // colour dimmed by length).
   struct Streak {
     Point2 a, b, u;
     int x0, x1, y0, y1;
-    BMM_Color_64 colour;
+    Paint paint;
   };
 
   // The straightforward drawing, the reference the fast one is tested
@@ -130,7 +166,7 @@ class PixelTarget {
    public:
     // A disc at c over the box x0..x1, y0..y1; a capsule and a trail (b
     // the caller's end, where its disc sits) over the prepared streak's box.
-    virtual void Splat(PixelTarget& t, Point2 c, BMM_Color_64 colour, float r, int x0, int x1, int y0,
+    virtual void Splat(PixelTarget& t, Point2 c, const Paint& paint, float r, int x0, int x1, int y0,
                        int y1) const = 0;
     virtual void Capsule(PixelTarget& t, const Streak& s, float r) const = 0;
     virtual void Trail(PixelTarget& t, const Streak& s, Point2 b, float r) const = 0;
@@ -152,8 +188,15 @@ class PixelTarget {
  private:
   // False when nothing of the streak can reach the image. `length` is
   // Length(b - a), not 0.
-  bool PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,
-                     Streak& out) const;
+  bool PrepareStreak(Point2 a, Point2 b, float length, const Paint& paint, float r, Streak& out) const;
+
+  void Splat(Point2 c, const Paint& paint, float r);
+  void Capsule(Point2 a, Point2 b, const Paint& paint, float r);
+  void Trail(Point2 a, Point2 b, const Paint& paint, float r);
+
+  // Adds `light` (16-bit units) times the method's factor for an image
+  // alpha `ea` (limited) to pixel i of the light layer.
+  void AddLight(std::size_t i, int ea, BMM_Color_fl light) const;
 
   // The pixel composited from image pixel `image` (alpha already limited to
   // 65280) and star pixel `star`; `stampIds` tells whether the method's ID
@@ -236,6 +279,46 @@ inline BMM_Color_64 PixelTarget::Composite(BMM_Color_64 e, BMM_Color_64 s, bool&
       break;  // not a method: the pixel goes back as read
   }
   return ClampColor(r, g, b, a);
+}
+
+inline void PixelTarget::AddLight(std::size_t i, int ea, BMM_Color_fl l) const {
+  float f = 1.0f;
+  switch (applyMethod) {
+    case kAdditiveWithAlpha: f = 1.0f - static_cast<float>(ea) * kInvFull; break;
+    case kAdditiveWithInverseAlpha: f = static_cast<float>(ea) * kInvFull; break;
+    case kSimpleAdditive:
+    case kSimpleApply: break;
+    default: return;  // a filter, or no method: no light
+  }
+  if (applyMethod == kAdditiveWithAlpha || applyMethod == kAdditiveWithInverseAlpha) {
+    l.r = l.r * f;
+    l.g = l.g * f;
+    l.b = l.b * f;
+    l.a = l.a * f;
+  }
+  BMM_Color_fl& out = light[i];
+  out.r += l.r * kInvFull;
+  out.g += l.g * kInvFull;
+  out.b += l.b * kInvFull;
+  out.a += l.a * kInvFull;
+}
+
+inline void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c, BMM_Color_fl l) {
+  if (!(x > -1.0f && x < static_cast<float>(maxX) + 1.0f && y > -1.0f &&
+        y < static_cast<float>(maxY) + 1.0f))
+    return;
+  if (light) {
+    const int px = static_cast<int>(x);
+    const int py = static_cast<int>(y);
+    const std::size_t i = static_cast<std::size_t>(py) * static_cast<std::size_t>(width) +
+                          static_cast<std::size_t>(px);
+    const int ea = std::min<int>(pixels[i].a, kFullChannel);
+    const bool masked = (matchMaterialId && materialIdChannel && materialIdChannel[i] != materialIdToMatch) ||
+                        (matchObjectId && objectIdChannel && objectIdChannel[i] != objectIdToMatch);
+    // The light is taken with the image alpha the pixel had before this star pixel.
+    if (!masked) AddLight(i, ea, l);
+  }
+  PlotPixel(x, y, c);
 }
 
 inline void PixelTarget::PlotPixel(float x, float y, BMM_Color_64 c) {

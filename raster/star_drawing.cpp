@@ -81,6 +81,21 @@ struct Box {
   int x0, x1, y0, y1;
 };
 
+// A call's star colour as the loops use it: `whole` for pixels it covers
+// fully, `f` (as floats, unclipped for a light call) scaled by a partial
+// coverage, and by every coverage for the light layer.
+struct CallColour {
+  raster::Channels4 whole;
+  raster::Floats4 f;
+};
+
+CallColour ColourOf(const Paint& paint) {
+  const raster::Channels4 c = raster::Unpack(paint.colour);
+  if (!paint.light) return {c, raster::ToFloats(c)};
+  const raster::Floats4 f = raster::ToFloats(c) * raster::Floats4{paint.gain, paint.gain, paint.gain, 1.0f};
+  return {raster::ToChannels(f), f};
+}
+
 // The pixel loops below visit, column by column and row by row ascending,
 // the rows of each column that can be covered (shallow streaks: row by row,
 // the columns of each row), and composite exactly what the reference's
@@ -94,7 +109,7 @@ struct Box {
 struct StreakLoop {
   Point2 a, b, u;
   Box box;
-  BMM_Color_64 colour;
+  CallColour colour;
 };
 
 // Four rows y..y+3 of one column of a disc at c: the coverage of each,
@@ -113,22 +128,20 @@ struct StreakLoop {
 // is full.
 template <class Kernel>
 [[gnu::always_inline]] inline void PlotCovered(const Kernel& k, const FourPixels& four, std::size_t i0,
-                                               std::size_t step, const raster::Floats4& colourF,
-                                               const raster::Channels4& whole) {
+                                               std::size_t step, const CallColour& colour) {
   for (int m = four.covered; m != 0; m &= m - 1) {
     const int lane = std::countr_zero(static_cast<unsigned>(m));
     const float cov = four.cov[lane];
     const std::size_t i = i0 + static_cast<std::size_t>(lane) * step;
-    k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colourF, cov), whole));
+    k.Plot(i, raster::Choose(cov < 1.0f, Kernel::DiscColour(colour.f, cov), colour.whole),
+           [&] { return colour.f * std::min(cov, 1.0f); });
   }
 }
 
 template <class Kernel>
-void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_Color_64 colour, float r,
+void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, const CallColour& colour, float r,
                 float bound, const Box& box) {
   const std::size_t stride = static_cast<std::size_t>(width);
-  const raster::Channels4 whole = raster::Unpack(colour);
-  const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
   const auto columnTerm = [&](int x) {
     const float dx = static_cast<float>(x) - c.x;
@@ -142,7 +155,7 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
       const FourPixels four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
-      PlotCovered(k, four, static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), stride, colourF, whole);
+      PlotCovered(k, four, static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), stride, colour);
     }
   });
 }
@@ -194,7 +207,7 @@ static_assert(Transposed<8>(0x2ull) == 0x100ull && Transposed<8>(1ull << 13) == 
 // farther than the reach, and the lanes' own test decides the rest.
 template <int N, class Kernel>
 [[gnu::always_inline]] inline void SmallDiscPixels(const Kernel& k, const BMM_Color_64* pixels, int width, Point2 c,
-                                                   BMM_Color_64 colour, float r, const Box& box) {
+                                                   const CallColour& colour, float r, const Box& box) {
   static_assert(N == 4 || N == 8);
   const double reach = DiscReach(r);
   const int x = FirstWithinReach(c.x, reach, box.x0);
@@ -231,15 +244,14 @@ template <int N, class Kernel>
       covered |= static_cast<std::uint64_t>(lanes::Bits(quadCov > 0.0f)) << (N * row + 4 * q);
     }
   }
-  const raster::Channels4 whole = raster::Unpack(colour);
-  const raster::Floats4 colourF = raster::ToFloats(whole);
   constexpr int kShift = N == 4 ? 2 : 3;
   for (std::uint64_t m = Transposed<N>(covered & inBox); m != 0; m &= m - 1) {
     const int bit = std::countr_zero(m);
     const int column = bit >> kShift, row = bit & (N - 1);
     const float v = cov[N * row + column];
     k.Plot(corner + static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column),
-           raster::Choose(v < 1.0f, Kernel::DiscColour(colourF, v), whole));
+           raster::Choose(v < 1.0f, Kernel::DiscColour(colour.f, v), colour.whole),
+           [&] { return colour.f * std::min(v, 1.0f); });
   }
 }
 
@@ -254,11 +266,9 @@ StreakLine AlongLines(const LineView& v, const StreakLoop& s) { return {v.Along(
 template <class Kernel>
 void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound,
                    bool byRows) {
-  const raster::Channels4 whole = raster::Unpack(s.colour);
-  const raster::Floats4 colourF = raster::ToFloats(whole);
   const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
   ForEachStreakFour<false>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
-    PlotCovered(k, four, v.Index(line, pos), v.posStep, colourF, whole);
+    PlotCovered(k, four, v.Index(line, pos), v.posStep, s.colour);
   });
 }
 
@@ -266,28 +276,30 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
 template <class Kernel>
 void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
                  float bound, bool byRows) {
-  const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
-  const float alphaF = static_cast<float>(s.colour.a);
+  const raster::Floats4 colourF = s.colour.f;
+  const float alphaF = colourF[3];
   const bool finite = r < std::numeric_limits<float>::infinity();
   // Pixel i at coverage c1 by the streak, b2 = |p - b|^2 formed as Length
   // forms it.
   const auto pixel = [&](std::size_t i, float c1, float b2) {
     const float e = std::min(c1, 1.0f);
+    const auto lightAt = [&](float factor) { return [&colourF, factor] { return colourF * factor; }; };
     if (!(b2 < bound) && finite) {
       // The disc at b does not reach the pixel (its coverage is 0 or
       // less; with an infinite radius it could be inf - inf, NaN, which
       // leaves the pixel alone, so that case takes the exact test).
-      k.Plot(i, Kernel::TrailColour(colourF, e));
+      k.Plot(i, Kernel::TrailColour(colourF, e), lightAt(e));
       return;
     }
     const float c2 = r - raster::SquareRoot(b2);
     if (!(c2 < 1.0f)) return;  // the disc has covered the pixel fully
     if (!(c2 > 0.0f)) {
-      k.Plot(i, Kernel::TrailColour(colourF, e));
+      k.Plot(i, Kernel::TrailColour(colourF, e), lightAt(e));
       return;
     }
     raster::Channels4 star;
-    if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
+    float factor = e;
+    if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star, factor)) k.Plot(i, star, lightAt(factor));
   };
   const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
   const Point2 bAlong = v.Along(b);
@@ -329,7 +341,25 @@ bool PixelsShareMemory(const PixelTarget& t) {
 
 }  // namespace
 
-void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
+void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) { Splat(c, Paint{colour}, r); }
+
+void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Capsule(a, b, Paint{colour}, r); }
+
+void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Trail(a, b, Paint{colour}, r); }
+
+void PixelTarget::DrawLightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) {
+  Splat(c, Paint{colour, gain, true}, r);
+}
+
+void PixelTarget::DrawLightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+  Capsule(a, b, Paint{colour, gain, true}, r);
+}
+
+void PixelTarget::DrawLightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+  Trail(a, b, Paint{colour, gain, true}, r);
+}
+
+void PixelTarget::Splat(Point2 c, const Paint& paint, float r) {
   if (!(r > 0.0f)) return;  // no pixel can get positive coverage
   const float R = std::trunc(r + 1.0f);
   int x0, x1, y0, y1;
@@ -338,33 +368,32 @@ void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
   y1 = std::min(y1, clipY1);
   if (y0 > y1) return;
   if (boxLoops) {
-    boxLoops->Splat(*this, c, colour, r, x0, x1, y0, y1);
+    boxLoops->Splat(*this, c, paint, r, x0, x1, y0, y1);
     return;
   }
-  {
-    const Box box{x0, x1, y0, y1};
-    if (r <= kSmallDiscRadius[0]) {
-      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
-      return;
-    }
-    if (r <= kSmallDiscRadius[1]) {
-      raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
-      return;
-    }
-    const float bound = LeastNoCoverageSquare(r);
-    raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
+  const Box box{x0, x1, y0, y1};
+  const CallColour colour = ColourOf(paint);
+  if (r <= kSmallDiscRadius[0]) {
+    raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
+    return;
   }
+  if (r <= kSmallDiscRadius[1]) {
+    raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
+    return;
+  }
+  const float bound = LeastNoCoverageSquare(r);
+  raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
 }
 
-void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+void PixelTarget::Capsule(Point2 a, Point2 b, const Paint& paint, float r) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
   if (length == 0.0f) {
-    DrawSplat(a, colour, r);
+    Splat(a, paint, r);
     return;
   }
   Streak s;
-  if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  if (!PrepareStreak(a, b, length, paint, r, s)) return;
   s.y0 = std::max(s.y0, clipY0);
   s.y1 = std::min(s.y1, clipY1);
   if (s.y0 > s.y1) return;
@@ -372,18 +401,18 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
     boxLoops->Capsule(*this, s, r);
     return;
   }
-  const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+  const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, ColourOf(s.paint)};
   const float bound = LeastNoCoverageSquare(r);
   const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
   raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound, byRows); });
 }
 
-void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+void PixelTarget::Trail(Point2 a, Point2 b, const Paint& paint, float r) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
   if (length == 0.0f) return;
   Streak s;
-  if (!PrepareStreak(a, b, length, colour, r, s)) return;
+  if (!PrepareStreak(a, b, length, paint, r, s)) return;
   s.y0 = std::max(s.y0, clipY0);
   s.y1 = std::min(s.y1, clipY1);
   if (s.y0 > s.y1) return;
@@ -393,7 +422,7 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
     boxLoops->Trail(*this, s, b, r);
     return;
   }
-  const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
+  const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, ColourOf(s.paint)};
   const float bound = LeastNoCoverageSquare(r);
   const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
   raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound, byRows); });

@@ -32,7 +32,7 @@ bool PixelRange(float lo, float hi, int maxIndex, int& first, int& last) {
 
 }  // namespace raster
 
-bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,
+bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, const Paint& paint, float r,
                                 Streak& s) const {
   const float R = std::trunc(r + 1.0f);  // the box margin, whole pixels
   s.a = a;
@@ -72,10 +72,12 @@ bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 c
       !raster::PixelRange(std::min(s.a.y, s.b.y) - R, std::max(s.a.y, s.b.y) + R, maxY, s.y0, s.y1))
     return false;
 
-  // Longer streaks spread the same light over more pixels: each channel is
-  // divided by (dimming per pixel of length) x length + 1.
-  s.colour = colour;
-  WORD* channel[4] = {&s.colour.r, &s.colour.g, &s.colour.b, &s.colour.a};
+  // Longer streaks spread the same light over more pixels: each channel of
+  // a plain call is divided by (dimming per pixel of length) x length + 1.
+  // A light call's light is spread by its caller.
+  s.paint = paint;
+  if (paint.light) return true;
+  WORD* channel[4] = {&s.paint.colour.r, &s.paint.colour.g, &s.paint.colour.b, &s.paint.colour.a};
   for (int i = 0; i < 4; ++i)
     if (streakDimming[i] > 0.0f)
       *channel[i] = ToChannel(static_cast<float>(*channel[i]) / (streakDimming[i] * length + 1.0f));

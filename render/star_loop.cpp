@@ -19,7 +19,7 @@ constexpr size_t kPrefetchAhead = 6;
 // function that only prefetches has no effect GCC must keep, and it drops
 // the calls to it.
 [[gnu::always_inline]] inline void PrefetchPixels(const PixelTarget& t, const DrawOp& op) {
-  if (op.kind == DrawOp::kTrail || (op.kind == DrawOp::kCapsule && !(op.a.x == op.b.x && op.a.y == op.b.y))) return;
+  if (!op.IsDisc()) return;
   if (!(op.r > 0.0f && op.r < 8.0f) || !std::isfinite(op.a.x) || !std::isfinite(op.a.y)) return;
   const int x0 = std::clamp(static_cast<int>(op.a.x - op.r), 0, std::max(0, t.maxX));
   const int x1 = std::clamp(static_cast<int>(op.a.x + op.r), 0, std::max(0, t.maxX));
@@ -115,6 +115,15 @@ void ParallelStarLoop::DrawBatch(std::uint32_t limit) {
               break;
             case DrawOp::kTrail:
               t.DrawTrail(op.a, op.b, op.colour, op.r);
+              break;
+            case DrawOp::kLightSplat:
+              t.DrawLightSplat(op.a, op.colour, op.r, op.gain);
+              break;
+            case DrawOp::kLightCapsule:
+              t.DrawLightCapsule(op.a, op.b, op.colour, op.r, op.gain);
+              break;
+            case DrawOp::kLightTrail:
+              t.DrawLightTrail(op.a, op.b, op.colour, op.r, op.gain);
               break;
           }
         }

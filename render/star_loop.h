@@ -34,22 +34,40 @@
 #include "raster/pixel_target.h"
 
 
+// A sink takes a star's drawing calls: Splat, Capsule and Trail as the
+// PixelTarget draws them, and the same three by the star's light
+// (LightSplat, LightCapsule, LightTrail with the gain of red, green and
+// blue; PixelTarget::DrawLightSplat and its kin).
+
 // Hands drawing calls straight to a PixelTarget.
 struct TargetSink {
   PixelTarget& target;
   void Splat(Point2 c, BMM_Color_64 colour, float r) { target.DrawSplat(c, colour, r); }
   void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { target.DrawCapsule(a, b, colour, r); }
   void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { target.DrawTrail(a, b, colour, r); }
+  void LightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) { target.DrawLightSplat(c, colour, r, gain); }
+  void LightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    target.DrawLightCapsule(a, b, colour, r, gain);
+  }
+  void LightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    target.DrawLightTrail(a, b, colour, r, gain);
+  }
 };
 
 // One recorded drawing call.
 struct DrawOp {
-  enum Kind : std::uint8_t { kSplat, kCapsule, kTrail };
+  enum Kind : std::uint8_t { kSplat, kCapsule, kTrail, kLightSplat, kLightCapsule, kLightTrail };
   Point2 a, b;  // splat: the centre in a
   BMM_Color_64 colour;
   float r;
   std::uint32_t star;
   Kind kind;
+  float gain = 1.0f;  // light calls: the gain of red, green and blue
+
+  // A disc (a splat, or a capsule of length 0).
+  bool IsDisc() const {
+    return kind == kSplat || kind == kLightSplat || ((kind == kCapsule || kind == kLightCapsule) && a.x == b.x && a.y == b.y);
+  }
 };
 
 // Takes a pass's drawing calls instead of the image (see StarLoopOptions).
@@ -95,6 +113,15 @@ struct ObserverSink {
   void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
     observer.Call({a, b, colour, r, star, DrawOp::kTrail});
   }
+  void LightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) {
+    observer.Call({c, c, colour, r, star, DrawOp::kLightSplat, gain});
+  }
+  void LightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    observer.Call({a, b, colour, r, star, DrawOp::kLightCapsule, gain});
+  }
+  void LightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    observer.Call({a, b, colour, r, star, DrawOp::kLightTrail, gain});
+  }
 };
 
 class OpRecorder {
@@ -102,6 +129,15 @@ class OpRecorder {
   void Splat(Point2 c, BMM_Color_64 colour, float r) { Record(DrawOp::kSplat, c, c, colour, r); }
   void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Record(DrawOp::kCapsule, a, b, colour, r); }
   void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Record(DrawOp::kTrail, a, b, colour, r); }
+  void LightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) {
+    Record(DrawOp::kLightSplat, c, c, colour, r, gain);
+  }
+  void LightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    Record(DrawOp::kLightCapsule, a, b, colour, r, gain);
+  }
+  void LightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+    Record(DrawOp::kLightTrail, a, b, colour, r, gain);
+  }
 
   std::uint32_t star = 0;  // the star whose calls are being recorded
 
@@ -114,7 +150,7 @@ class OpRecorder {
   // Called on a worker thread: a failed allocation is caught here and marks
   // the recorder failed (the call is not recorded). Inline, so that a
   // star's emitting code records without a call.
-  void Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r);
+  void Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain = 1.0f);
   void Reset();
 
   int maxX_ = -1, maxY_ = -1;
@@ -188,7 +224,7 @@ StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* 
 
 // --- implementation -------------------------------------------------------
 
-inline void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+inline void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
   // Calls that cannot touch a pixel are dropped here, as the drawing
   // operations would drop them: no positive radius, or (for the bands) a box
   // wholly outside the image. The box is the ends' box widened by r + 2,
@@ -205,7 +241,7 @@ inline void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_
     first = static_cast<int>(std::max(0.0, ylo)) / kBandRows;
     last = static_cast<int>(std::min(static_cast<double>(maxY_), yhi)) / kBandRows;
   }
-  const DrawOp op{a, b, colour, r, star, kind};
+  const DrawOp op{a, b, colour, r, star, kind, gain};
   try {
     for (int band = first; band <= last; ++band) bands_[static_cast<size_t>(band)].push_back(op);
   } catch (const std::bad_alloc&) {

@@ -60,6 +60,23 @@
 #define IDS_RADIAL_DENSITY_BALANCE      52
 #define IDS_BRIGHT_DIM_BALANCE          53
 #define IDS_HS_DIRECTION_OBJECT         54
+#define IDS_SKY                         55
+#define IDS_STAR_SOURCE                 56
+#define IDS_CATALOG_FILE                57
+#define IDS_SKY_FRAME                   58
+#define IDS_OBSERVER_LATITUDE           59
+#define IDS_OBSERVER_LONGITUDE          60
+#define IDS_OBSERVER_HEIGHT             61
+#define IDS_OBSERVER_TIME               62
+#define IDS_UT1_MINUS_UTC               63
+#define IDS_MAGNITUDE_LIMIT             64
+#define IDS_MAGNITUDE_ZERO              65
+#define IDS_REFRACTION_FLAG             66
+#define IDS_REFRACTION_PRESSURE         67
+#define IDS_REFRACTION_TEMPERATURE      68
+#define IDS_BELOW_HORIZON_FLAG          69
+#define IDS_STAR_MIN_SIZE               70
+#define IDS_STAR_GROWTH                 71
 
 // --- dialog templates (one per rollout) ---------------------------------
 #define IDD_STARS_CREATION              101
@@ -68,6 +85,7 @@
 #define IDD_ABOUT                       104
 #define IDD_APPLY                       105
 #define IDD_HYPERSPACE                  106
+#define IDD_SKY                         107
 
 // --- bitmaps --------------------------------------------------------------
 #define IDB_ABOUT                       106
@@ -159,3 +177,33 @@
 #define IDC_SCINTMULTIPLIER_SPIN        1031
 #define IDC_SCINTDIMMER_EDIT            1032
 #define IDC_SCINTDIMMER_SPIN            1033
+
+// Sky (template 107)
+#define IDC_STARSOURCE_GENERATED        1101
+#define IDC_STARSOURCE_CATALOGUE        1102
+#define IDC_CATALOGFILE_BUTTON          1103
+#define IDC_MAGNITUDELIMIT_EDIT         1104
+#define IDC_MAGNITUDELIMIT_SPIN         1105
+#define IDC_MAGNITUDEZERO_EDIT          1106
+#define IDC_MAGNITUDEZERO_SPIN          1107
+#define IDC_STARMINSIZE_EDIT            1108
+#define IDC_STARMINSIZE_SPIN            1109
+#define IDC_STARGROWTH_EDIT             1110
+#define IDC_STARGROWTH_SPIN             1111
+#define IDC_SKYFRAME_CELESTIAL          1112
+#define IDC_SKYFRAME_OBSERVER           1113
+#define IDC_OBSERVERTIME_EDIT           1114
+#define IDC_UT1MINUSUTC_EDIT            1115
+#define IDC_UT1MINUSUTC_SPIN            1116
+#define IDC_OBSERVERLATITUDE_EDIT       1117
+#define IDC_OBSERVERLATITUDE_SPIN       1118
+#define IDC_OBSERVERLONGITUDE_EDIT      1119
+#define IDC_OBSERVERLONGITUDE_SPIN      1120
+#define IDC_OBSERVERHEIGHT_EDIT         1121
+#define IDC_OBSERVERHEIGHT_SPIN         1122
+#define IDC_REFRACTION_CHECK            1123
+#define IDC_REFRACTIONPRESSURE_EDIT     1124
+#define IDC_REFRACTIONPRESSURE_SPIN     1125
+#define IDC_REFRACTIONTEMPERATURE_EDIT  1126
+#define IDC_REFRACTIONTEMPERATURE_SPIN  1127
+#define IDC_BELOWHORIZON_CHECK          1128

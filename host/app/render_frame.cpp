@@ -14,6 +14,7 @@
 #include "host/app/output/output_name.h"
 #include "host/app/scene/scene_build.h"
 #include "host/app/scene/scene_check.h"
+#include "host/sdk/file_service.h"
 #include "host/sdk/log_sys.h"
 
 namespace velumbra {
@@ -59,6 +60,13 @@ RenderSession::RenderSession(const SceneDesc& scene, const ClassLookup& lookup, 
   if (camera_ && (!camera_->GetObjectRef() || camera_->GetObjectRef()->SuperClassID() != CAMERA_CLASS_ID))
     throw InputError(scene_.source + ": /render/camera: the render camera is not a camera");
   inputs_ = inputs;
+  // Files the effects' parameters name (a star catalogue) resolve from the
+  // scene file's folder, as the scene's own paths do.
+  std::error_code ec;
+  const std::filesystem::path source(scene_.source);
+  GetFileService()->SetFolder(std::filesystem::is_regular_file(source, ec)
+                                  ? std::filesystem::absolute(source, ec).parent_path().string()
+                                  : std::string());
   const RenderDesc& rd = scene_.render;
   const auto patterned = [](const std::filesystem::path& p) { return HasFrameNumberField(p.string()); };
   perFrameInputs_ = (inputs.image ? patterned(*inputs.image) : rd.image && patterned(*rd.image)) ||
@@ -255,14 +263,24 @@ bool RenderSession::ApplyEffects(TimeValue t, int frame, Bitmap& bitmap, CheckAb
       e->Apply(t, &bitmap, nullptr, abort);
     }
     std::string errors;
+    bool badInput = false;
     for (const LogRecord& entry : log.Take()) {
       const std::string text = (entry.title.empty() ? e->name : entry.title) + ": " + entry.message;
-      if (entry.type & SYSLOG_ERROR) errors += (errors.empty() ? "" : "; ") + text;
-      else if (entry.type & SYSLOG_WARN) logWarnings_.push_back(text);
+      if (entry.type & SYSLOG_ERROR) {
+        errors += (errors.empty() ? "" : "; ") + text;
+        badInput |= (entry.type & SYSLOG_INPUT) != 0;
+      } else if (entry.type & SYSLOG_WARN) {
+        logWarnings_.push_back(text);
+      }
     }
     // The effect survived, but its result is wrong or missing: the frame
-    // must not pass for a render.
-    if (!errors.empty()) throw SystemError("frame " + std::to_string(frame) + ": " + errors);
+    // must not pass for a render. A file or text the user gave it is the
+    // user's to fix.
+    if (!errors.empty()) {
+      const std::string message = "frame " + std::to_string(frame) + ": " + errors;
+      if (badInput) throw InputError(message);
+      throw SystemError(message);
+    }
     if (abort && abort->Check()) return false;
   }
   return true;

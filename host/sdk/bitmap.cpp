@@ -1,6 +1,7 @@
 #include "bitmap.h"
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 BitmapStorage::BitmapStorage(int width, int height) : width_(width), height_(height) {
@@ -52,6 +53,19 @@ ULONG BitmapStorage::CreateChannels(ULONG mask) {
 }
 
 ULONG BitmapStorage::ChannelsPresent() const { return channels_; }
+
+bool BitmapStorage::CreateLightLayer() {
+  if (!light_.empty()) return true;
+  // A zero-sized image still gets a (non-null) layer, as the G-buffer does.
+  const size_t n = pixels_.size();
+  try {
+    light_.assign(n ? n : 1, BMM_Color_fl{});
+  } catch (const std::bad_alloc&) {
+    light_ = {};
+    return false;
+  }
+  return true;
+}
 
 RenderInfo* BitmapStorage::AllocRenderInfo() {
   if (!renderInfo_) renderInfo_ = std::make_unique<RenderInfo>();

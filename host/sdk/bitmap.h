@@ -6,6 +6,14 @@
 //   BMM_CHAN_MTL_ID  (2): material-effects ID, one unsigned byte per pixel
 //   BMM_CHAN_NODE_ID (4): node (object) ID, one unsigned 16-bit value per pixel
 // both in the pixel layout, zero-filled.
+//
+// The light layer: an optional float RGBA layer (BMM_Color_fl, same pixel
+// layout) holding the light the effects drew into this frame alone,
+// premultiplied and unclipped, on the float scale where 1.0 = 65280. The
+// host creates it (zeroed) only when it will write it (an OpenEXR output
+// keeps light above the 16-bit full value); effects add to it when present
+// and never create it. Drawing into it leaves the 16-bit pixels as they
+// would be without it.
 #pragma once
 
 #include <memory>
@@ -51,6 +59,13 @@ class BitmapStorage {
   RenderInfo* GetRenderInfo() { return renderInfo_.get(); }
   RenderInfo* AllocRenderInfo();
 
+  // Allocates the light layer (width * height pixels, zero) unless present;
+  // false, and no layer, when the memory cannot be had.
+  bool CreateLightLayer();
+  // The light layer, or null when the host made none.
+  BMM_Color_fl* LightLayer() { return light_.empty() ? nullptr : light_.data(); }
+  const BMM_Color_fl* LightLayer() const { return light_.empty() ? nullptr : light_.data(); }
+
   // The host's direct access to the pixel array (width * height elements).
   BMM_Color_64* Pixels() { return pixels_.data(); }
   const BMM_Color_64* Pixels() const { return pixels_.data(); }
@@ -65,6 +80,7 @@ class BitmapStorage {
   std::vector<BMM_Color_64, HostAllocator<BMM_Color_64>> pixels_;
   std::vector<UBYTE, HostAllocator<UBYTE>> materialIds_;
   std::vector<WORD, HostAllocator<WORD>> objectIds_;
+  std::vector<BMM_Color_fl, HostAllocator<BMM_Color_fl>> light_;
   ULONG channels_ = BMM_CHAN_NONE;
   std::unique_ptr<RenderInfo> renderInfo_;
 };
@@ -101,6 +117,12 @@ class Bitmap {
     return storage_ ? storage_->PutPixels(x, y, count, in) : 0;
   }
   ULONG CreateChannels(ULONG mask) { return storage_ ? storage_->CreateChannels(mask) : 0; }
+
+  // The float light layer (see BitmapStorage): the host creates it, effects
+  // add the unclipped light they draw to it when LightLayer() is not null.
+  bool CreateLightLayer() { return storage_ && storage_->CreateLightLayer(); }
+  BMM_Color_fl* LightLayer() { return storage_ ? storage_->LightLayer() : nullptr; }
+  const BMM_Color_fl* LightLayer() const { return storage_ ? storage_->LightLayer() : nullptr; }
 
  private:
   std::unique_ptr<BitmapStorage> storage_;

@@ -55,6 +55,8 @@ enum ParamType2 : int {
   TYPE_INT = 1,
   TYPE_RGBA = 2,
   TYPE_BOOL = 4,             // an integer 0 or 1
+  TYPE_STRING = 8,           // a text; never animatable
+  TYPE_FILENAME = 9,         // a file name (a text the host resolves, see IFileService); never animatable
   TYPE_RADIOBTN_INDEX = 13,  // an integer: 0-based index of the selected radio button
   TYPE_INODE = 17,           // a scene node; never animatable
 };
@@ -64,7 +66,9 @@ enum ControlType2 : int {
   TYPE_RADIO = 1,
   TYPE_SINGLECHEKBOX = 2,
   TYPE_COLORSWATCH = 4,
+  TYPE_EDITBOX = 5,          // a text field: TYPE_STRING, TYPE_FILENAME
   TYPE_PICKNODEBUTTON = 7,
+  TYPE_FILEOPENBUTTON = 11,  // a button that shows the file name and asks for a file: TYPE_FILENAME
   TYPE_SLIDER = 18,
 };
 
@@ -76,7 +80,7 @@ enum EditSpinnerType : int {
 
 // Tags of a parameter's items; each is followed by the items given.
 enum ParamTags : std::uint32_t {
-  p_default = 0xC0000000u,  // the value: integer, float, or three floats (colour)
+  p_default = 0xC0000000u,  // the value: integer, float, three floats (colour) or a string
   p_range = 0xC0000002u,    // low, high: integers or floats after the type
   p_ui = 0xC0000003u,       // map ID, control kind, then the control's items (ParamUI)
   p_sclassID = 0xC000000Cu,  // super class ID a pick button accepts
@@ -159,6 +163,7 @@ struct ParamValue {
   float f = 0.0f;
   Color c;
   INode* node = nullptr;
+  std::string s;  // TYPE_STRING, TYPE_FILENAME (no NUL inside)
 
   bool operator==(const ParamValue&) const = default;
 };
@@ -197,6 +202,8 @@ struct ParamDef {
   bool Animatable() const { return (flags & P_ANIMATABLE) != 0; }
   // Integer-valued types (read and written as int).
   bool IsIntType() const { return type == TYPE_INT || type == TYPE_BOOL || type == TYPE_RADIOBTN_INDEX; }
+  // Text-valued types (read and written as const MCHAR*).
+  bool IsStringType() const { return type == TYPE_STRING || type == TYPE_FILENAME; }
 };
 
 struct RolloutDef {
@@ -328,11 +335,17 @@ class IParamBlock2 : public ReferenceTarget {
   // The value at t. FALSE (and `v` and `valid` untouched) for an unknown ID,
   // a destination of another type than the parameter's, or a tabIndex other
   // than 0. `valid` is narrowed to the interval over which the value holds.
-  // TYPE_INT, TYPE_BOOL and TYPE_RADIOBTN_INDEX are read as int.
+  // TYPE_INT, TYPE_BOOL and TYPE_RADIOBTN_INDEX are read as int;
+  // TYPE_STRING and TYPE_FILENAME as text: the pointer stays valid until the
+  // parameter's value is next set (or the block is loaded or deleted).
   BOOL GetValue(ParamID id, TimeValue t, int& v, Interval& valid, int tabIndex = 0);
   BOOL GetValue(ParamID id, TimeValue t, float& v, Interval& valid, int tabIndex = 0);
   BOOL GetValue(ParamID id, TimeValue t, Color& v, Interval& valid, int tabIndex = 0);
   BOOL GetValue(ParamID id, TimeValue t, INode*& v, Interval& valid, int tabIndex = 0);
+  BOOL GetValue(ParamID id, TimeValue t, const MCHAR*& v, Interval& valid, int tabIndex = 0);
+  // The text of a string parameter at t, or null for an unknown ID or a
+  // parameter of another type (valid as GetValue's).
+  const MCHAR* GetStr(ParamID id, TimeValue t = 0, int tabIndex = 0);
 
   // Sets the constant value, or, when the parameter has keys, sets the key
   // at t or adds one there. FALSE (and no message) on the faults of GetValue.
@@ -340,6 +353,9 @@ class IParamBlock2 : public ReferenceTarget {
   BOOL SetValue(ParamID id, TimeValue t, float v, int tabIndex = 0);
   BOOL SetValue(ParamID id, TimeValue t, Color v, int tabIndex = 0);
   BOOL SetValue(ParamID id, TimeValue t, INode* v, int tabIndex = 0);
+  // Text parameters hold one value at every time (they cannot be keyed);
+  // null sets the empty text.
+  BOOL SetValue(ParamID id, TimeValue t, const MCHAR* v, int tabIndex = 0);
 
   // Replaces the parameter's keys (any order; times must differ). An empty
   // list removes the keys and the constant value applies again. FALSE for an
@@ -368,7 +384,8 @@ class IParamBlock2 : public ReferenceTarget {
   //                     its time (int32) and value, times ascending
   //
   // A value is an int32 for the integer types, a float for TYPE_FLOAT,
-  // three floats (r, g, b) for TYPE_RGBA, and for TYPE_INODE one byte (0:
+  // three floats (r, g, b) for TYPE_RGBA, the text with its terminating NUL
+  // for TYPE_STRING and TYPE_FILENAME, and for TYPE_INODE one byte (0:
   // no node, 1: a node) followed, for a node, by the node's name as a
   // terminated string. Nodes belong to the scene, not to the block, so a
   // node is stored by its name and found again by name in the stream's

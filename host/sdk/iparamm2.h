@@ -11,6 +11,10 @@
 //            parameter's default until the plug-in sets another)
 //   check box, colour swatch, pick button: the one control
 //   radio    the buttons in index order; the value is the 0-based index
+//   edit box the text of a string or file-name parameter, written when
+//            entered
+//   file button  shows the file name (its template caption while there is
+//            none); a click asks the panel for a file (BrowseForFile)
 // Controls show the block's values at the map's time. User input on a
 // control is written into the block at that time (numbers clamped to the
 // range), which sends the block's change message; InvalidateUI of the
@@ -100,6 +104,16 @@ class IRendParams {
   // Offers `node` to the pick mode: FALSE when there is none or its filter
   // refuses the node. A pick that ends the mode calls EndPick.
   BOOL PickNode(INode* node);
+
+  // The host's file dialog for a file button: `current` is the parameter's
+  // file name. True with the chosen name in `chosen`; false when the user
+  // cancels, or the host has no file dialog (this one: a host that has
+  // overrides it).
+  virtual bool BrowseForFile(const std::string& current, std::string& chosen) {
+    (void)current;
+    (void)chosen;
+    return false;
+  }
 
   // Why the last CreateParamDialogs with this panel built nothing; empty
   // after a successful build.

@@ -1,8 +1,8 @@
 // LogSys: the host's log, where plug-ins record what went wrong while they
 // worked. Render effects cannot return an error from Apply; what they
-// survive (an allocation that failed, a fallback taken) they write here, and
-// the host decides what the user sees: the velumbra command reports error
-// entries and fails the frame.
+// survive (an allocation that failed, a fallback taken, a file they could
+// not use) they write here, and the host decides what the user sees: the
+// velumbra command reports error entries and fails the frame.
 //
 // One log per process (GetHostLog()). Entries are kept in order until the
 // host takes them; the log is safe to write from any thread.
@@ -20,6 +20,12 @@ inline constexpr DWORD SYSLOG_ERROR = 0x00000001;    // the plug-in's result is 
 inline constexpr DWORD SYSLOG_WARN = 0x00000002;     // survived; the result is still right
 inline constexpr DWORD SYSLOG_INFO = 0x00000004;
 inline constexpr DWORD SYSLOG_DEBUG = 0x00000008;
+// Given with SYSLOG_ERROR: the failure lies in what the user gave the
+// plug-in (a file a parameter names that is missing or malformed, a text
+// it cannot read), not in the system: the velumbra command reports it as
+// bad input (exit status 2). The message names the file, line or
+// parameter.
+inline constexpr DWORD SYSLOG_INPUT = 0x00000100;
 
 // `dialogue` of LogEntry: whether an interactive host may show the entry in
 // a dialog box at once. The stand-in host never shows dialogs.

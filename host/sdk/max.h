@@ -22,5 +22,6 @@
 #include "iparamb2.h"
 #include "iparamm2.h"
 #include "host_memory.h"
+#include "file_service.h"
 #include "log_sys.h"
 #include "render_threads.h"

@@ -10,6 +10,7 @@ bool AcceptsInt(const ParamDef& d) { return d.IsIntType(); }
 bool AcceptsFloat(const ParamDef& d) { return d.type == TYPE_FLOAT; }
 bool AcceptsColor(const ParamDef& d) { return d.type == TYPE_RGBA; }
 bool AcceptsNode(const ParamDef& d) { return d.type == TYPE_INODE; }
+bool AcceptsString(const ParamDef& d) { return d.IsStringType(); }
 
 void PutInt(ParamValue& v, const int& x) { v.i = x; }
 void PutFloat(ParamValue& v, const float& x) { v.f = x; }
@@ -106,6 +107,21 @@ BOOL IParamBlock2::GetValue(ParamID id, TimeValue t, INode*& v, Interval& valid,
   return TRUE;
 }
 
+BOOL IParamBlock2::GetValue(ParamID id, TimeValue, const MCHAR*& v, Interval&, int tabIndex) {
+  const ParamDef* def = nullptr;
+  Slot* slot = Find(id, tabIndex, def);
+  if (!slot || !AcceptsString(*def)) return FALSE;
+  // Never keyed: one value at every time, valid forever.
+  v = slot->value.s.c_str();
+  return TRUE;
+}
+
+const MCHAR* IParamBlock2::GetStr(ParamID id, TimeValue t, int tabIndex) {
+  const MCHAR* v = nullptr;
+  Interval valid = FOREVER;
+  return GetValue(id, t, v, valid, tabIndex) ? v : nullptr;
+}
+
 BOOL IParamBlock2::Store(ParamID id, TimeValue t, int tabIndex, bool (*accepts)(const ParamDef&),
                          const ParamValue& v) {
   const ParamDef* def = nullptr;
@@ -149,6 +165,12 @@ BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, INode* v, int tabIndex) {
   ParamValue pv;
   pv.node = v;
   return Store(id, t, tabIndex, AcceptsNode, pv);
+}
+
+BOOL IParamBlock2::SetValue(ParamID id, TimeValue t, const MCHAR* v, int tabIndex) {
+  ParamValue pv;
+  pv.s = v ? v : "";
+  return Store(id, t, tabIndex, AcceptsString, pv);
 }
 
 template <typename T>

@@ -113,6 +113,10 @@ bool WriteValue(Bytes& out, ISave* isave, const ParamBlockDesc2& desc, const Par
     case TYPE_RADIOBTN_INDEX:
       out.I32(v.i);
       return true;
+    case TYPE_STRING:
+    case TYPE_FILENAME:
+      out.Text(v.s.c_str());
+      return true;
   }
   return false;
 }
@@ -151,6 +155,10 @@ bool ReadValue(Reader& in, ILoad* iload, const ParamBlockDesc2& desc, const Para
     case TYPE_BOOL:
     case TYPE_RADIOBTN_INDEX:
       v.i = in.I32();
+      break;
+    case TYPE_STRING:
+    case TYPE_FILENAME:
+      v.s = in.Text();
       break;
   }
   if (!in.ok()) {

@@ -24,6 +24,8 @@ const char* TypeName(ParamType2 t) {
     case TYPE_INT: return "TYPE_INT";
     case TYPE_RGBA: return "TYPE_RGBA";
     case TYPE_BOOL: return "TYPE_BOOL";
+    case TYPE_STRING: return "TYPE_STRING";
+    case TYPE_FILENAME: return "TYPE_FILENAME";
     case TYPE_RADIOBTN_INDEX: return "TYPE_RADIOBTN_INDEX";
     case TYPE_INODE: return "TYPE_INODE";
   }
@@ -32,7 +34,7 @@ const char* TypeName(ParamType2 t) {
 
 bool KnownType(std::int64_t t) {
   return t == TYPE_FLOAT || t == TYPE_INT || t == TYPE_RGBA || t == TYPE_BOOL || t == TYPE_RADIOBTN_INDEX ||
-         t == TYPE_INODE;
+         t == TYPE_INODE || t == TYPE_STRING || t == TYPE_FILENAME;
 }
 
 const char* ControlName(ControlType2 c) {
@@ -41,7 +43,9 @@ const char* ControlName(ControlType2 c) {
     case TYPE_RADIO: return "TYPE_RADIO";
     case TYPE_SINGLECHEKBOX: return "TYPE_SINGLECHEKBOX";
     case TYPE_COLORSWATCH: return "TYPE_COLORSWATCH";
+    case TYPE_EDITBOX: return "TYPE_EDITBOX";
     case TYPE_PICKNODEBUTTON: return "TYPE_PICKNODEBUTTON";
+    case TYPE_FILEOPENBUTTON: return "TYPE_FILEOPENBUTTON";
     case TYPE_SLIDER: return "TYPE_SLIDER";
   }
   return "an unknown control";
@@ -49,7 +53,7 @@ const char* ControlName(ControlType2 c) {
 
 bool KnownControl(std::int64_t c) {
   return c == TYPE_SPINNER || c == TYPE_RADIO || c == TYPE_SINGLECHEKBOX || c == TYPE_COLORSWATCH ||
-         c == TYPE_PICKNODEBUTTON || c == TYPE_SLIDER;
+         c == TYPE_PICKNODEBUTTON || c == TYPE_SLIDER || c == TYPE_EDITBOX || c == TYPE_FILEOPENBUTTON;
 }
 
 const char* TagName(std::uint32_t tag) {
@@ -367,6 +371,10 @@ class ListParser {
         return ReadFloat("the red of p_default", def.def.c.r) && ReadFloat("the green of p_default", def.def.c.g) &&
                ReadFloat("the blue of p_default", def.def.c.b);
       case TYPE_INODE: return Fail("a TYPE_INODE parameter takes no p_default (its default is no node)");
+      case TYPE_STRING:
+      case TYPE_FILENAME:
+        if (!ReadString(std::string("p_default of a ") + TypeName(def.type) + " parameter", def.def.s)) return false;
+        return true;
     }
     return Fail("p_default for an unknown type");
   }
@@ -461,6 +469,16 @@ class ListParser {
         if (!ControlId("the pick-button ID", id)) return false;
         def.ui.ctrlIDs.push_back(id);
         return true;
+      case TYPE_EDITBOX:
+        if (!def.IsStringType()) return mismatch();
+        if (!ControlId("the edit-box ID", id)) return false;
+        def.ui.ctrlIDs.push_back(id);
+        return true;
+      case TYPE_FILEOPENBUTTON:
+        if (def.type != TYPE_FILENAME) return mismatch();
+        if (!ControlId("the file-button ID", id)) return false;
+        def.ui.ctrlIDs.push_back(id);
+        return true;
       case TYPE_RADIO: {
         if (def.type != TYPE_RADIOBTN_INDEX && def.type != TYPE_INT) return mismatch();
         const auto remaining = static_cast<std::int64_t>(items_.size() - pos_) - 1;
@@ -508,7 +526,10 @@ class ListParser {
 
   // Checks that need the whole parameter.
   bool FinishParameter(const ParamDef& def, bool hasDefault) {
-    if (def.type == TYPE_INODE && def.Animatable()) return Fail("a TYPE_INODE parameter cannot be P_ANIMATABLE");
+    if ((def.type == TYPE_INODE || def.IsStringType()) && def.Animatable())
+      return Fail(std::string("a ") + TypeName(def.type) + " parameter cannot be P_ANIMATABLE");
+    if (def.IsStringType() && def.def.s.find('\0') != std::string::npos)
+      return Fail(std::string("p_default of a ") + TypeName(def.type) + " parameter holds a NUL character");
     if (def.type == TYPE_BOOL && def.def.i != 0 && def.def.i != 1)
       return Fail("p_default " + std::to_string(def.def.i) + " of a TYPE_BOOL parameter is neither 0 nor 1");
     if (def.hasRange) {

@@ -34,6 +34,8 @@ const char* ControlKindName(ControlType2 kind) {
     case TYPE_COLORSWATCH: return "colour swatch";
     case TYPE_PICKNODEBUTTON: return "pick button";
     case TYPE_RADIO: return "radio group";
+    case TYPE_EDITBOX: return "edit box";
+    case TYPE_FILEOPENBUTTON: return "file button";
   }
   return "control";
 }
@@ -66,6 +68,8 @@ ControlRole RoleOf(ControlType2 kind, std::size_t index) {
     case TYPE_PICKNODEBUTTON: return {"pick button", IsCustButton, "a \"CustButton\""};
     case TYPE_RADIO:
       return {"radio button " + std::to_string(index + 1), IsRadio, "a \"BUTTON\" radio button"};
+    case TYPE_EDITBOX: return {"edit box", IsCustEdit, "a \"CustEdit\" edit field"};
+    case TYPE_FILEOPENBUTTON: return {"file button", IsCustButton, "a \"CustButton\""};
   }
   return {"control", IsCustEdit, "?"};
 }
@@ -79,6 +83,8 @@ bool KindFitsType(ControlType2 kind, ParamType2 type) {
     case TYPE_COLORSWATCH: return type == TYPE_RGBA;
     case TYPE_PICKNODEBUTTON: return type == TYPE_INODE;
     case TYPE_RADIO: return type == TYPE_RADIOBTN_INDEX || type == TYPE_INT;
+    case TYPE_EDITBOX: return type == TYPE_STRING || type == TYPE_FILENAME;
+    case TYPE_FILEOPENBUTTON: return type == TYPE_FILENAME;
   }
   return false;
 }
@@ -405,6 +411,19 @@ void IParamMap2::Show(const Binding& b) {
       button->SetCheck(picking_ == b.controls[0]->id ? TRUE : FALSE);
       break;
     }
+    case TYPE_EDITBOX: {
+      const MCHAR* text = block_->GetStr(def.id, time_);
+      GetICustEdit(b.controls[0])->SetText(text ? text : "");
+      break;
+    }
+    case TYPE_FILEOPENBUTTON: {
+      // The file's name; without one the button keeps its template caption.
+      const MCHAR* text = block_->GetStr(def.id, time_);
+      const DialogTemplate* tmpl = FindDialogTemplate(ModuleResourcesOf(hInst_), rollout_.dialogTemplate);
+      const DialogControl* c = FindDialogControl(tmpl, b.controls[0]->id);
+      GetICustButton(b.controls[0])->SetText(text && *text ? text : (c && c->text ? c->text : ""));
+      break;
+    }
   }
   const BOOL enabled = Enabled(def) ? TRUE : FALSE;
   for (HWND h : b.controls) EnableWindow(h, enabled);
@@ -497,6 +516,18 @@ void IParamMap2::OnCommand(HWND control, int code) {
       if (code != BN_CLICKED) return;
       StartPick(b);
       return;
+    case TYPE_EDITBOX:
+      if (code != EN_CHANGE) return;
+      block_->SetValue(b.def->id, time_, GetICustEdit(control)->GetText().c_str());
+      break;
+    case TYPE_FILEOPENBUTTON: {
+      if (code != BN_CLICKED || !ip_) return;
+      const MCHAR* current = block_->GetStr(b.def->id, time_);
+      std::string chosen;
+      if (!ip_->BrowseForFile(current ? current : "", chosen)) return;  // cancelled
+      block_->SetValue(b.def->id, time_, chosen.c_str());
+      break;
+    }
   }
   // The owner of the block usually refreshes the panel on the change
   // message; the maps of this descriptor are set again here either way, so

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <memory>
 
 #include "support/temp_dir.h"
 #include "host/app/base/app_error.h"
@@ -256,3 +258,41 @@ TEST_F(FrameDriver, FramesOutsideTheHostsTimeAreRefused) {
 }
 
 }  // namespace
+
+// A star catalogue the scene names relative to its own folder: a damaged
+// line fails the frame as bad input (exit status 2) naming the file and
+// line; the catalogue's stars draw once it is mended.
+TEST(FrameDriverSky, ACatalogueResolvesFromTheScenesFolderAndItsFaultsAreBadInput) {
+  ScopedInstance instance;
+  TempDir dir;
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir / name, std::ios::binary) << text;
+  };
+  write("shot.json", R"({"render": {"width": 64, "height": 48},
+    "nodes": [{"name": "Cam", "type": "camera", "fov": 30, "position": [0, 0, 0], "target": [0, 1, 0]}],
+    "effects": [{"class": "Qe_Velumbra", "params": {"starsource": 1, "catalogfile": "stars.bsc"}}]})");
+  write("stars.bsc", "# two stars\n  0.0000  6.0000  2.00 \"  1Tst Cat\" 1 2 3\n  0.5000  6.0x00  3.00 \"x\" 2 3 4\n");
+  const velumbra::ClassLookup lookup = [](const std::string& name) -> ClassDesc* {
+    return name == "Qe_Velumbra" ? GetQe_VelumbraDesc() : nullptr;
+  };
+  {
+    RenderSession session(velumbra::LoadSceneFile(dir / "shot.json"), lookup);
+    try {
+      session.RenderFrame(0, nullptr);
+      ADD_FAILURE() << "a damaged catalogue rendered";
+    } catch (const InputError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind("frame 0: ", 0), 0u) << what;
+      EXPECT_NE(what.find((dir / "stars.bsc").string() + ":3: "), std::string::npos) << what;
+    }
+  }
+  write("stars.bsc", "# two stars\n  0.0000  6.0000  2.00 \"  1Tst Cat\" 1 2 3\n");
+  RenderSession session(velumbra::LoadSceneFile(dir / "shot.json"), lookup);
+  const std::unique_ptr<Bitmap> frame = session.RenderFrame(0, nullptr);
+  ASSERT_NE(frame, nullptr);
+  // RA 6h Dec 0 lies along +y: the star sits at the frame's centre.
+  BMM_Color_64 centre;
+  ASSERT_EQ(frame->GetPixels(31, 23, 1, &centre), 1);
+  EXPECT_GT(centre.g, 0);
+  GetFileService()->SetFolder({});
+}

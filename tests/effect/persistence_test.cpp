@@ -33,6 +33,10 @@ void SetNonDefault(IParamBlock2* pb, const ParamDef& def, INode* node) {
     case TYPE_INODE:
       ASSERT_TRUE(pb->SetValue(def.id, 0, node));
       break;
+    case TYPE_STRING:
+    case TYPE_FILENAME:
+      ASSERT_TRUE(pb->SetValue(def.id, 0, (def.def.s + " \u00e9dited, with spaces").c_str()));
+      break;
   }
 }
 
@@ -76,6 +80,15 @@ void ExpectSameValues(IParamBlock2* a, IParamBlock2* b, TimeValue t) {
         if (x) {
           EXPECT_STREQ(x->GetName(), y->GetName());
         }
+        break;
+      }
+      case TYPE_STRING:
+      case TYPE_FILENAME: {
+        const MCHAR* x = nullptr;
+        const MCHAR* y = nullptr;
+        ASSERT_TRUE(a->GetValue(def.id, t, x, va));
+        ASSERT_TRUE(b->GetValue(def.id, t, y, vb));
+        EXPECT_STREQ(x, y);
         break;
       }
     }

@@ -46,6 +46,31 @@ TEST(Bitmap, GBufferChannelsOnlyWhenAskedFor) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(mtl[i], 0);
 }
 
+TEST(Bitmap, LightLayerOnlyWhenTheHostMakesOne) {
+  Bitmap bm(3, 2);
+  EXPECT_EQ(bm.LightLayer(), nullptr) << "no layer unless the host asks";
+  ASSERT_TRUE(bm.CreateLightLayer());
+  BMM_Color_fl* light = bm.LightLayer();
+  ASSERT_NE(light, nullptr);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(light[i], BMM_Color_fl{}) << i;
+  // Light above the 16-bit full value is kept, and a second request keeps
+  // the layer and what was drawn into it.
+  light[5] = {3.5f, 0.25f, 1e6f, 1.0f};
+  ASSERT_TRUE(bm.CreateLightLayer());
+  EXPECT_EQ(bm.LightLayer(), light);
+  EXPECT_EQ(bm.LightLayer()[5], (BMM_Color_fl{3.5f, 0.25f, 1e6f, 1.0f}));
+  // The layer is apart from the 16-bit pixels.
+  const BMM_Color_64* px = bm.Storage()->Pixels();
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(px[i], BMM_Color_64{}) << i;
+
+  Bitmap empty;
+  EXPECT_FALSE(empty.CreateLightLayer());
+  EXPECT_EQ(empty.LightLayer(), nullptr);
+  Bitmap zero(0, 0);
+  EXPECT_TRUE(zero.CreateLightLayer());
+  EXPECT_NE(zero.LightLayer(), nullptr) << "a zero-sized frame still gets a layer";
+}
+
 TEST(RenderInfo, PerspectiveProjection) {
   RenderInfo ri;
   ri.SetPerspective(640, 480, 2.0f * std::atan(1.0f));  // 90 degrees: kx = 320

@@ -55,6 +55,26 @@ TEST(ParamList, TheTestBlockIsValid) {
   EXPECT_EQ(r.schema.classDesc, &testDesc);
 }
 
+TEST(ParamList, StringParametersTakeATextDefaultAndTextControls) {
+  const ParamBlockParse r = ParseParamBlockItems(Concat(
+      Block(), CaptureParamItems(5, "label", TYPE_STRING, 0, 15, p_default, "north", p_ui, 0, TYPE_EDITBOX, 1001,
+                                 p_end,  //
+                                 6, "file", TYPE_FILENAME, 0, 16, p_ui, 1, TYPE_FILEOPENBUTTON, 1002, p_end,  //
+                                 7, "path", TYPE_FILENAME, 0, 17, p_default, "", p_ui, 1, TYPE_EDITBOX, 1003, p_end,
+                                 p_end)));
+  ASSERT_TRUE(r.valid) << r.error;
+  ASSERT_EQ(r.schema.params.size(), 3u);
+  EXPECT_EQ(r.schema.params[0].type, TYPE_STRING);
+  EXPECT_EQ(r.schema.params[0].def.s, "north");
+  EXPECT_EQ(r.schema.params[0].ui.control, TYPE_EDITBOX);
+  EXPECT_TRUE(r.schema.params[0].IsStringType());
+  EXPECT_FALSE(r.schema.params[0].IsIntType());
+  // Without p_default a text starts empty.
+  EXPECT_EQ(r.schema.params[1].def.s, "");
+  EXPECT_EQ(r.schema.params[1].ui.ctrlIDs, (std::vector<int>{1002}));
+  EXPECT_EQ(r.schema.params[2].ui.control, TYPE_EDITBOX) << "a file name may also be typed";
+}
+
 TEST(ParamList, TagsMayBeWrittenAsSignedIntegers) {
   // The same bits through a signed int (as a host passing int varargs does).
   const auto signedEnd = static_cast<std::int32_t>(static_cast<std::uint32_t>(p_end));
@@ -168,6 +188,16 @@ std::vector<BadList> BadLists() {
       {"NonFiniteFloat",
        Block(1, "alpha", TYPE_FLOAT, P_ANIMATABLE, 10, p_default, 1e300, p_end, p_end), "parameter 1 \"alpha\"",
        "not a finite single-precision value"},
+      {"AnimatableString", Block(5, "label", TYPE_STRING, P_ANIMATABLE, 15, p_end, p_end), "parameter 5 \"label\"",
+       "a TYPE_STRING parameter cannot be P_ANIMATABLE"},
+      {"StringDefaultNotAString", Block(5, "label", TYPE_FILENAME, 0, 15, p_default, 3, p_end, p_end),
+       "parameter 5 \"label\"", "p_default of a TYPE_FILENAME parameter must be a string, found the integer 3"},
+      {"RangeOnAString", Block(5, "label", TYPE_STRING, 0, 15, p_range, 0, 1, p_end, p_end), "parameter 5 \"label\"",
+       "p_range does not apply to a TYPE_STRING parameter"},
+      {"EditBoxOnAnInt", Block(1, "alpha", TYPE_INT, 0, 10, p_ui, 0, TYPE_EDITBOX, 1001, p_end, p_end),
+       "parameter 1 \"alpha\"", "a TYPE_EDITBOX cannot edit a TYPE_INT parameter"},
+      {"FileButtonOnAString", Block(5, "label", TYPE_STRING, 0, 15, p_ui, 0, TYPE_FILEOPENBUTTON, 1001, p_end, p_end),
+       "parameter 5 \"label\"", "a TYPE_FILEOPENBUTTON cannot edit a TYPE_STRING parameter"},
       // Header faults name the block as far as it is known.
       {"NotAClassDescriptor",
        CaptureParamItems(7, "testblock", 0, "owner", P_AUTO_CONSTRUCT, 0, p_end), kBlock,
@@ -291,7 +321,7 @@ TEST(ParamList, SurvivesEverySingleItemReplacement) {
         ++refused;
         EXPECT_FALSE(result.error.empty());
       }
-      EXPECT_LE(result.schema.params.size(), 43u);
+      EXPECT_LE(result.schema.params.size(), 59u);
     }
   }
   EXPECT_GT(refused, static_cast<int>(items.size()) * 5);

@@ -12,7 +12,7 @@
 
 namespace {
 
-enum class Ctl { None, Spinner, Slider, Check, Swatch, Pick, Radio };
+enum class Ctl { None, Spinner, Slider, Check, Swatch, Pick, Radio, EditBox, FileButton };
 
 struct Row {
   int id;
@@ -30,6 +30,7 @@ struct Row {
   std::vector<int> ctrls;
   float scaleOrTicks;  // spinner scale, or slider ticks
   std::vector<int> enables;
+  const char* text = nullptr;  // default of a text parameter
 };
 
 constexpr float kAuto = -1.0f;
@@ -126,6 +127,39 @@ const std::vector<Row>& Table() {
        Ctl::Spinner, EDITTYPE_FLOAT, {1030, 1031}, kAuto, {}},
       {35, "scintillationdimmer", TYPE_FLOAT, 49, "Scintillation Dimmer", 4, 0.0f, kNoColor, {{0.0f, 255.0f}},
        Ctl::Spinner, EDITTYPE_FLOAT, {1032, 1033}, kAuto, {}},
+      // map 6, "Sky"
+      {44, "starsource", TYPE_RADIOBTN_INDEX, 56, "Star Source", 6, 0, kNoColor, {{0, 1}}, Ctl::Radio, EDITTYPE_INT,
+       {1101, 1102}, 0, {45, 52, 53, 58, 59, 46, 50, 51, 47, 48, 49, 54, 55, 56, 57}},
+      {45, "catalogfile", TYPE_FILENAME, 57, "Catalog File", 6, 0, kNoColor, {}, Ctl::FileButton, EDITTYPE_INT,
+       {1103}, 0, {}, "/usr/share/kstars/stars.dat"},
+      {52, "magnitudelimit", TYPE_FLOAT, 64, "Magnitude Limit", 6, 6.5f, kNoColor, {{-2.0f, 30.0f}}, Ctl::Spinner,
+       EDITTYPE_FLOAT, {1104, 1105}, 0.1f, {}},
+      {53, "magnitudezero", TYPE_FLOAT, 65, "Magnitude Zero", 6, 6.0f, kNoColor, {{-30.0f, 30.0f}}, Ctl::Spinner,
+       EDITTYPE_FLOAT, {1106, 1107}, 0.1f, {}},
+      {58, "starminsize", TYPE_FLOAT, 70, "Star Minimum Size", 6, 1.5f, kNoColor, {{0.5f, 20.0f}}, Ctl::Spinner,
+       EDITTYPE_FLOAT, {1108, 1109}, 0.1f, {}},
+      {59, "stargrowth", TYPE_FLOAT, 71, "Star Growth", 6, 0.25f, kNoColor, {{0.0f, 0.5f}}, Ctl::Spinner,
+       EDITTYPE_FLOAT, {1110, 1111}, 0.01f, {}},
+      {46, "skyframe", TYPE_RADIOBTN_INDEX, 58, "Sky Frame", 6, 0, kNoColor, {{0, 1}}, Ctl::Radio, EDITTYPE_INT,
+       {1112, 1113}, 0, {51, 47, 48, 49, 54, 55, 56, 57}},
+      {50, "observertime", TYPE_STRING, 62, "Observer Time", 6, 0, kNoColor, {}, Ctl::EditBox, EDITTYPE_INT, {1114},
+       0, {}, "2000-01-01T12:00:00Z"},
+      {51, "ut1minusutc", TYPE_FLOAT, 63, "UT1 Minus UTC", 6, 0.0f, kNoColor, {{-1.0f, 1.0f}}, Ctl::Spinner,
+       EDITTYPE_FLOAT, {1115, 1116}, 0.001f, {}},
+      {49, "observerheight", TYPE_FLOAT, 61, "Observer Height", 6, 0.0f, kNoColor, {{-500.0f, 100000.0f}},
+       Ctl::Spinner, EDITTYPE_FLOAT, {1121, 1122}, kAuto, {}},
+      {47, "observerlatitude", TYPE_FLOAT, 59, "Observer Latitude", 6, 0.0f, kNoColor, {{-90.0f, 90.0f}},
+       Ctl::Spinner, EDITTYPE_FLOAT, {1117, 1118}, 0.01f, {}},
+      {48, "observerlongitude", TYPE_FLOAT, 60, "Observer Longitude", 6, 0.0f, kNoColor, {{-180.0f, 180.0f}},
+       Ctl::Spinner, EDITTYPE_FLOAT, {1119, 1120}, 0.01f, {}},
+      {54, "refractionflag", TYPE_BOOL, 66, "Refraction Flag", 6, 0, kNoColor, {}, Ctl::Check, EDITTYPE_INT, {1123},
+       0, {55, 56}},
+      {55, "refractionpressure", TYPE_FLOAT, 67, "Refraction Pressure", 6, 1010.0f, kNoColor, {{0.0f, 1200.0f}},
+       Ctl::Spinner, EDITTYPE_FLOAT, {1124, 1125}, 1.0f, {}},
+      {56, "refractiontemperature", TYPE_FLOAT, 68, "Refraction Temperature", 6, 10.0f, kNoColor,
+       {{-80.0f, 60.0f}}, Ctl::Spinner, EDITTYPE_FLOAT, {1126, 1127}, 1.0f, {}},
+      {57, "belowhorizonflag", TYPE_BOOL, 69, "Below Horizon Flag", 6, 0, kNoColor, {}, Ctl::Check, EDITTYPE_INT,
+       {1128}, 0, {}},
   };
   return rows;
 }
@@ -140,8 +174,8 @@ TEST(ParamSchema, DescriptorIsValidAndRegistered) {
   EXPECT_EQ(Desc().LocalName(), 0);
   EXPECT_EQ(Desc().Flags(), 0x26u);
   EXPECT_EQ(Desc().RefNo(), 0);
-  EXPECT_EQ(Desc().Count(), 43);
-  EXPECT_EQ(Table().size(), 43u);
+  EXPECT_EQ(Desc().Count(), 59);
+  EXPECT_EQ(Table().size(), 59u);
 }
 
 TEST(ParamSchema, DeclarationOrderFollowsTheRollouts) {
@@ -157,10 +191,10 @@ TEST(ParamSchema, RolloutsBindTemplatesTitlesAndRollupFlags) {
     int map, dialog, title;
     DWORD rollup;
   };
-  const Rollout expected[] = {{0, 101, 4, 0}, {1, 102, 36, 1}, {2, 105, 38, 1},
-                              {3, 106, 39, 1}, {4, 103, 35, 1}, {5, 104, 37, 2}};
-  ASSERT_EQ(Desc().NumRollouts(), 6);
-  for (int k = 0; k < 6; ++k) {
+  const Rollout expected[] = {{0, 101, 4, 0},  {1, 102, 36, 1}, {2, 105, 38, 1}, {3, 106, 39, 1},
+                              {4, 103, 35, 1}, {6, 107, 55, 1}, {5, 104, 37, 2}};
+  ASSERT_EQ(Desc().NumRollouts(), 7);
+  for (int k = 0; k < 7; ++k) {
     const RolloutDef* r = Desc().GetRollout(k);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->map, expected[k].map);
@@ -170,7 +204,7 @@ TEST(ParamSchema, RolloutsBindTemplatesTitlesAndRollupFlags) {
     EXPECT_EQ(r->flagMask, 0u);
     EXPECT_EQ(r->dlgProc, nullptr);
   }
-  EXPECT_EQ(Desc().GetRollout(6), nullptr);
+  EXPECT_EQ(Desc().GetRollout(7), nullptr);
   EXPECT_EQ(Desc().GetRollout(-1), nullptr);
   // The titles through the string table.
   ScopedInstance module;
@@ -186,12 +220,15 @@ TEST(ParamSchema, EveryParameterMatchesItsTableRow) {
     EXPECT_EQ(p->internalName, row.name);
     EXPECT_EQ(p->type, row.type);
     EXPECT_EQ(p->localName, row.stringId);
-    EXPECT_EQ(p->flags, row.type == TYPE_INODE ? 0u : P_ANIMATABLE);
+    // Nodes and texts cannot be keyed.
+    EXPECT_EQ(p->flags, row.type == TYPE_INODE || row.text ? 0u : P_ANIMATABLE);
     EXPECT_EQ(p->ui.map, row.map);
     switch (row.type) {
       case TYPE_FLOAT: EXPECT_EQ(p->def.f, static_cast<float>(row.def)); break;
       case TYPE_RGBA: EXPECT_EQ(p->def.c, row.defColor); break;
       case TYPE_INODE: EXPECT_EQ(p->def.node, nullptr); break;
+      case TYPE_STRING:
+      case TYPE_FILENAME: EXPECT_EQ(p->def.s, row.text); break;
       default: EXPECT_EQ(p->def.i, static_cast<int>(row.def)); break;
     }
     EXPECT_EQ(p->hasRange, row.range.has_value());
@@ -218,6 +255,8 @@ TEST(ParamSchema, EveryParameterMatchesItsTableRow) {
       case Ctl::Swatch: EXPECT_EQ(p->ui.control, TYPE_COLORSWATCH); break;
       case Ctl::Pick: EXPECT_EQ(p->ui.control, TYPE_PICKNODEBUTTON); break;
       case Ctl::Radio: EXPECT_EQ(p->ui.control, TYPE_RADIO); break;
+      case Ctl::EditBox: EXPECT_EQ(p->ui.control, TYPE_EDITBOX); break;
+      case Ctl::FileButton: EXPECT_EQ(p->ui.control, TYPE_FILEOPENBUTTON); break;
       case Ctl::None: EXPECT_FALSE(p->ui.HasControl()); break;
     }
     EXPECT_EQ(std::vector<int>(p->enableCtrls.begin(), p->enableCtrls.end()), row.enables);
@@ -227,9 +266,9 @@ TEST(ParamSchema, EveryParameterMatchesItsTableRow) {
 TEST(ParamSchema, ParameterEightDoesNotExist) {
   EXPECT_EQ(Desc().GetParamDef(8), nullptr);
   EXPECT_EQ(Desc().IDtoIndex(8), -1);
-  for (int id = 0; id <= 43; ++id)
+  for (int id = 0; id <= 59; ++id)
     EXPECT_EQ(Desc().GetParamDef(static_cast<ParamID>(id)) != nullptr, id != 8) << id;
-  EXPECT_EQ(Desc().GetParamDef(44), nullptr);
+  EXPECT_EQ(Desc().GetParamDef(60), nullptr);
   EXPECT_EQ(Desc().GetParamDef(-1), nullptr);
 }
 

@@ -125,7 +125,7 @@ TEST(ModuleResources, HandleRoundTripsAndForeignDataIsRefused) {
   wrongVersion.version = kModuleResourcesVersion + 1;
   EXPECT_EQ(ModuleResourcesOf(InstanceHandleOf(&wrongVersion)), nullptr);
   EXPECT_EQ(FindDialogTemplate(nullptr, 101), nullptr);
-  EXPECT_EQ(FindDialogTemplate(Module(), 107), nullptr);
+  EXPECT_EQ(FindDialogTemplate(Module(), 108), nullptr);
   EXPECT_EQ(FindBitmapResource(Module(), 101), nullptr);
   EXPECT_EQ(FindStringResource(Module(), 0), nullptr);
 }

@@ -10,7 +10,7 @@
 namespace {
 
 // What a control of a rollout is, as the dialog layout describes it.
-enum class Kind { Edit, Spinner, Slider, Check, CheckTextLeft, Radio, RadioFirst, Swatch, Pick };
+enum class Kind { Edit, Spinner, Slider, Check, CheckTextLeft, Radio, RadioFirst, Swatch, Pick, FileButton };
 
 struct ExpectedControl {
   int id;
@@ -25,7 +25,7 @@ struct ExpectedTemplate {
   std::vector<ExpectedControl> controls;
 };
 
-// The six templates, control by control.
+// The seven templates, control by control.
 const std::vector<ExpectedTemplate>& Templates() {
   static const std::vector<ExpectedTemplate> t = {
       {101,
@@ -102,6 +102,37 @@ const std::vector<ExpectedTemplate>& Templates() {
         {1031, Kind::Spinner, nullptr},
         {1032, Kind::Edit, nullptr},
         {1033, Kind::Spinner, nullptr}}},
+      {107,
+       200,
+       {"Stars", "Where the Stars Are"},
+       {{1101, Kind::RadioFirst, "Generated"},
+        {1102, Kind::Radio, "Catalogue:"},
+        {1103, Kind::FileButton, nullptr},
+        {1104, Kind::Edit, nullptr},
+        {1105, Kind::Spinner, nullptr},
+        {1106, Kind::Edit, nullptr},
+        {1107, Kind::Spinner, nullptr},
+        {1108, Kind::Edit, nullptr},
+        {1109, Kind::Spinner, nullptr},
+        {1110, Kind::Edit, nullptr},
+        {1111, Kind::Spinner, nullptr},
+        {1112, Kind::RadioFirst, "Celestial (ICRS)"},
+        {1113, Kind::Radio, "Observer"},
+        {1114, Kind::Edit, nullptr},
+        {1115, Kind::Edit, nullptr},
+        {1116, Kind::Spinner, nullptr},
+        {1121, Kind::Edit, nullptr},
+        {1122, Kind::Spinner, nullptr},
+        {1117, Kind::Edit, nullptr},
+        {1118, Kind::Spinner, nullptr},
+        {1119, Kind::Edit, nullptr},
+        {1120, Kind::Spinner, nullptr},
+        {1123, Kind::CheckTextLeft, "Refraction:"},
+        {1124, Kind::Edit, nullptr},
+        {1125, Kind::Spinner, nullptr},
+        {1126, Kind::Edit, nullptr},
+        {1127, Kind::Spinner, nullptr},
+        {1128, Kind::Check, "Draw Stars Below the Horizon"}}},
       {104, 43, {""}, {}},
   };
   return t;
@@ -138,6 +169,11 @@ void ExpectKind(int templateId, const DialogControl& c, Kind kind) {
       EXPECT_STREQ(c.className, "CustButton") << what;
       EXPECT_STREQ(c.text, "Pick") << what;
       break;
+    case Kind::FileButton:
+      // Its caption shows while no file is named.
+      EXPECT_STREQ(c.className, "CustButton") << what;
+      EXPECT_STREQ(c.text, "Choose Catalogue") << what;
+      break;
     case Kind::Check:
     case Kind::CheckTextLeft:
       EXPECT_STREQ(c.className, "BUTTON") << what;
@@ -156,7 +192,7 @@ void ExpectKind(int templateId, const DialogControl& c, Kind kind) {
 
 TEST(DialogTemplates, AreChildDialogsOfTheRolloutWidth) {
   ASSERT_NE(Module(), nullptr);
-  EXPECT_EQ(Module()->dialogCount, 6u);
+  EXPECT_EQ(Module()->dialogCount, 7u);
   for (const ExpectedTemplate& e : Templates()) {
     const DialogTemplate& d = Template(e.id);
     EXPECT_EQ(d.cx, 211) << e.id;
@@ -267,6 +303,13 @@ TEST(DialogTemplates, RowsFollowTheLayout) {
       {106, 1017, 1041},  // "Object +X Axis", then its pick button
       {103, 1027, 1028},  // Delta X, then Delta Y
       {103, 1035, 1036},  // Lock, then UnLock
+      {107, 1102, 1103},  // "Catalogue:", then its file button
+      {107, 1105, 1106},  // magnitude limit, then the zero point
+      {107, 1109, 1110},  // minimum size, then growth
+      {107, 1112, 1113},  // Celestial, then Observer
+      {107, 1116, 1121},  // UT1-UTC, then height
+      {107, 1118, 1119},  // latitude, then longitude
+      {107, 1123, 1124},  // refraction, then its pressure
   };
   for (const Pair& p : sameRow) {
     const DialogControl& a = Control(p.templateId, p.left);
@@ -308,6 +351,12 @@ TEST(DialogTemplates, LabelsAreRightAlignedLeftOfTheirFields) {
       {103, "Seed:", 1022},                {103, "Frequency [Hz]:", 1024},
       {103, "Delta X:", 1026},             {103, "Delta Y:", 1028},
       {103, "Multiplier:", 1030},          {103, "Dimmer:", 1032},
+      {107, "Magnitude Limit:", 1104},     {107, "Zero Point:", 1106},
+      {107, "Minimum Size:", 1108},        {107, "Growth:", 1110},
+      {107, "Time (UTC):", 1114},          {107, "UT1-UTC [s]:", 1115},
+      {107, "Height [m]:", 1121},          {107, "Latitude:", 1117},
+      {107, "Longitude E:", 1119},         {107, "Pressure [hPa]:", 1124},
+      {107, "Temperature [C]:", 1126},
   };
   for (const Label& l : labels) {
     const DialogTemplate& d = Template(l.templateId);
@@ -357,6 +406,8 @@ TEST(DialogTemplates, HoldEveryControlTheParameterSchemaBinds) {
       case TYPE_COLORSWATCH: kinds = {Kind::Swatch}; break;
       case TYPE_PICKNODEBUTTON: kinds = {Kind::Pick}; break;
       case TYPE_RADIO: kinds.assign(p.ui.ctrlIDs.size(), Kind::Radio); break;
+      case TYPE_EDITBOX: kinds = {Kind::Edit}; break;
+      case TYPE_FILEOPENBUTTON: kinds = {Kind::FileButton}; break;
     }
     ASSERT_EQ(kinds.size(), p.ui.ctrlIDs.size()) << p.internalName;
     for (std::size_t c = 0; c < kinds.size(); ++c) {
@@ -378,9 +429,10 @@ TEST(DialogTemplates, HoldEveryControlTheParameterSchemaBinds) {
       }
     }
   }
-  // 43 parameters: 24 spinners and sliders with two controls each, 16 check
-  // boxes, swatches and pick buttons, and three radio groups of 9 buttons.
-  EXPECT_EQ(bound, 2 * 24 + 16 + 9);
+  // 59 parameters: 34 spinners and sliders with two controls each, 20 check
+  // boxes, swatches, pick buttons, an edit box and a file button, and five
+  // radio groups of 13 buttons.
+  EXPECT_EQ(bound, 2 * 34 + 20 + 13);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The effect's panel as the host's automatic UI builds it: six rollouts
+// The effect's panel as the host's automatic UI builds it: seven rollouts
 // bound to the block, controls that follow the block and write into it.
 #include <gtest/gtest.h>
 
@@ -47,7 +47,7 @@ class Panel : public RenderScene {
   EffectParamDlg* dlg = nullptr;
 };
 
-TEST(Rollouts, SixMapsInPanelOrderWithTheirTemplatesAndTitles) {
+TEST(Rollouts, SevenMapsInPanelOrderWithTheirTemplatesAndTitles) {
   Panel p;
   ASSERT_NE(p.dlg, nullptr) << p.params.LastError();
   EXPECT_EQ(p.dlg->GetThing(), p.fx);
@@ -58,9 +58,10 @@ TEST(Rollouts, SixMapsInPanelOrderWithTheirTemplatesAndTitles) {
   };
   const Expected expected[] = {{0, 101, "Stars Creation"}, {1, 102, "Motion Blur"},
                                {2, 105, "Apply"},          {3, 106, "Hyperspace Effect"},
-                               {4, 103, "Scintillation Effect"}, {5, 104, "About"}};
-  ASSERT_EQ(p.params.NumRollups(), 6);
-  for (int i = 0; i < 6; ++i) {
+                               {4, 103, "Scintillation Effect"}, {6, 107, "Sky"},
+                               {5, 104, "About"}};
+  ASSERT_EQ(p.params.NumRollups(), 7);
+  for (int i = 0; i < 7; ++i) {
     IParamMap2* m = p.fx->pblock->GetMap(expected[i].map);
     ASSERT_NE(m, nullptr) << "map " << i;
     EXPECT_EQ(m->TemplateID(), expected[i].tmpl);
@@ -70,7 +71,7 @@ TEST(Rollouts, SixMapsInPanelOrderWithTheirTemplatesAndTitles) {
     EXPECT_EQ(p.params.GetRollup(i)->hwnd, m->GetHWnd());
     EXPECT_EQ(p.params.GetRollup(i)->title, expected[i].title);
   }
-  EXPECT_EQ(p.fx->pblock->GetMap(6), nullptr);
+  EXPECT_EQ(p.fx->pblock->GetMap(7), nullptr);
 }
 
 TEST(Rollouts, EveryTemplateControlIsBoundAndEveryParameterFindsItsControls) {
@@ -79,7 +80,7 @@ TEST(Rollouts, EveryTemplateControlIsBoundAndEveryParameterFindsItsControls) {
   // Each control with an ID answers a parameter of its own map; IDs shared
   // by two templates answer different parameters.
   int bound = 0;
-  for (MapID map = 0; map < 6; ++map) {
+  for (MapID map = 0; map < 7; ++map) {
     IParamMap2* m = p.fx->pblock->GetMap(map);
     for (const auto& child : m->GetHWnd()->children) {
       if (child->id == -1) continue;
@@ -89,9 +90,10 @@ TEST(Rollouts, EveryTemplateControlIsBoundAndEveryParameterFindsItsControls) {
       ++bound;
     }
   }
-  // 43 parameters: 22 spinners and 2 sliders (two controls each), 10 check
-  // boxes, 3 swatches, 3 pick buttons, radio groups of 5 + 2 + 2 buttons.
-  EXPECT_EQ(bound, 24 * 2 + 10 + 3 + 3 + 9);
+  // 59 parameters: 32 spinners and 2 sliders (two controls each), 12 check
+  // boxes, 3 swatches, 3 pick buttons, an edit box, a file button, radio
+  // groups of 5 + 2 + 2 + 2 + 2 buttons.
+  EXPECT_EQ(bound, 34 * 2 + 12 + 3 + 3 + 1 + 1 + 13);
   EXPECT_EQ(p.fx->pblock->GetMap(2)->ParamOfControl(1013)->internalName, "drawmode");
   EXPECT_EQ(p.fx->pblock->GetMap(3)->ParamOfControl(1013)->internalName, "hyperspacedepth");
   EXPECT_EQ(p.fx->pblock->GetMap(0)->ParamOfControl(1041)->internalName, "radialdensitybalance");
@@ -107,12 +109,12 @@ TEST(Rollouts, EveryTemplateControlIsBoundAndEveryParameterFindsItsControls) {
 TEST(Rollouts, RollupFlagsDecideWhichOpenRolledUp) {
   Panel p;
   ASSERT_NE(p.dlg, nullptr) << p.params.LastError();
-  const bool open[] = {true, false, false, false, false, true};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(p.params.GetRollup(i)->open, open[i]) << "rollout " << i;
+  const bool open[] = {true, false, false, false, false, false, true};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(p.params.GetRollup(i)->open, open[i]) << "rollout " << i;
   p.params.OpenAll();
   p.params.CloseAll();
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(p.params.GetRollup(i)->open) << "rollout " << i;
-  EXPECT_TRUE(p.params.GetRollup(5)->open) << "About is not closed by close-all";
+  for (int i = 0; i < 6; ++i) EXPECT_FALSE(p.params.GetRollup(i)->open) << "rollout " << i;
+  EXPECT_TRUE(p.params.GetRollup(6)->open) << "About is not closed by close-all";
 }
 
 TEST(Rollouts, ControlsShowTheBlockAtThePanelTime) {

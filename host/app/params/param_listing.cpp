@@ -24,6 +24,8 @@ const char* TypeName(ParamType2 type) {
     case TYPE_BOOL: return "bool";
     case TYPE_RADIOBTN_INDEX: return "radio";
     case TYPE_INODE: return "node";
+    case TYPE_STRING: return "string";
+    case TYPE_FILENAME: return "filename";
   }
   return "?";
 }
@@ -58,6 +60,8 @@ std::string DefaultText(const ParamDef& def) {
       return text;
     }
     case TYPE_INODE: return "none";
+    case TYPE_STRING:
+    case TYPE_FILENAME: return ojson(def.def.s).dump();  // quoted: it may be empty
   }
   return {};
 }
@@ -78,6 +82,8 @@ ojson DefaultJson(const ParamDef& def) {
     case TYPE_BOOL: return def.def.i;
     case TYPE_RGBA: return ojson::array({FloatJson(def.def.c.r), FloatJson(def.def.c.g), FloatJson(def.def.c.b)});
     case TYPE_INODE: return nullptr;
+    case TYPE_STRING:
+    case TYPE_FILENAME: return def.def.s;
   }
   return nullptr;
 }

@@ -25,6 +25,8 @@ const char* TypeName(ParamType2 type) {
     case TYPE_BOOL: return "flag";
     case TYPE_RADIOBTN_INDEX: return "choice";
     case TYPE_INODE: return "node";
+    case TYPE_STRING: return "text";
+    case TYPE_FILENAME: return "file name";
   }
   return "value";
 }
@@ -62,6 +64,8 @@ class ValueReader {
       case TYPE_RGBA: return "a colour [r, g, b], each a number in [0, 1]";
       case TYPE_INODE:
         return def_.sclassID == CAMERA_CLASS_ID ? "the name of a camera node" : "the name of a node";
+      case TYPE_STRING: return "a string";
+      case TYPE_FILENAME: return "a file name (a string)";
     }
     return "a value";
   }
@@ -109,6 +113,15 @@ class ValueReader {
       c[i] = static_cast<float>(x.get<double>());
     }
     return Color(c[0], c[1], c[2]);
+  }
+
+  // Text as given (a file name is resolved by the host's file service when
+  // the effect reads the file, relative names against the scene's folder).
+  std::string Text(const json& v, const std::string& path) const {
+    if (!v.is_string()) Wrong(path, v);
+    const std::string& s = v.get_ref<const std::string&>();
+    if (s.find('\0') != std::string::npos) Fail(path, "the text holds a NUL character");
+    return s;
   }
 
   INode* Node(const json& v, const std::string& path) const {
@@ -190,6 +203,10 @@ void BindParam(IParamBlock2& block, const ParamDesc& p, const std::string& where
       case TYPE_INODE:
         ok = block.SetValue(id, 0, r.Node(p.value, "")) != FALSE;
         break;
+      case TYPE_STRING:
+      case TYPE_FILENAME:
+        ok = block.SetValue(id, 0, r.Text(p.value, "").c_str()) != FALSE;
+        break;
     }
     if (!ok) r.Fail("", "the parameter block refused the value");
     return;
@@ -228,6 +245,8 @@ void BindParam(IParamBlock2& block, const ParamDesc& p, const std::string& where
       break;
     }
     case TYPE_INODE:
+    case TYPE_STRING:
+    case TYPE_FILENAME:
       break;  // not animatable: refused above
   }
 }

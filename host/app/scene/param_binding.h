@@ -13,7 +13,11 @@
 //   TYPE_RGBA            [r, g, b], each 0..1 (1.0 is full intensity)
 //   TYPE_INODE           a node's name; a pick filter of the schema (cameras
 //                        only) is enforced
-// Node parameters are not animatable and cannot be keyed.
+//   TYPE_STRING          a string (no NUL)
+//   TYPE_FILENAME        a string, kept as written: the host's file service
+//                        resolves it (relative names against its folder)
+// Node, string and file-name parameters are not animatable and cannot be
+// keyed.
 //
 // Every error is an InputError "<where>: <JSON path>: <what>": `where` is
 // the scene file or "--set NAME=VALUE", the path the parameter's jsonPath

@@ -45,10 +45,10 @@ TEST(PanelApi, ServesThePageAndTheRolloutsLaidOutInPixels) {
   const json s = p.State();
   ASSERT_EQ(s["effects"].size(), 1u);
   const json& rollouts = s["effects"][0]["rollouts"];
-  ASSERT_EQ(rollouts.size(), 6u);
+  ASSERT_EQ(rollouts.size(), 7u);
   const char* titles[] = {"Stars Creation", "Motion Blur", "Apply", "Hyperspace Effect", "Scintillation Effect",
-                          "About"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(rollouts[static_cast<size_t>(i)]["title"], titles[i]);
+                          "Sky", "About"};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(rollouts[static_cast<size_t>(i)]["title"], titles[i]);
   // "MS Sans Serif" 8 has dialog base units 6 x 13: 211 x 239 units are
   // 316 x 388 pixels, the stars-count field at (52, 14) is at (78, 22).
   EXPECT_EQ(rollouts[0]["width"], 316);
@@ -62,7 +62,8 @@ TEST(PanelApi, ServesThePageAndTheRolloutsLaidOutInPixels) {
   EXPECT_EQ(Control(s, 0, IDC_SEED_EDIT)["text"], "7");
   EXPECT_EQ(rollouts[0]["open"], true);
   EXPECT_EQ(rollouts[1]["open"], false);
-  EXPECT_EQ(rollouts[5]["open"], true);
+  EXPECT_EQ(rollouts[5]["open"], false);
+  EXPECT_EQ(rollouts[6]["open"], true);
 
   // The About picture is the module's bitmap, 300 x 50 pixels.
   const json& about = Rollout(s, 5)["controls"][1];
@@ -159,7 +160,7 @@ TEST(PanelApi, RollupsAndTheTimeSlider) {
   json s = json::parse(p.Post("/api/rollup", {{"effect", 0}, {"map", 1}, {"open", true}})->body);
   EXPECT_EQ(Rollout(s, 1)["open"], true);
   s = json::parse(p.Post("/api/close-all", {{"effect", 0}})->body);
-  for (int map = 0; map < 5; ++map) EXPECT_EQ(Rollout(s, map)["open"], false) << map;
+  for (int map : {0, 1, 2, 3, 4, 6}) EXPECT_EQ(Rollout(s, map)["open"], false) << map;
   EXPECT_EQ(Rollout(s, 5)["open"], true);
 
   // The duration is keyed 0.5 at frame 0 and 2.5 at frame 40: the slider

@@ -1,0 +1,65 @@
+// SkyCatalogue: the star catalogue a render draws from, read through the
+// host's file service (the effect never opens a file) and parsed once per
+// version of the file, as the generated field is generated once per key.
+//
+// A version is the file's stamp: its resolved name, size and modification
+// time. Each render asks the service for the stamp (one stat) and reads and
+// parses the file again only when the stamp changed; the 126k-star KStars
+// file then costs its parse once, not once a frame.
+//
+// What a frame needs of each star is made here once: its direction and
+// motion as vectors (sky::StarVector, no trigonometry per frame), its V
+// magnitude, and its colour from B-V (sky::StarColour) as a 16-bit hue whose
+// largest channel is full value, with the hue's luminance. Stars are kept
+// brightest first (file order among equals), so the stars down to a
+// magnitude limit are a prefix, and index order is brightness order as in
+// the generated field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plugin/host.h"
+#include "sky/astrometry.h"
+
+struct SkyCatalogueStar {
+  sky::StarVector vector;    // ICRS direction at the catalogue epoch, motion, parallax
+  float magnitude = 0.0f;    // V
+  BMM_Color_64 hue;          // the B-V colour; its largest channel 65280, alpha 0
+  float hueLuminance = 0.0f; // 0.2126 r + 0.7152 g + 0.0722 b of `hue`, 16-bit units (> 0)
+};
+
+class SkyCatalogue {
+ public:
+  // Brings the catalogue up to the file `name` names (a catalogfile value):
+  // unchanged while its stamp is, read and parsed when it changed. False,
+  // keeping what it held, with `error` saying what is wrong for the user:
+  // the file and line of a malformed line ("/x/stars.dat:812: column 21:
+  // ..."), a missing file with the Debian package that ships it, an empty
+  // name. Throws std::bad_alloc when memory runs out.
+  bool Refresh(const MCHAR* name, std::string& error);
+
+  // Brightest first.
+  const std::vector<SkyCatalogueStar>& stars() const { return stars_; }
+  // The number of stars of magnitude at most `limit` (a prefix of stars()).
+  std::size_t CountTo(float limit) const;
+  double epochJulianYear() const { return epoch_; }
+  // Changes (counting up from 1) each time a file version is parsed; 0
+  // before the first.
+  std::uint64_t version() const { return version_; }
+  const FileStamp& stamp() const { return stamp_; }
+
+ private:
+  std::vector<SkyCatalogueStar> stars_;
+  double epoch_ = 2000.0;
+  FileStamp stamp_;
+  std::uint64_t version_ = 0;
+};
+
+// The Debian package that ships the catalogue at `path`, or empty when none
+// is known: kstars-data for /usr/share/kstars/..., xplanet for
+// /usr/share/xplanet/....
+std::string_view PackageProviding(std::string_view path);
