@@ -368,6 +368,30 @@ bool RenderSession::UsesCatalogueStars(const std::vector<int>& frames) const {
   return false;
 }
 
+void RenderSession::CheckCatalogues(const std::vector<int>& frames) const {
+  for (size_t i = 0; i < effects_.size(); ++i) {
+    Effect* e = effects_[i];
+    IParamBlock2* block = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr;
+    const int source = block ? block->FindParamByName("starsource") : -1;
+    const int file = block ? block->FindParamByName("catalogfile") : -1;
+    if (source < 0 || file < 0) continue;
+    for (int frame : frames) {
+      const TimeValue t = FrameTime(frame);
+      int value = 0;
+      Interval valid = FOREVER;
+      if (!e->Active(t) || !block->GetValue(block->IndexToID(source), t, value, valid) || value != 1) continue;
+      const MCHAR* name = block->GetStr(block->IndexToID(file), t);
+      FileStamp stamp;
+      std::string error;
+      if (GetFileService()->Stamp(name ? name : "", stamp, error) != FILE_OK)
+        throw InputError(scene_.source + ": " + scene_check::Join("/effects", i) + "/params/catalogfile: " +
+                         (error.empty() ? std::string("no star catalogue named") : error) +
+                         " (docs/sky.md names the catalogues and their Debian packages)");
+      break;
+    }
+  }
+}
+
 bool RenderSession::AdditiveLight(TimeValue t) const {
   for (Effect* e : effects_) {
     if (!e->Active(t)) continue;

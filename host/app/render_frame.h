@@ -149,6 +149,12 @@ class RenderSession {
   // is 1) at any of `frames`: such a render writes the stars.* layer into
   // OpenEXR outputs unasked.
   bool UsesCatalogueStars(const std::vector<int>& frames) const;
+  // Throws InputError naming the effect and the file when an effect that
+  // draws catalogue stars at any of `frames` names a catalogue the host's
+  // file service cannot open: what the first frame would stop on, found
+  // before anything starts (a farm submission). The file's contents are
+  // the effect's to check.
+  void CheckCatalogues(const std::vector<int>& frames) const;
   // For a frame without an OpenEXR input: the pixels of the frame
   // RenderFrame made last whose floats keep star light above full value
   // (LightAboveFull); empty otherwise.

@@ -140,6 +140,20 @@ TEST_F(FarmCommand, ColourOptionsReachEveryTaskWithTheCheckedConfigByItsAbsolute
       << script;
 }
 
+// A missing catalogue fails every task: it is refused at submission (with
+// the others in EveryMistakeIsFound...), but only where it would be read.
+TEST_F(FarmCommand, ACatalogueIsCheckedOnlyWhereStarsComeFromIt) {
+  EXPECT_EQ(Farm({Scene(), "-f", "1", "-o", Out(), "--set", "catalogfile=no-such-stars.dat", "--dry-run", "-q"}).first,
+            0);
+  fs::create_directories(dir_ / "cat");
+  WriteAll(dir_ / "cat" / "bsc.txt", "  7.4071  5.9195  0.50 \" 58Alp Ori\"\n");
+  // Relative to the scene's folder, as the tasks' renders read it.
+  EXPECT_EQ(Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starsource=1", "--set", "catalogfile=cat/bsc.txt",
+                  "--dry-run", "-q"})
+                .first,
+            0);
+}
+
 TEST_F(FarmCommand, MemoryComesFromTheEstimateUnlessGiven) {
   const auto small = Farm({Scene(), "-f", "1", "-o", Out(), "--dry-run", "-q"}).second;
   const auto many = Farm({Scene(), "-f", "1", "-o", Out(), "--set", "starscount=10000000", "--dry-run", "-q"}).second;
@@ -157,7 +171,7 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
   WriteAll(dir_ / "bad.json", R"({"render": {"widht": 10}})");
   struct Case {
     std::vector<std::string> args;
-    const char* mentions;
+    std::string mentions;
   };
   const std::string scene = Scene(), out = Out();
   const Case cases[] = {
@@ -184,6 +198,8 @@ TEST_F(FarmCommand, EveryMistakeIsFoundAtSubmissionBeforeAnythingIsWritten) {
       {{scene, "-f", "1-3", "-o", out, "--over", "blue"}, "--over"},
       {{scene, "-f", "1-3", "-o", (dir_ / "f.####.exr").string(), "--over", "black"}, "--over"},
       {{scene, "-f", "1-3", "-o", out, "--stars-layer"}, "--stars-layer applies to OpenEXR outputs"},
+      {{scene, "-f", "1-3", "-o", out, "--set", "starsource=1", "--set", "catalogfile=no-such-stars.dat"},
+       "/params/catalogfile: " + (dir_ / "no-such-stars.dat").string() + ": no such file"},
       {{scene, "-f", "1-3", "-o", out, "--output-space", "P3"}, "--output-space \"P3\""},
       {{scene, "-f", "1-3", "-o", out, "--ocio", (dir_ / "none.ocio").string()}, "none.ocio"},
   };

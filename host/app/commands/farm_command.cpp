@@ -145,6 +145,7 @@ int RunFarm(const FarmOptions& o, const CLI::App& cli) {
   inputs.exrCamera = ExrCameraOf(o.render);
   RenderSession session(scene, LookupIn(*registry), sets, inputs);
   for (int frame : frames) session.FrameTime(frame);
+  session.CheckCatalogues(frames);
   const OutputPlan plan(output, ids, frames, RenderInputs(scenePath.string(), scene, inputs, frames));
 
   // Which frames go to the farm.
