@@ -90,6 +90,8 @@ $(BUILD_FUZZ)/CMakeCache.txt: | fuzz-deps
 	  -DVELUMBRA_SANITIZE=ON -DVELUMBRA_TESTS=OFF -DVELUMBRA_BENCH=OFF $(CMAKE_FLAGS)
 
 fuzz: fuzz-deps $(BUILD_FUZZ)/CMakeCache.txt
+	@# Configured again so that a target added since the folder was made exists.
+	cmake -S . -B $(BUILD_FUZZ) > /dev/null
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(BUILD_FUZZ)/fuzz/work/$$t $(BUILD_FUZZ)/fuzz/findings/$$t; \

@@ -321,6 +321,9 @@ Catalogue ParseCatalogue(std::string_view bytes) {
     if (IsComment(line) || IsBlank(line)) continue;
     catalogue.stars.push_back(kstars ? ParseKStarsLine(line, lines.Number()) : ParseBscLine(line, lines.Number()));
   }
+  // A KStars header alone names the format but holds no star.
+  if (catalogue.stars.empty())
+    Fail(std::max<std::size_t>(lines.Number(), 1), "no stars: the catalogue has only comments or blank lines");
   return catalogue;
 }
 

@@ -148,6 +148,9 @@ TEST(Catalogue, RecognisesTheFormatFromTheBytes) {
   const Case cases[] = {
       {"", 1, "no stars"},
       {"# only\n# comments\n\n", 3, "no stars"},
+      // The column header names the format; with no line after it there is
+      // still no star (found by fuzzing: it was accepted, empty).
+      {std::string(kKStarsHeader) + "\n", 2, "no stars"},
       {"# header\n\nP3\n1 1\n", 3, "not a star catalogue"},
       {"\x89PNG\r\n\x1a\n", 1, "not a star catalogue"},
       {"1.0 2.0 x\n", 1, "not a star catalogue"},
