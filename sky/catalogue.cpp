@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 #include "sky/vec3.h"
@@ -44,6 +45,18 @@ std::string_view Trim(std::string_view s) {
 }
 
 [[noreturn]] void Fail(std::size_t line, std::string message) { throw CatalogueError{line, std::move(message)}; }
+
+// A magnitude or colour index as the float it is kept in. Real values lie
+// within a few tens; beyond +-1000 a number is no star's (and far enough
+// beyond would not even be a float: 9e99 reads as a finite double).
+float Photometric(double value, std::size_t line, std::size_t column, const char* what) {
+  if (!(std::fabs(value) <= 1000)) {
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", value);
+    Fail(line, "column " + std::to_string(column) + ": " + what + " " + shown + " out of range [-1000, 1000]");
+  }
+  return static_cast<float>(value);
+}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -190,8 +203,8 @@ CatalogueStar ParseKStarsLine(std::string_view text, std::size_t number) {
   if (s.parallax < 0)
     Fail(number, "column 39: parallax " + std::string(text.substr(kParallaxColumn, 7)) + " is negative");
   f.Separator(45, "parallax");
-  s.magnitude = static_cast<float>(f.Number(kMagnitudeColumn, 5, "magnitude"));
-  s.bv = static_cast<float>(f.Number(kBvColumn, 5, "B-V"));
+  s.magnitude = Photometric(f.Number(kMagnitudeColumn, 5, "magnitude"), number, kMagnitudeColumn + 1, "magnitude");
+  s.bv = Photometric(f.Number(kBvColumn, 5, "B-V"), number, kBvColumn + 1, "B-V");
   // ", genetive name[, long name]" after the fixed columns.
   const std::size_t comma = text.find(',', kKStarsMinimumLength);
   if (comma != std::string_view::npos) {
@@ -282,7 +295,8 @@ CatalogueStar ParseBscLine(std::string_view text, std::size_t number) {
   const std::size_t decColumn = f.LastColumn();
   const double ra = f.Number("RA");
   const std::size_t raColumn = f.LastColumn();
-  s.magnitude = static_cast<float>(f.Number("magnitude"));
+  const double magnitude = f.Number("magnitude");
+  s.magnitude = Photometric(magnitude, number, f.LastColumn(), "magnitude");
   s.name = f.Name();
   if (!(dec >= -90 && dec <= 90))
     Fail(number, "column " + std::to_string(decColumn) + ": Dec " + std::to_string(dec) + " out of range [-90, 90]");

@@ -183,6 +183,9 @@ TEST(Catalogue, DamagedLineNamesItsLineAndColumn) {
       {kstars(damaged(s, 46, "abcde")), 4, "column 47: magnitude is not a number: 'abcde'"},
       {kstars(damaged(s, 51, "0.0.1")), 4, "column 52: B-V is not a number"},
       {kstars(damaged(s, 51, "  nan")), 4, "column 52: B-V is not a number"},
+      // Numbers, but no star's: 9e99 is a finite double and no float.
+      {kstars(damaged(s, 46, " 9e99")), 4, "column 47: magnitude"},
+      {kstars(damaged(s, 51, "-2e38")), 4, "column 52: B-V"},
       {kstars(damaged(s, 2, "61")), 4, "column 3: RA minutes 61 out of range 0..59"},
       {kstars(damaged(s, 0, "24")), 4, "column 1: RA hours 24 out of range 0..23"},
       {kstars(damaged(s, 0, "x6")), 4, "column 1: RA hours is not two digits: 'x6'"},
@@ -210,6 +213,7 @@ TEST(Catalogue, DamagedLineNamesItsLineAndColumn) {
       {bsc + " 7.4069  5.9195 0.50 \"unclosed\n", 4, "column 22: the name's quote is not closed"},
       {bsc + " 7.4069  5.9195 bright\n", 4, "column 17: magnitude is not a number: 'bright'"},
       {bsc + " 7.4069  5.9195 inf\n", 4, "magnitude is not a number: 'inf'"},
+      {bsc + " 7.4069  5.9195 1e300\n", 4, "column 17: magnitude 1e+300 out of range [-1000, 1000]"},
   };
   for (const Case& c : bscCases) {
     const CatalogueError e = ErrorOf(c.bytes);
