@@ -444,7 +444,8 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
 bool Qe_Velumbra::RefreshSky(TimeValue t, int alpha16) {
   const SkyParams p = SkyParamsAt(pblock, t);
   std::string error;
-  if (skyCatalogue.Refresh(p.catalogFile.c_str(), error) && skyField.Refresh(skyCatalogue, p, t, alpha16, error))
+  if (skyCatalogue.Refresh(p.catalogFile.c_str(), error) &&
+      PlaceSkyStars(skyCatalogue, skyFillIn, skyField, p, t, alpha16, error))
     return true;
   LogFailure(SYSLOG_ERROR | SYSLOG_INPUT, "%s", error.c_str());
   return false;

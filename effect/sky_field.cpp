@@ -69,6 +69,8 @@ SkyParams SkyParamsAt(IParamBlock2* pb, TimeValue t) {
   p.belowHorizon = Read<int>(pb, pb_belowhorizonflag, t, 0) != 0;
   p.minSize = Read<float>(pb, pb_starminsize, t, 0.0f);
   p.growth = Read<float>(pb, pb_stargrowth, t, 0.0f);
+  p.fillIn = Read<int>(pb, pb_fillinflag, t, 0) != 0;
+  p.seed = p.fillIn ? Read<int>(pb, pb_seed, t, 0) : 0;
   return p;
 }
 
@@ -109,8 +111,19 @@ WORD StarAlpha(int alpha16, float gain) {
   return ToChannel(gain >= 1.0f ? a : a * gain);
 }
 
-bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyParams& p, TimeValue t, int alpha16,
-                       std::string& error) {
+bool PlaceSkyStars(const SkyCatalogue& catalogue, SkyFillIn& fillIn, SkyField& field, const SkyParams& p,
+                   TimeValue t, int alpha16, std::string& error) {
+  if (p.fillIn) fillIn.Refresh(catalogue, p.seed, p.magnitudeLimit);
+  return field.Refresh(catalogue, p.fillIn ? &fillIn : nullptr, p, t, alpha16, error);
+}
+
+std::size_t SkyField::Bytes() const {
+  return records_.capacity() * sizeof(StarRecord) + light_.capacity() * sizeof(float) +
+         scale_.capacity() * sizeof(float) + source_.capacity() * sizeof(std::uint32_t);
+}
+
+bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyFillIn* fillIn, const SkyParams& p, TimeValue t,
+                       int alpha16, std::string& error) {
   sky::UtcInstant start;
   if (!sky::ParseUtc(p.observerTime, start, error)) {
     error = "observertime \"" + p.observerTime + "\": " + error;
@@ -138,30 +151,41 @@ bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyParams& p, TimeVa
   const bool observer = settings.frame == sky::SkyFrame::Observer;
 
   const std::size_t n = catalogue.CountTo(p.magnitudeLimit);
+  const std::span<const FillInStar> faint =
+      fillIn ? fillIn->StarsTo(p.magnitudeLimit) : std::span<const FillInStar>();
   records_.clear();
   light_.clear();
   scale_.clear();
   source_.clear();
-  records_.reserve(n);
-  light_.reserve(n);
-  scale_.reserve(n);
-  source_.reserve(n);
+  records_.reserve(n + faint.size());
+  light_.reserve(n + faint.size());
+  scale_.reserve(n + faint.size());
+  source_.reserve(n + faint.size());
   const std::vector<SkyCatalogueStar>& stars = catalogue.stars();
-  for (std::size_t i = 0; i < n; ++i) {
-    const SkyCatalogueStar& s = stars[i];
-    const sky::Vec3 d = transform.Direction(s.vector);
-    if (observer && !p.belowHorizon && d[2] < 0.0) continue;
-    const double light = sky::MagnitudeLight(s.magnitude, p.magnitudeZero);
-    if (!(light > 0.0) || !std::isfinite(light)) continue;  // too faint for a float, or not a number
+  // One star of a direction, magnitude and colour.
+  const auto place = [&](const sky::StarVector& v, float magnitude, const SkyCatalogueStar& colour,
+                         std::size_t source) {
+    const sky::Vec3 d = transform.Direction(v);
+    if (observer && !p.belowHorizon && d[2] < 0.0) return;
+    const double light = sky::MagnitudeLight(magnitude, p.magnitudeZero);
+    if (!(light > 0.0) || !std::isfinite(light)) return;  // too faint for a float, or not a number
     StarRecord r;
     r.pos = Point3(static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2]));
-    r.color = s.hue;
+    r.color = colour.hue;
     r.color.a = static_cast<WORD>(std::clamp(alpha16, 0, kFullChannel));
     r.size = StarRadius(light, p.minSize, p.growth);
     records_.push_back(r);
     light_.push_back(static_cast<float>(light));
-    scale_.push_back(static_cast<float>(light * kFullChannel / static_cast<double>(s.hueLuminance)));
-    source_.push_back(static_cast<std::uint32_t>(i));
+    scale_.push_back(static_cast<float>(light * kFullChannel / static_cast<double>(colour.hueLuminance)));
+    source_.push_back(static_cast<std::uint32_t>(source));
+  };
+  for (std::size_t i = 0; i < n; ++i) place(stars[i].vector, stars[i].magnitude, stars[i], i);
+  // The fill-in: directions without motion or parallax.
+  for (std::size_t k = 0; k < faint.size(); ++k) {
+    const FillInStar& f = faint[k];
+    sky::StarVector v;
+    v.position = {f.x, f.y, f.z};
+    place(v, f.magnitude, stars[f.colourOf], stars.size() + k);
   }
   key_ = key;
   placed_ = true;
