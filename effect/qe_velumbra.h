@@ -94,8 +94,10 @@ class Qe_Velumbra : public Effect {
   // in order, to this observer. Not owned. Null (the default): it draws.
   DrawCallObserver* drawCallObserver = nullptr;
   // The pass leaves out the stars the field's visibility index proves
-  // cannot reach the image (the same image, progress and abort points).
-  // False visits every star: the reference the index is tested against.
+  // cannot reach the image (the same image, progress and abort points), and
+  // catalogue stars whose drawing calls cannot reach it before their light
+  // is measured. False visits and measures every star: the reference both
+  // are tested against.
   bool visibilityIndex = true;
 
   // --- members ---
