@@ -270,7 +270,7 @@ TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
   ASSERT_EQ(Run({"scene", "new", "sub/new.json"}).status, 0);
   const nlohmann::json scene = nlohmann::json::parse(ReadAll(Work("sub/new.json")));
   // Every parameter but the three node parameters, at its default.
-  EXPECT_EQ(scene["effects"][0]["params"].size(), 40u);
+  EXPECT_EQ(scene["effects"][0]["params"].size(), 57u);
   EXPECT_EQ(scene["effects"][0]["params"]["starscount"], 10000);
   EXPECT_EQ(scene["effects"][0]["params"]["scintillationfrequency"], 2);
 
@@ -324,14 +324,14 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
   CommandResult r = Run({"params"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string table = r.out.substr(0, r.out.find("\n\n") + 1);
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 44);  // header + 43, then the radio choices
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 61);  // header + 60, then the radio choices
   EXPECT_NE(r.out.find("\"Scintillation Delta \""), std::string::npos);  // trailing blank kept
 
   r = Run({"params", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   const auto& params = j["blocks"][0]["params"];
-  ASSERT_EQ(params.size(), 43u);
+  ASSERT_EQ(params.size(), 60u);
   EXPECT_EQ(params[0]["name"], "starscount");
   EXPECT_EQ(params[0]["default"], 10000);
   EXPECT_EQ(params[0]["range"], nlohmann::json::array({0, 10000000}));
