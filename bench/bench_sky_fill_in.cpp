@@ -4,7 +4,8 @@
 // - the first frame with fill-in to magnitude 11 (the file read and parsed,
 //   884,000 fill-in stars fitted and made, 1.0 million stars placed and
 //   drawn), and the frames after it (the fill-in kept, every star placed
-//   again at its time), against the catalogue alone;
+//   again at its time), against the catalogue alone and a generated field
+//   of the same count;
 // - a panning, motion-blurred 45 degree lens over the catalogue to
 //   magnitude 8 (41,000 stars), with the stars that cannot reach the image
 //   left out before their light is measured, and with every star measured
@@ -104,6 +105,20 @@ void BM_FillInNextFrames(benchmark::State& state) {
 }
 BENCHMARK(BM_FillInNextFrames)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// A generated field of as many stars as the catalogue and its fill-in to
+// magnitude 11 (1,010,454), the frames after the first.
+void BM_GeneratedSameCount(benchmark::State& state) {
+  GrantRenderThreads(2);
+  Scene scene(kThirtyDegrees, 11.0f, false, false);
+  scene.fx->pblock->SetValue(pb_starsource, 0, starsource_generated);
+  scene.fx->pblock->SetValue(pb_starscount, 0, 1010454);
+  scene.Render(0);
+  TimeValue t = 0;
+  for (auto _ : state) scene.Render(t += GetTicksPerFrame());
+  GrantRenderThreads(0);
+}
+BENCHMARK(BM_GeneratedSameCount)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 // A panning motion-blurred frame; range(0) 1: stars that cannot reach the
 // image left out, 0: every star measured.
 void BM_PanningCatalogue(benchmark::State& state) {
@@ -124,6 +139,8 @@ BENCHMARK(BM_PanningCatalogue)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->U
 int main(int argc, char** argv) {
   bench::Ratios().emplace_back("BM_FillInNextFrames/1/iterations:5/real_time",
                                "BM_FillInNextFrames/0/iterations:5/real_time");
+  bench::Ratios().emplace_back("BM_FillInNextFrames/1/iterations:5/real_time",
+                               "BM_GeneratedSameCount/iterations:5/real_time");
   bench::Ratios().emplace_back("BM_PanningCatalogue/0/iterations:2/real_time",
                                "BM_PanningCatalogue/1/iterations:2/real_time");
   return bench::Main(argc, argv);

@@ -29,11 +29,16 @@ constexpr double kSofteningMax = 1e4;
 
 MagnitudeCounts FitMagnitudeCounts(std::span<const float> sortedMagnitudes) {
   MagnitudeCounts out;
-  // The magnitudes that are numbers (NaN sorts last).
-  const std::span<const float> m = sortedMagnitudes.first(static_cast<std::size_t>(
-      std::partition_point(sortedMagnitudes.begin(), sortedMagnitudes.end(), [](float v) { return !std::isnan(v); }) -
-      sortedMagnitudes.begin()));
-  if (m.empty() || !std::isfinite(m.front()) || !std::isfinite(m.back())) return out;
+  // The magnitudes in -30..30 (NaN sorts last; a damaged catalogue's
+  // absurd magnitudes would ask for absurdly many bins).
+  const auto below = [&](double limit) {
+    return static_cast<std::size_t>(std::partition_point(sortedMagnitudes.begin(), sortedMagnitudes.end(),
+                                                         [&](float v) { return v < limit; }) -
+                                    sortedMagnitudes.begin());
+  };
+  const std::size_t from = below(-kFaintestFillIn);
+  const std::span<const float> m = sortedMagnitudes.subspan(from, below(std::nextafter(kFaintestFillIn, 31.0)) - from);
+  if (m.empty()) return out;
 
   // Quarter-magnitude counts and the fullest bin (the fainter one on a tie).
   const long long first = BinOf(m.front());
@@ -68,8 +73,8 @@ MagnitudeCounts FitMagnitudeCounts(std::span<const float> sortedMagnitudes) {
   out.slope = sxy / sxx;
   out.intercept = my - out.slope * mx;
   out.completeMagnitude = EdgeOf(top);
-  out.windowFirst = CountBelow(m, x[0]);
-  out.windowEnd = CountBelow(m, out.completeMagnitude);
+  out.windowFirst = from + CountBelow(m, x[0]);
+  out.windowEnd = from + CountBelow(m, out.completeMagnitude);
   out.valid = out.slope > 0 && std::isfinite(out.slope) && std::isfinite(out.intercept);
   return out;
 }

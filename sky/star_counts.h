@@ -84,8 +84,8 @@ struct MagnitudeCounts {
   std::size_t windowFirst = 0, windowEnd = 0;
 };
 
-// Fits the counts of magnitudes sorted brightest first (NaN last, not
-// counted).
+// Fits the counts of magnitudes sorted brightest first (NaN last); those
+// outside -30..30 are not counted.
 MagnitudeCounts FitMagnitudeCounts(std::span<const float> sortedMagnitudes);
 
 // The density per galactic latitude.

@@ -280,4 +280,32 @@ TEST(SkyStars, LeftOutOnlyWhenTheyCannotReachTheImage) {
   }
 }
 
+// The stars are placed on the granted threads: the same records, lights and
+// sources in the same order as on one, stars below the horizon left out
+// alike.
+TEST(SkyStars, ArePlacedOnTheGrantedThreadsAsOnOne) {
+  FillInScene scene(SyntheticSky(), 9.8f);
+  scene.Set(pb_skyframe, skyframe_observer);
+  scene.Set(pb_observerlatitude, -33.9f);
+  scene.RenderOk();  // the catalogue read and the fill-in made
+  const SkyParams p = SkyParamsAt(scene.fx->pblock, 0);
+  const auto place = [&](int threads) {
+    GrantRenderThreads(threads);
+    SkyField field;
+    std::string error;
+    EXPECT_TRUE(PlaceSkyStars(scene.fx->skyCatalogue, scene.fx->skyFillIn, field, p, 0, 65280, error)) << error;
+    GrantRenderThreads(0);
+    return field;
+  };
+  const SkyField one = place(0), two = place(2);
+  ASSERT_GT(one.count(), 50000u);
+  ASSERT_LT(one.count(), 60000u + scene.fx->skyFillIn.StarsTo(9.8f).size()) << "some are below the horizon";
+  ASSERT_EQ(one.count(), two.count());
+  EXPECT_EQ(std::memcmp(one.stars(), two.stars(), one.count() * sizeof(StarRecord)), 0);
+  EXPECT_EQ(one.light(), two.light());
+  EXPECT_EQ(one.lightScale(), two.lightScale());
+  EXPECT_EQ(one.source(), two.source());
+  EXPECT_TRUE(std::is_sorted(one.source().begin(), one.source().end()));
+}
+
 }  // namespace

@@ -128,6 +128,19 @@ TEST(StarCounts, TooFewStarsOrNoGrowthGiveNoFillIn) {
     EXPECT_EQ(fill.Total(), 0.0);
     EXPECT_EQ(fill.CountTo(20.0), 0.0);
   }
+  // Absurd magnitudes of a damaged file are not counted: the fit is the
+  // catalogue's without them.
+  std::vector<float> absurd = LawMagnitudes(60000, 0.45, 9.0);
+  absurd.insert(absurd.begin(), -1e30f);
+  absurd.insert(absurd.end(), {1e9f, 3e38f, HUGE_VALF, NAN});
+  const MagnitudeCounts sane = FitMagnitudeCounts(absurd);
+  ASSERT_TRUE(sane.valid);
+  EXPECT_EQ(sane.completeMagnitude, 9.0);
+  EXPECT_NEAR(sane.slope, 0.45, 0.003);
+  EXPECT_GE(absurd[sane.windowFirst], 7.0f);
+  EXPECT_LT(absurd[sane.windowFirst - 1], 7.0f);
+  EXPECT_LT(absurd[sane.windowEnd - 1], 9.0f);
+  EXPECT_GE(absurd[sane.windowEnd], 9.0f);
   // Equal bins: N(<m) still grows (linearly), so a slope is fitted; it is
   // the line's through the last two magnitudes, not a power law's.
   const MagnitudeCounts fit = FitMagnitudeCounts(flat);
