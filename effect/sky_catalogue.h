@@ -32,7 +32,7 @@ struct SkyCatalogueStar {
   BMM_Color_64 hue;          // the B-V colour; its largest channel 65280, alpha 0
   float hueLuminance = 0.0f; // 0.2126 r + 0.7152 g + 0.0722 b of `hue`, 16-bit units (> 0)
   float bv = 0.0f;           // B-V as the catalogue gives it; NaN when it gives none
-  std::uint32_t name = 0;    // offset of its name in SkyCatalogue::names(); 0: none
+  std::uint32_t name = 0;    // where its name starts in the catalogue's names (NameOf); 0: none
 };
 
 class SkyCatalogue {
@@ -61,10 +61,10 @@ class SkyCatalogue {
   const char* NameOf(const SkyCatalogueStar& s) const { return names_.c_str() + s.name; }
 
   // Memory, in bytes. Kept: the stars and their names. Loading: the most
-  // Refresh holds at once while it reads and parses a file of `fileBytes`
-  // bytes (the file, the parsed catalogue, the stars being made and their
-  // sort's buffer), on top of what is kept. Both are upper bounds for the
-  // catalogue held, which Refresh measured as it parsed it.
+  // the latest Refresh that parsed held at once beside what is kept (the
+  // file's bytes, the parsed catalogue, the stars being made with their
+  // names and their sort's buffer), measured as it parsed: an upper bound of
+  // what reading this version again takes.
   std::uint64_t KeptBytes() const;
   std::uint64_t LoadBytes() const { return loadBytes_; }
 

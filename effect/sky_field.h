@@ -111,7 +111,9 @@ class SkyField {
   // stars of `fillIn` down to the same limit (null: none; made by
   // SkyFillIn::Refresh for this catalogue, p.seed and the limit) in their
   // order; in the observer frame the stars below the horizon are left out
-  // unless asked for. Reuses the records while the catalogue's version,
+  // unless asked for. The stars are placed on the threads the host grants
+  // (RenderThreadsGranted), the same records as on one. Reuses the records
+  // while the catalogue's version,
   // the settings, the instant and alpha16 are the same. False with `error`
   // when observertime is not an ISO 8601 UTC time. Throws std::bad_alloc
   // when memory runs out.
