@@ -13,6 +13,7 @@
 #include "effect/pass_settings.h"
 #include "effect/sky_catalogue.h"
 #include "effect/sky_field.h"
+#include "effect/sky_fill_in.h"
 #include "effect/star_field_interface.h"
 #include "plugin/host.h"
 #include "render/star_loop.h"
@@ -93,8 +94,10 @@ class Qe_Velumbra : public Effect {
   // in order, to this observer. Not owned. Null (the default): it draws.
   DrawCallObserver* drawCallObserver = nullptr;
   // The pass leaves out the stars the field's visibility index proves
-  // cannot reach the image (the same image, progress and abort points).
-  // False visits every star: the reference the index is tested against.
+  // cannot reach the image (the same image, progress and abort points), and
+  // catalogue stars whose drawing calls cannot reach it before their light
+  // is measured. False visits and measures every star: the reference both
+  // are tested against.
   bool visibilityIndex = true;
 
   // --- members ---
@@ -107,8 +110,11 @@ class Qe_Velumbra : public Effect {
   // the next; regenerated only when the key changes.
   StarField starField;
   // The star catalogue (starsource 1), parsed once per version of its file,
-  // and its stars placed for the latest render (effect/sky_field.h).
+  // the fill-in below its limit (fillinflag; made once per catalogue version
+  // and seed), and their stars placed for the latest render
+  // (effect/sky_field.h).
   SkyCatalogue skyCatalogue;
+  SkyFillIn skyFillIn;
   SkyField skyField;
   // The latest pass's bitmap of the stars it kept (one bit a star), kept so
   // that the next pass reuses its memory instead of faulting in fresh pages.

@@ -13,7 +13,9 @@
 // latitude and longitude (east positive) in degrees, height in metres,
 // ut1minusutc in seconds, observertime ISO 8601 UTC text, magnitudes V,
 // refraction pressure in hPa and temperature in degrees Celsius,
-// starminsize in pixels (a radius), stargrowth an exponent.
+// starminsize in pixels (a radius), stargrowth an exponent; fillinflag adds
+// seeded stars (of `seed`) fainter than the catalogue's own limit, down to
+// magnitudelimit.
 //
 // Enable lists: a check box enables the listed parameters' controls while it
 // is on. The two radio groups with a list (scintillationlockdxyflag,
@@ -280,10 +282,10 @@ ParamBlockDesc2 qe_velumbra_param_blk(
         p_default, starsource_generated,
         p_range, 0, 1,
         p_ui, map_sky, TYPE_RADIO, 2, IDC_STARSOURCE_GENERATED, IDC_STARSOURCE_CATALOGUE,
-        p_enable_ctrls, 15, pb_catalogfile, pb_magnitudelimit, pb_magnitudezero, pb_starminsize, pb_stargrowth,
+        p_enable_ctrls, 16, pb_catalogfile, pb_magnitudelimit, pb_magnitudezero, pb_starminsize, pb_stargrowth,
             pb_skyframe, pb_observertime, pb_ut1minusutc, pb_observerlatitude, pb_observerlongitude,
             pb_observerheight, pb_refractionflag, pb_refractionpressure, pb_refractiontemperature,
-            pb_belowhorizonflag,
+            pb_belowhorizonflag, pb_fillinflag,
         p_end,
     pb_catalogfile, "catalogfile", TYPE_FILENAME, 0, IDS_CATALOG_FILE,
         p_default, "/usr/share/kstars/stars.dat",
@@ -362,6 +364,10 @@ ParamBlockDesc2 qe_velumbra_param_blk(
     pb_belowhorizonflag, "belowhorizonflag", TYPE_BOOL, P_ANIMATABLE, IDS_BELOW_HORIZON_FLAG,
         p_default, FALSE,
         p_ui, map_sky, TYPE_SINGLECHEKBOX, IDC_BELOWHORIZON_CHECK,
+        p_end,
+    pb_fillinflag, "fillinflag", TYPE_BOOL, P_ANIMATABLE, IDS_FILL_IN_FLAG,
+        p_default, FALSE,
+        p_ui, map_sky, TYPE_SINGLECHEKBOX, IDC_FILLIN_CHECK,
         p_end,
 
     p_end);

@@ -85,6 +85,7 @@ enum QeVelumbraParam : ParamID {
   pb_belowhorizonflag = 57,
   pb_starminsize = 58,
   pb_stargrowth = 59,
+  pb_fillinflag = 60,
 };
 
 // Values of pb_starsource.

@@ -308,9 +308,17 @@ struct PassTools {
 
 // Catalogue star i drawn by its light: `emit(sink)` makes its drawing
 // calls; they are measured, then drawn with the gain that lays down the
-// star's light.
+// star's light. With `cull` a star none of whose calls can reach the image
+// is left out before it is measured (it would draw nothing); without, every
+// star is measured (the reference the culling is tested against).
 template <class Sink, class Emit>
-void EmitByLight(const SkyField& sky, std::uint32_t i, int alpha16, Sink& sink, const Emit& emit) {
+void EmitByLight(const SkyField& sky, std::uint32_t i, int alpha16, const PixelTarget& target, bool cull, Sink& sink,
+                 const Emit& emit) {
+  if (cull) {
+    ReachSink reach{static_cast<float>(target.maxX), static_cast<float>(target.maxY)};
+    emit(reach);
+    if (!reach.reaches) return;
+  }
   CoverageSink measure;
   emit(measure);
   if (!(measure.sum > 0.0)) return;  // nothing of it can be drawn
@@ -338,7 +346,8 @@ StarLoopRun DrawScintillation(const StarPlacement& placement, TimeValue t, const
       float x, y;
       BMM_Color_64 c;
       if (!pass.Place(i, records[i], placement, origin, view, ri, x, y, c)) return;
-      EmitByLight(sky, i, s.alpha16, sink, [&](auto& to) { to.Splat(Point2(x, y), c, records[i].size); });
+      EmitByLight(sky, i, s.alpha16, target, tools.visibilityIndex, sink,
+                  [&](auto& to) { to.Splat(Point2(x, y), c, records[i].size); });
     });
   }
   const StarRecord* stars = tools.field.stars();
@@ -368,7 +377,7 @@ StarLoopRun DrawMotionBlur(const MotionBlurPath& path, int n, const RenderInfo& 
     const StarRecord* records = sky.stars();
     const StarSet set{sky.count(), nullptr, records, sizeof(StarRecord)};
     return RunStarLoop(set, target, cb, n, tools.options, [&](std::uint32_t i, auto& sink) {
-      EmitByLight(sky, i, s.alpha16, sink,
+      EmitByLight(sky, i, s.alpha16, target, tools.visibilityIndex, sink,
                   [&](auto& to) { path.EmitStarPath(records[i], ri, shift, imageMax, to); });
     });
   }
@@ -444,7 +453,8 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
 bool Qe_Velumbra::RefreshSky(TimeValue t, int alpha16) {
   const SkyParams p = SkyParamsAt(pblock, t);
   std::string error;
-  if (skyCatalogue.Refresh(p.catalogFile.c_str(), error) && skyField.Refresh(skyCatalogue, p, t, alpha16, error))
+  if (skyCatalogue.Refresh(p.catalogFile.c_str(), error) &&
+      PlaceSkyStars(skyCatalogue, skyFillIn, skyField, p, t, alpha16, error))
     return true;
   LogFailure(SYSLOG_ERROR | SYSLOG_INPUT, "%s", error.c_str());
   return false;

@@ -13,7 +13,8 @@
 // largest channel is full value, with the hue's luminance. Stars are kept
 // brightest first (file order among equals), so the stars down to a
 // magnitude limit are a prefix, and index order is brightness order as in
-// the generated field.
+// the generated field. What the star listing (`velumbra stars`) shows of a
+// star is kept too: its B-V and its name (in one pool of text).
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,8 @@ struct SkyCatalogueStar {
   float magnitude = 0.0f;    // V
   BMM_Color_64 hue;          // the B-V colour; its largest channel 65280, alpha 0
   float hueLuminance = 0.0f; // 0.2126 r + 0.7152 g + 0.0722 b of `hue`, 16-bit units (> 0)
+  float bv = 0.0f;           // B-V as the catalogue gives it; NaN when it gives none
+  std::uint32_t name = 0;    // where its name starts in the catalogue's names (NameOf); 0: none
 };
 
 class SkyCatalogue {
@@ -41,6 +44,9 @@ class SkyCatalogue {
   // ..."), a missing file with the Debian package that ships it, an empty
   // name. Throws std::bad_alloc when memory runs out.
   bool Refresh(const MCHAR* name, std::string& error);
+  // True when the catalogue holds the version of the file `name` names
+  // that is on disk now (one stat): Refresh would keep it.
+  bool IsCurrent(const MCHAR* name) const;
 
   // Brightest first.
   const std::vector<SkyCatalogueStar>& stars() const { return stars_; }
@@ -51,9 +57,21 @@ class SkyCatalogue {
   // before the first.
   std::uint64_t version() const { return version_; }
   const FileStamp& stamp() const { return stamp_; }
+  // The name of one of stars(), empty when it has none.
+  const char* NameOf(const SkyCatalogueStar& s) const { return names_.c_str() + s.name; }
+
+  // Memory, in bytes. Kept: the stars and their names. Loading: the most
+  // the latest Refresh that parsed held at once beside what is kept (the
+  // file's bytes, the parsed catalogue, the stars being made with their
+  // names and their sort's buffer), measured as it parsed: an upper bound of
+  // what reading this version again takes.
+  std::uint64_t KeptBytes() const;
+  std::uint64_t LoadBytes() const { return loadBytes_; }
 
  private:
   std::vector<SkyCatalogueStar> stars_;
+  std::string names_;  // names, each ended by a NUL; offset 0 is the empty name
+  std::uint64_t loadBytes_ = 0;
   double epoch_ = 2000.0;
   FileStamp stamp_;
   std::uint64_t version_ = 0;

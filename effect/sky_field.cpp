@@ -69,6 +69,8 @@ SkyParams SkyParamsAt(IParamBlock2* pb, TimeValue t) {
   p.belowHorizon = Read<int>(pb, pb_belowhorizonflag, t, 0) != 0;
   p.minSize = Read<float>(pb, pb_starminsize, t, 0.0f);
   p.growth = Read<float>(pb, pb_stargrowth, t, 0.0f);
+  p.fillIn = Read<int>(pb, pb_fillinflag, t, 0) != 0;
+  p.seed = p.fillIn ? Read<int>(pb, pb_seed, t, 0) : 0;
   return p;
 }
 
@@ -109,8 +111,19 @@ WORD StarAlpha(int alpha16, float gain) {
   return ToChannel(gain >= 1.0f ? a : a * gain);
 }
 
-bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyParams& p, TimeValue t, int alpha16,
-                       std::string& error) {
+bool PlaceSkyStars(const SkyCatalogue& catalogue, SkyFillIn& fillIn, SkyField& field, const SkyParams& p,
+                   TimeValue t, int alpha16, std::string& error) {
+  if (p.fillIn) fillIn.Refresh(catalogue, p.seed, p.magnitudeLimit);
+  return field.Refresh(catalogue, p.fillIn ? &fillIn : nullptr, p, t, alpha16, error);
+}
+
+std::size_t SkyField::Bytes() const {
+  return records_.capacity() * sizeof(StarRecord) + light_.capacity() * sizeof(float) +
+         scale_.capacity() * sizeof(float) + source_.capacity() * sizeof(std::uint32_t);
+}
+
+bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyFillIn* fillIn, const SkyParams& p, TimeValue t,
+                       int alpha16, std::string& error) {
   sky::UtcInstant start;
   if (!sky::ParseUtc(p.observerTime, start, error)) {
     error = "observertime \"" + p.observerTime + "\": " + error;
@@ -138,31 +151,76 @@ bool SkyField::Refresh(const SkyCatalogue& catalogue, const SkyParams& p, TimeVa
   const bool observer = settings.frame == sky::SkyFrame::Observer;
 
   const std::size_t n = catalogue.CountTo(p.magnitudeLimit);
-  records_.clear();
-  light_.clear();
-  scale_.clear();
-  source_.clear();
-  records_.reserve(n);
-  light_.reserve(n);
-  scale_.reserve(n);
-  source_.reserve(n);
+  const std::span<const FillInStar> faint =
+      fillIn ? fillIn->StarsTo(p.magnitudeLimit) : std::span<const FillInStar>();
+  const std::size_t total = n + faint.size();
+  // Exactly as many as asked (a resize alone may double).
+  records_.reserve(total);
+  light_.reserve(total);
+  scale_.reserve(total);
+  source_.reserve(total);
+  records_.resize(total);
+  light_.resize(total);
+  scale_.resize(total);
+  source_.resize(total);
   const std::vector<SkyCatalogueStar>& stars = catalogue.stars();
-  for (std::size_t i = 0; i < n; ++i) {
-    const SkyCatalogueStar& s = stars[i];
-    const sky::Vec3 d = transform.Direction(s.vector);
-    if (observer && !p.belowHorizon && d[2] < 0.0) continue;
-    const double light = sky::MagnitudeLight(s.magnitude, p.magnitudeZero);
-    if (!(light > 0.0) || !std::isfinite(light)) continue;  // too faint for a float, or not a number
-    StarRecord r;
+  // Star j of the catalogue's n and then the fill-in's, at its place j; one
+  // that is not drawn is marked and the rest moved up after.
+  constexpr std::uint32_t kLeftOut = UINT32_MAX;
+  const auto place = [&](std::size_t j) {
+    sky::StarVector fill;
+    const sky::StarVector* v = &fill;
+    float magnitude;
+    const SkyCatalogueStar* colour;
+    std::uint32_t source;
+    if (j < n) {
+      v = &stars[j].vector;
+      magnitude = stars[j].magnitude;
+      colour = &stars[j];
+      source = static_cast<std::uint32_t>(j);
+    } else {
+      // The fill-in: directions without motion or parallax.
+      const FillInStar& f = faint[j - n];
+      fill.position = {f.x, f.y, f.z};
+      magnitude = f.magnitude;
+      colour = &stars[f.colourOf];
+      source = static_cast<std::uint32_t>(stars.size() + (j - n));
+    }
+    source_[j] = kLeftOut;
+    const sky::Vec3 d = transform.Direction(*v);
+    if (observer && !p.belowHorizon && d[2] < 0.0) return;
+    const double light = sky::MagnitudeLight(magnitude, p.magnitudeZero);
+    if (!(light > 0.0) || !std::isfinite(light)) return;  // too faint for a float, or not a number
+    StarRecord& r = records_[j];
     r.pos = Point3(static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2]));
-    r.color = s.hue;
+    r.color = colour->hue;
     r.color.a = static_cast<WORD>(std::clamp(alpha16, 0, kFullChannel));
     r.size = StarRadius(light, p.minSize, p.growth);
-    records_.push_back(r);
-    light_.push_back(static_cast<float>(light));
-    scale_.push_back(static_cast<float>(light * kFullChannel / static_cast<double>(s.hueLuminance)));
-    source_.push_back(static_cast<std::uint32_t>(i));
+    light_[j] = static_cast<float>(light);
+    scale_[j] = static_cast<float>(light * kFullChannel / static_cast<double>(colour->hueLuminance));
+    source_[j] = source;
+  };
+  // Each star on its own: the granted threads share them, the same records
+  // as one thread makes.
+  const int threads = std::max(1, RenderThreadsGranted());
+  const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(total);
+#pragma omp parallel for num_threads(threads) schedule(static, 8192) if (threads >= 2 && total >= 65536)
+  for (std::ptrdiff_t j = 0; j < count; ++j) place(static_cast<std::size_t>(j));
+  std::size_t kept = 0;
+  for (std::size_t j = 0; j < total; ++j) {
+    if (source_[j] == kLeftOut) continue;
+    if (kept != j) {
+      records_[kept] = records_[j];
+      light_[kept] = light_[j];
+      scale_[kept] = scale_[j];
+      source_[kept] = source_[j];
+    }
+    ++kept;
   }
+  records_.resize(kept);
+  light_.resize(kept);
+  scale_.resize(kept);
+  source_.resize(kept);
   key_ = key;
   placed_ = true;
   return true;

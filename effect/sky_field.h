@@ -14,6 +14,11 @@
 // a catalogue star is drawn by light calls (PixelTarget::DrawLightSplat and
 // kin) whose gain gives it exactly its light (render/light_path.h).
 //
+// With fillinflag the seeded stars fainter than the catalogue's limit
+// (effect/sky_fill_in.h) follow the catalogue's records, down to the same
+// magnitude limit: directions in the celestial frame placed by the same
+// transform, drawn by the same rules.
+//
 // The frame's time is observertime plus the render time (t / 4800 s): a
 // shot's frames follow the sky. Directions are computed once per render at
 // that time; within one motion-blur interval the sky turns by a quarter of
@@ -38,11 +43,13 @@
 // same size and the same light at any frame size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "effect/sky_catalogue.h"
+#include "effect/sky_fill_in.h"
 #include "plugin/host.h"
 #include "sky/sky_time.h"
 #include "starfield/star_record.h"
@@ -59,6 +66,11 @@ struct SkyParams {
   double pressureHpa = 0, temperatureC = 0;
   bool belowHorizon = false;
   float minSize = 0, growth = 0;
+  // Fill-in below the catalogue's limit (fillinflag) and its seed (the
+  // effect's `seed`; 0 while fill-in is off, so that the seed alone does
+  // not place the stars again).
+  bool fillIn = false;
+  int seed = 0;
 
   bool operator==(const SkyParams&) const = default;
 };
@@ -84,16 +96,29 @@ float StarRadius(double light, float minSize, float growth);
 // not cover the plate with more alpha than it has light.
 WORD StarAlpha(int alpha16, float gain);
 
+class SkyField;
+
+// The stars a render at t draws from `catalogue` (refreshed already):
+// `fillIn` brought to p.seed and the magnitude limit when p.fillIn, then
+// `field` placed. False with `error` as SkyField::Refresh.
+bool PlaceSkyStars(const SkyCatalogue& catalogue, SkyFillIn& fillIn, SkyField& field, const SkyParams& p,
+                   TimeValue t, int alpha16, std::string& error);
+
 class SkyField {
  public:
   // Places the stars of `catalogue` down to the magnitude limit for the
-  // render time t: records on the unit sphere, brightest first; in the
-  // observer frame the stars below the horizon are left out unless asked
-  // for. Reuses the records while the catalogue's version, the settings,
-  // the instant and alpha16 are the same. False with `error` when
-  // observertime is not an ISO 8601 UTC time. Throws std::bad_alloc when
-  // memory runs out.
-  bool Refresh(const SkyCatalogue& catalogue, const SkyParams& p, TimeValue t, int alpha16, std::string& error);
+  // render time t: records on the unit sphere, brightest first, then the
+  // stars of `fillIn` down to the same limit (null: none; made by
+  // SkyFillIn::Refresh for this catalogue, p.seed and the limit) in their
+  // order; in the observer frame the stars below the horizon are left out
+  // unless asked for. The stars are placed on the threads the host grants
+  // (RenderThreadsGranted), the same records as on one. Reuses the records
+  // while the catalogue's version,
+  // the settings, the instant and alpha16 are the same. False with `error`
+  // when observertime is not an ISO 8601 UTC time. Throws std::bad_alloc
+  // when memory runs out.
+  bool Refresh(const SkyCatalogue& catalogue, const SkyFillIn* fillIn, const SkyParams& p, TimeValue t, int alpha16,
+               std::string& error);
 
   const StarRecord* stars() const { return records_.data(); }
   std::uint32_t count() const { return static_cast<std::uint32_t>(records_.size()); }
@@ -102,8 +127,14 @@ class SkyField {
   // Per record: L x 65280 / the hue's luminance: divided by the coverage sum
   // of the star's drawing calls, the gain that lays down exactly L.
   const std::vector<float>& lightScale() const { return scale_; }
-  // The catalogue index of each record.
+  // Per record: the catalogue index of its star, or for fill-in star k the
+  // catalogue's size + k.
   const std::vector<std::uint32_t>& source() const { return source_; }
+  // The memory the records take (their arrays' capacity), bytes.
+  std::size_t Bytes() const;
+  // The bytes a record takes in those arrays.
+  static constexpr std::size_t kBytesPerRecord =
+      sizeof(StarRecord) + sizeof(float) + sizeof(float) + sizeof(std::uint32_t);
   // The instant the records were placed for.
   const sky::UtcInstant& instant() const { return key_.instant; }
 

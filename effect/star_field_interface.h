@@ -26,5 +26,8 @@ class QeStarFieldInterface final : public IStarField {
   StarFieldMemory RenderMemory(const TimeValue* times, int count, int workers) override;
 
  private:
+  // The listing of the sky's stars (starsource "Catalogue" at t).
+  StarRecordsResult EnumSkyStars(TimeValue t, StarRecordSink& sink);
+
   Qe_Velumbra& effect_;
 };

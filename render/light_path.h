@@ -13,8 +13,36 @@
 // coverage sum) that is L x 65280: L at 1.0 = 65280.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+
 #include "plugin/host.h"
 #include "raster/coverage.h"
+
+// Whether any of the calls it is given can touch the image 0..maxX x
+// 0..maxY: a call's ends' box widened by r + 2 (more than the drawing's own
+// margin of trunc(r + 1) pixels, the margin the star loop drops calls by)
+// meets it. Ends that are not finite count as reaching. A star none of
+// whose calls reaches the image draws nothing: its coverage need not be
+// summed (a star far outside a wide frame has long streaks to sum).
+struct ReachSink {
+  float maxX, maxY;
+  bool reaches = false;
+  void Check(Point2 a, Point2 b, float r) {
+    if (reaches || !(r > 0.0f)) return;
+    const float m = r + 2.0f;
+    const float xlo = std::min(a.x, b.x) - m, xhi = std::max(a.x, b.x) + m;
+    const float ylo = std::min(a.y, b.y) - m, yhi = std::max(a.y, b.y) + m;
+    if (std::isnan(xlo) || std::isnan(xhi) || std::isnan(ylo) || std::isnan(yhi)) {
+      reaches = true;
+      return;
+    }
+    reaches = !(xhi < 0.0f || xlo > maxX || yhi < 0.0f || ylo > maxY);
+  }
+  void Splat(Point2 c, BMM_Color_64, float r) { Check(c, c, r); }
+  void Capsule(Point2 a, Point2 b, BMM_Color_64, float r) { Check(a, b, r); }
+  void Trail(Point2 a, Point2 b, BMM_Color_64, float r) { Check(a, b, r); }
+};
 
 // Sums the coverage of the calls it is given (the colour plays no part).
 struct CoverageSink {

@@ -77,6 +77,7 @@
 #define IDS_BELOW_HORIZON_FLAG          69
 #define IDS_STAR_MIN_SIZE               70
 #define IDS_STAR_GROWTH                 71
+#define IDS_FILL_IN_FLAG                72
 
 // --- dialog templates (one per rollout) ---------------------------------
 #define IDD_STARS_CREATION              101
@@ -207,3 +208,4 @@
 #define IDC_REFRACTIONTEMPERATURE_EDIT  1126
 #define IDC_REFRACTIONTEMPERATURE_SPIN  1127
 #define IDC_BELOWHORIZON_CHECK          1128
+#define IDC_FILLIN_CHECK                1129

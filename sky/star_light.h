@@ -36,6 +36,7 @@
 // The colour is a ratio with luminance 1; a star's light multiplies it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 
@@ -64,6 +65,8 @@ LinearRgb StarColour(float bv);
 class StarColourCache {
  public:
   LinearRgb operator()(float bv);
+  // The distinct B-V values held.
+  std::size_t size() const { return colours_.size(); }
 
  private:
   std::unordered_map<std::uint32_t, LinearRgb> colours_;

@@ -271,7 +271,7 @@ TEST_F(Velumbra, SceneNewIsTheBuiltInSceneAndRendersTheSameImage) {
   ASSERT_EQ(Run({"scene", "new", "sub/new.json"}).status, 0);
   const nlohmann::json scene = nlohmann::json::parse(ReadAll(Work("sub/new.json")));
   // Every parameter but the three node parameters, at its default.
-  EXPECT_EQ(scene["effects"][0]["params"].size(), 56u);
+  EXPECT_EQ(scene["effects"][0]["params"].size(), 57u);
   EXPECT_EQ(scene["effects"][0]["params"]["starscount"], 10000);
   // Text parameters as JSON strings.
   EXPECT_EQ(scene["effects"][0]["params"]["observertime"], "2000-01-01T12:00:00Z");
@@ -328,7 +328,7 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
   CommandResult r = Run({"params"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string table = r.out.substr(0, r.out.find("\n\n") + 1);
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 60);  // header + 59, then the radio choices
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 61);  // header + 60, then the radio choices
   EXPECT_NE(r.out.find("\"Scintillation Delta \""), std::string::npos);  // trailing blank kept
   // Text parameters show their default quoted (it may be empty or hold blanks).
   const size_t name = table.find(" observertime ");
@@ -343,7 +343,7 @@ TEST_F(Velumbra, ParamsListsTheSchema) {
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   const auto& params = j["blocks"][0]["params"];
-  ASSERT_EQ(params.size(), 59u);
+  ASSERT_EQ(params.size(), 60u);
   EXPECT_EQ(params[0]["name"], "starscount");
   EXPECT_EQ(params[0]["default"], 10000);
   EXPECT_EQ(params[0]["range"], nlohmann::json::array({0, 10000000}));

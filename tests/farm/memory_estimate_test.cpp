@@ -1,7 +1,8 @@
 // The render's memory estimate: its terms against the sizes of what they
 // count, the effect's own figures asked of the loaded module, its parts
 // taken from a real render session, and the estimate as an upper bound of
-// the peak a real velumbra process reaches.
+// the peak a real velumbra process reaches, generated stars and a
+// catalogue's alike.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -10,12 +11,16 @@
 
 #include "support/temp_dir.h"
 #include "support/run_command.h"
+#include "effect/qe_velumbra.h"
 #include "host/app/farm/farm.h"
 #include "host/app/farm/memory_estimate.h"
 #include "host/app/module_loader.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/bitmap.h"
+#include "plugin/class_desc.h"
+#include "support/module_handle.h"
+#include "support/synthetic_catalogue.h"
 
 namespace {
 
@@ -121,8 +126,9 @@ TEST_F(EffectMemory, RecordsAndWorkingMemoryFollowTheEffectsBuffers) {
   // The serial loops need no generation scratch and no recorded calls.
   EXPECT_LT(Of("1000", "1000", 0).working, 1001u * 256u);
   // Generation's scratch and the recorded calls are bounded whatever the
-  // count: one batch of calls (2^18 calls of 40 bytes and their band
-  // index, 13.3 MiB) and at most 20 MiB of scratch.
+  // count: one batch of calls (2^18 calls of 40 bytes, a third again for
+  // those copied into a second band: 13.3 MiB) and at most 20 MiB of
+  // scratch.
   const std::uint64_t big = Of("10000000", "1", 2).working;
   EXPECT_EQ(Of("5000000", "1", 2).working, big);
   EXPECT_GT(big, 13 * kMiB);
@@ -248,6 +254,82 @@ TEST(MemoryEstimate, BoundsThePeakOfARealRender) {
     // An upper bound, not a wild one.
     EXPECT_LT(estimate, 3 * peak) << c.output << ": estimate " << FormatBytes(estimate) << ", peak "
                                   << FormatBytes(peak);
+  }
+}
+
+// With catalogue stars the effect counts what it reads and places: the
+// estimate against the effect's own buffers after rendering the frames.
+TEST(CatalogueMemory, RecordsBoundTheEffectsBuffersAndLeaveTheGeneratedFieldOut) {
+  ScopedInstance instance;
+  TempDir dir;
+  WriteAll(dir / "sky.dat", SyntheticKStars(SyntheticSky()));
+  struct Case {
+    const char* label;
+    std::string params;
+  };
+  const Case cases[] = {
+      {"catalogue", R"("magnitudelimit": 8)"},
+      {"fill-in to a keyed limit", R"("fillinflag": 1, "magnitudelimit": {"keys": [[0, 9.5], [20, 10.2]]})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteAll(dir / "s.json", R"({"render": {"width": 320, "height": 200},
+      "nodes": [{"name": "Camera001", "type": "camera"}],
+      "effects": [{"class": "Qe_Velumbra", "params": {"starscount": 10000000, "starsource": 1,
+                   "catalogfile": "sky.dat", "durationsubdivisions": 4, )" + c.params + "}}]}");
+    RenderSession session(LoadSceneFile(dir / "s.json"), [](const std::string& name) -> ClassDesc* {
+      return name == "Qe_Velumbra" ? GetQe_VelumbraDesc() : nullptr;
+    });
+    auto* effect = static_cast<Qe_Velumbra*>(session.Effects().at(0));
+    const TimeValue times[] = {session.FrameTime(0), session.FrameTime(10), session.FrameTime(20)};
+    const StarFieldMemory m = GetStarFieldInterface(effect)->RenderMemory(times, 3, 2);
+    for (int frame : {0, 10, 20}) ASSERT_NE(session.RenderFrame(frame, nullptr), nullptr);
+    const std::uint64_t kept =
+        effect->skyCatalogue.KeptBytes() + effect->skyField.Bytes() + effect->skyFillIn.Bytes();
+    EXPECT_GE(m.records, kept);
+    EXPECT_LT(m.records, kept + kept / 20);
+    // The 10 million generated stars are not made, nor counted.
+    EXPECT_EQ(effect->starField.stars(), nullptr);
+    EXPECT_LT(m.records, 24u * 10000000u);
+    // Working: at least the catalogue's file and its parse.
+    EXPECT_GT(m.working, std::filesystem::file_size(dir / "sky.dat") + 60000u * sizeof(sky::CatalogueStar));
+  }
+}
+
+// The peak of a real render of a catalogue (its first frame: read, parsed,
+// placed) with and without fill-in.
+TEST(MemoryEstimate, BoundsThePeakOfACatalogueRender) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine make the peak no measure of the render";
+#endif
+  ModuleRegistry registry;
+  registry.LoadDirectory(BuildDir());
+  TempDir dir;
+  SyntheticSky sky;
+  sky.stars = 200000;
+  WriteAll(dir / "sky.dat", SyntheticKStars(sky));
+  struct Case {
+    const char* label;
+    std::string params;
+  };
+  const Case cases[] = {
+      {"catalogue", R"("magnitudelimit": 9)"},
+      {"fill-in", R"("magnitudelimit": 10, "fillinflag": 1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteAll(dir / "s.json", R"({"render": {"width": 960, "height": 540},
+      "nodes": [{"name": "Camera001", "type": "camera", "position": [0, 0, 0], "target": [0, 1, 0],
+                 "keys": [{"frame": 0, "target": [0, 1, 0]}, {"frame": 30, "target": [1, 1, 0]}]}],
+      "effects": [{"class": "Qe_Velumbra", "params": {"starsource": 1, "catalogfile": "sky.dat", "duration": 1,
+                   "durationsubdivisions": 8, )" + c.params + "}}]}");
+    RenderSession session(LoadSceneFile(dir / "s.json"),
+                          [&](const std::string& name) { return registry.FindClass(name); });
+    const std::uint64_t peak = PeakOfRender({"render", "s.json", "-f", "3", "-o", "a.png", "-q"}, dir.Path());
+    ASSERT_GT(peak, 0u) << "the render failed";
+    const std::uint64_t estimate = EstimateRenderMemory(MemoryInputsOf(session, {3}, 0, "a.png", 2)).Total();
+    EXPECT_GE(estimate, peak) << "estimate " << FormatBytes(estimate) << ", peak " << FormatBytes(peak);
+    EXPECT_LT(estimate, 3 * peak) << "estimate " << FormatBytes(estimate) << ", peak " << FormatBytes(peak);
   }
 }
 

@@ -73,7 +73,7 @@ TEST(ParamBlock, NewBlockHoldsTheDefaultsForever) {
     EXPECT_EQ(i, 0) << flag;
   }
   EXPECT_EQ(f.b.ID(), 0);
-  EXPECT_EQ(f.b.NumParams(), 59);
+  EXPECT_EQ(f.b.NumParams(), 60);
   EXPECT_EQ(f.b.GetDesc(), &qe_velumbra_param_blk);
   EXPECT_EQ(f.b.GetMap(0), nullptr);
 }
@@ -88,7 +88,7 @@ TEST(ParamBlock, TheSkysDefaultsKeepTheGeneratedField) {
   EXPECT_EQ(i, starsource_generated);
   ASSERT_TRUE(f.b.GetValue(pb_skyframe, 0, i, valid));
   EXPECT_EQ(i, skyframe_celestial);
-  for (ParamID flag : {pb_refractionflag, pb_belowhorizonflag}) {
+  for (ParamID flag : {pb_refractionflag, pb_belowhorizonflag, pb_fillinflag}) {
     ASSERT_TRUE(f.b.GetValue(flag, 0, i, valid));
     EXPECT_EQ(i, 0) << flag;
   }
@@ -111,7 +111,7 @@ TEST(ParamBlock, UnknownIdsAndMismatchedTypesAreRefused) {
   };
   const Case cases[] = {
       {"parameter 8", f.b.GetValue(8, 0, i, valid)},
-      {"parameter 60", f.b.GetValue(60, 0, i, valid)},
+      {"parameter 61", f.b.GetValue(61, 0, i, valid)},
       {"negative ID", f.b.GetValue(-1, 0, x, valid)},
       {"float read as int", f.b.GetValue(pb_duration, 0, i, valid)},
       {"int read as float", f.b.GetValue(pb_starscount, 0, x, valid)},
@@ -376,7 +376,7 @@ TEST(ParamBlock, LookupByInternalName) {
   EXPECT_EQ(f.b.IndexToID(index), pb_scintillationdy);
   EXPECT_EQ(f.b.IDtoIndex(pb_scintillationdy), index);
   EXPECT_EQ(f.b.FindParamByName("nosuchparameter"), -1);
-  EXPECT_EQ(f.b.IndexToID(59), -1);
+  EXPECT_EQ(f.b.IndexToID(60), -1);
   EXPECT_EQ(f.b.IndexToID(-1), -1);
 }
 

@@ -321,7 +321,7 @@ TEST(ParamList, SurvivesEverySingleItemReplacement) {
         ++refused;
         EXPECT_FALSE(result.error.empty());
       }
-      EXPECT_LE(result.schema.params.size(), 59u);
+      EXPECT_LE(result.schema.params.size(), 60u);
     }
   }
   EXPECT_GT(refused, static_cast<int>(items.size()) * 5);

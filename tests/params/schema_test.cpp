@@ -129,7 +129,7 @@ const std::vector<Row>& Table() {
        Ctl::Spinner, EDITTYPE_FLOAT, {1032, 1033}, kAuto, {}},
       // map 6, "Sky"
       {44, "starsource", TYPE_RADIOBTN_INDEX, 56, "Star Source", 6, 0, kNoColor, {{0, 1}}, Ctl::Radio, EDITTYPE_INT,
-       {1101, 1102}, 0, {45, 52, 53, 58, 59, 46, 50, 51, 47, 48, 49, 54, 55, 56, 57}},
+       {1101, 1102}, 0, {45, 52, 53, 58, 59, 46, 50, 51, 47, 48, 49, 54, 55, 56, 57, 60}},
       {45, "catalogfile", TYPE_FILENAME, 57, "Catalog File", 6, 0, kNoColor, {}, Ctl::FileButton, EDITTYPE_INT,
        {1103}, 0, {}, "/usr/share/kstars/stars.dat"},
       {52, "magnitudelimit", TYPE_FLOAT, 64, "Magnitude Limit", 6, 6.5f, kNoColor, {{-2.0f, 30.0f}}, Ctl::Spinner,
@@ -160,6 +160,7 @@ const std::vector<Row>& Table() {
        {{-80.0f, 60.0f}}, Ctl::Spinner, EDITTYPE_FLOAT, {1126, 1127}, 1.0f, {}},
       {57, "belowhorizonflag", TYPE_BOOL, 69, "Below Horizon Flag", 6, 0, kNoColor, {}, Ctl::Check, EDITTYPE_INT,
        {1128}, 0, {}},
+      {60, "fillinflag", TYPE_BOOL, 72, "Fill-in Flag", 6, 0, kNoColor, {}, Ctl::Check, EDITTYPE_INT, {1129}, 0, {}},
   };
   return rows;
 }
@@ -174,8 +175,8 @@ TEST(ParamSchema, DescriptorIsValidAndRegistered) {
   EXPECT_EQ(Desc().LocalName(), 0);
   EXPECT_EQ(Desc().Flags(), 0x26u);
   EXPECT_EQ(Desc().RefNo(), 0);
-  EXPECT_EQ(Desc().Count(), 59);
-  EXPECT_EQ(Table().size(), 59u);
+  EXPECT_EQ(Desc().Count(), 60);
+  EXPECT_EQ(Table().size(), 60u);
 }
 
 TEST(ParamSchema, DeclarationOrderFollowsTheRollouts) {
@@ -266,9 +267,9 @@ TEST(ParamSchema, EveryParameterMatchesItsTableRow) {
 TEST(ParamSchema, ParameterEightDoesNotExist) {
   EXPECT_EQ(Desc().GetParamDef(8), nullptr);
   EXPECT_EQ(Desc().IDtoIndex(8), -1);
-  for (int id = 0; id <= 59; ++id)
+  for (int id = 0; id <= 60; ++id)
     EXPECT_EQ(Desc().GetParamDef(static_cast<ParamID>(id)) != nullptr, id != 8) << id;
-  EXPECT_EQ(Desc().GetParamDef(60), nullptr);
+  EXPECT_EQ(Desc().GetParamDef(61), nullptr);
   EXPECT_EQ(Desc().GetParamDef(-1), nullptr);
 }
 

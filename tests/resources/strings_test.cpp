@@ -86,18 +86,19 @@ const ExpectedString kTable[] = {
     {69, "Below Horizon Flag"},
     {70, "Star Minimum Size"},
     {71, "Star Growth"},
+    {72, "Fill-in Flag"},
 };
 
-TEST(StringTable, HoldsExactlyTheSeventyOneTexts) {
+TEST(StringTable, HoldsExactlyTheSeventyTwoTexts) {
   ScopedInstance module;
   for (const ExpectedString& e : kTable) {
     const MCHAR* s = GetString(e.id);
     ASSERT_NE(s, nullptr) << "string " << e.id;
     EXPECT_STREQ(s, e.text) << "string " << e.id;
   }
-  // Nothing else: the compiled table has 71 entries, IDs 1..71.
+  // Nothing else: the compiled table has 72 entries, IDs 1..72.
   ASSERT_NE(Module(), nullptr);
-  EXPECT_EQ(Module()->stringCount, 71u);
+  EXPECT_EQ(Module()->stringCount, 72u);
   for (std::size_t k = 0; k < Module()->stringCount; ++k) EXPECT_EQ(Module()->strings[k].id, k + 1);
 }
 
@@ -110,7 +111,7 @@ TEST(StringTable, TrailingBlankAndOddNamesAreKept) {
 
 TEST(GetString, IdsOutsideTheTableGiveNull) {
   ScopedInstance module;
-  for (int id : {0, 72, 101, -1, 65535, 1 << 20}) EXPECT_EQ(GetString(id), nullptr) << id;
+  for (int id : {0, 73, 101, -1, 65535, 1 << 20}) EXPECT_EQ(GetString(id), nullptr) << id;
 }
 
 TEST(GetString, OneSharedBufferHoldsOnlyTheLatestText) {

@@ -90,10 +90,10 @@ TEST(Rollouts, EveryTemplateControlIsBoundAndEveryParameterFindsItsControls) {
       ++bound;
     }
   }
-  // 59 parameters: 32 spinners and 2 sliders (two controls each), 12 check
+  // 60 parameters: 32 spinners and 2 sliders (two controls each), 13 check
   // boxes, 3 swatches, 3 pick buttons, an edit box, a file button, radio
   // groups of 5 + 2 + 2 + 2 + 2 buttons.
-  EXPECT_EQ(bound, 34 * 2 + 12 + 3 + 3 + 1 + 1 + 13);
+  EXPECT_EQ(bound, 34 * 2 + 13 + 3 + 3 + 1 + 1 + 13);
   EXPECT_EQ(p.fx->pblock->GetMap(2)->ParamOfControl(1013)->internalName, "drawmode");
   EXPECT_EQ(p.fx->pblock->GetMap(3)->ParamOfControl(1013)->internalName, "hyperspacedepth");
   EXPECT_EQ(p.fx->pblock->GetMap(0)->ParamOfControl(1041)->internalName, "radialdensitybalance");

@@ -84,14 +84,14 @@ TEST(SkyRollout, ControlsFollowTheSourceTheFrameAndTheRefractionFlag) {
   ASSERT_NE(p.dlg, nullptr) << p.params.LastError();
   // Generated stars: nothing of the sky applies.
   for (int id : {IDC_CATALOGFILE_BUTTON, IDC_MAGNITUDELIMIT_EDIT, IDC_SKYFRAME_OBSERVER, IDC_OBSERVERTIME_EDIT,
-                 IDC_OBSERVERLATITUDE_EDIT, IDC_REFRACTION_CHECK, IDC_BELOWHORIZON_CHECK})
+                 IDC_OBSERVERLATITUDE_EDIT, IDC_REFRACTION_CHECK, IDC_BELOWHORIZON_CHECK, IDC_FILLIN_CHECK})
     EXPECT_FALSE(p.Enabled(id)) << id;
   EXPECT_TRUE(p.Enabled(IDC_STARSOURCE_CATALOGUE));
   // A catalogue in the celestial frame: its time (the proper motion's
   // epoch), not the observer's place.
   ASSERT_TRUE(UserClick(p.Control(IDC_STARSOURCE_CATALOGUE)));
   for (int id : {IDC_CATALOGFILE_BUTTON, IDC_MAGNITUDELIMIT_EDIT, IDC_STARMINSIZE_SPIN, IDC_SKYFRAME_OBSERVER,
-                 IDC_OBSERVERTIME_EDIT})
+                 IDC_OBSERVERTIME_EDIT, IDC_FILLIN_CHECK})
     EXPECT_TRUE(p.Enabled(id)) << id;
   for (int id : {IDC_OBSERVERLATITUDE_EDIT, IDC_UT1MINUSUTC_EDIT, IDC_REFRACTION_CHECK, IDC_BELOWHORIZON_CHECK})
     EXPECT_FALSE(p.Enabled(id)) << id;

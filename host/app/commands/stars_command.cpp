@@ -1,4 +1,4 @@
-// velumbra stars: the star records an effect generates, as CSV.
+// velumbra stars: the star records an effect draws, as CSV.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -93,12 +93,13 @@ int RunStars(const StarsOptions& o) {
 
 CommandRun AddStarsCommand(CLI::App& app) {
   auto o = std::make_shared<StarsOptions>();
-  CLI::App* stars = app.add_subcommand("stars", "write the star records an effect generates, as CSV "
-                                                "(index,x,y,z,r,g,b,a,size)");
+  CLI::App* stars = app.add_subcommand("stars", "write the star records an effect draws, as CSV "
+                                                "(index,x,y,z,r,g,b,a,size; catalogue stars add "
+                                                "magnitude,bv,light,ra,dec,fillin,name)");
   stars->add_option("scene", o->scene, "scene file (JSON); without one the built-in default scene")
       ->type_name("SCENE.json");
-  stars->add_option("-f,--frame", o->frame, "the frame whose parameter values generate the field "
-                                            "(default: the scene's render.frame)")
+  stars->add_option("-f,--frame", o->frame, "the frame whose parameter values make the stars, and whose "
+                                            "instant places catalogue stars (default: the scene's render.frame)")
       ->type_name("FRAME");
   stars->add_option("-o,--output", o->output, "CSV file to write (default: standard output)")->type_name("FILE");
   stars->add_option("--effect", o->effect, "the effect's name in the scene (default: its first star-field effect)")
@@ -108,12 +109,20 @@ CommandRun AddStarsCommand(CLI::App& app) {
       ->allow_extra_args(false);
   stars->add_flag("-q,--quiet", o->quiet, "no progress messages");
   AddModuleOptions(stars, o->modules);
-  stars->footer(R"(Positions are in the unit ball before any placement; colours and alpha on the
-16-bit scale (full intensity 65280); size is the radius in pixels.
+  stars->footer(R"(Generated stars: positions in the unit ball before any placement; colours and
+alpha on the 16-bit scale (full intensity 65280); size is the radius in pixels.
+Catalogue stars (starsource 1), those brighter than magnitudelimit and the
+fill-in below the catalogue's limit (fillinflag): x,y,z their direction in the
+world frame at observertime plus the frame's time (frame n: n/fps seconds
+later), as that frame's render places them; r,g,b their hue; magnitude (V),
+bv (B-V, empty when unknown), light (10^(-0.4 (magnitude - magnitudezero)),
+1.0 = full intensity summed over the star's pixels), ra,dec (ICRS degrees at
+the catalogue's epoch), fillin (1: a fill-in star) and name.
 Examples:
   velumbra stars | head
   velumbra stars scenes/band.json -o stars.csv
-  velumbra stars --set starscount=100 --set seed=7)");
+  velumbra stars --set starscount=100 --set seed=7
+  velumbra stars --set starsource=1 --set magnitudelimit=2 -f 0)");
   return [o, stars] {
     o->frameGiven = stars->count("--frame") > 0;
     return RunStars(*o);

@@ -10,7 +10,7 @@ namespace {
 // Colours are display values (as a colour picker shows them; the host
 // converts them into a linear plate's space, colour_plan.h), components
 // 0..1; 1 is the effect's full intensity (file white).
-constexpr std::array<std::pair<std::string_view, std::string_view>, 59> kNotes{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 60> kNotes{{
     {"starscount",
      "Number of stars generated on the sky (a unit ball of directions, or the 3D domain). Only the stars in "
      "view are drawn: with a 45 degree lens about 3 % of them. 0 draws nothing. Changing it regenerates the "
@@ -177,6 +177,13 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 59> kNotes{{
     {"belowhorizonflag",
      "On: stars below the observer's horizon are drawn too (as if the Earth were transparent). Off (the "
      "default): they are not."},
+    {"fillinflag",
+     "On (catalogue stars only): seeded stars fainter than the catalogue's own limit fill the sky down to "
+     "`magnitudelimit` (raise it past the catalogue's limit, about 9 for KStars' stars.dat, 6.5 for the Yale "
+     "catalogue, to see any). Their count per magnitude continues the catalogue's (the slope of its last two "
+     "well-populated magnitudes), they crowd towards the Milky Way as the catalogue's faint stars do, and "
+     "take those stars' colours; `seed` chooses them, and they turn with the sky. At most 10 million "
+     "(KStars' file reaches that near magnitude 13). See docs/sky.md."},
 }};
 
 constexpr std::array<ParamAdvice, 1> kAdvice{{

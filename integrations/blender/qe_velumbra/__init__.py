@@ -87,6 +87,9 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
     magnitude_zero: FloatProperty(name="Full-value magnitude", default=6.0, min=-30.0, max=30.0,
                                   description="The magnitude whose star carries exactly full value (1.0)")
     refraction: BoolProperty(name="Refraction", default=False)
+    fill_in: BoolProperty(name="Fill in fainter stars", default=False,
+                          description="Seeded stars below the catalogue's own limit, down to the faintest "
+                                      "magnitude, continuing its counts and its crowding to the Milky Way")
     below_horizon: BoolProperty(name="Below the horizon", default=False,
                                 description="Also draw the stars below the horizon")
     render_with_stars: BoolProperty(name="Render with stars", default=False,
@@ -133,6 +136,7 @@ class QeVelumbraSettings(bpy.types.PropertyGroup):
             "magnitudezero": self.magnitude_zero,
             "refractionflag": int(self.refraction),
             "belowhorizonflag": int(self.below_horizon),
+            "fillinflag": int(self.fill_in),
         }
 
 
@@ -273,6 +277,7 @@ class RENDER_PT_qe_velumbra(bpy.types.Panel):
         sky.prop(s, "catalog_file")
         sky.prop(s, "magnitude_limit")
         sky.prop(s, "magnitude_zero")
+        sky.prop(s, "fill_in")
         sky.prop(s, "sky_frame")
         sky.prop(s, "observer_time")
         observer = sky.column()
