@@ -203,7 +203,7 @@ async function main() {
       await settled(page);
       await page.locator(edit(SKY, 'catalogfile')).waitFor({ state: 'visible' });
       await expectEnabled(page, edit(SKY, 'catalogfile'), false, 'the catalogue field with generated stars');
-      const catalogueSource = page.locator(`${rollout(SKY)} label.check`, { hasText: 'Catalogue' });
+      const catalogueSource = page.locator(`${rollout(SKY)} label.check[data-param="starsource"]`, { hasText: 'Catalogue' });
       let next = await actAndSettle(page, () => catalogueSource.click());
       await expectEnabled(page, edit(SKY, 'catalogfile'), true, 'the catalogue field with catalogue stars');
       next = await actAndSettle(page, () => typeInto(page, edit(SKY, 'catalogfile'), catalogue));
