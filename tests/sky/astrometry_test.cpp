@@ -134,7 +134,7 @@ TEST(SkyTransform, ObserverVelocityIsErfasWithTheSitesRotation) {
 TEST(SkyTransform, AberrationMatchesErfaAbForTheSameVelocity) {
   // A star without proper motion or parallax at the anti-solar point gets no
   // light deflection term worth a microarcsecond; the rest is aberration.
-  const Place& place = Places()[0];
+  const Place place = Places()[0];  // a copy: Places() returns a temporary
   const SkyTransform sky(ObserverAt(place));
   const Vec3 v = sky.ObserverVelocity();
   const double bm1 = std::sqrt(1 - Dot(v, v));
