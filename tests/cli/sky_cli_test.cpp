@@ -133,23 +133,11 @@ TEST_F(Sky, TheSkyPictureIsWhatItsCaptionsCommandWrites) {
   const std::string doc = ReadAll(SourceDir() / "docs" / "sky.md");
   const size_t image = doc.find("](images/orion.png)");
   ASSERT_NE(image, std::string::npos) << "docs/sky.md shows no images/orion.png";
-  const size_t start = doc.find("*`velumbra render ", image);
-  ASSERT_NE(start, std::string::npos) << "the picture's caption names no command";
-  std::istringstream words(doc.substr(start + 2, doc.find('`', start + 2) - start - 2));
-  std::vector<std::string> args;
-  for (std::string w; words >> w;) args.push_back(w);
-  ASSERT_GE(args.size(), 4u);
-  ASSERT_EQ(args[0], "velumbra");
-  args.erase(args.begin());
-  std::string output;
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == "-o") output = args[i + 1];
-    if (args[i].rfind("scenes/", 0) == 0) args[i] = (SourceDir() / args[i]).string();
-  }
-  ASSERT_FALSE(output.empty()) << "the caption's command names no -o";
-  args.push_back("-q");
-  const CommandResult r = Run(args);
+  const CaptionCommand caption = CaptionCommandAfter(doc, image);
+  ASSERT_TRUE(caption.problem.empty()) << "docs/sky.md: " << caption.problem;
+  const CommandResult r = Run(caption.args);
   ASSERT_EQ(r.status, 0) << r.err;
+  const std::string output = caption.output;
   EXPECT_TRUE(ReadAll(Work(output)) == ReadAll(SourceDir() / "docs" / "images" / "orion.png"))
       << "docs/images/orion.png is not what its caption's command writes: remake it with that command";
 }

@@ -298,24 +298,11 @@ TEST_F(Velumbra, ReadmePictureIsWhatItsCaptionsCommandWrites) {
   const std::string picture = "](docs/images/readme.png)";
   const size_t image = readme.find(picture);
   ASSERT_NE(image, std::string::npos) << "README.md shows no docs/images/readme.png";
-  const size_t start = readme.find("*`velumbra render ", image);
-  ASSERT_NE(start, std::string::npos) << "the README picture's caption names no command";
-  const size_t end = readme.find('`', start + 2);
-  std::istringstream words(readme.substr(start + 2, end - start - 2));
-  std::vector<std::string> args;
-  for (std::string w; words >> w;) args.push_back(w);
-  ASSERT_GE(args.size(), 4u);
-  ASSERT_EQ(args[0], "velumbra");
-  args.erase(args.begin());
-  std::string output;
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == "-o") output = args[i + 1];
-    if (args[i].rfind("scenes/", 0) == 0) args[i] = (SourceDir() / args[i]).string();
-  }
-  ASSERT_FALSE(output.empty()) << "the caption's command names no -o";
-  args.push_back("-q");
-  const CommandResult r = Run(args);
+  const CaptionCommand caption = CaptionCommandAfter(readme, image);
+  ASSERT_TRUE(caption.problem.empty()) << "README.md: " << caption.problem;
+  const CommandResult r = Run(caption.args);
   ASSERT_EQ(r.status, 0) << r.err;
+  const std::string output = caption.output;
   EXPECT_TRUE(ReadAll(Work(output)) == ReadAll(SourceDir() / "docs" / "images" / "readme.png"))
       << "docs/images/readme.png is not what its caption's command writes: remake it with that command";
 
