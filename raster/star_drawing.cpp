@@ -137,7 +137,7 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   const auto prepare = [&](int x, RowSpan span) {
     return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
   };
-  const LineView columns = LineView::Of(box.x0, box.x1, box.y0, box.y1, width, false);
+  const auto columns = LineView<false>::Of(box.x0, box.x1, box.y0, box.y1, width);
   ForEachLine(columns, pixels, rows, prepare, [&](int x, int first, int last, const FourPixels& head) {
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
@@ -248,24 +248,29 @@ template <int N, class Kernel>
 // row's pixels are contiguous.
 [[gnu::always_inline]] inline bool Shallow(Point2 u) { return std::fabs(u.y) <= std::fabs(u.x); }
 
-// The streak `s` seen along the lines of `v`.
-StreakLine AlongLines(const LineView& v, const StreakLoop& s) { return {v.Along(s.a), v.Along(s.b), v.Along(s.u)}; }
+// The streak `s` seen along the lines of a view.
+template <bool kRows>
+StreakLine AlongLines(const StreakLoop& s) {
+  using V = LineView<kRows>;
+  return {V::Along(s.a), V::Along(s.b), V::Along(s.u)};
+}
 
-template <class Kernel>
-void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound,
-                   bool byRows) {
+// kRows: walked row by row (see Shallow); both walks are compiled, each
+// with its own constant steps.
+template <bool kRows, class Kernel>
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
   const raster::Channels4 whole = raster::Unpack(s.colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
-  ForEachStreakFour<false>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
-    PlotCovered(k, four, v.Index(line, pos), v.posStep, colourF, whole);
+  const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
+  ForEachStreakFour<false>(v, pixels, AlongLines<kRows>(s), r, bound, [&](int line, int pos, const FourPixels& four) {
+    PlotCovered(k, four, v.Index(line, pos), v.posStep(), colourF, whole);
   });
 }
 
 // `b` is the caller's end, where the disc already drawn sits.
-template <class Kernel>
+template <bool kRows, class Kernel>
 void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
-                 float bound, bool byRows) {
+                 float bound) {
   const raster::Floats4 colourF = raster::ToFloats(raster::Unpack(s.colour));
   const float alphaF = static_cast<float>(s.colour.a);
   const bool finite = r < std::numeric_limits<float>::infinity();
@@ -289,16 +294,16 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
     raster::Channels4 star;
     if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star)) k.Plot(i, star);
   };
-  const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
+  const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
   const Point2 bAlong = v.Along(b);
-  ForEachStreakFour<true>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
+  ForEachStreakFour<true>(v, pixels, AlongLines<kRows>(s), r, bound, [&](int line, int pos, const FourPixels& four) {
     const float bl = static_cast<float>(line) - bAlong.x;
     const float bl2 = bl * bl;
     const std::size_t i0 = v.Index(line, pos);
     for (int m = four.covered; m != 0; m &= m - 1) {
       const int lane = std::countr_zero(static_cast<unsigned>(m));
       const float bp = static_cast<float>(pos + lane) - bAlong.y;
-      pixel(i0 + static_cast<std::size_t>(lane) * v.posStep, four.cov[lane], bl2 + bp * bp);
+      pixel(i0 + static_cast<std::size_t>(lane) * v.posStep(), four.cov[lane], bl2 + bp * bp);
     }
   });
 }
@@ -374,8 +379,10 @@ void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) 
   }
   const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
   const float bound = LeastNoCoverageSquare(r);
-  const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
-  raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound, byRows); });
+  if (Shallow(loop.u) && !PixelsShareMemory(*this))
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels<true>(k, pixels, width, loop, r, bound); });
+  else
+    raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels<false>(k, pixels, width, loop, r, bound); });
 }
 
 void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
@@ -395,6 +402,8 @@ void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
   }
   const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, s.colour};
   const float bound = LeastNoCoverageSquare(r);
-  const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
-  raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound, byRows); });
+  if (Shallow(loop.u) && !PixelsShareMemory(*this))
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels<true>(k, pixels, width, loop, b, r, bound); });
+  else
+    raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels<false>(k, pixels, width, loop, b, r, bound); });
 }
