@@ -148,20 +148,23 @@ template <bool kTrail, bool kRows, class Draw>
 [[gnu::always_inline]] inline void ForEachStreakFour(const LineView<kRows>& v, const BMM_Color_64* pixels,
                                                      const StreakLine& s, float r, float bound, Draw&& draw) {
   const StreakSpan span(s.a, s.b, r, v.pos0, v.pos1);
-  const auto spans = [&](int line) { return span.Rows(line); };
-  const auto prepare = [&](int line, RowSpan along) {
+  const auto spans = [&](int line) __attribute__((always_inline)) { return span.Rows(line); };
+  const auto prepare = [&](int line, RowSpan along) __attribute__((always_inline)) {
     const float l = static_cast<float>(line);
     return StreakFour<kTrail>(s, l, (l - s.a.x) * s.u.x, (l - s.b.x) * s.u.x, along.first,
                               std::min(4, along.last - along.first + 1), r, bound);
   };
-  ForEachLine(v, pixels, spans, prepare, [&](int line, int first, int last, const FourPixels& head) {
+  // The walk's lambdas are inlined always: GCC otherwise leaves the line's
+  // loop out of line (a call a line, a few percent of a short streak).
+  const auto drawLine = [&](int line, int first, int last, const FourPixels& head) __attribute__((always_inline)) {
     const float l = static_cast<float>(line);
     const float alongA = (l - s.a.x) * s.u.x;
     const float alongB = (l - s.b.x) * s.u.x;
     for (int pos = first; pos <= last; pos += 4)
       draw(line, pos,
            pos == first ? head : StreakFour<kTrail>(s, l, alongA, alongB, pos, std::min(4, last - pos + 1), r, bound));
-  });
+  };
+  ForEachLine(v, pixels, spans, prepare, drawLine);
 }
 
 }  // namespace raster

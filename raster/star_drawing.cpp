@@ -129,22 +129,23 @@ void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, BMM_
   const std::size_t stride = static_cast<std::size_t>(width);
   const raster::Channels4 whole = raster::Unpack(colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
-  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
-  const auto columnTerm = [&](int x) {
+  const auto rows = [&](int x) __attribute__((always_inline)) { return DiscRows(c, r, x, box.y0, box.y1); };
+  const auto columnTerm = [&](int x) __attribute__((always_inline)) {
     const float dx = static_cast<float>(x) - c.x;
     return dx * dx;
   };
-  const auto prepare = [&](int x, RowSpan span) {
+  const auto prepare = [&](int x, RowSpan span) __attribute__((always_inline)) {
     return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
   };
   const auto columns = LineView<false>::Of(box.x0, box.x1, box.y0, box.y1, width);
-  ForEachLine(columns, pixels, rows, prepare, [&](int x, int first, int last, const FourPixels& head) {
+  const auto column = [&](int x, int first, int last, const FourPixels& head) __attribute__((always_inline)) {
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
       const FourPixels four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
       PlotCovered(k, four, static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), stride, colourF, whole);
     }
-  });
+  };
+  ForEachLine(columns, pixels, rows, prepare, column);
 }
 
 // Discs up to these radii are drawn by SmallDiscPixels over a window of 4
@@ -262,9 +263,10 @@ void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const Strea
   const raster::Channels4 whole = raster::Unpack(s.colour);
   const raster::Floats4 colourF = raster::ToFloats(whole);
   const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
-  ForEachStreakFour<false>(v, pixels, AlongLines<kRows>(s), r, bound, [&](int line, int pos, const FourPixels& four) {
+  const auto plot = [&](int line, int pos, const FourPixels& four) __attribute__((always_inline)) {
     PlotCovered(k, four, v.Index(line, pos), v.posStep(), colourF, whole);
-  });
+  };
+  ForEachStreakFour<false>(v, pixels, AlongLines<kRows>(s), r, bound, plot);
 }
 
 // `b` is the caller's end, where the disc already drawn sits.
@@ -276,7 +278,7 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   const bool finite = r < std::numeric_limits<float>::infinity();
   // Pixel i at coverage c1 by the streak, b2 = |p - b|^2 formed as Length
   // forms it.
-  const auto pixel = [&](std::size_t i, float c1, float b2) {
+  const auto pixel = [&](std::size_t i, float c1, float b2) __attribute__((always_inline)) {
     const float e = std::min(c1, 1.0f);
     if (!(b2 < bound) && finite) {
       // The disc at b does not reach the pixel (its coverage is 0 or
@@ -296,7 +298,7 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
   };
   const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
   const Point2 bAlong = v.Along(b);
-  ForEachStreakFour<true>(v, pixels, AlongLines<kRows>(s), r, bound, [&](int line, int pos, const FourPixels& four) {
+  const auto plot = [&](int line, int pos, const FourPixels& four) __attribute__((always_inline)) {
     const float bl = static_cast<float>(line) - bAlong.x;
     const float bl2 = bl * bl;
     const std::size_t i0 = v.Index(line, pos);
@@ -305,7 +307,8 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
       const float bp = static_cast<float>(pos + lane) - bAlong.y;
       pixel(i0 + static_cast<std::size_t>(lane) * v.posStep(), four.cov[lane], bl2 + bp * bp);
     }
-  });
+  };
+  ForEachStreakFour<true>(v, pixels, AlongLines<kRows>(s), r, bound, plot);
 }
 
 // True when compositing one pixel can change what the drawing reads at
