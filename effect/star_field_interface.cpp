@@ -56,6 +56,7 @@ StarRecordsResult QeStarFieldInterface::EnumStarRecords(TimeValue t, StarRecordS
   // is reported as such.
   try {
     StarField field;
+    field.SetCellOrderFrom(std::numeric_limits<std::uint32_t>::max());  // the records go out by index
     if (!field.RefreshStarField(MakeStarFieldKey(StarFieldParamsAt(effect_.pblock, t)), progress))
       return field.outOfMemory() ? STAR_RECORDS_NO_MEMORY : STAR_RECORDS_ABORTED;
     std::vector<StarFieldRecord> run(std::min<std::size_t>(kRecordsPerCall, field.count()));

@@ -40,6 +40,12 @@ constexpr size_t kPrefetchAhead = 6;
 }  // namespace
 
 
+std::uint32_t ParallelStarLoop::BatchStarsFor(int opsPerStar) {
+  const std::uint64_t perStar = static_cast<std::uint64_t>(std::max(1, opsPerStar));
+  const std::uint64_t stars = std::max<std::uint64_t>(256, kOpsPerBatch / perStar);
+  return static_cast<std::uint32_t>(stars & ~std::uint64_t{0xFF});
+}
+
 std::uint64_t ParallelStarLoop::BatchBytes() { return kOpsPerBatch * (sizeof(DrawOp) + sizeof(DrawOp) / 3); }
 
 void OpRecorder::Reset() {
@@ -56,11 +62,7 @@ void ParallelStarLoop::Prepare(const PixelTarget& target, int threads, int opsPe
   threads_ = std::max(1, threads);
   const int rows = target.maxY + 1;
   bands_ = std::max(1, (rows + OpRecorder::kBandRows - 1) / OpRecorder::kBandRows);
-  // Whole multiples of 256 stars, so each batch holds its own progress
-  // points; at least one multiple.
-  const std::uint64_t perStar = static_cast<std::uint64_t>(std::max(1, opsPerStar));
-  const std::uint64_t stars = std::max<std::uint64_t>(256, kOpsPerBatch / perStar);
-  batch_ = static_cast<std::uint32_t>(stars & ~std::uint64_t{0xFF});
+  batch_ = BatchStarsFor(opsPerStar);
   // A few chunks per thread keep the cores busy when stars differ in cost.
   recorders_.resize(static_cast<size_t>(threads_ * 4));
   // Room for a band's share of a chunk's share of a batch at one call a

@@ -60,6 +60,7 @@ class DrawCallObserver {
 };
 
 class ParallelStarLoop;
+class CellBatches;
 
 // How one star loop runs; given with the loop by the pass that runs it.
 struct StarLoopOptions {
@@ -74,6 +75,9 @@ struct StarLoopOptions {
   // Optional: the parallel loop's memory, kept by the caller from one pass
   // to the next. Null: the loop gets its own for this pass.
   ParallelStarLoop* memory = nullptr;
+  // Optional: likewise the batches of the loop over a field laid out by
+  // cell (render/cell_star_loop.h).
+  CellBatches* cellMemory = nullptr;
 };
 
 // How a star loop ran.
@@ -82,6 +86,9 @@ enum class StarLoopRun {
   // The parallel loop could not get its memory; the serial loop drew (the
   // same result).
   kSerialAfterFailure,
+  // The loop over a field laid out by cell could not get its batches'
+  // memory: nothing was drawn.
+  kNoMemory,
 };
 
 // A sink that hands drawing calls to an observer.
@@ -142,6 +149,10 @@ class ParallelStarLoop {
   int threads() const { return threads_; }
   int chunks() const { return static_cast<int>(recorders_.size()); }
   std::uint32_t batchStars() const { return batch_; }
+  // The stars of a batch of stars that make at most `opsPerStar` calls
+  // each: whole multiples of 256, so each batch holds its own progress
+  // points, and at least one multiple.
+  static std::uint32_t BatchStarsFor(int opsPerStar);
   // The most memory a batch's recordings take, in bytes, whatever the star
   // count and image: its calls, with a third again for the calls copied into
   // a second band and the bands' spare capacity (12 MiB).
