@@ -7,9 +7,12 @@
 
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
+#include "render/cell_star_loop.h"
+#include "render/cell_visibility.h"
 #include "render/motion_blur.h"
 #include "render/star_loop.h"
 #include "starfield/star_record.h"
+#include "starfield/visibility_index.h"
 
 namespace {
 
@@ -75,9 +78,14 @@ StarRecordsResult QeStarFieldInterface::EnumStarRecords(TimeValue t, StarRecordS
   }
 }
 
-// The figures are the effect's own buffers: the star array (kept between
-// frames), and while Apply runs the motion path, and on workers the parallel
-// generation's scratch and the star loop's recorded batch.
+// The figures are the effect's own buffers: the star array and its
+// visibility index (kept between frames); while Apply runs, the motion path
+// and the generation's peak (the stars' cells and the index build's counts,
+// on workers with the parallel reading's scratch, or later the scratch of
+// the arrangement by cell); and the pass's buffers, which the effect keeps
+// for the next pass: the kept cells' flags and stars' bitmap, the
+// visibility test's scratch, the batches of a field by cell and, on
+// workers, the star loop's recorded batch.
 StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int count, int workers) {
   std::uint64_t stars = 0;
   std::uint64_t subdivisions = 1;
@@ -87,12 +95,21 @@ StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int c
     stars = std::max<std::uint64_t>(stars, static_cast<std::uint64_t>(std::max(n, 0)));
     subdivisions = std::max<std::uint64_t>(subdivisions, static_cast<std::uint64_t>(std::max(s, 1)));
   }
+  const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(stars, std::numeric_limits<std::uint32_t>::max()));
   StarFieldMemory m;
   // An empty field is still an array of one record.
-  m.records = Mul(std::max<std::uint64_t>(stars, 1), sizeof(StarRecord));
-  m.working = Mul(subdivisions + 1, MotionBlurPath::kSampleBytes);
-  if (workers != 0)
-    m.working = Add(m.working, Add(StarField::ParallelScratchBytes(static_cast<std::uint32_t>(stars)),
-                                   ParallelStarLoop::BatchBytes()));
+  m.records = Add(Mul(std::max<std::uint64_t>(stars, 1), sizeof(StarRecord)), VisibilityIndex::Bytes(n));
+  const std::uint64_t cells = Mul(std::max<std::uint64_t>(stars, 1), sizeof(std::uint32_t));
+  const std::uint64_t generation =
+      std::max(Add(cells, std::max(VisibilityIndex::BuildScratchBytes(workers),
+                                   workers != 0 ? StarField::ParallelScratchBytes(n) : 0)),
+               StarField::ArrangeScratchBytes(n));
+  // A field by cell gets its batches; their buffer is largest at one call a
+  // star.
+  std::uint64_t pass = Add((stars + 63) / 64 * sizeof(std::uint64_t),
+                           VisibilityIndex::kCells + VisibleCellsScratchBytes());
+  if (StarField::ArrangeScratchBytes(n) != 0) pass = Add(pass, CellBatches::Bytes(n, ParallelStarLoop::BatchStarsFor(1)));
+  if (workers != 0) pass = Add(pass, ParallelStarLoop::BatchBytes());
+  m.working = Add(Add(Mul(subdivisions + 1, MotionBlurPath::kSampleBytes + sizeof(CellSample)), generation), pass);
   return m;
 }

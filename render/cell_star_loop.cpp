@@ -81,6 +81,12 @@ __attribute__((target_clones("popcnt", "default"))) void CopyGroup(const GroupWa
 
 }  // namespace
 
+std::uint64_t CellBatches::Bytes(std::uint32_t count, std::uint32_t batchStars) {
+  const std::uint64_t buffer = std::uint64_t{std::max<std::uint32_t>(256, batchStars)} * sizeof(KeptStar);
+  const std::uint64_t ranks = (std::uint64_t{count} + 63) / 64 * sizeof(std::uint32_t);
+  return buffer + ranks + 2 * sizeof(std::uint32_t) * std::uint64_t{VisibilityIndex::kCells};
+}
+
 void CellBatches::Plan(const CellStarSet& set, int groups, std::uint32_t batchStars) {
   set_ = set;
   if (!set_.visible || !set_.kept) set_.visible = nullptr, set_.kept = nullptr;

@@ -69,6 +69,9 @@ class CellBatches {
   // one), batches of at most `batchStars` (at least 256) kept stars.
   // Throws std::bad_alloc when the memory cannot be had.
   void Plan(const CellStarSet& set, int groups, std::uint32_t batchStars);
+  // The most memory the batches of a pass over `count` stars take: the
+  // buffer, the ranks, the kept cells and their cursors.
+  static std::uint64_t Bytes(std::uint32_t count, std::uint32_t batchStars);
   // The next batch and its stars' ranks; false after the last. The batches
   // cover every star of the set, so that every progress point lies in one.
   bool Next(Batch& batch);

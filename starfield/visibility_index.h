@@ -61,6 +61,18 @@ class VisibilityIndex {
   // by kShellSlack: every star of the shell lies within lo..hi.
   static void ShellDistances(int shell, double& lo, double& hi);
 
+  // The bytes the index of `count` stars keeps: 4 a star and the group
+  // beginnings of its blocks.
+  static std::uint64_t Bytes(std::uint32_t count) {
+    return 4 * std::uint64_t{count ? count : 1} + 4 * std::uint64_t{BlocksOf(count)} * (kCells + 1);
+  }
+  // The most scratch a build on `threads` threads takes besides the cells
+  // (4 bytes a star, which Build gets itself and a generation hands over):
+  // a cell count a cell and part.
+  static std::uint64_t BuildScratchBytes(int threads) {
+    return 4 * std::uint64_t{static_cast<unsigned>(threads >= 2 ? threads : 1)} * kCells;
+  }
+
   // Builds the index of stars[0..count-1] on `threads` threads (0 or 1: the
   // calling thread only; the same index either way). False, with the index
   // empty, when its memory cannot be had. Never throws.
