@@ -109,7 +109,9 @@ StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int c
   std::uint64_t pass = Add((stars + 63) / 64 * sizeof(std::uint64_t),
                            VisibilityIndex::kCells + VisibleCellsScratchBytes());
   if (StarField::ArrangeScratchBytes(n) != 0) pass = Add(pass, CellBatches::Bytes(n, ParallelStarLoop::BatchStarsFor(1)));
-  if (workers != 0) pass = Add(pass, ParallelStarLoop::BatchBytes());
+  // The recorded calls of a batch, its stars' calls at most.
+  if (workers != 0)
+    pass = Add(pass, ParallelStarLoop::BatchBytes(stars, static_cast<int>(std::min<std::uint64_t>(subdivisions, 1u << 30))));
   m.working = Add(Add(Mul(subdivisions + 1, MotionBlurPath::kSampleBytes + sizeof(CellSample)), generation), pass);
   return m;
 }

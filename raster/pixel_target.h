@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "plugin/host.h"
 #include "raster/channel.h"
@@ -80,6 +81,21 @@ class PixelTarget {
   // before), so that a chain of streaks composites each pixel about as one
   // drawing at the combined coverage would. a == b draws nothing.
   void DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r);
+
+  // One drawing call, tagged with the star that makes it.
+  struct Call {
+    enum Kind : std::uint8_t { kSplat, kCapsule, kTrail };
+    Point2 a, b;  // splat: the centre in a
+    BMM_Color_64 colour;
+    float r;
+    std::uint32_t star;
+    Kind kind;
+  };
+  // Draws calls[0..n-1] in order, each as DrawSplat, DrawCapsule or
+  // DrawTrail draws it, stopping at the first whose star is `limit` or more
+  // (false then); the pixel kernel is chosen once for them all, and the
+  // pixels of the discs a few calls ahead are fetched meanwhile.
+  bool DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit);
 
   // --- members, in this order; public, the render pass fills the parameter
   // members after construction.
@@ -150,6 +166,15 @@ class PixelTarget {
   const BoxLoops* boxLoops;
 
  private:
+  // The drawing operations with the pixel kernel handed over by
+  // withKernel(fn), which calls fn(kernel) (raster/star_drawing.cpp).
+  template <class WithKernel>
+  void Splat(Point2 c, BMM_Color_64 colour, float r, WithKernel&& withKernel);
+  template <class WithKernel>
+  void Capsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, WithKernel&& withKernel);
+  template <class WithKernel>
+  void Trail(Point2 a, Point2 b, BMM_Color_64 colour, float r, WithKernel&& withKernel);
+
   // False when nothing of the streak can reach the image. `length` is
   // Length(b - a), not 0.
   bool PrepareStreak(Point2 a, Point2 b, float length, BMM_Color_64 colour, float r,

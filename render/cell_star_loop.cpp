@@ -82,7 +82,9 @@ __attribute__((target_clones("popcnt", "default"))) void CopyGroup(const GroupWa
 }  // namespace
 
 std::uint64_t CellBatches::Bytes(std::uint32_t count, std::uint32_t batchStars) {
-  const std::uint64_t buffer = std::uint64_t{std::max<std::uint32_t>(256, batchStars)} * sizeof(KeptStar);
+  const std::uint64_t buffer =
+      std::uint64_t{std::max<std::uint32_t>(1, std::min(count, std::max<std::uint32_t>(256, batchStars)))} *
+      sizeof(KeptStar);
   const std::uint64_t ranks = (std::uint64_t{count} + 63) / 64 * sizeof(std::uint32_t);
   return buffer + ranks + 2 * sizeof(std::uint32_t) * std::uint64_t{VisibilityIndex::kCells};
 }
@@ -123,7 +125,7 @@ void CellBatches::Plan(const CellStarSet& set, int groups, std::uint32_t batchSt
   }
   cursorBlock_ = blocks;  // none: the first batch walks from the beginnings
   if (set_.kept) rank_.resize((static_cast<std::size_t>(set.count) + 63) / 64);
-  stars_.resize(batchStars_);
+  stars_.resize(std::max<std::uint64_t>(1, std::min<std::uint64_t>(batchStars_, keptStars)));
 }
 
 bool CellBatches::Next(Batch& batch) {

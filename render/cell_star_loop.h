@@ -70,7 +70,8 @@ class CellBatches {
   // Throws std::bad_alloc when the memory cannot be had.
   void Plan(const CellStarSet& set, int groups, std::uint32_t batchStars);
   // The most memory the batches of a pass over `count` stars take: the
-  // buffer, the ranks, the kept cells and their cursors.
+  // buffer (a batch, or every star when fewer), the ranks, the kept cells
+  // and their cursors.
   static std::uint64_t Bytes(std::uint32_t count, std::uint32_t batchStars);
   // The next batch and its stars' ranks; false after the last. The batches
   // cover every star of the set, so that every progress point lies in one.
@@ -80,6 +81,8 @@ class CellBatches {
   // its cells' runs were left.
   void Gather(const Batch& batch);
   const KeptStar* stars() const { return stars_.data(); }
+  // The most stars a batch of the pass holds.
+  std::uint32_t bufferStars() const { return static_cast<std::uint32_t>(stars_.size()); }
 
  private:
   CellStarSet set_;
@@ -127,9 +130,9 @@ StarLoopRun RunCellStarLoop(const CellStarSet& set, PixelTarget& target, CheckAb
     try {
       loop = options.memory;
       if (loop)
-        loop->Prepare(target, options.threads, opsPerStar);
+        loop->Prepare(target, options.threads, opsPerStar, batches->bufferStars());
       else
-        loop = &ownLoop.emplace(target, options.threads, opsPerStar);
+        loop = &ownLoop.emplace(target, options.threads, opsPerStar, batches->bufferStars());
     } catch (const std::bad_alloc&) {
       loop = nullptr;
       run = StarLoopRun::kSerialAfterFailure;
