@@ -41,4 +41,16 @@ std::uint64_t CountChanges(const std::uint8_t* data, std::size_t n);
 std::size_t DeflateFast(const std::uint8_t* data, std::size_t n, bool busy, std::vector<std::uint8_t>& out,
                         std::size_t offset = 0);
 
+// Deflates data[0..n) raw as DeflateFast does, as one block of the fixed
+// Huffman codes: each run of a repeated byte as matches at distance 1, every
+// other byte as a literal (8 or 9 bits). No match is looked for elsewhere:
+// for data that is runs and noise, as OpenEXR's predicted 32-bit float
+// samples are (their low bytes hardly compress), where a search finds
+// nothing. Measured on the float chunks of a 1080p frame of a pan of 100,000
+// stars: 100 ms against 237 ms with libdeflate at level 1 and 218 ms with
+// zlib's run-length strategy, 13.6 MB against 12.5 MB. At most n + n / 8 +
+// 8 bytes.
+std::size_t DeflateRuns(const std::uint8_t* data, std::size_t n, std::vector<std::uint8_t>& out,
+                        std::size_t offset = 0);
+
 }  // namespace velumbra
