@@ -161,7 +161,7 @@ StarLoopRun RunCellStarLoop(const CellStarSet& set, PixelTarget& target, CheckAb
 
   TargetSink direct{target};
   std::optional<ObserverSink> observed;
-  if (options.observer) observed.emplace(*options.observer);
+  if (options.observer) observed.emplace(ObserverSink{*options.observer});
   CellBatches::Batch b;
   while (batches->Next(b)) {
     batches->Gather(b);
