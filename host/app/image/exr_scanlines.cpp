@@ -210,16 +210,18 @@ void WriteExrScanlines(const std::filesystem::path& file, int width, int height,
     ExrZipPredict(raw.data(), n, predicted.data());
     encoded.resize(sizeof kFastZlibHeader);
     std::memcpy(encoded.data(), kFastZlibHeader, sizeof kFastZlibHeader);
-    // Sparse chunks by zlib's run-length strategy, as the image writers
-    // deflate them (fast_deflate.h); busy ones, whose predicted samples are
-    // runs and, where stars lie, bytes a match search finds nothing in (the
-    // low bytes of float samples), as runs and literals. Measured on the 24
-    // frames of a 1080p pan of 100,000 stars (FLOAT samples): the
-    // deflating took 4.5 s of processor time with libdeflate for the busy
-    // chunks, about 2.4 times less this way, the files 9 % larger.
+    // By the image writers' rule (fast_deflate.h): sparse chunks by zlib's
+    // run-length strategy, busy ones by libdeflate; but busy chunks of
+    // float colour as runs and literals. Their predicted samples are runs
+    // and, where stars lie, bytes a match search finds nothing in (the low
+    // bytes of the floats). Measured on the 24 frames of a 1080p pan of
+    // 100,000 stars: FLOAT, the deflating took 4.5 s of processor time with
+    // libdeflate, about 2.4 times less this way, the files 9 % larger
+    // (287 MB); HALF samples have matches to find, libdeflate's files are a
+    // third smaller than runs and literals make them (105 MB against 154).
     const bool busy = IsBusy(CountChanges(predicted.data(), n), n);
-    const size_t deflated = busy ? DeflateRuns(predicted.data(), n, encoded, sizeof kFastZlibHeader)
-                                 : DeflateFast(predicted.data(), n, false, encoded, sizeof kFastZlibHeader);
+    const size_t deflated = busy && !half ? DeflateRuns(predicted.data(), n, encoded, sizeof kFastZlibHeader)
+                                          : DeflateFast(predicted.data(), n, busy, encoded, sizeof kFastZlibHeader);
     const std::uint32_t adler = static_cast<std::uint32_t>(libdeflate_adler32(1, predicted.data(), n));
     const size_t end = sizeof kFastZlibHeader + deflated;
     encoded.resize(end + 4);
