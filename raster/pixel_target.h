@@ -93,9 +93,11 @@ class PixelTarget {
   };
   // Draws calls[0..n-1] in order, each as DrawSplat, DrawCapsule or
   // DrawTrail draws it, stopping at the first whose star is `limit` or more
-  // (false then); the pixel kernel is chosen once for them all, and the
-  // pixels of the discs a few calls ahead are fetched meanwhile.
-  bool DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit);
+  // (false then); the pixel kernel is chosen once for them all. With
+  // `fetchAhead` the pixels of the discs a few calls ahead are fetched
+  // meanwhile: worth it where the calls are sparse and most rows they touch
+  // are not in the cache, a waste where they are dense.
+  bool DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit, bool fetchAhead);
 
   // --- members, in this order; public, the render pass fills the parameter
   // members after construction.

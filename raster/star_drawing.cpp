@@ -462,7 +462,7 @@ constexpr std::size_t kPrefetchAhead = 6;
 
 }  // namespace
 
-bool PixelTarget::DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit) {
+bool PixelTarget::DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit, bool fetchAhead) {
   bool whole = true;
   raster::WithPixelKernel(*this, [&](const auto& k) {
     const auto withKernel = [&](auto&& draw) { draw(k); };
@@ -472,7 +472,7 @@ bool PixelTarget::DrawCalls(const Call* calls, std::size_t n, std::uint32_t limi
         whole = false;
         return;
       }
-      if (j + kPrefetchAhead < n) PrefetchPixels(*this, calls[j + kPrefetchAhead]);
+      if (fetchAhead && j + kPrefetchAhead < n) PrefetchPixels(*this, calls[j + kPrefetchAhead]);
       switch (call.kind) {
         case Call::kSplat:
           Splat(call.a, call.colour, call.r, withKernel);

@@ -77,11 +77,21 @@ void ParallelStarLoop::DrawBatch(std::uint32_t limit) {
     PixelTarget t = target_;
     t.clipY0 = std::max(target_.clipY0, band * OpRecorder::kBandRows);
     t.clipY1 = std::min(target_.clipY1, band * OpRecorder::kBandRows + OpRecorder::kBandRows - 1);
+    // A disc touches about four of the band's rows, a row of the band
+    // holds width / 8 lines of the cache (8-byte pixels): with fewer than
+    // four calls a column, most lines a call touches are touched by no call
+    // before it in the batch, and fetching them a few calls ahead pays;
+    // with more they are mostly in the cache already (a 100,000,000-star
+    // pass drew 8 % faster without the fetches, a 4K frame of 10,000,000
+    // stars about as much slower).
+    std::size_t calls = 0;
+    for (int c = 0; c < chunks; ++c) calls += recorders_[static_cast<size_t>(c)].bands_[static_cast<size_t>(band)].size();
+    const bool fetchAhead = calls < 4 * static_cast<std::size_t>(std::max(1, target_.maxX + 1));
     // Chunks hold consecutive stars in order, and each chunk's calls are in
     // star order: the first call at or past the limit ends the band.
     for (int c = 0; c < chunks; ++c) {
       const std::vector<DrawOp>& ops = recorders_[static_cast<size_t>(c)].bands_[static_cast<size_t>(band)];
-      if (!t.DrawCalls(ops.data(), ops.size(), limit)) break;
+      if (!t.DrawCalls(ops.data(), ops.size(), limit, fetchAhead)) break;
     }
   }
 }
