@@ -205,7 +205,8 @@ void BM_HugeFieldPass(benchmark::State& state) {
   }
   GrantRenderThreads(0);
 }
-BENCHMARK(BM_HugeFieldPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+// Ten passes: one pass of this size varies by a tenth on a shared machine.
+BENCHMARK(BM_HugeFieldPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // Its floor: the pixels its calls cover, read and written once. Run last:
 // the field is released at the end.
@@ -253,7 +254,7 @@ void BM_4KPass(benchmark::State& state) {
   }
   GrantRenderThreads(0);
 }
-BENCHMARK(BM_4KPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_4KPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // Its floor. Run after it: the scene is released at the end.
 void BM_4KCoveredReference(benchmark::State& state) {
@@ -276,7 +277,7 @@ void BM_4KCoveredReference(benchmark::State& state) {
   state.counters["calls"] = static_cast<double>(collector.calls);
   scene.reset();
 }
-BENCHMARK(BM_4KCoveredReference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_4KCoveredReference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
 
@@ -293,11 +294,11 @@ int main(int argc, char** argv) {
     bench::Ratios().emplace_back(pass("2", "0"), pass("2", "1"));
     bench::Ratios().emplace_back(pass("0", "1"), pass("2", "1"));
   }
-  bench::Ratios().emplace_back("BM_HugeFieldPass/iterations:3/real_time", "BM_HugeCoveredReference/iterations:3/real_time");
-  bench::Ratios().emplace_back("BM_4KPass/iterations:5/real_time", "BM_4KCoveredReference/iterations:5/real_time");
+  bench::Ratios().emplace_back("BM_HugeFieldPass/iterations:10/real_time", "BM_HugeCoveredReference/iterations:3/real_time");
+  bench::Ratios().emplace_back("BM_4KPass/iterations:10/real_time", "BM_4KCoveredReference/iterations:10/real_time");
   // The 4K frame's ratio to its floor against the 1080p frame's (the
   // 10,000,000 stars at defaults on two threads each).
-  bench::RatiosOfRatios().push_back({{"BM_4KPass/iterations:5/real_time", "BM_4KCoveredReference/iterations:5/real_time"},
+  bench::RatiosOfRatios().push_back({{"BM_4KPass/iterations:10/real_time", "BM_4KCoveredReference/iterations:10/real_time"},
                                      {"BM_RenderPass/setting:0/threads:2/index:1/iterations:3/real_time",
                                       "BM_CoveredReference/setting:0/iterations:3/real_time"}});
   return bench::Main(argc, argv);
