@@ -33,6 +33,13 @@ inline std::vector<std::pair<std::string, std::string>>& Ratios() {
   return ratios;
 }
 
+// Pairs of such pairs: one ratio against another, both measured in the run.
+using Ratio = std::pair<std::string, std::string>;
+inline std::vector<std::pair<Ratio, Ratio>>& RatiosOfRatios() {
+  static std::vector<std::pair<Ratio, Ratio>> ratios;
+  return ratios;
+}
+
 inline int Main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -43,6 +50,18 @@ inline int Main(int argc, char** argv) {
     auto a = reporter.times().find(name), b = reporter.times().find(reference);
     if (a == reporter.times().end() || b == reporter.times().end()) continue;
     std::printf("  %-48s %8.2fx  (vs %s)\n", name.c_str(), a->second / b->second, reference.c_str());
+  }
+  const auto ratio = [&](const Ratio& r, double& out) {
+    auto a = reporter.times().find(r.first), b = reporter.times().find(r.second);
+    if (a == reporter.times().end() || b == reporter.times().end()) return false;
+    out = a->second / b->second;
+    return true;
+  };
+  for (const auto& [measured, reference] : RatiosOfRatios()) {
+    double x = 0, y = 0;
+    if (!ratio(measured, x) || !ratio(reference, y)) continue;
+    std::printf("  %-48s %8.2fx  (its ratio %.2fx against %s's %.2fx)\n", measured.first.c_str(), x / y, x,
+                reference.first.c_str(), y);
   }
   benchmark::Shutdown();
   return 0;

@@ -16,6 +16,7 @@
 #include "effect/sky_fill_in.h"
 #include "effect/star_field_interface.h"
 #include "plugin/host.h"
+#include "render/cell_star_loop.h"
 #include "render/star_loop.h"
 #include "starfield/star_field.h"
 
@@ -116,12 +117,16 @@ class Qe_Velumbra : public Effect {
   SkyCatalogue skyCatalogue;
   SkyFillIn skyFillIn;
   SkyField skyField;
-  // The latest pass's bitmap of the stars it kept (one bit a star), kept so
-  // that the next pass reuses its memory instead of faulting in fresh pages.
+  // The latest pass's flags of the cells it kept and bitmap of the stars it
+  // kept (one bit a star, for a field by index), kept so that the next pass
+  // reuses their memory instead of faulting in fresh pages.
+  std::vector<std::uint8_t> keptCells;
   std::vector<std::uint64_t> keptStars;
-  // The parallel star loop's recordings, kept likewise (memory only: the
-  // const LoopOptions hands it out).
+  // The parallel star loop's recordings and the batches of the loop over a
+  // field by cell, kept likewise (memory only: the const LoopOptions hands
+  // them out).
   mutable ParallelStarLoop loopMemory;
+  mutable CellBatches cellBatches;
 
  protected:
   // Writes a `type` entry (SYSLOG_ERROR, SYSLOG_WARN) titled with the

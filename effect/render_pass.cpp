@@ -27,6 +27,7 @@
 #include "effect/qe_velumbra_params.h"
 #include "raster/coverage.h"
 #include "raster/pixel_target.h"
+#include "render/cell_star_loop.h"
 #include "render/cell_visibility.h"
 #include "render/hyperspace.h"
 #include "render/light_path.h"
@@ -253,31 +254,55 @@ CellSample SampleOf(const Matrix3& origin, const Matrix3& view, const StarPlacem
   return s;
 }
 
-// The stars of `index` that can reach the image of `target` from the
-// samples, each drawn point's pixels within the largest star radius plus
-// `offset` pixels of its projection (with room for the box's whole pixels
-// and rounding), as a bitmap in `bits`; null when every star must be
-// visited (no index, no bound, no memory).
-const std::uint64_t* VisibleStars(const VisibilityIndex& index, std::uint32_t count, const CellSample* samples,
-                                  int samplesCount, const RenderInfo& ri, const PixelTarget& target, double offset,
-                                  std::vector<std::uint64_t>& bits) {
-  if (!index.built() || index.count() != count) return nullptr;
+// What the drawing steps use of the effect: the cached field, the kept
+// cells' flags and stars' bitmap (their memory reused from pass to pass),
+// whether the visibility index may leave stars out, and the star loop's
+// options; with catalogue stars, their field (the generated one is not
+// drawn then).
+struct PassTools {
+  const StarField& field;
+  std::vector<std::uint8_t>& keptCells;
+  std::vector<std::uint64_t>& keptStars;
+  bool visibilityIndex;
+  StarLoopOptions options;
+  const SkyField* sky = nullptr;
+};
+
+// The stars a pass visits: a bitmap of them and the flags of their cells
+// (null: every star).
+struct KeptStars {
+  const std::uint64_t* stars = nullptr;
+  const std::uint8_t* cells = nullptr;
+};
+
+// The stars of the field's cells that can reach the image of `target` from
+// the samples, each drawn point's pixels within the largest star radius
+// plus `offset` pixels of its projection (with room for the box's whole
+// pixels and rounding); every star where none can be left out (no index, no
+// bound, no memory).
+KeptStars VisibleStars(const PassTools& tools, const CellSample* samples, int samplesCount, const RenderInfo& ri,
+                       const PixelTarget& target, double offset) {
+  const VisibilityIndex& index = tools.field.index();
+  const std::uint32_t count = tools.field.count();
+  KeptStars kept;
+  if (!tools.visibilityIndex || !index.built() || index.count() != count) return kept;
   const double margin = static_cast<double>(index.maxSize()) + 3.0 + offset;
-  std::vector<std::uint8_t> cells;
-  if (!VisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, cells)) return nullptr;
+  if (!VisibleCells(samples, samplesCount, ri, target.maxX, target.maxY, margin, tools.keptCells)) return kept;
   try {
-    bits.assign((static_cast<size_t>(count) + 63) / 64, 0);
+    tools.keptStars.assign((static_cast<size_t>(count) + 63) / 64, 0);
   } catch (const std::bad_alloc&) {
-    return nullptr;
+    return kept;
   }
-  index.MarkStars(cells.data(), bits.data(), RenderThreadsGranted());
-  return bits.data();
+  index.MarkStars(tools.keptCells.data(), tools.keptStars.data(), RenderThreadsGranted());
+  kept.stars = tools.keptStars.data();
+  kept.cells = tools.keptCells.data();
+  return kept;
 }
 
-// The stars of cells that cannot reach the image at any motion sample (nor,
-// with hyperspace, displaced); null: every star.
-const std::uint64_t* VisibleOnPath(const StarField& field, const MotionBlurPath& path, int n, const Hyperspace* shift,
-                                   const RenderInfo& ri, const PixelTarget& target, std::vector<std::uint64_t>& bits) {
+// The stars of cells that can reach the image at some motion sample (or,
+// with hyperspace, displaced).
+KeptStars VisibleOnPath(const PassTools& tools, const MotionBlurPath& path, int n, const Hyperspace* shift,
+                        const RenderInfo& ri, const PixelTarget& target) {
   try {
     std::vector<CellSample> samples(static_cast<size_t>(n) + 1);
     for (int k = 0; k <= n; ++k) {
@@ -288,23 +313,28 @@ const std::uint64_t* VisibleOnPath(const StarField& field, const MotionBlurPath&
         s.displacement = shift->Displacement(path.View(k));
       }
     }
-    return VisibleStars(field.index(), field.count(), samples.data(), n + 1, ri, target, 0.0, bits);
+    return VisibleStars(tools, samples.data(), n + 1, ri, target, 0.0);
   } catch (const std::bad_alloc&) {
-    return nullptr;
+    return {};
   }
 }
 
-// What the drawing steps use of the effect: the cached field, the kept
-// stars' bitmap (its memory reused from pass to pass), whether the
-// visibility index may leave stars out, and the star loop's options; with
-// catalogue stars, their field (the generated one is not drawn then).
-struct PassTools {
-  const StarField& field;
-  std::vector<std::uint64_t>& kept;
-  bool visibilityIndex;
-  StarLoopOptions options;
-  const SkyField* sky = nullptr;
-};
+// The star loop over the kept stars of the field, in its order: draw(i,
+// record, sink) makes star i's calls.
+template <class Draw>
+StarLoopRun RunPassLoop(const PassTools& tools, KeptStars kept, PixelTarget& target, CheckAbortCallback* cb,
+                        int opsPerStar, Draw&& draw) {
+  const StarField& field = tools.field;
+  if (field.cellOrdered()) {
+    const VisibilityIndex& index = field.index();
+    const CellStarSet set{field.count(), field.stars(), index.order(), index.starts(0), kept.cells, kept.stars};
+    return RunCellStarLoop(set, target, cb, opsPerStar, tools.options, draw);
+  }
+  const StarRecord* stars = field.stars();
+  const StarSet set{field.count(), kept.stars, stars, sizeof(StarRecord)};
+  return RunStarLoop(set, target, cb, opsPerStar, tools.options,
+                     [&](std::uint32_t i, auto& sink) { draw(i, stars[i], sink); });
+}
 
 // Catalogue star i drawn by its light: `emit(sink)` makes its drawing
 // calls; they are measured, then drawn with the gain that lays down the
@@ -350,20 +380,17 @@ StarLoopRun DrawScintillation(const StarPlacement& placement, TimeValue t, const
                   [&](auto& to) { to.Splat(Point2(x, y), c, records[i].size); });
     });
   }
-  const StarRecord* stars = tools.field.stars();
-  const std::uint32_t count = tools.field.count();
-  const std::uint64_t* drawn = nullptr;
+  KeptStars kept;
   const float frac = pass.frac();
   const double amplitude = std::max(std::fabs(static_cast<double>(sc.dx)), std::fabs(static_cast<double>(sc.dy)));
-  if (tools.visibilityIndex && frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
+  if (frac >= 0.0f && frac < 1.0f && std::isfinite(amplitude)) {
     const CellSample sample = SampleOf(origin, view, placement);
-    drawn = VisibleStars(tools.field.index(), count, &sample, 1, ri, target, 1.5 * amplitude + 1.0, tools.kept);
+    kept = VisibleStars(tools, &sample, 1, ri, target, 1.5 * amplitude + 1.0);
   }
-  const StarSet set{count, drawn, stars, sizeof(StarRecord)};
-  return RunStarLoop(set, target, cb, 1, tools.options, [&](std::uint32_t i, auto& sink) {
+  return RunPassLoop(tools, kept, target, cb, 1, [&](std::uint32_t i, const StarRecord& star, auto& sink) {
     float x, y;
     BMM_Color_64 c;
-    if (pass.Place(i, stars[i], placement, origin, view, ri, x, y, c)) sink.Splat(Point2(x, y), c, stars[i].size);
+    if (pass.Place(i, star, placement, origin, view, ri, x, y, c)) sink.Splat(Point2(x, y), c, star.size);
   });
 }
 
@@ -381,12 +408,9 @@ StarLoopRun DrawMotionBlur(const MotionBlurPath& path, int n, const RenderInfo& 
                   [&](auto& to) { path.EmitStarPath(records[i], ri, shift, imageMax, to); });
     });
   }
-  const std::uint64_t* drawn =
-      tools.visibilityIndex ? VisibleOnPath(tools.field, path, n, shift, ri, target, tools.kept) : nullptr;
-  const StarRecord* stars = tools.field.stars();
-  const StarSet set{tools.field.count(), drawn, stars, sizeof(StarRecord)};
-  return RunStarLoop(set, target, cb, n, tools.options, [&](std::uint32_t i, auto& sink) {
-    path.EmitStarPath(stars[i], ri, shift, imageMax, sink);
+  const KeptStars kept = VisibleOnPath(tools, path, n, shift, ri, target);
+  return RunPassLoop(tools, kept, target, cb, n, [&](std::uint32_t, const StarRecord& star, auto& sink) {
+    path.EmitStarPath(star, ri, shift, imageMax, sink);
   });
 }
 
@@ -420,7 +444,7 @@ PassSettings Qe_Velumbra::RenderPass(TimeValue t, Bitmap* bm, CheckAbortCallback
   ChooseOrigin(read, t, s);
   s.compositing.drawMode = read.Int(pb_drawmode);
   PixelTarget target = MakeTarget(bm, s);
-  const PassTools tools{starField, keptStars, visibilityIndex, LoopOptions(), catalogue ? &skyField : nullptr};
+  const PassTools tools{starField, keptCells, keptStars, visibilityIndex, LoopOptions(), catalogue ? &skyField : nullptr};
 
   // 7. Scintillation replaces the main pass.
   s.scintillationFlag = read.Int(pb_scintillationflag);
@@ -467,6 +491,7 @@ StarLoopOptions Qe_Velumbra::LoopOptions() const {
   options.threads = granted >= 2 ? granted : 0;
   options.observer = drawCallObserver;
   options.memory = &loopMemory;
+  options.cellMemory = &cellBatches;
   return options;
 }
 
@@ -474,4 +499,6 @@ void Qe_Velumbra::ReportLoop(StarLoopRun run) {
   if (run == StarLoopRun::kSerialAfterFailure)
     LogFailure(SYSLOG_WARN, "not enough memory to draw the stars on %d threads; drawn on one",
                RenderThreadsGranted());
+  else if (run == StarLoopRun::kNoMemory)
+    LogFailure(SYSLOG_ERROR, "not enough memory to draw the stars");
 }

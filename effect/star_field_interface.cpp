@@ -12,11 +12,14 @@
 #include "effect/sky_field.h"
 #include "effect/sky_fill_in.h"
 #include "plugin/strings.h"
+#include "render/cell_star_loop.h"
+#include "render/cell_visibility.h"
 #include "render/motion_blur.h"
 #include "render/star_loop.h"
 #include "resources/resource.h"
 #include "sky/vec3.h"
 #include "starfield/star_record.h"
+#include "starfield/visibility_index.h"
 
 namespace {
 
@@ -91,6 +94,7 @@ StarRecordsResult QeStarFieldInterface::EnumStarRecords(TimeValue t, StarRecordS
     if (CatalogueAt(effect_.pblock, t)) return EnumSkyStars(t, sink);
     sink.BeginStars(STAR_RECORDS_GENERATED);
     StarField field;
+    field.SetCellOrderFrom(std::numeric_limits<std::uint32_t>::max());  // the records go out by index
     if (!field.RefreshStarField(MakeStarFieldKey(StarFieldParamsAt(effect_.pblock, t)), progress))
       return field.outOfMemory() ? STAR_RECORDS_NO_MEMORY : STAR_RECORDS_ABORTED;
     std::vector<StarFieldRecord> run(std::min<std::size_t>(kRecordsPerCall, field.count()));
@@ -157,9 +161,14 @@ StarRecordsResult QeStarFieldInterface::EnumSkyStars(TimeValue t, StarRecordSink
   return STAR_RECORDS_DONE;
 }
 
-// The figures are the effect's own buffers: the star array (kept between
-// frames), and while Apply runs the motion path, and on workers the parallel
-// generation's scratch and the star loop's recorded batch.
+// The figures are the effect's own buffers: the star array and its
+// visibility index (kept between frames); while Apply runs, the motion path
+// and the generation's peak (the stars' cells and the index build's counts,
+// on workers with the parallel reading's scratch, or later the scratch of
+// the arrangement by cell); and the pass's buffers, which the effect keeps
+// for the next pass: the kept cells' flags and stars' bitmap, the
+// visibility test's scratch, the batches of a field by cell and, on
+// workers, the star loop's recorded batch.
 //
 // With catalogue stars (at any of the times) the catalogue is read as the
 // render would read it (the effect's own when current), and counted: its
@@ -187,40 +196,58 @@ StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int c
     stars = std::max<std::uint64_t>(stars, static_cast<std::uint64_t>(std::max(n, 0)));
     generated = true;
   }
+  const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(stars, std::numeric_limits<std::uint32_t>::max()));
   StarFieldMemory m;
-  // An empty field is still an array of one record.
-  if (generated || !sky) m.records = Mul(std::max<std::uint64_t>(stars, 1), sizeof(StarRecord));
-  m.working = Mul(subdivisions + 1, MotionBlurPath::kSampleBytes);
-  if (workers != 0) {
-    m.working = Add(m.working, ParallelStarLoop::BatchBytes());
-    if (generated) m.working = Add(m.working, StarField::ParallelScratchBytes(static_cast<std::uint32_t>(stars)));
+  const int opsPerStar = static_cast<int>(std::min<std::uint64_t>(subdivisions, 1u << 30));
+  // Calls a pass may record in a batch: a star's at most for each star.
+  std::uint64_t drawn = stars;
+  m.working = Mul(subdivisions + 1, MotionBlurPath::kSampleBytes + sizeof(CellSample));
+  if (generated || !sky) {
+    // An empty field is still an array of one record.
+    m.records = Add(Mul(std::max<std::uint64_t>(stars, 1), sizeof(StarRecord)), VisibilityIndex::Bytes(n));
+    const std::uint64_t cells = Mul(std::max<std::uint64_t>(stars, 1), sizeof(std::uint32_t));
+    const std::uint64_t generation =
+        std::max(Add(cells, std::max(VisibilityIndex::BuildScratchBytes(workers),
+                                     workers != 0 ? StarField::ParallelScratchBytes(n) : 0)),
+                 StarField::ArrangeScratchBytes(n));
+    // A field by cell gets its batches; their buffer is largest at one call
+    // a star.
+    std::uint64_t pass = Add((stars + 63) / 64 * sizeof(std::uint64_t),
+                             VisibilityIndex::kCells + VisibleCellsScratchBytes());
+    if (StarField::ArrangeScratchBytes(n) != 0)
+      pass = Add(pass, CellBatches::Bytes(n, ParallelStarLoop::BatchStarsFor(1)));
+    m.working = Add(m.working, Add(generation, pass));
   }
-  if (!sky) return m;
-
-  try {
-    std::string error;
-    SkyCatalogue local;
-    const SkyCatalogue* catalogue = CatalogueFor(effect_, SkyParamsAt(effect_.pblock, *sky), local, error);
-    if (!catalogue) return m;
-    SkyFillIn fillIn;
-    std::uint64_t fill = 0;
-    if (fillInLimit > -HUGE_VALF) {
-      fillIn.Fit(*catalogue);
-      fill = fillIn.BoundTo(fillInLimit);
+  if (sky) {
+    try {
+      std::string error;
+      SkyCatalogue local;
+      const SkyCatalogue* catalogue = CatalogueFor(effect_, SkyParamsAt(effect_.pblock, *sky), local, error);
+      if (catalogue) {
+        SkyFillIn fillIn;
+        std::uint64_t fill = 0;
+        if (fillInLimit > -HUGE_VALF) {
+          fillIn.Fit(*catalogue);
+          fill = fillIn.BoundTo(fillInLimit);
+        }
+        const std::uint64_t placed = Add(catalogue->CountTo(limit), fill);
+        drawn = std::max(drawn, placed);
+        m.records = Add(m.records, Add(catalogue->KeptBytes(), Add(Mul(placed, SkyField::kBytesPerRecord),
+                                                                   Mul(fill, sizeof(FillInStar)))));
+        // Loading: the catalogue's, then the fill-in's fit (the magnitudes
+        // and the window's latitudes, floats) and, growing its stars, the
+        // array they are moved from.
+        std::uint64_t load = catalogue->LoadBytes();
+        if (fillInLimit > -HUGE_VALF)
+          load = Add(load, Add(Mul(catalogue->stars().size(), 2 * sizeof(float)), Mul(fill, sizeof(FillInStar))));
+        m.working = Add(m.working, load);
+      }
+    } catch (const std::bad_alloc&) {
+      // Too large to read here: too large to render.
+      return StarFieldMemory{UINT64_MAX, UINT64_MAX};
     }
-    const std::uint64_t placed = Add(catalogue->CountTo(limit), fill);
-    m.records = Add(m.records, Add(catalogue->KeptBytes(), Add(Mul(placed, SkyField::kBytesPerRecord),
-                                                               Mul(fill, sizeof(FillInStar)))));
-    // Loading: the catalogue's, then the fill-in's fit (the magnitudes and
-    // the window's latitudes, floats) and, growing its stars, the array
-    // they are moved from.
-    std::uint64_t load = catalogue->LoadBytes();
-    if (fillInLimit > -HUGE_VALF)
-      load = Add(load, Add(Mul(catalogue->stars().size(), 2 * sizeof(float)), Mul(fill, sizeof(FillInStar))));
-    m.working = Add(m.working, load);
-  } catch (const std::bad_alloc&) {
-    // Too large to read here: too large to render.
-    return StarFieldMemory{UINT64_MAX, UINT64_MAX};
   }
+  // The recorded calls of a batch, its stars' calls at most.
+  if (workers != 0) m.working = Add(m.working, ParallelStarLoop::BatchBytes(drawn, opsPerStar));
   return m;
 }

@@ -32,23 +32,35 @@ struct FourPixels {
 };
 
 // A pixel box as lines: lines line0..line1, positions pos0..pos1 along each;
-// pixel (line, pos) is pixels[line * lineStep + pos * posStep].
+// pixel (line, pos) is pixels[line * lineStep + pos * posStep]. kRows: the
+// lines are rows (their pixels contiguous) and the positions columns;
+// otherwise the lines are columns. A compile-time choice, so that each walk
+// is specialised: the steps are constants and the fetch has no branch.
+template <bool kRows>
 struct LineView {
+  static constexpr bool byRows = kRows;
   int line0, line1, pos0, pos1;
-  std::size_t lineStep, posStep;
-  bool byRows;  // lines are rows (their pixels contiguous), positions columns
+  std::size_t width;  // pixels per image row
 
-  // The box x0..x1, y0..y1 of an image `width` pixels wide, column by
-  // column or (byRows) row by row.
-  static LineView Of(int x0, int x1, int y0, int y1, int width, bool byRows) {
+  // The box x0..x1, y0..y1 of an image `width` pixels wide.
+  static LineView Of(int x0, int x1, int y0, int y1, int width) {
     const std::size_t stride = static_cast<std::size_t>(width);
-    if (byRows) return {y0, y1, x0, x1, stride, 1, true};
-    return {x0, x1, y0, y1, 1, stride, false};
+    if constexpr (kRows)
+      return {y0, y1, x0, x1, stride};
+    else
+      return {x0, x1, y0, y1, stride};
   }
+  std::size_t lineStep() const { return kRows ? width : 1; }
+  std::size_t posStep() const { return kRows ? 1 : width; }
   // A point (x, y) of the image as (line, position).
-  Point2 Along(Point2 p) const { return byRows ? Point2(p.y, p.x) : p; }
+  static Point2 Along(Point2 p) {
+    if constexpr (kRows)
+      return Point2(p.y, p.x);
+    else
+      return p;
+  }
   std::size_t Index(int line, int pos) const {
-    return static_cast<std::size_t>(line) * lineStep + static_cast<std::size_t>(pos) * posStep;
+    return static_cast<std::size_t>(line) * lineStep() + static_cast<std::size_t>(pos) * posStep();
   }
 };
 
@@ -58,8 +70,8 @@ struct LineView {
 // The spans, the prefetch of the span's pixels and `prepare` run kLookAhead
 // lines ahead of `draw`, so that their latency (square roots most) overlaps
 // the compositing of the lines before.
-template <class Spans, class Prepare, class Draw>
-[[gnu::always_inline]] inline void ForEachLine(const LineView& v, const BMM_Color_64* pixels, const Spans& spans,
+template <bool kRows, class Spans, class Prepare, class Draw>
+[[gnu::always_inline]] inline void ForEachLine(const LineView<kRows>& v, const BMM_Color_64* pixels, const Spans& spans,
                                                const Prepare& prepare, Draw&& draw) {
   struct Ahead {
     RowSpan span;
@@ -70,7 +82,7 @@ template <class Spans, class Prepare, class Draw>
     a.span = spans(line);
     if (a.span.first > a.span.last) return;
     const BMM_Color_64* p = pixels + v.Index(line, a.span.first);
-    if (v.byRows) {
+    if constexpr (kRows) {
       // A row's pixels are contiguous: its cache lines, first to last.
       constexpr int kPixelsPerLine = 64 / static_cast<int>(sizeof(BMM_Color_64));
       for (int pos = a.span.first; pos < a.span.last; pos += kPixelsPerLine, p += kPixelsPerLine)
@@ -78,7 +90,7 @@ template <class Spans, class Prepare, class Draw>
       __builtin_prefetch(pixels + v.Index(line, a.span.last), 1, 3);
     } else {
       // Each pixel of a column lies in its own cache line.
-      for (int pos = a.span.first; pos < a.span.last; ++pos, p += v.posStep) __builtin_prefetch(p, 1, 3);
+      for (int pos = a.span.first; pos < a.span.last; ++pos, p += v.posStep()) __builtin_prefetch(p, 1, 3);
       __builtin_prefetch(p, 1, 3);
     }
     a.head = prepare(line, a.span);
@@ -132,24 +144,27 @@ template <bool kTrail>
 // of a line at a time: draw(line, pos, four) with their coverage (for a
 // trail, pixels beyond b left out), lines and positions ascending. A line's
 // span is StreakSpan's cut through the capsule, taken along the line.
-template <bool kTrail, class Draw>
-[[gnu::always_inline]] inline void ForEachStreakFour(const LineView& v, const BMM_Color_64* pixels,
+template <bool kTrail, bool kRows, class Draw>
+[[gnu::always_inline]] inline void ForEachStreakFour(const LineView<kRows>& v, const BMM_Color_64* pixels,
                                                      const StreakLine& s, float r, float bound, Draw&& draw) {
   const StreakSpan span(s.a, s.b, r, v.pos0, v.pos1);
-  const auto spans = [&](int line) { return span.Rows(line); };
-  const auto prepare = [&](int line, RowSpan along) {
+  const auto spans = [&](int line) __attribute__((always_inline)) { return span.Rows(line); };
+  const auto prepare = [&](int line, RowSpan along) __attribute__((always_inline)) {
     const float l = static_cast<float>(line);
     return StreakFour<kTrail>(s, l, (l - s.a.x) * s.u.x, (l - s.b.x) * s.u.x, along.first,
                               std::min(4, along.last - along.first + 1), r, bound);
   };
-  ForEachLine(v, pixels, spans, prepare, [&](int line, int first, int last, const FourPixels& head) {
+  // The walk's lambdas are inlined always: GCC otherwise leaves the line's
+  // loop out of line (a call a line, a few percent of a short streak).
+  const auto drawLine = [&](int line, int first, int last, const FourPixels& head) __attribute__((always_inline)) {
     const float l = static_cast<float>(line);
     const float alongA = (l - s.a.x) * s.u.x;
     const float alongB = (l - s.b.x) * s.u.x;
     for (int pos = first; pos <= last; pos += 4)
       draw(line, pos,
            pos == first ? head : StreakFour<kTrail>(s, l, alongA, alongB, pos, std::min(4, last - pos + 1), r, bound));
-  });
+  };
+  ForEachLine(v, pixels, spans, prepare, drawLine);
 }
 
 }  // namespace raster

@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "plugin/host.h"
 #include "raster/channel.h"
@@ -113,6 +114,32 @@ class PixelTarget {
   void DrawLightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain);
   void DrawLightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain);
 
+  // One drawing call, tagged with the star that makes it.
+  struct Call {
+    // The light kinds are drawn as DrawLightSplat, DrawLightCapsule and
+    // DrawLightTrail draw them, with `gain`.
+    enum Kind : std::uint8_t { kSplat, kCapsule, kTrail, kLightSplat, kLightCapsule, kLightTrail };
+    Point2 a, b;  // splat: the centre in a
+    BMM_Color_64 colour;
+    float r;
+    std::uint32_t star;
+    Kind kind;
+    float gain = 1.0f;  // light calls: the gain of red, green and blue
+
+    // A disc (a splat, or a capsule of length 0).
+    bool IsDisc() const {
+      return kind == kSplat || kind == kLightSplat ||
+             ((kind == kCapsule || kind == kLightCapsule) && a.x == b.x && a.y == b.y);
+    }
+  };
+  // Draws calls[0..n-1] in order, each as the Draw operation of its kind
+  // draws it, stopping at the first whose star is `limit` or more
+  // (false then); the pixel kernel is chosen once for them all. With
+  // `fetchAhead` the pixels of the discs a few calls ahead are fetched
+  // meanwhile: worth it where the calls are sparse and most rows they touch
+  // are not in the cache, a waste where they are dense.
+  bool DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit, bool fetchAhead);
+
   // --- members, in this order; public, the render pass fills the parameter
   // members after construction.
   Bitmap* bitmap;                   // not owned; may be null
@@ -186,13 +213,18 @@ class PixelTarget {
   const BoxLoops* boxLoops;
 
  private:
+  // The drawing operations with the pixel kernel handed over by
+  // withKernel(fn), which calls fn(kernel) (raster/star_drawing.cpp).
+  template <class WithKernel>
+  void Splat(Point2 c, const Paint& paint, float r, WithKernel&& withKernel);
+  template <class WithKernel>
+  void Capsule(Point2 a, Point2 b, const Paint& paint, float r, WithKernel&& withKernel);
+  template <class WithKernel>
+  void Trail(Point2 a, Point2 b, const Paint& paint, float r, WithKernel&& withKernel);
+
   // False when nothing of the streak can reach the image. `length` is
   // Length(b - a), not 0.
   bool PrepareStreak(Point2 a, Point2 b, float length, const Paint& paint, float r, Streak& out) const;
-
-  void Splat(Point2 c, const Paint& paint, float r);
-  void Capsule(Point2 a, Point2 b, const Paint& paint, float r);
-  void Trail(Point2 a, Point2 b, const Paint& paint, float r);
 
   // Adds `light` (16-bit units) times the method's factor for an image
   // alpha `ea` (limited) to pixel i of the light layer.

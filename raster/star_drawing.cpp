@@ -142,22 +142,23 @@ template <class Kernel>
 void DiscPixels(const Kernel& k, BMM_Color_64* pixels, int width, Point2 c, const CallColour& colour, float r,
                 float bound, const Box& box) {
   const std::size_t stride = static_cast<std::size_t>(width);
-  const auto rows = [&](int x) { return DiscRows(c, r, x, box.y0, box.y1); };
-  const auto columnTerm = [&](int x) {
+  const auto rows = [&](int x) __attribute__((always_inline)) { return DiscRows(c, r, x, box.y0, box.y1); };
+  const auto columnTerm = [&](int x) __attribute__((always_inline)) {
     const float dx = static_cast<float>(x) - c.x;
     return dx * dx;
   };
-  const auto prepare = [&](int x, RowSpan span) {
+  const auto prepare = [&](int x, RowSpan span) __attribute__((always_inline)) {
     return DiscFourRows(c, columnTerm(x), span.first, std::min(4, span.last - span.first + 1), r, bound);
   };
-  const LineView columns = LineView::Of(box.x0, box.x1, box.y0, box.y1, width, false);
-  ForEachLine(columns, pixels, rows, prepare, [&](int x, int first, int last, const FourPixels& head) {
+  const auto columns = LineView<false>::Of(box.x0, box.x1, box.y0, box.y1, width);
+  const auto column = [&](int x, int first, int last, const FourPixels& head) __attribute__((always_inline)) {
     const float dx2 = columnTerm(x);
     for (int y = first; y <= last; y += 4) {
       const FourPixels four = y == first ? head : DiscFourRows(c, dx2, y, std::min(4, last - y + 1), r, bound);
       PlotCovered(k, four, static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x), stride, colour);
     }
-  });
+  };
+  ForEachLine(columns, pixels, rows, prepare, column);
 }
 
 // Discs up to these radii are drawn by SmallDiscPixels over a window of 4
@@ -260,28 +261,34 @@ template <int N, class Kernel>
 // row's pixels are contiguous.
 [[gnu::always_inline]] inline bool Shallow(Point2 u) { return std::fabs(u.y) <= std::fabs(u.x); }
 
-// The streak `s` seen along the lines of `v`.
-StreakLine AlongLines(const LineView& v, const StreakLoop& s) { return {v.Along(s.a), v.Along(s.b), v.Along(s.u)}; }
+// The streak `s` seen along the lines of a view.
+template <bool kRows>
+StreakLine AlongLines(const StreakLoop& s) {
+  using V = LineView<kRows>;
+  return {V::Along(s.a), V::Along(s.b), V::Along(s.u)};
+}
 
-template <class Kernel>
-void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound,
-                   bool byRows) {
-  const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
-  ForEachStreakFour<false>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
-    PlotCovered(k, four, v.Index(line, pos), v.posStep, s.colour);
-  });
+// kRows: walked row by row (see Shallow); both walks are compiled, each
+// with its own constant steps.
+template <bool kRows, class Kernel>
+void CapsulePixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, float r, float bound) {
+  const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
+  const auto plot = [&](int line, int pos, const FourPixels& four) __attribute__((always_inline)) {
+    PlotCovered(k, four, v.Index(line, pos), v.posStep(), s.colour);
+  };
+  ForEachStreakFour<false>(v, pixels, AlongLines<kRows>(s), r, bound, plot);
 }
 
 // `b` is the caller's end, where the disc already drawn sits.
-template <class Kernel>
+template <bool kRows, class Kernel>
 void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakLoop& s, Point2 b, float r,
-                 float bound, bool byRows) {
+                 float bound) {
   const raster::Floats4 colourF = s.colour.f;
   const float alphaF = colourF[3];
   const bool finite = r < std::numeric_limits<float>::infinity();
   // Pixel i at coverage c1 by the streak, b2 = |p - b|^2 formed as Length
   // forms it.
-  const auto pixel = [&](std::size_t i, float c1, float b2) {
+  const auto pixel = [&](std::size_t i, float c1, float b2) __attribute__((always_inline)) {
     const float e = std::min(c1, 1.0f);
     const auto lightAt = [&](float factor) { return [&colourF, factor] { return colourF * factor; }; };
     if (!(b2 < bound) && finite) {
@@ -301,18 +308,19 @@ void TrailPixels(const Kernel& k, BMM_Color_64* pixels, int width, const StreakL
     float factor = e;
     if (Kernel::TrailColourAtJoint(colourF, alphaF, e, c2, star, factor)) k.Plot(i, star, lightAt(factor));
   };
-  const LineView v = LineView::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width, byRows);
+  const auto v = LineView<kRows>::Of(s.box.x0, s.box.x1, s.box.y0, s.box.y1, width);
   const Point2 bAlong = v.Along(b);
-  ForEachStreakFour<true>(v, pixels, AlongLines(v, s), r, bound, [&](int line, int pos, const FourPixels& four) {
+  const auto plot = [&](int line, int pos, const FourPixels& four) __attribute__((always_inline)) {
     const float bl = static_cast<float>(line) - bAlong.x;
     const float bl2 = bl * bl;
     const std::size_t i0 = v.Index(line, pos);
     for (int m = four.covered; m != 0; m &= m - 1) {
       const int lane = std::countr_zero(static_cast<unsigned>(m));
       const float bp = static_cast<float>(pos + lane) - bAlong.y;
-      pixel(i0 + static_cast<std::size_t>(lane) * v.posStep, four.cov[lane], bl2 + bp * bp);
+      pixel(i0 + static_cast<std::size_t>(lane) * v.posStep(), four.cov[lane], bl2 + bp * bp);
     }
-  });
+  };
+  ForEachStreakFour<true>(v, pixels, AlongLines<kRows>(s), r, bound, plot);
 }
 
 // True when compositing one pixel can change what the drawing reads at
@@ -341,25 +349,13 @@ bool PixelsShareMemory(const PixelTarget& t) {
 
 }  // namespace
 
-void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) { Splat(c, Paint{colour}, r); }
+// The drawing operations, each with the pixel kernel handed over by
+// withKernel(fn), which calls fn(kernel): DrawSplat, DrawCapsule, DrawTrail
+// and their light forms choose it for their call, DrawCalls once for a
+// whole list.
 
-void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Capsule(a, b, Paint{colour}, r); }
-
-void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) { Trail(a, b, Paint{colour}, r); }
-
-void PixelTarget::DrawLightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) {
-  Splat(c, Paint{colour, gain, true}, r);
-}
-
-void PixelTarget::DrawLightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
-  Capsule(a, b, Paint{colour, gain, true}, r);
-}
-
-void PixelTarget::DrawLightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
-  Trail(a, b, Paint{colour, gain, true}, r);
-}
-
-void PixelTarget::Splat(Point2 c, const Paint& paint, float r) {
+template <class WithKernel>
+void PixelTarget::Splat(Point2 c, const Paint& paint, float r, WithKernel&& withKernel) {
   if (!(r > 0.0f)) return;  // no pixel can get positive coverage
   const float R = std::trunc(r + 1.0f);
   int x0, x1, y0, y1;
@@ -374,22 +370,23 @@ void PixelTarget::Splat(Point2 c, const Paint& paint, float r) {
   const Box box{x0, x1, y0, y1};
   const CallColour colour = ColourOf(paint);
   if (r <= kSmallDiscRadius[0]) {
-    raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
+    withKernel([&](const auto& k) { SmallDiscPixels<4>(k, pixels, width, c, colour, r, box); });
     return;
   }
   if (r <= kSmallDiscRadius[1]) {
-    raster::WithPixelKernel(*this, [&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
+    withKernel([&](const auto& k) { SmallDiscPixels<8>(k, pixels, width, c, colour, r, box); });
     return;
   }
   const float bound = LeastNoCoverageSquare(r);
-  raster::WithPixelKernel(*this, [&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
+  withKernel([&](const auto& k) { DiscPixels(k, pixels, width, c, colour, r, bound, box); });
 }
 
-void PixelTarget::Capsule(Point2 a, Point2 b, const Paint& paint, float r) {
+template <class WithKernel>
+void PixelTarget::Capsule(Point2 a, Point2 b, const Paint& paint, float r, WithKernel&& withKernel) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
   if (length == 0.0f) {
-    Splat(a, paint, r);
+    Splat(a, paint, r, withKernel);
     return;
   }
   Streak s;
@@ -403,11 +400,14 @@ void PixelTarget::Capsule(Point2 a, Point2 b, const Paint& paint, float r) {
   }
   const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, ColourOf(s.paint)};
   const float bound = LeastNoCoverageSquare(r);
-  const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
-  raster::WithPixelKernel(*this, [&](const auto& k) { CapsulePixels(k, pixels, width, loop, r, bound, byRows); });
+  if (Shallow(loop.u) && !PixelsShareMemory(*this))
+    withKernel([&](const auto& k) { CapsulePixels<true>(k, pixels, width, loop, r, bound); });
+  else
+    withKernel([&](const auto& k) { CapsulePixels<false>(k, pixels, width, loop, r, bound); });
 }
 
-void PixelTarget::Trail(Point2 a, Point2 b, const Paint& paint, float r) {
+template <class WithKernel>
+void PixelTarget::Trail(Point2 a, Point2 b, const Paint& paint, float r, WithKernel&& withKernel) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return;
   const float length = Length(b - a);
   if (length == 0.0f) return;
@@ -424,6 +424,95 @@ void PixelTarget::Trail(Point2 a, Point2 b, const Paint& paint, float r) {
   }
   const StreakLoop loop{s.a, s.b, s.u, {s.x0, s.x1, s.y0, s.y1}, ColourOf(s.paint)};
   const float bound = LeastNoCoverageSquare(r);
-  const bool byRows = Shallow(loop.u) && !PixelsShareMemory(*this);
-  raster::WithPixelKernel(*this, [&](const auto& k) { TrailPixels(k, pixels, width, loop, b, r, bound, byRows); });
+  if (Shallow(loop.u) && !PixelsShareMemory(*this))
+    withKernel([&](const auto& k) { TrailPixels<true>(k, pixels, width, loop, b, r, bound); });
+  else
+    withKernel([&](const auto& k) { TrailPixels<false>(k, pixels, width, loop, b, r, bound); });
+}
+
+void PixelTarget::DrawSplat(Point2 c, BMM_Color_64 colour, float r) {
+  Splat(c, Paint{colour}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+void PixelTarget::DrawCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+  Capsule(a, b, Paint{colour}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+void PixelTarget::DrawTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r) {
+  Trail(a, b, Paint{colour}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+void PixelTarget::DrawLightSplat(Point2 c, BMM_Color_64 colour, float r, float gain) {
+  Splat(c, Paint{colour, gain, true}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+void PixelTarget::DrawLightCapsule(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+  Capsule(a, b, Paint{colour, gain, true}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+void PixelTarget::DrawLightTrail(Point2 a, Point2 b, BMM_Color_64 colour, float r, float gain) {
+  Trail(a, b, Paint{colour, gain, true}, r, [&](auto&& draw) { raster::WithPixelKernel(*this, draw); });
+}
+
+namespace {
+
+// Calls ahead of the one drawn whose pixels are fetched meanwhile.
+constexpr std::size_t kPrefetchAhead = 6;
+
+// Asks the processor to fetch the pixel rows (and the ID channels the
+// target reads or writes) of a disc call: stars lie at random, so nearly
+// every row of a disc is a cache miss otherwise. A hint only: it changes no
+// result. Streaks walk their columns in order and are left alone. Inlined
+// always: a function that only prefetches has no effect GCC must keep, and
+// it drops the calls to it.
+[[gnu::always_inline]] inline void PrefetchPixels(const PixelTarget& t, const PixelTarget::Call& call) {
+  if (!call.IsDisc()) return;
+  if (!(call.r > 0.0f && call.r < 8.0f) || !std::isfinite(call.a.x) || !std::isfinite(call.a.y)) return;
+  const int x0 = std::clamp(static_cast<int>(call.a.x - call.r), 0, std::max(0, t.maxX));
+  const int x1 = std::clamp(static_cast<int>(call.a.x + call.r), 0, std::max(0, t.maxX));
+  const int y0 = std::max(t.clipY0, static_cast<int>(call.a.y - call.r));
+  const int y1 = std::min(t.clipY1, static_cast<int>(call.a.y + call.r) + 1);
+  const bool ids = t.matchMaterialId || t.writeMaterialId || t.matchObjectId || t.writeObjectId;
+  for (int y = y0; y <= y1; ++y) {
+    const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width);
+    __builtin_prefetch(t.pixels + row + static_cast<std::size_t>(x0), 1);
+    __builtin_prefetch(t.pixels + row + static_cast<std::size_t>(x1), 1);
+    if (ids) {
+      if (t.materialIdChannel) __builtin_prefetch(t.materialIdChannel + row + static_cast<std::size_t>(x0), 1);
+      if (t.objectIdChannel) __builtin_prefetch(t.objectIdChannel + row + static_cast<std::size_t>(x0), 1);
+    }
+  }
+}
+
+}  // namespace
+
+bool PixelTarget::DrawCalls(const Call* calls, std::size_t n, std::uint32_t limit, bool fetchAhead) {
+  bool whole = true;
+  raster::WithPixelKernel(*this, [&](const auto& k) {
+    const auto withKernel = [&](auto&& draw) { draw(k); };
+    for (std::size_t j = 0; j < n; ++j) {
+      const Call& call = calls[j];
+      if (call.star >= limit) {
+        whole = false;
+        return;
+      }
+      if (fetchAhead && j + kPrefetchAhead < n) PrefetchPixels(*this, calls[j + kPrefetchAhead]);
+      const Paint paint{call.colour, call.gain, call.kind >= Call::kLightSplat};
+      switch (call.kind) {
+        case Call::kSplat:
+        case Call::kLightSplat:
+          Splat(call.a, paint, call.r, withKernel);
+          break;
+        case Call::kCapsule:
+        case Call::kLightCapsule:
+          Capsule(call.a, call.b, paint, call.r, withKernel);
+          break;
+        case Call::kTrail:
+        case Call::kLightTrail:
+          Trail(call.a, call.b, paint, call.r, withKernel);
+          break;
+      }
+    }
+  });
+  return whole;
 }

@@ -19,19 +19,6 @@ constexpr double kFarOut = 1 << 12;
 
 }  // namespace
 
-namespace raster {
-
-bool PixelRange(float lo, float hi, int maxIndex, int& first, int& last) {
-  if (std::isnan(lo) || std::isnan(hi)) return false;
-  const float below = -1.0f;
-  const float above = static_cast<float>(maxIndex) + 1.0f;
-  first = std::max(0, static_cast<int>(std::clamp(lo, below, above)));
-  last = std::min(maxIndex, static_cast<int>(std::clamp(hi, below, above)));
-  return first <= last;
-}
-
-}  // namespace raster
-
 bool PixelTarget::PrepareStreak(Point2 a, Point2 b, float length, const Paint& paint, float r,
                                 Streak& s) const {
   const float R = std::trunc(r + 1.0f);  // the box margin, whole pixels

@@ -75,6 +75,8 @@ Range ShellRange(const CellSample& smp, int shell, double least) {
 
 }  // namespace
 
+std::uint64_t VisibleCellsScratchBytes() { return std::uint64_t{kShells} * 6 * kCorners; }
+
 bool VisibleCells(const CellSample* samples, int count, const RenderInfo& ri, int maxX, int maxY, double margin,
                   std::vector<std::uint8_t>& visible) {
   if (count < 1 || !samples || maxX < 0 || maxY < 0 || !std::isfinite(margin)) return false;

@@ -65,3 +65,6 @@ struct CellSample {
 // star.
 bool VisibleCells(const CellSample* samples, int count, const RenderInfo& ri, int maxX, int maxY, double margin,
                   std::vector<std::uint8_t>& visible);
+// The most memory VisibleCells takes besides `visible`: a byte a grid
+// corner of every shell and face.
+std::uint64_t VisibleCellsScratchBytes();

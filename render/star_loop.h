@@ -55,20 +55,7 @@ struct TargetSink {
 };
 
 // One recorded drawing call.
-struct DrawOp {
-  enum Kind : std::uint8_t { kSplat, kCapsule, kTrail, kLightSplat, kLightCapsule, kLightTrail };
-  Point2 a, b;  // splat: the centre in a
-  BMM_Color_64 colour;
-  float r;
-  std::uint32_t star;
-  Kind kind;
-  float gain = 1.0f;  // light calls: the gain of red, green and blue
-
-  // A disc (a splat, or a capsule of length 0).
-  bool IsDisc() const {
-    return kind == kSplat || kind == kLightSplat || ((kind == kCapsule || kind == kLightCapsule) && a.x == b.x && a.y == b.y);
-  }
-};
+using DrawOp = PixelTarget::Call;
 
 // Takes a pass's drawing calls instead of the image (see StarLoopOptions).
 class DrawCallObserver {
@@ -78,6 +65,7 @@ class DrawCallObserver {
 };
 
 class ParallelStarLoop;
+class CellBatches;
 
 // How one star loop runs; given with the loop by the pass that runs it.
 struct StarLoopOptions {
@@ -92,6 +80,9 @@ struct StarLoopOptions {
   // Optional: the parallel loop's memory, kept by the caller from one pass
   // to the next. Null: the loop gets its own for this pass.
   ParallelStarLoop* memory = nullptr;
+  // Optional: likewise the batches of the loop over a field laid out by
+  // cell (render/cell_star_loop.h).
+  CellBatches* cellMemory = nullptr;
 };
 
 // How a star loop ran.
@@ -100,6 +91,9 @@ enum class StarLoopRun {
   // The parallel loop could not get its memory; the serial loop drew (the
   // same result).
   kSerialAfterFailure,
+  // The loop over a field laid out by cell could not get its batches'
+  // memory: nothing was drawn.
+  kNoMemory,
 };
 
 // A sink that hands drawing calls to an observer.
@@ -166,22 +160,28 @@ class ParallelStarLoop {
   // An empty loop, to be prepared.
   ParallelStarLoop() = default;
   // Gets the loop's memory: the recorders, their band lists and room for a
-  // typical batch of calls. Throws std::bad_alloc when it cannot.
-  ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar);
+  // typical batch of calls of a pass over `stars` stars. Throws
+  // std::bad_alloc when it cannot.
+  ParallelStarLoop(const PixelTarget& target, int threads, int opsPerStar, std::uint32_t stars);
 
   // Makes the loop ready for a pass on `target`, keeping the memory an
   // earlier pass left (so a pass does not fault in fresh pages for its
   // recordings). Throws std::bad_alloc when it cannot get what is missing;
   // the loop may then be prepared again.
-  void Prepare(const PixelTarget& target, int threads, int opsPerStar);
+  void Prepare(const PixelTarget& target, int threads, int opsPerStar, std::uint32_t stars);
 
   int threads() const { return threads_; }
   int chunks() const { return static_cast<int>(recorders_.size()); }
   std::uint32_t batchStars() const { return batch_; }
-  // The most memory a batch's recordings take, in bytes, whatever the star
-  // count and image: its calls, with a third again for the calls copied into
-  // a second band and the bands' spare capacity (12 MiB).
-  static std::uint64_t BatchBytes();
+  // The stars of a batch of stars that make at most `opsPerStar` calls
+  // each: whole multiples of 256, so each batch holds its own progress
+  // points, and at least one multiple.
+  static std::uint32_t BatchStarsFor(int opsPerStar);
+  // The most memory a batch's recordings take, in bytes, whatever the image,
+  // for a pass over `stars` stars that make at most `opsPerStar` calls
+  // each: its calls, with a third again for the calls copied into a second
+  // band and the bands' spare capacity (48 MiB at most).
+  static std::uint64_t BatchBytes(std::uint64_t stars, int opsPerStar);
 
   // Starts a batch: every recorder empty (keeping its memory).
   void BeginBatch();
@@ -240,6 +240,12 @@ inline void OpRecorder::Record(DrawOp::Kind kind, Point2 a, Point2 b, BMM_Color_
     // Both rows lie in 0..maxY here: the quotients are the bands.
     first = static_cast<int>(std::max(0.0, ylo)) / kBandRows;
     last = static_cast<int>(std::min(static_cast<double>(maxY_), yhi)) / kBandRows;
+  }
+  // A capsule of no length is the disc at its end (ends that reach here
+  // are finite): drawn as one, without the capsule's length test.
+  if (a.x == b.x && a.y == b.y) {
+    if (kind == DrawOp::kCapsule) kind = DrawOp::kSplat;
+    if (kind == DrawOp::kLightCapsule) kind = DrawOp::kLightSplat;
   }
   const DrawOp op{a, b, colour, r, star, kind, gain};
   try {
@@ -321,9 +327,9 @@ StarLoopRun RunStarLoop(StarSet stars, PixelTarget& target, CheckAbortCallback* 
   ParallelStarLoop* ready = options.memory;
   try {
     if (ready)
-      ready->Prepare(target, options.threads, opsPerStar);
+      ready->Prepare(target, options.threads, opsPerStar, count);
     else
-      ready = &own.emplace(target, options.threads, opsPerStar);
+      ready = &own.emplace(target, options.threads, opsPerStar, count);
   } catch (const std::bad_alloc&) {
     serial(direct, 0);
     return StarLoopRun::kSerialAfterFailure;

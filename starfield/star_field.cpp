@@ -260,6 +260,7 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
   ++generations_;
   outOfMemory_ = false;
   fellBackToSerial_ = false;
+  cellOrdered_ = false;
 
   // new[] of count records; an empty field is a valid (non-null) array. An
   // array of exactly that size is reused: every record is written anew.
@@ -299,8 +300,44 @@ int StarField::GenerateStarField(CheckAbortCallback* abort) {
       index_.BuildFromCells(cells.get(), key_.count, most, threads);
     else
       index_.Build(stars_.get(), key_.count, threads);
+    cells.Reset();  // its memory goes before the scratch's comes
+    if (index_.built() && key_.count > 0 && key_.count >= cellOrderFrom_) cellOrdered_ = ArrangeByCell(threads);
   }
   return done;
+}
+
+std::uint64_t StarField::ArrangeScratchBytes(std::uint32_t count) {
+  return count >= kCellOrderFrom ? std::uint64_t{std::min(count, VisibilityIndex::kBlockStars)} * sizeof(StarRecord)
+                                 : 0;
+}
+
+bool StarField::ArrangeByCell(int threads) {
+  const std::uint32_t count = key_.count;
+  HostArray<StarRecord> scratch;
+  if (!scratch.Allocate(std::min(count, VisibilityIndex::kBlockStars))) return false;
+  StarRecord* stars = stars_.get();
+  StarRecord* copy = scratch.get();
+  const std::uint32_t* order = index_.order();
+  const int parts = threads >= 2 ? threads : 1;
+  // Block by block: its records copied out, then gathered back in the
+  // index's order (the reads at random within the block's copy, the writes
+  // in order).
+  for (std::uint32_t block = 0; block < index_.blocks(); ++block) {
+    const std::uint32_t first = block * VisibilityIndex::kBlockStars;
+    const std::uint32_t size = std::min(count - first, VisibilityIndex::kBlockStars);
+    const auto partBegin = [&](int p) {
+      return static_cast<std::uint32_t>(static_cast<std::uint64_t>(size) * static_cast<unsigned>(p) /
+                                        static_cast<unsigned>(parts));
+    };
+#pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
+    for (int p = 0; p < parts; ++p)
+      std::copy(stars + first + partBegin(p), stars + first + partBegin(p + 1), copy + partBegin(p));
+#pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
+    for (int p = 0; p < parts; ++p)
+      for (std::uint32_t j = first + partBegin(p), end = first + partBegin(p + 1); j < end; ++j)
+        stars[j] = copy[order[j] - first];
+  }
+  return true;
 }
 
 int StarField::GenerateSerial(CheckAbortCallback* abort) {

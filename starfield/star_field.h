@@ -5,6 +5,16 @@
 // balance curve, with a random colour variance. The field is rebuilt only
 // when its generation key changes; everything that shapes the field in space
 // acts later, when a star is placed for drawing.
+//
+// The records lie in one of two orders. By index: record i is star i. By
+// cell (cellOrdered()): within each block of the visibility index, the
+// records are grouped by cell as the index groups the stars, stars()[j]
+// being star index().order()[j], so that a pass reads the stars of the
+// cells it keeps as runs of memory instead of one record here and there in
+// the whole array (a cache miss each, where the array is far larger than
+// the cache). Large fields are laid out by cell once generated, block by
+// block through a block's worth of scratch memory a thread; where that
+// memory cannot be had they stay by index (slower passes, the same image).
 #pragma once
 
 #include <cstdint>
@@ -41,20 +51,36 @@ class StarField {
 
   // Generates from the current key. 1 on success; 0 when the array cannot be
   // allocated (stars() becomes null, outOfMemory() true, count() keeps the
-  // count asked for) or when Progress asks to stop (count becomes 0, the
-  // partly filled array stays). Runs on the threads the host grants
-  // (RenderThreadsGranted); where the parallel reading cannot get its
-  // working memory it reads serially instead (same stars) and
-  // fellBackToSerial() tells so. Never throws.
+  // count asked for) or when Progress asks to stop, or Check does while the
+  // cells are read (count becomes 0, the partly filled array stays). Runs on
+  // the threads the host grants (RenderThreadsGranted); where the parallel
+  // reading cannot get its working memory it reads serially instead (same
+  // stars, by index) and fellBackToSerial() tells so. Never throws.
   int GenerateStarField(CheckAbortCallback* abort);
   // The most working memory the parallel reading of `count` stars takes, in
   // bytes: 5 bytes a triple of its largest round (the taken bits, a bit a
   // triple, and room to spare), at most 20 MiB whatever the count.
   static std::uint64_t ParallelScratchBytes(std::uint32_t count);
 
+  // Fields of at least this many stars are laid out by cell: from about a
+  // million (24 MB of records) a field's records no longer stay in the
+  // processor's caches.
+  static constexpr std::uint32_t kCellOrderFrom = 1u << 20;
+  // The least star count laid out by cell from the next generation on
+  // (kCellOrderFrom unless set; 0: every field; UINT32_MAX: none, for a
+  // reader that wants the records by index).
+  void SetCellOrderFrom(std::uint32_t count) { cellOrderFrom_ = count; }
+  // The scratch memory laying a field of `count` stars out by cell takes
+  // (at the default kCellOrderFrom; 0 for a field kept by index), in bytes:
+  // a block's records.
+  static std::uint64_t ArrangeScratchBytes(std::uint32_t count);
+
   std::uint32_t count() const { return key_.count; }
+  // The records, in the field's order: by index, or by cell.
   const StarRecord* stars() const { return stars_.get(); }
   const StarFieldKey& key() const { return key_; }
+  // The records are grouped by cell (see above); the index is built.
+  bool cellOrdered() const { return cellOrdered_; }
 
   // The stars' cells, built with every complete field; not built (the pass
   // then visits every star) when its memory could not be had.
@@ -78,12 +104,18 @@ class StarField {
   // `cells` (count entries) it notes each star's index cell there, and the
   // largest star radius in `most`.
   int GenerateParallel(CheckAbortCallback* abort, int threads, std::uint32_t* cells, float& most);
+  // Lays the generated records out by cell (the index built) on `threads`
+  // threads; false, with the records by index, when its scratch memory
+  // cannot be had.
+  bool ArrangeByCell(int threads);
   int GenerateSerial(CheckAbortCallback* abort);
 
   StarFieldKey key_;
   HostArray<StarRecord> stars_;  // in a host block: huge pages for large fields
   Random rng_;
   VisibilityIndex index_;
+  std::uint32_t cellOrderFrom_ = kCellOrderFrom;
+  bool cellOrdered_ = false;
   std::uint64_t generations_ = 0;
   bool outOfMemory_ = false;
   bool fellBackToSerial_ = false;

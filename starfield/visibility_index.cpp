@@ -66,48 +66,55 @@ bool VisibilityIndex::Build(const StarRecord* stars, std::uint32_t count, int th
 
 bool VisibilityIndex::BuildFromCells(const std::uint32_t* cells, std::uint32_t count, float maxSize, int threads) {
   Invalidate();
-  // A counting sort by cell: each block of consecutive stars counts its
-  // cells, the counts give every block its place in every cell's group, and
-  // the blocks then write their stars there in order, so each group is
-  // ascending whatever the number of blocks.
-  const int blocks = threads >= 2 ? threads : 1;
+  // A counting sort by cell, block by block: each part of a block's stars
+  // counts its cells, the counts give every part its place in every cell's
+  // group, and the parts then write their stars there in order, so each
+  // group is ascending whatever the number of parts.
+  const int parts = threads >= 2 ? threads : 1;
   std::vector<std::uint32_t> counts;
   try {
-    counts.assign(static_cast<size_t>(blocks) * kCells, 0);
+    counts.assign(static_cast<size_t>(parts) * kCells, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
   const std::size_t entries = count ? count : 1;
-  if ((order_.size() != entries && !order_.Allocate(entries)) || (!start_ && !start_.Allocate(kCells + 1))) {
+  const std::size_t table = static_cast<std::size_t>(BlocksOf(count)) * (kCells + 1);
+  if ((order_.size() != entries && !order_.Allocate(entries)) || (start_.size() != table && !start_.Allocate(table))) {
     Clear();
     return false;
   }
   std::uint32_t* order = order_.get();
-  const auto blockBegin = [&](int b) {
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count) * static_cast<unsigned>(b) /
-                                      static_cast<unsigned>(blocks));
-  };
-#pragma omp parallel for num_threads(blocks) schedule(static, 1) if (blocks >= 2)
-  for (int b = 0; b < blocks; ++b) {
-    std::uint32_t* mine = &counts[static_cast<size_t>(b) * kCells];
-    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) ++mine[cells[i]];
-  }
-  // counts[b][c] becomes where block b writes its first star of cell c.
-  std::uint32_t next = 0;
-  for (int c = 0; c < kCells; ++c) {
-    start_[static_cast<size_t>(c)] = next;
-    for (int b = 0; b < blocks; ++b) {
-      std::uint32_t& n = counts[static_cast<size_t>(b) * kCells + static_cast<size_t>(c)];
-      const std::uint32_t here = n;
-      n = next;
-      next += here;
+  for (std::uint32_t block = 0; block < BlocksOf(count); ++block) {
+    const std::uint32_t first = block * kBlockStars;
+    const std::uint32_t size = std::min(count - std::min(count, first), kBlockStars);
+    const auto partBegin = [&](int p) {
+      return first + static_cast<std::uint32_t>(static_cast<std::uint64_t>(size) * static_cast<unsigned>(p) /
+                                                static_cast<unsigned>(parts));
+    };
+    std::fill(counts.begin(), counts.end(), 0);
+#pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
+    for (int p = 0; p < parts; ++p) {
+      std::uint32_t* mine = &counts[static_cast<size_t>(p) * kCells];
+      for (std::uint32_t i = partBegin(p), end = partBegin(p + 1); i < end; ++i) ++mine[cells[i]];
     }
-  }
-  start_[kCells] = next;
-#pragma omp parallel for num_threads(blocks) schedule(static, 1) if (blocks >= 2)
-  for (int b = 0; b < blocks; ++b) {
-    std::uint32_t* place = &counts[static_cast<size_t>(b) * kCells];
-    for (std::uint32_t i = blockBegin(b), end = blockBegin(b + 1); i < end; ++i) order[place[cells[i]]++] = i;
+    // counts[p][c] becomes where part p writes its first star of cell c.
+    std::uint32_t* start = start_.get() + static_cast<std::size_t>(block) * (kCells + 1);
+    std::uint32_t next = first;
+    for (int c = 0; c < kCells; ++c) {
+      start[c] = next;
+      for (int p = 0; p < parts; ++p) {
+        std::uint32_t& n = counts[static_cast<size_t>(p) * kCells + static_cast<size_t>(c)];
+        const std::uint32_t here = n;
+        n = next;
+        next += here;
+      }
+    }
+    start[kCells] = next;
+#pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
+    for (int p = 0; p < parts; ++p) {
+      std::uint32_t* place = &counts[static_cast<size_t>(p) * kCells];
+      for (std::uint32_t i = partBegin(p), end = partBegin(p + 1); i < end; ++i) order[place[cells[i]]++] = i;
+    }
   }
   count_ = count;
   maxSize_ = maxSize;
@@ -120,7 +127,7 @@ void VisibilityIndex::MarkStars(const std::uint8_t* cells, std::uint64_t* bits, 
   const std::uint32_t* order = order_.get();
   const int parts = threads >= 2 ? threads : 1;
   // Part p marks the stars of words lo / 64 .. hi / 64 - 1; each cell's
-  // group is ascending, so its stars of a part are one run of it.
+  // group of a block is ascending, so its stars of a part are one run of it.
   const auto bound = [&](int p) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(count_) * static_cast<unsigned>(p) /
                                       static_cast<unsigned>(parts)) & ~std::uint32_t{63};
@@ -128,11 +135,15 @@ void VisibilityIndex::MarkStars(const std::uint8_t* cells, std::uint64_t* bits, 
 #pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts >= 2)
   for (int p = 0; p < parts; ++p) {
     const std::uint32_t lo = bound(p), hi = p + 1 == parts ? count_ : bound(p + 1);
-    for (int c = 0; c < kCells; ++c) {
-      if (!cells[c]) continue;
-      const std::uint32_t* end = order + begin(c + 1);
-      for (const std::uint32_t* j = std::lower_bound(order + begin(c), end, lo); j != end && *j < hi; ++j)
-        bits[*j >> 6] |= std::uint64_t{1} << (*j & 63);
+    if (lo >= hi) continue;
+    for (std::uint32_t block = lo / kBlockStars; block <= (hi - 1) / kBlockStars; ++block) {
+      const std::uint32_t* start = starts(block);
+      for (int c = 0; c < kCells; ++c) {
+        if (!cells[c]) continue;
+        const std::uint32_t* end = order + start[c + 1];
+        for (const std::uint32_t* j = std::lower_bound(order + start[c], end, lo); j != end && *j < hi; ++j)
+          bits[*j >> 6] |= std::uint64_t{1} << (*j & 63);
+      }
     }
   }
 }

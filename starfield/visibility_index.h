@@ -16,9 +16,13 @@
 //
 // The index keeps the stars' indices grouped by cell, ascending within each
 // cell (4 bytes a star), where each cell's group begins, and the largest
-// star radius of the field. A pass marks the stars of the cells it keeps in
-// a bitmap (one bit a star) and walks it in index order, so that it never
-// reads the stars it leaves out.
+// star radius of the field. The grouping is made within blocks of
+// kBlockStars consecutive stars (the last block may be shorter): block b's
+// stars keep places b x kBlockStars on, grouped by cell there, so that the
+// groups of one block lie within a few megabytes and a field's records can
+// be laid out in their order block by block (StarField). A pass marks the
+// stars of the cells it keeps in a bitmap (one bit a star) and walks it in
+// index order, so that it never reads the stars it leaves out.
 #pragma once
 
 #include <algorithm>
@@ -36,6 +40,8 @@ class VisibilityIndex {
   static constexpr int kShells = 4;
   // Cell c is direction c % kDirections in shell c / kDirections.
   static constexpr int kCells = kDirections * kShells;
+  // Stars a block: 4,194,304 (96 MB of records).
+  static constexpr std::uint32_t kBlockStars = 1u << 22;
   // Widening of a cell's square on its face, in face units (the square is
   // 2 / kGrid wide); far beyond the rounding of a float quotient.
   static constexpr double kCornerSlack = 1e-4;
@@ -55,6 +61,18 @@ class VisibilityIndex {
   // by kShellSlack: every star of the shell lies within lo..hi.
   static void ShellDistances(int shell, double& lo, double& hi);
 
+  // The bytes the index of `count` stars keeps: 4 a star and the group
+  // beginnings of its blocks.
+  static std::uint64_t Bytes(std::uint32_t count) {
+    return 4 * std::uint64_t{count ? count : 1} + 4 * std::uint64_t{BlocksOf(count)} * (kCells + 1);
+  }
+  // The most scratch a build on `threads` threads takes besides the cells
+  // (4 bytes a star, which Build gets itself and a generation hands over):
+  // a cell count a cell and part.
+  static std::uint64_t BuildScratchBytes(int threads) {
+    return 4 * std::uint64_t{static_cast<unsigned>(threads >= 2 ? threads : 1)} * kCells;
+  }
+
   // Builds the index of stars[0..count-1] on `threads` threads (0 or 1: the
   // calling thread only; the same index either way). False, with the index
   // empty, when its memory cannot be had. Never throws.
@@ -72,10 +90,19 @@ class VisibilityIndex {
 
   bool built() const { return built_; }
   std::uint32_t count() const { return count_; }
-  // The stars of cell c (0..kCells-1): order()[begin(c)] .. order()[begin(c
-  // + 1) - 1], ascending.
+  // The blocks of `count` stars: at least one (an empty field has one, of
+  // no star).
+  static std::uint32_t BlocksOf(std::uint32_t count) { return count ? (count - 1) / kBlockStars + 1 : 1; }
+  std::uint32_t blocks() const { return BlocksOf(count_); }
+  // The stars of cell c (0..kCells-1) in block b: order()[begin(b, c)] ..
+  // order()[begin(b, c + 1) - 1], ascending; begin(b, 0) = b x kBlockStars,
+  // begin(b, kCells) = the block's end.
   const std::uint32_t* order() const { return order_.get(); }
-  std::uint32_t begin(int cell) const { return start_[static_cast<std::size_t>(cell)]; }
+  std::uint32_t begin(std::uint32_t block, int cell) const { return starts(block)[cell]; }
+  // Block b's kCells + 1 group beginnings.
+  const std::uint32_t* starts(std::uint32_t block) const {
+    return start_.get() + static_cast<std::size_t>(block) * (kCells + 1);
+  }
 
   // Sets bit i % 64 of word i / 64 of `bits` for every star i whose cell is
   // flagged (non-zero) in `cells` (kCells entries); other bits are left as
@@ -89,7 +116,7 @@ class VisibilityIndex {
 
  private:
   HostArray<std::uint32_t> order_;  // count() star indices (one when empty)
-  HostArray<std::uint32_t> start_;  // kCells + 1 group beginnings
+  HostArray<std::uint32_t> start_;  // kCells + 1 group beginnings a block
   std::uint32_t count_ = 0;
   float maxSize_ = 0.0f;
   bool built_ = false;

@@ -115,24 +115,38 @@ class EffectMemory : public ::testing::Test {
 };
 
 TEST_F(EffectMemory, RecordsAndWorkingMemoryFollowTheEffectsBuffers) {
-  // 24 bytes a record; an empty field is still an array of one record.
-  EXPECT_EQ(Of("1000000", "1", 2).records, 24u * 1000000u);
-  EXPECT_EQ(Of("0", "1", 2).records, 24u);
-  // More subdivisions need a longer motion path, bounded per sample.
-  const std::uint64_t few = Of("1000", "1", 2).working;
+  // 28 bytes a star (its record, 24, and its place in the visibility
+  // index) and the index's group beginnings, 98,305 of 4 bytes a block of
+  // 4,194,304 stars; an empty field is still an array of one record.
+  constexpr std::uint64_t kTable = 4u * 98305u;
+  EXPECT_EQ(Of("1000000", "1", 2).records, 28u * 1000000u + kTable);
+  EXPECT_EQ(Of("5000000", "1", 2).records, 28u * 5000000u + 2 * kTable);
+  EXPECT_EQ(Of("0", "1", 2).records, 28u + kTable);
+  // More subdivisions need a longer motion path, bounded per sample (and
+  // on workers room for more calls a star).
+  const std::uint64_t few = Of("1000", "1", 0).working;
   const std::uint64_t many = Of("1000", "1000", 2).working;
-  EXPECT_GT(many, few);
-  EXPECT_LT(many - few, 999u * 256u);
-  // The serial loops need no generation scratch and no recorded calls.
-  EXPECT_LT(Of("1000", "1000", 0).working, 1001u * 256u);
-  // Generation's scratch and the recorded calls are bounded whatever the
-  // count: one batch of calls (2^18 calls of 40 bytes, a third again for
-  // those copied into a second band: 13.3 MiB) and at most 20 MiB of
-  // scratch.
+  EXPECT_GT(Of("1000", "1000", 0).working, few);
+  EXPECT_LT(Of("1000", "1000", 0).working - few, 999u * 256u);
+  // Workers add the parallel reading's scratch and a batch of recorded
+  // calls (53 MiB at most, the stars' calls when fewer); the serial loops
+  // need neither.
+  const std::uint64_t serial = Of("1000", "1000", 0).working;
+  EXPECT_GT(many - serial, 32 * kMiB);
+  EXPECT_LT(many - serial, 70 * kMiB);
+  EXPECT_LT(Of("1000", "1", 2).working - Of("1000", "1", 0).working, 2 * kMiB);
+  // What grows with the count: a pass's bitmap and ranks of the kept
+  // stars (a bit and half a bit a star), and the generation's peak, the
+  // larger of the stars' cells while the index is built (4 bytes a star)
+  // and a block laid out by cell (96 MiB from 1,048,576 stars on).
   const std::uint64_t big = Of("10000000", "1", 2).working;
-  EXPECT_EQ(Of("5000000", "1", 2).working, big);
-  EXPECT_GT(big, 13 * kMiB);
-  EXPECT_LT(big, 34 * kMiB);
+  const std::uint64_t half = Of("5000000", "1", 2).working;
+  EXPECT_EQ(big - half, 5000000u * 3 / 16);
+  EXPECT_GT(half, 96 * kMiB);
+  EXPECT_LT(big, 200 * kMiB);
+  const std::uint64_t below = Of("1000000", "1", 2).working;
+  EXPECT_GE(below, 4u * 1000000u);
+  EXPECT_LT(below, 80 * kMiB);
 }
 
 // Keyed values: the largest star count and the largest subdivisions over
@@ -186,13 +200,14 @@ TEST(MemoryEstimate, SessionGivesTheLargestValuesOverTheFrames) {
   EXPECT_EQ(in.width, 320u);
   EXPECT_EQ(in.height, 200u);
   ASSERT_EQ(in.fields.size(), 1u);
-  EXPECT_EQ(in.fields[0].records, 24u * 1000u);
+  // Records and their visibility index (see EffectMemory below).
+  EXPECT_EQ(in.fields[0].records, 28u * 1000u + 4u * 98305u);
   EXPECT_EQ(in.output, OutputImageKind::Png);
   EXPECT_FALSE(in.exrIdChannels);
 
   const std::vector<int> all{0, 5, 10, 15, 20};
   in = MemoryInputsOf(session, all, 0, "out.####.EXR", 1);
-  EXPECT_EQ(in.fields[0].records, 24u * 50000u);
+  EXPECT_EQ(in.fields[0].records, 28u * 50000u + 4u * 98305u);
   // An OpenEXR output carries the ID channels, written as FLOAT without an
   // OpenEXR input.
   EXPECT_EQ(in.output, OutputImageKind::ExrFloat);

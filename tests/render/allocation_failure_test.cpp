@@ -76,8 +76,10 @@ bool HasError(const std::vector<LogRecord>& log) {
 }
 
 // For every allocation k of the pass (the field's generation included when
-// `fresh`): the k-th failing alone, and the k-th with every later one.
-void ExpectEveryFailureSurvived(Setting setting, int granted, bool fresh) {
+// `fresh`): the k-th failing alone, and the k-th with every later one. With
+// `byCell` the field is laid out by cell (when its arrangement gets its
+// memory).
+void ExpectEveryFailureSurvived(Setting setting, int granted, bool fresh, bool byCell = false) {
   GrantScope restore;
   RenderScene reference;
   Use(reference, setting);
@@ -91,8 +93,10 @@ void ExpectEveryFailureSurvived(Setting setting, int granted, bool fresh) {
   {
     RenderScene scene;
     Use(scene, setting);
+    if (byCell) scene.fx->starField.SetCellOrderFrom(0);
     if (!fresh) scene.Render(0);
     const Outcome clean = RenderFailing(scene, FailingAllocations::kNever, false);
+    EXPECT_EQ(scene.fx->starField.cellOrdered(), byCell);
     ASSERT_TRUE(SamePixels(clean.pixels, serial));
     EXPECT_TRUE(clean.log.empty());
     allocations = clean.asked;
@@ -105,6 +109,7 @@ void ExpectEveryFailureSurvived(Setting setting, int granted, bool fresh) {
       SCOPED_TRACE(::testing::Message() << "allocation " << k << (failRest ? " and later" : " alone"));
       RenderScene scene;
       Use(scene, setting);
+      if (byCell) scene.fx->starField.SetCellOrderFrom(0);
       if (!fresh) scene.Render(0);
       const Outcome o = RenderFailing(scene, k, failRest);
       ASSERT_GE(o.failed, 1);
@@ -142,6 +147,14 @@ TEST(AllocationFailure, EveryAllocationAfterTheFirstRenderOnTwoThreads) {
   }
 }
 TEST(AllocationFailure, MotionBlurOnThreeThreadsFresh) { ExpectEveryFailureSurvived(Setting::kPan, 3, true); }
+// A field laid out by cell: a failure of its arrangement leaves it by index
+// (drawn all the same), one of the batches' memory draws nothing and says
+// so, one of the recordings' the serial loop survives.
+TEST(AllocationFailure, EveryAllocationOfAFieldByCell) {
+  ExpectEveryFailureSurvived(Setting::kStill, 2, true, true);
+  ExpectEveryFailureSurvived(Setting::kPan, 2, false, true);
+  ExpectEveryFailureSurvived(Setting::kScintillation, 0, false, true);
+}
 
 TEST(AllocationFailure, AStarArrayThatCannotBeMadeIsLoggedByCount) {
   RenderScene scene;

@@ -4,7 +4,8 @@
 // While a FailingAllocations is alive, allocations through operator new are
 // counted from 0 on every thread; allocation number `failAt` fails (throws
 // std::bad_alloc, or gives null for the nothrow forms), and with `failRest`
-// so does every later one. Outside its life every allocation is served.
+// so does every later one; the bytes they hold are measured. Outside its
+// life every allocation is served.
 // malloc itself (the C library, OpenMP's runtime) is not affected.
 #pragma once
 
@@ -22,4 +23,8 @@ class FailingAllocations {
   std::int64_t asked() const;
   // Allocations failed so far in this life.
   std::int64_t failed() const;
+  // The most bytes allocated through operator new in this life and not yet
+  // freed (blocks as the C library sizes them; freeing a block allocated
+  // before counts against it).
+  std::int64_t peakBytes() const;
 };

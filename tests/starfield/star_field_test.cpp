@@ -311,7 +311,7 @@ TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
       ASSERT_TRUE(a.built() && b.built());
       EXPECT_EQ(a.maxSize(), b.maxSize());
       EXPECT_EQ(std::memcmp(a.order(), b.order(), sizeof(std::uint32_t) * count), 0);
-      for (int c = 0; c <= VisibilityIndex::kCells; c += 97) ASSERT_EQ(a.begin(c), b.begin(c)) << "cell " << c;
+      for (int c = 0; c <= VisibilityIndex::kCells; c += 97) ASSERT_EQ(a.begin(0, c), b.begin(0, c)) << "cell " << c;
     }
   }
 }
@@ -366,15 +366,15 @@ TEST(VisibilityIndexBuild, GroupsEveryStarByItsCellInOrder) {
     ASSERT_TRUE(field.RefreshStarField(key, nullptr));
     const VisibilityIndex& index = field.index();
     ASSERT_TRUE(index.built());
-    ASSERT_EQ(index.begin(VisibilityIndex::kCells), 20000u);
+    ASSERT_EQ(index.begin(0, VisibilityIndex::kCells), 20000u);
     std::vector<int> seen(20000, 0);
     for (int c = 0; c < VisibilityIndex::kCells; ++c)
-      for (std::uint32_t j = index.begin(c); j < index.begin(c + 1); ++j) {
+      for (std::uint32_t j = index.begin(0, c); j < index.begin(0, c + 1); ++j) {
         const std::uint32_t i = index.order()[j];
         ASSERT_LT(i, 20000u);
         ++seen[i];
         EXPECT_EQ(VisibilityIndex::CellOf(field.stars()[i].pos), static_cast<std::uint32_t>(c));
-        if (j > index.begin(c)) {
+        if (j > index.begin(0, c)) {
           EXPECT_LT(index.order()[j - 1], i);
         }
       }
@@ -400,7 +400,7 @@ TEST(VisibilityIndexBuild, RegeneratedFieldsGetTheirOwnIndex) {
     const VisibilityIndex &x = a.index(), &y = b.index();
     if (!x.built() || !y.built() || x.count() != y.count() || x.maxSize() != y.maxSize()) return false;
     for (int c = 0; c <= VisibilityIndex::kCells; ++c)
-      if (x.begin(c) != y.begin(c)) return false;
+      if (x.begin(0, c) != y.begin(0, c)) return false;
     return std::memcmp(x.order(), y.order(), sizeof(std::uint32_t) * x.count()) == 0;
   };
   for (int threads : {0, 2}) {

@@ -126,6 +126,27 @@ class RenderScene {
   int width_, height_;
 };
 
+// A background with varied colour and alpha, and ID channels in stripes, so
+// that masks, alpha weighting and ID stamping all have something to do.
+inline void StripedBackground(Bitmap& bm) {
+  BitmapStorage* s = bm.Storage();
+  ULONG type = 0;
+  auto* mtl = static_cast<UBYTE*>(s->GetChannel(BMM_CHAN_MTL_ID, type));
+  auto* obj = static_cast<WORD*>(s->GetChannel(BMM_CHAN_NODE_ID, type));
+  for (int y = 0; y < s->Height(); ++y) {
+    for (int x = 0; x < s->Width(); ++x) {
+      const size_t i = static_cast<size_t>(y) * s->Width() + x;
+      BMM_Color_64& p = s->Pixels()[i];
+      p.r = static_cast<WORD>((x * 311) % 65281);
+      p.g = static_cast<WORD>((y * 173) % 65281);
+      p.b = static_cast<WORD>(((x + y) * 97) % 30000);
+      p.a = static_cast<WORD>(((x / 7 + y / 5) % 4) * 21760);  // 0, 1/3, 2/3, full
+      mtl[i] = static_cast<UBYTE>((x / 16) % 3);
+      obj[i] = static_cast<WORD>((y / 12) % 4);
+    }
+  }
+}
+
 // What a pass leaves: the image, both G-buffer channels, and the progress
 // calls it made.
 struct PassResult {
