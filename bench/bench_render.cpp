@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "bench_util.h"
 #include "covered_pixels.h"
@@ -182,21 +183,22 @@ BENCHMARK(BM_CoveredReference)
     ->UseRealTime()
     ->Iterations(3);
 
-// 100,000,000 stars at defaults on two granted threads; generated once,
-// outside the timing, and kept for the reference after it.
+// 100,000,000 stars at defaults on a 1080p frame.
 std::unique_ptr<Scene>& HugeScene() {
   static std::unique_ptr<Scene> scene;
   return scene;
 }
 
-void BM_HugeFieldPass(benchmark::State& state) {
+// A kept scene's pass timed (the field generated once, outside the timing,
+// on two granted threads), and its floor: the pixels its calls cover, read
+// and written once. The floor runs after the pass and releases the scene.
+void TimeKeptPass(benchmark::State& state, std::unique_ptr<Scene>& scene, int stars, int width, int height) {
   GrantRenderThreads(2);
-  auto& scene = HugeScene();
-  scene = std::make_unique<Scene>(kHugeStars);
+  scene = std::make_unique<Scene>(stars, width, height);
   scene->Use(kDefaults);
   scene->Clear();
   scene->Apply();
-  if (scene->fx->starField.count() != static_cast<std::uint32_t>(kHugeStars)) state.SkipWithError("no field");
+  if (scene->fx->starField.count() != static_cast<std::uint32_t>(stars)) state.SkipWithError("no field");
   for (auto _ : state) {
     state.PauseTiming();
     scene->Clear();
@@ -205,77 +207,47 @@ void BM_HugeFieldPass(benchmark::State& state) {
   }
   GrantRenderThreads(0);
 }
-// Ten passes: one pass of this size varies by a tenth on a shared machine.
-BENCHMARK(BM_HugeFieldPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
-// Its floor: the pixels its calls cover, read and written once. Run last:
-// the field is released at the end.
-void BM_HugeCoveredReference(benchmark::State& state) {
-  auto& scene = HugeScene();
+void TimeKeptFloor(benchmark::State& state, std::unique_ptr<Scene>& scene, const char* pass, int width, int height) {
   if (!scene) {
-    state.SkipWithError("run with BM_HugeFieldPass");
+    state.SkipWithError((std::string("run with ") + pass).c_str());
     return;
   }
   scene->Clear();
-  CoveredCollector collector;
+  CoveredCollector collector(width, height);
   scene->fx->drawCallObserver = &collector;
   scene->Apply();
   scene->fx->drawCallObserver = nullptr;
   BMM_Color_64* px = scene->bitmap->Storage()->Pixels();
   for (auto _ : state) {
-    bench::TouchRuns(px, kWidth, collector.runs);
+    bench::TouchRuns(px, width, collector.runs);
     benchmark::ClobberMemory();
   }
   state.counters["pixels"] = static_cast<double>(bench::PixelsOf(collector.runs));
   state.counters["calls"] = static_cast<double>(collector.calls);
   scene.reset();
 }
+
+void BM_HugeFieldPass(benchmark::State& state) { TimeKeptPass(state, HugeScene(), kHugeStars, kWidth, kHeight); }
+// Ten passes: one pass of this size varies by a tenth on a shared machine.
+BENCHMARK(BM_HugeFieldPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void BM_HugeCoveredReference(benchmark::State& state) {
+  TimeKeptFloor(state, HugeScene(), "BM_HugeFieldPass", kWidth, kHeight);
+}
 BENCHMARK(BM_HugeCoveredReference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// The 10,000,000 stars at defaults on a 3840 x 2160 frame, two granted
-// threads; generated once, outside the timing.
+// The 10,000,000 stars at defaults on a 3840 x 2160 frame.
 std::unique_ptr<Scene>& Scene4K() {
   static std::unique_ptr<Scene> scene;
   return scene;
 }
 
-void BM_4KPass(benchmark::State& state) {
-  GrantRenderThreads(2);
-  auto& scene = Scene4K();
-  scene = std::make_unique<Scene>(kStars, k4KWidth, k4KHeight);
-  scene->Use(kDefaults);
-  scene->Clear();
-  scene->Apply();
-  for (auto _ : state) {
-    state.PauseTiming();
-    scene->Clear();
-    state.ResumeTiming();
-    scene->Apply();
-  }
-  GrantRenderThreads(0);
-}
+void BM_4KPass(benchmark::State& state) { TimeKeptPass(state, Scene4K(), kStars, k4KWidth, k4KHeight); }
 BENCHMARK(BM_4KPass)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
-// Its floor. Run after it: the scene is released at the end.
 void BM_4KCoveredReference(benchmark::State& state) {
-  auto& scene = Scene4K();
-  if (!scene) {
-    state.SkipWithError("run with BM_4KPass");
-    return;
-  }
-  scene->Clear();
-  CoveredCollector collector(k4KWidth, k4KHeight);
-  scene->fx->drawCallObserver = &collector;
-  scene->Apply();
-  scene->fx->drawCallObserver = nullptr;
-  BMM_Color_64* px = scene->bitmap->Storage()->Pixels();
-  for (auto _ : state) {
-    bench::TouchRuns(px, k4KWidth, collector.runs);
-    benchmark::ClobberMemory();
-  }
-  state.counters["pixels"] = static_cast<double>(bench::PixelsOf(collector.runs));
-  state.counters["calls"] = static_cast<double>(collector.calls);
-  scene.reset();
+  TimeKeptFloor(state, Scene4K(), "BM_4KPass", k4KWidth, k4KHeight);
 }
 BENCHMARK(BM_4KCoveredReference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 

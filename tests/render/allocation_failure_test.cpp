@@ -9,20 +9,9 @@
 
 #include "failing_allocator.h"
 #include "support/render_fixture.h"
+#include "support/thread_grant.h"
 
 namespace {
-
-// Progress without allocating (RecordingAbort keeps a vector).
-class QuietAbort : public CheckAbortCallback {
- public:
-  BOOL Check() override { return FALSE; }
-  BOOL Progress(int, int) override { return FALSE; }
-  void SetTitle(const MCHAR*) override {}
-};
-
-struct GrantScope {
-  ~GrantScope() { GrantRenderThreads(0); }
-};
 
 enum class Setting { kStill, kPan, kScintillation };
 

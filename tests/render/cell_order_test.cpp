@@ -15,14 +15,11 @@
 #include "render/cell_star_loop.h"
 #include "starfield/star_field.h"
 #include "support/render_fixture.h"
+#include "support/thread_grant.h"
 
 namespace {
 
 constexpr std::uint32_t kNever = std::numeric_limits<std::uint32_t>::max();
-
-struct GrantScope {
-  ~GrantScope() { GrantRenderThreads(0); }
-};
 
 StarFieldKey Key(std::uint32_t count, std::int32_t seed = 3) {
   StarFieldKey k;

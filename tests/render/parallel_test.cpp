@@ -11,13 +11,9 @@
 
 #include "render/star_loop.h"
 #include "support/render_fixture.h"
+#include "support/thread_grant.h"
 
 namespace {
-
-// Takes back the host's grant when a test ends.
-struct GrantScope {
-  ~GrantScope() { GrantRenderThreads(0); }
-};
 
 using Result = PassResult;
 

@@ -11,14 +11,11 @@
 
 #include "render/cell_visibility.h"
 #include "support/render_fixture.h"
+#include "support/thread_grant.h"
 #include "starfield/view_transforms.h"
 #include "starfield/visibility_index.h"
 
 namespace {
-
-struct GrantScope {
-  ~GrantScope() { GrantRenderThreads(0); }
-};
 
 class Dice {
  public:

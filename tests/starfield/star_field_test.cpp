@@ -10,6 +10,7 @@
 #include "starfield/star_field.h"
 #include "starfield/unit_ball.h"
 #include "support/recording_abort.h"
+#include "support/thread_grant.h"
 
 namespace {
 
@@ -273,11 +274,6 @@ TEST(BalanceCurve, EndpointsAndShape) {
 }  // namespace
 
 namespace {
-
-// Takes back the host's grant when a test ends.
-struct GrantScope {
-  ~GrantScope() { GrantRenderThreads(0); }
-};
 
 TEST(StarFieldParallel, EveryThreadCountGivesTheSerialField) {
   GrantScope restore;

@@ -26,3 +26,12 @@ class RecordingAbort : public CheckAbortCallback {
  private:
   int stopAtCall_;
 };
+
+// Never stops, records nothing: progress without allocating (for tests
+// that count or fail allocations).
+class QuietAbort : public CheckAbortCallback {
+ public:
+  BOOL Check() override { return FALSE; }
+  BOOL Progress(int, int) override { return FALSE; }
+  void SetTitle(const MCHAR*) override {}
+};
