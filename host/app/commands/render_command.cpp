@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/app/base/app_error.h"
+#include "host/app/colour/scene_colours.h"
 #include "host/app/commands/commands.h"
 #include "host/app/frame_range.h"
 #include "host/app/output/frame_writer.h"
@@ -212,10 +213,11 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
         std::vector<FloatRgba> converted;
         if (!colour.Output().IsIdentity()) {
           const std::span<BMM_Color_64> pixels(storage.Pixels(), static_cast<size_t>(storage.Width()) * storage.Height());
-          converted = frameFloats ? *frameFloats : FloatsFrom16(pixels);
           // Star light the 16-bit frame clipped, and the star light layer,
           // go into the output's space with the colour (docs/sky.md).
-          for (const PixelFloats& p : exrInput.lightAboveFull) converted[p.pixel] = p.value;
+          converted = FrameColourIn(colour.Output(), pixels,
+                                    frameFloats ? std::span<const FloatRgba>(*frameFloats) : std::span<const FloatRgba>(),
+                                    exrInput.lightAboveFull);
           exrInput.lightAboveFull.clear();
           if (BMM_Color_fl* light = storage.LightLayer()) {
             std::vector<FloatRgba> layer(pixels.size());
@@ -225,7 +227,6 @@ int RunRender(const RenderCommandOptions& o, const CLI::App& cli) {
             std::transform(layer.begin(), layer.end(), light,
                            [](const FloatRgba& f) { return BMM_Color_fl{f.r, f.g, f.b, f.a}; });
           }
-          colour.Output().ApplyPremultiplied(converted);
           std::transform(converted.begin(), converted.end(), pixels.begin(), FloatRgbaTo16);
           // The plate's other channels are in its own space: the output is a
           // plain frame of the converted colour.

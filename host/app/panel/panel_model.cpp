@@ -12,7 +12,9 @@
 #include <utility>
 
 #include "host/app/base/app_error.h"
+#include "host/app/colour/scene_colours.h"
 #include "host/app/image/dib.h"
+#include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/base/paths.h"
 #include "host/app/base/quoting.h"
@@ -307,6 +309,9 @@ int RequestInt(const json& request, const char* name, int lo, int hi) {
 PanelModel::PanelModel(const SceneDesc& scene, const ClassLookup& lookup, std::filesystem::path sceneFile)
     : scene_(scene), sceneFile_(std::move(sceneFile)) {
   session_ = std::make_unique<RenderSession>(scene_, lookup);
+  if (const std::optional<std::filesystem::path>& image = scene_.render.image)
+    colour_ = ColourPlan(ColourRequest{}, IsExrFile(*image) ? PlateKind::Exr : PlateKind::Png, true,
+                         image->filename().string());
   frame_ = scene_.render.frame;
   const TimeValue t = session_->FrameTime(frame_);
   const auto& effects = session_->Effects();
@@ -448,7 +453,12 @@ void PanelModel::SetBackground(const std::string& name) {
 std::string PanelModel::PlatePng() const {
   const RgbaImage* image = session_->InputImage();
   if (!image) throw InputError("the scene has no input image (render.image) to show as the plate");
-  return EncodePngRgba(image->width, image->height, image->pixels.data(), kPreviewPng);
+  if (colour_.Output().IsIdentity())
+    return EncodePngRgba(image->width, image->height, image->pixels.data(), kPreviewPng);
+  std::vector<BMM_Color_64> shown(image->pixels.size());
+  const std::vector<FloatRgba> floats = FrameColourIn(colour_.Output(), image->pixels, {}, {});
+  std::transform(floats.begin(), floats.end(), shown.begin(), FloatRgbaTo16);
+  return EncodePngRgba(image->width, image->height, shown.data(), kPreviewPng);
 }
 
 void PanelModel::Input(const json& request) {
@@ -546,9 +556,24 @@ void PanelModel::SetFrame(int frame) {
 
 std::string PanelModel::RenderPreviewPng() {
   NoAbort keepGoing;
-  const std::unique_ptr<Bitmap> bitmap = session_->RenderFrame(frame_, &keepGoing);
+  std::unique_ptr<Bitmap> bitmap;
+  {
+    // The controls' colours in the frame's space while it renders.
+    std::vector<std::unique_ptr<ConvertedColourParams>> converted;
+    if (!colour_.SceneColours().IsIdentity())
+      for (Effect* e : session_->Effects())
+        if (IParamBlock2* block = e->NumParamBlocks() > 0 ? e->GetParamBlock(0) : nullptr)
+          converted.push_back(std::make_unique<ConvertedColourParams>(*block, colour_.SceneColours()));
+    bitmap = session_->RenderFrame(frame_, &keepGoing);
+  }
   if (!bitmap) throw SystemError("the preview render stopped");
   BitmapStorage& storage = *bitmap->Storage();
+  if (!colour_.Output().IsIdentity()) {
+    const std::span<BMM_Color_64> pixels(storage.Pixels(), static_cast<std::size_t>(storage.Width()) * storage.Height());
+    const ExrFrameInput in = session_->ExrInput();
+    const std::vector<FloatRgba> floats = FrameColourIn(colour_.Output(), pixels, in.outputFloats, in.lightAboveFull);
+    std::transform(floats.begin(), floats.end(), pixels.begin(), FloatRgbaTo16);
+  }
   return EncodePngRgba(storage.Width(), storage.Height(), storage.Pixels(), kPreviewPng);
 }
 

@@ -11,6 +11,13 @@
 // are; render-pass writes (the scintillation lock, the recognised camera)
 // show in the controls afterwards.
 //
+// Colour: the preview is what `velumbra render` writes to PNG without colour
+// options (host/app/colour/colour_plan.h). With an OpenEXR plate the frame
+// is scene-linear: the colours the controls edit (display values) are
+// converted into it for each preview render and put back afterwards, so the
+// controls and a saved scene keep the values the user chose; the preview
+// and the plate are shown through the config's default display.
+//
 // Not thread-safe: the server serialises every call.
 #pragma once
 
@@ -23,6 +30,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/app/base/app_error.h"
+#include "host/app/colour/colour_plan.h"
 #include "host/app/render_frame.h"
 #include "host/app/scene/scene_file.h"
 #include "host/sdk/iparamm2.h"
@@ -142,6 +150,7 @@ class PanelModel {
   SceneDesc scene_;
   std::filesystem::path sceneFile_;
   std::unique_ptr<RenderSession> session_;
+  ColourPlan colour_;  // the preview's, as a PNG render of the scene has it
   std::vector<std::unique_ptr<EffectPanel>> panels_;
   int frame_ = 0;
   bool dirty_ = false;

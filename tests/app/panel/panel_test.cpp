@@ -12,11 +12,14 @@
 #include "support/temp_dir.h"
 #include "effect/qe_velumbra_params.h"
 #include "host/app/base/app_error.h"
+#include "host/app/colour/scene_colours.h"
+#include "host/app/image/exr_io.h"
 #include "host/app/image/png_io.h"
 #include "host/app/panel/panel.h"
 #include "plugin/class_desc.h"
 #include "resources/resource.h"
 #include "support/module_handle.h"
+#include "support/recording_abort.h"
 
 namespace {
 
@@ -376,6 +379,68 @@ TEST(PanelApi, ThePreviewBackgroundIsBlackCheckerboardOrThePlate) {
   EXPECT_EQ(plate->body, velumbra::EncodePngRgba(96, 64, pixels.data(), {8, velumbra::PngCompression::Fast}));
   // The page offers the three choices.
   EXPECT_NE(withPlate.client->Get("/")->body.find("<option value=\"plate\">"), std::string::npos);
+}
+
+// An OpenEXR plate holds scene-linear light. The preview and the plate show
+// through the default display as `velumbra render` writes them to PNG; the
+// star colours the controls hold are display values, converted into the
+// frame for the render only: the controls and the saved scene keep them.
+TEST(PanelApi, AnOpenExrPlateShowsThroughTheDisplayAndTheControlsKeepDisplayColours) {
+  TempDir dir;
+  const int w = 96, h = 64;
+  const std::vector<velumbra::FloatRgba> grey(static_cast<std::size_t>(w * h), {0.18f, 0.18f, 0.18f, 1.0f});
+  velumbra::WriteExr(dir.Path() / "plate.exr", w, h, grey.data(), nullptr, nullptr);
+  std::string scene = kScene;
+  scene.replace(scene.find("\"camera\": \"Camera001\"}"), 22,
+                "\"camera\": \"Camera001\", \"image\": \"" + (dir.Path() / "plate.exr").string() + "\"}");
+  // Simple Additive: stars show over the opaque plate.
+  scene.replace(scene.find("\"seed\": 7,"), 10, "\"seed\": 7, \"drawmode\": 2,");
+  LivePanel p(scene);
+  p.Input(0, IDC_BRIGHTSTARSCOLOR_SWATCH, "color", {1.0, 0.5, 0.25});
+  const std::string preview = p.Preview();
+  const auto shown = [&](const std::string& png) {
+    std::ofstream(dir.Path() / "shown.png", std::ios::binary) << png;
+    return velumbra::ReadPngRgba(dir.Path() / "shown.png");
+  };
+
+  // The plate, and most of the preview (where no star lies), are linear
+  // 0.18 on an sRGB display: 0.4613 of full value (8-bit).
+  const double srgb = 1.055 * std::pow(0.18, 1.0 / 2.4) - 0.055;
+  auto plate = p.client->Get("/api/plate.png");
+  ASSERT_EQ(plate->status, 200);
+  for (const BMM_Color_64& px : shown(plate->body).pixels) ASSERT_NEAR(px.r / 65280.0, srgb, 1.0 / 255);
+  const velumbra::RgbaImage image = shown(preview);
+  const auto plain = std::count_if(image.pixels.begin(), image.pixels.end(), [&](const BMM_Color_64& px) {
+    return px.r == px.g && px.g == px.b && std::fabs(px.r / 65280.0 - srgb) <= 1.0 / 255;
+  });
+  EXPECT_GT(plain, w * h / 2);
+
+  // The controls and the saved scene keep the display values.
+  EXPECT_EQ(Control(p.State(), 0, IDC_BRIGHTSTARSCOLOR_SWATCH)["color"], json::array({1.0, 0.5, 0.25}));
+  ASSERT_EQ(p.Post("/api/save", json::object())->status, 200);
+  const velumbra::SceneDesc saved = velumbra::LoadSceneFile(p.file);
+
+  // The preview is the render the command makes of the saved scene: its
+  // colours converted once before the render, the frame through the display.
+  const velumbra::ColourPlan plan({}, velumbra::PlateKind::Exr, true);
+  velumbra::InputOptions inputs;
+  inputs.sceneColours = plan.SceneColours();
+  const auto displayed = [&](velumbra::RenderSession& session) {
+    RecordingAbort abort;
+    const std::unique_ptr<Bitmap> frame = session.RenderFrame(saved.render.frame, &abort);
+    if (!frame) return std::string();
+    const std::span<BMM_Color_64> pixels(frame->Storage()->Pixels(), static_cast<std::size_t>(w * h));
+    const velumbra::ExrFrameInput in = session.ExrInput();
+    const std::vector<velumbra::FloatRgba> floats =
+        velumbra::FrameColourIn(plan.Output(), pixels, in.outputFloats, in.lightAboveFull);
+    std::transform(floats.begin(), floats.end(), pixels.begin(), velumbra::FloatRgbaTo16);
+    return velumbra::EncodePngRgba(w, h, pixels.data(), {8, velumbra::PngCompression::Fast});
+  };
+  velumbra::RenderSession converted(saved, Lookup(), {}, inputs);
+  EXPECT_EQ(preview, displayed(converted));
+  // And not the render of the display values taken as the frame's own.
+  velumbra::RenderSession taken(saved, Lookup());
+  EXPECT_NE(preview, displayed(taken));
 }
 
 }  // namespace
