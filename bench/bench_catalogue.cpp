@@ -3,37 +3,24 @@
 // of KStars' 126k-star stars.dat (read through the file service, parsed,
 // placed, drawn) and the frames after it (placed again at their time,
 // drawn, the parse cached), against a generated field of the same count.
-#include <cstring>
 #include <filesystem>
-#include <memory>
 
 #include "bench_util.h"
-#include "effect/qe_velumbra.h"
-#include "effect/qe_velumbra_params.h"
-#include "plugin/class_desc.h"
+#include "sky_frame.h"
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
-constexpr const char* kCatalogue = "/usr/share/kstars/stars.dat";
+constexpr const char* kCatalogue = bench::kKStarsCatalogue;
 constexpr float kFov = 0.523598776f;  // 30 degrees
 
-struct Scene {
-  explicit Scene(bool catalogue) {
-    camera = ip.CreateNode("Camera001", std::make_unique<CameraObject>(kFov));
-    TransformKey k;
-    k.kind = TransformKey::Kind::Target;
-    k.target = Point3(0.1f, 1, -0.05f);  // towards Orion
-    camera->SetTransformKeys({k});
-    fx = static_cast<Qe_Velumbra*>(static_cast<Effect*>(GetQe_VelumbraDesc()->Create(FALSE)));
+struct Scene : bench::SkyFrame {
+  explicit Scene(bool catalogue) : SkyFrame(kFov) {
     Configure(catalogue);
-    bm.CreateChannels(BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID);
-    bm.CreateLightLayer();
     Render(0);  // the pages faulted in once
     // A new effect, which has not read the catalogue yet.
     if (catalogue) {
       fx->DeleteMe();
-      fx = static_cast<Qe_Velumbra*>(static_cast<Effect*>(GetQe_VelumbraDesc()->Create(FALSE)));
+      fx = NewEffect();
       Configure(catalogue);
     }
   }
@@ -44,27 +31,6 @@ struct Scene {
     pb->SetValue(pb_magnitudelimit, 0, 30.0f);  // every star of the file
     pb->SetValue(pb_starscount, 0, 125982);
   }
-  ~Scene() { fx->DeleteMe(); }
-
-  // The frame and its layer are cleared, not made anew: fresh pages would
-  // cost more than the pass (PERF-NOTES).
-  // False when the effect logged a failure (the frame is not a render).
-  bool Render(TimeValue t) {
-    BitmapStorage& st = *bm.Storage();
-    std::memset(static_cast<void*>(st.Pixels()), 0, sizeof(BMM_Color_64) * kWidth * kHeight);
-    std::memset(static_cast<void*>(st.LightLayer()), 0, sizeof(BMM_Color_fl) * kWidth * kHeight);
-    RenderInfo* ri = st.AllocRenderInfo();
-    ri->SetPerspective(kWidth, kHeight, kFov);
-    ri->worldToCam[0] = ri->worldToCam[1] = Inverse(camera->GetNodeTM(t));
-    fx->Apply(t, &bm, nullptr, nullptr);
-    return GetHostLog()->Take().empty();
-  }
-
-  Interface ip;
-  BitmapManager manager{&ip};
-  Bitmap bm{kWidth, kHeight, &manager};
-  INode* camera = nullptr;
-  Qe_Velumbra* fx = nullptr;
 };
 
 void BM_CatalogueFirstFrame(benchmark::State& state) {

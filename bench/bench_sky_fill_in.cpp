@@ -10,30 +10,29 @@
 //   magnitude 8 (41,000 stars), with the stars that cannot reach the image
 //   left out before their light is measured, and with every star measured
 //   (the reference, Qe_Velumbra::visibilityIndex off).
-#include <cstring>
 #include <filesystem>
-#include <memory>
+#include <vector>
 
 #include "bench_util.h"
-#include "effect/qe_velumbra.h"
-#include "effect/qe_velumbra_params.h"
-#include "plugin/class_desc.h"
+#include "sky_frame.h"
 
 namespace {
 
-constexpr int kWidth = 1920, kHeight = 1080;
-constexpr const char* kCatalogue = "/usr/share/kstars/stars.dat";
+constexpr const char* kCatalogue = bench::kKStarsCatalogue;
 
-struct Scene {
-  Scene(float fov, float limit, bool fillIn, bool panning) : fov_(fov) {
-    camera = ip.CreateNode("Camera001", std::make_unique<CameraObject>(fov));
-    TransformKey a, b;
-    a.kind = b.kind = TransformKey::Kind::Target;
-    a.target = Point3(0.1f, 1, -0.05f);  // towards Orion
-    b.target = Point3(0.6f, 1, 0.1f);
-    b.time = 30 * GetTicksPerFrame();
-    camera->SetTransformKeys(panning ? std::vector<TransformKey>{a, b} : std::vector<TransformKey>{a});
-    fx = static_cast<Qe_Velumbra*>(static_cast<Effect*>(GetQe_VelumbraDesc()->Create(FALSE)));
+// A still camera towards Orion, or one panning from there over 30 frames.
+std::vector<TransformKey> CameraKeys(bool panning) {
+  if (!panning) return {};
+  TransformKey a, b;
+  a.kind = b.kind = TransformKey::Kind::Target;
+  a.target = Point3(0.1f, 1, -0.05f);  // towards Orion
+  b.target = Point3(0.6f, 1, 0.1f);
+  b.time = 30 * GetTicksPerFrame();
+  return {a, b};
+}
+
+struct Scene : bench::SkyFrame {
+  Scene(float fov, float limit, bool fillIn, bool panning) : SkyFrame(fov, CameraKeys(panning)) {
     IParamBlock2* pb = fx->pblock;
     pb->SetValue(pb_starsource, 0, starsource_catalogue);
     pb->SetValue(pb_catalogfile, 0, kCatalogue);
@@ -43,31 +42,7 @@ struct Scene {
       pb->SetValue(pb_duration, 0, 1.0f);
       pb->SetValue(pb_durationsubdivisions, 0, 8);
     }
-    bm.CreateChannels(BMM_CHAN_MTL_ID | BMM_CHAN_NODE_ID);
-    bm.CreateLightLayer();
   }
-  ~Scene() { fx->DeleteMe(); }
-
-  // The frame and its layer are cleared, not made anew (PERF-NOTES). False
-  // when the effect logged a failure.
-  bool Render(TimeValue t) {
-    BitmapStorage& st = *bm.Storage();
-    std::memset(static_cast<void*>(st.Pixels()), 0, sizeof(BMM_Color_64) * kWidth * kHeight);
-    std::memset(static_cast<void*>(st.LightLayer()), 0, sizeof(BMM_Color_fl) * kWidth * kHeight);
-    RenderInfo* ri = st.AllocRenderInfo();
-    ri->SetPerspective(kWidth, kHeight, fov_);
-    ri->worldToCam[0] = ri->worldToCam[1] = Inverse(camera->GetNodeTM(t));
-    ri->renderTime[0] = ri->renderTime[1] = t;
-    fx->Apply(t, &bm, nullptr, nullptr);
-    return GetHostLog()->Take().empty();
-  }
-
-  float fov_;
-  Interface ip;
-  BitmapManager manager{&ip};
-  Bitmap bm{kWidth, kHeight, &manager};
-  INode* camera = nullptr;
-  Qe_Velumbra* fx = nullptr;
 };
 
 bool HaveCatalogue(benchmark::State& state) {

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "effect/param_value.h"
 #include "effect/qe_velumbra.h"
 #include "effect/qe_velumbra_params.h"
 #include "raster/coverage.h"
@@ -73,10 +74,7 @@ class ParamReader {
  private:
   template <typename T>
   T Read(ParamID id, T fallback) const {
-    T v = fallback;
-    Interval valid = FOREVER;
-    pb_->GetValue(id, t_, v, valid);
-    return v;
+    return ParamValueAt(pb_, id, t_, fallback);
   }
 
   IParamBlock2* pb_;

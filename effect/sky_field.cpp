@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effect/param_value.h"
 #include "effect/qe_velumbra_params.h"
 #include "raster/channel.h"
 #include "raster/coverage.h"
@@ -10,14 +11,6 @@
 #include "sky/star_light.h"
 
 namespace {
-
-template <typename T>
-T Read(IParamBlock2* pb, ParamID id, TimeValue t, T fallback) {
-  T v = fallback;
-  Interval valid = FOREVER;
-  pb->GetValue(id, t, v, valid);
-  return v;
-}
 
 std::string Text(IParamBlock2* pb, ParamID id, TimeValue t) {
   const MCHAR* s = pb->GetStr(id, t);
@@ -55,22 +48,22 @@ SkyParams SkyParamsAt(IParamBlock2* pb, TimeValue t) {
   SkyParams p;
   if (!pb) return p;
   p.catalogFile = Text(pb, pb_catalogfile, t);
-  p.frame = Read<int>(pb, pb_skyframe, t, 0);
+  p.frame = ParamValueAt<int>(pb, pb_skyframe, t, 0);
   p.observerTime = Text(pb, pb_observertime, t);
-  p.latitudeDeg = Read<float>(pb, pb_observerlatitude, t, 0.0f);
-  p.longitudeDeg = Read<float>(pb, pb_observerlongitude, t, 0.0f);
-  p.heightM = Read<float>(pb, pb_observerheight, t, 0.0f);
-  p.ut1MinusUtc = Read<float>(pb, pb_ut1minusutc, t, 0.0f);
-  p.magnitudeLimit = Read<float>(pb, pb_magnitudelimit, t, 0.0f);
-  p.magnitudeZero = Read<float>(pb, pb_magnitudezero, t, 0.0f);
-  p.refraction = Read<int>(pb, pb_refractionflag, t, 0) != 0;
-  p.pressureHpa = Read<float>(pb, pb_refractionpressure, t, 0.0f);
-  p.temperatureC = Read<float>(pb, pb_refractiontemperature, t, 0.0f);
-  p.belowHorizon = Read<int>(pb, pb_belowhorizonflag, t, 0) != 0;
-  p.minSize = Read<float>(pb, pb_starminsize, t, 0.0f);
-  p.growth = Read<float>(pb, pb_stargrowth, t, 0.0f);
-  p.fillIn = Read<int>(pb, pb_fillinflag, t, 0) != 0;
-  p.seed = p.fillIn ? Read<int>(pb, pb_seed, t, 0) : 0;
+  p.latitudeDeg = ParamValueAt<float>(pb, pb_observerlatitude, t, 0.0f);
+  p.longitudeDeg = ParamValueAt<float>(pb, pb_observerlongitude, t, 0.0f);
+  p.heightM = ParamValueAt<float>(pb, pb_observerheight, t, 0.0f);
+  p.ut1MinusUtc = ParamValueAt<float>(pb, pb_ut1minusutc, t, 0.0f);
+  p.magnitudeLimit = ParamValueAt<float>(pb, pb_magnitudelimit, t, 0.0f);
+  p.magnitudeZero = ParamValueAt<float>(pb, pb_magnitudezero, t, 0.0f);
+  p.refraction = ParamValueAt<int>(pb, pb_refractionflag, t, 0) != 0;
+  p.pressureHpa = ParamValueAt<float>(pb, pb_refractionpressure, t, 0.0f);
+  p.temperatureC = ParamValueAt<float>(pb, pb_refractiontemperature, t, 0.0f);
+  p.belowHorizon = ParamValueAt<int>(pb, pb_belowhorizonflag, t, 0) != 0;
+  p.minSize = ParamValueAt<float>(pb, pb_starminsize, t, 0.0f);
+  p.growth = ParamValueAt<float>(pb, pb_stargrowth, t, 0.0f);
+  p.fillIn = ParamValueAt<int>(pb, pb_fillinflag, t, 0) != 0;
+  p.seed = p.fillIn ? ParamValueAt<int>(pb, pb_seed, t, 0) : 0;
   return p;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "effect/qe_velumbra.h"
+#include "effect/param_value.h"
 #include "effect/qe_velumbra_params.h"
 #include "effect/sky_catalogue.h"
 #include "effect/sky_field.h"
@@ -30,16 +31,8 @@ constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 std::uint64_t Add(std::uint64_t a, std::uint64_t b) { return a > kMax - b ? kMax : a + b; }
 std::uint64_t Mul(std::uint64_t a, std::uint64_t b) { return b != 0 && a > kMax / b ? kMax : a * b; }
 
-template <typename T>
-T ValueAt(IParamBlock2* pb, ParamID id, TimeValue t, T fallback) {
-  T v = fallback;
-  Interval valid = FOREVER;
-  pb->GetValue(id, t, v, valid);
-  return v;
-}
-
 bool CatalogueAt(IParamBlock2* pb, TimeValue t) {
-  return pb && ValueAt(pb, pb_starsource, t, 0) == starsource_catalogue;
+  return pb && ParamValueAt(pb, pb_starsource, t, 0) == starsource_catalogue;
 }
 
 // Right ascension in [0, 2 pi) and declination of an ICRS direction.
@@ -69,16 +62,16 @@ void LogBadInput(const std::string& error) {
 StarFieldParams StarFieldParamsAt(IParamBlock2* pb, TimeValue t) {
   StarFieldParams p;
   if (!pb) return p;
-  p.starsCount = ValueAt(pb, pb_starscount, t, 0);
-  p.seed = ValueAt(pb, pb_seed, t, 0);
-  p.brightColor = ValueAt(pb, pb_brightstarscolor, t, Color());
-  p.dimColor = ValueAt(pb, pb_dimstarscolor, t, Color());
-  p.colorVariancePercent = ValueAt(pb, pb_colorvariance, t, 0.0f);
-  p.brightDimBalance = ValueAt(pb, pb_brightdimbalance, t, 0.0f);
-  p.brightSize = ValueAt(pb, pb_brightstarssize, t, 0.0f);
-  p.dimSize = ValueAt(pb, pb_dimstarssize, t, 0.0f);
-  p.starsAlphaFlag = ValueAt(pb, pb_starsalphaflag, t, 0) != 0;
-  p.starsAlpha = ValueAt(pb, pb_starsalpha, t, 0);
+  p.starsCount = ParamValueAt(pb, pb_starscount, t, 0);
+  p.seed = ParamValueAt(pb, pb_seed, t, 0);
+  p.brightColor = ParamValueAt(pb, pb_brightstarscolor, t, Color());
+  p.dimColor = ParamValueAt(pb, pb_dimstarscolor, t, Color());
+  p.colorVariancePercent = ParamValueAt(pb, pb_colorvariance, t, 0.0f);
+  p.brightDimBalance = ParamValueAt(pb, pb_brightdimbalance, t, 0.0f);
+  p.brightSize = ParamValueAt(pb, pb_brightstarssize, t, 0.0f);
+  p.dimSize = ParamValueAt(pb, pb_dimstarssize, t, 0.0f);
+  p.starsAlphaFlag = ParamValueAt(pb, pb_starsalphaflag, t, 0) != 0;
+  p.starsAlpha = ParamValueAt(pb, pb_starsalpha, t, 0);
   return p;
 }
 
@@ -183,7 +176,7 @@ StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int c
   const TimeValue* sky = nullptr;  // the first time with catalogue stars
   float limit = -HUGE_VALF, fillInLimit = -HUGE_VALF;
   for (int i = 0; effect_.pblock && times && i < count; ++i) {
-    const int s = ValueAt(effect_.pblock, pb_durationsubdivisions, times[i], 1);
+    const int s = ParamValueAt(effect_.pblock, pb_durationsubdivisions, times[i], 1);
     subdivisions = std::max<std::uint64_t>(subdivisions, static_cast<std::uint64_t>(std::max(s, 1)));
     if (CatalogueAt(effect_.pblock, times[i])) {
       const SkyParams p = SkyParamsAt(effect_.pblock, times[i]);
@@ -192,7 +185,7 @@ StarFieldMemory QeStarFieldInterface::RenderMemory(const TimeValue* times, int c
       if (p.fillIn) fillInLimit = std::max(fillInLimit, p.magnitudeLimit);
       continue;
     }
-    const int n = ValueAt(effect_.pblock, pb_starscount, times[i], 0);
+    const int n = ParamValueAt(effect_.pblock, pb_starscount, times[i], 0);
     stars = std::max<std::uint64_t>(stars, static_cast<std::uint64_t>(std::max(n, 0)));
     generated = true;
   }

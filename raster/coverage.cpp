@@ -87,26 +87,39 @@ double DiscCoverage(Point2 c, float r) {
   return sum;
 }
 
+namespace {
+
+enum class Nearest { kA, kBetween, kPastB };
+
+// Where the segment a..b (unit direction u) comes nearest to pixel p, found
+// as the drawing finds it (PrepareStreak's direction, the reference's
+// projections): at a (q = a), between the ends (q on the segment), or at b
+// or past it (q not set: the callers differ there).
+Nearest NearestOnSegment(Point2 p, Point2 a, Point2 b, Point2 u, Point2& q) {
+  const float alongA = (p.x - a.x) * u.x;
+  const float alongB = (p.x - b.x) * u.x;
+  const float t = alongA + (p.y - a.y) * u.y;
+  if (t <= 0.0f) {
+    q = a;
+    return Nearest::kA;
+  }
+  if (alongB + (p.y - b.y) * u.y >= 0.0f) return Nearest::kPastB;
+  q = a + u * t;
+  return Nearest::kBetween;
+}
+
+}  // namespace
+
 double CapsuleCoverage(Point2 a, Point2 b, float r) {
   if (!(r > 0.0f) || !Finite(a) || !Finite(b)) return 0.0;
   const float length = Length(b - a);
   if (length == 0.0f) return DiscCoverage(a, r);
   if (length > kLongStreak || r > kLargeRadius) return length * StreakWidthIntegral(r) + DiscIntegral(r);
-  // The nearest point as the drawing finds it (PrepareStreak's direction,
-  // the reference's projections).
   const Point2 u = (b - a) * (1.0f / length);
   double sum = 0.0;
   ForEachPixelNear(a, b, static_cast<double>(r) + 1.0, [&](Point2 p) {
-    const float alongA = (p.x - a.x) * u.x;
-    const float alongB = (p.x - b.x) * u.x;
-    const float t = alongA + (p.y - a.y) * u.y;
     Point2 q;
-    if (t <= 0.0f)
-      q = a;
-    else if (alongB + (p.y - b.y) * u.y >= 0.0f)
-      q = b;
-    else
-      q = a + u * t;
+    if (NearestOnSegment(p, a, b, u, q) == Nearest::kPastB) q = b;
     const float cov = r - Length(p - q);
     if (cov > 0.0f) sum += std::min(cov, 1.0f);
   });
@@ -123,16 +136,9 @@ double TrailCoverage(Point2 a, Point2 b, float r) {
   const Point2 u = (b - a) * (1.0f / length);
   double sum = 0.0;
   ForEachPixelNear(a, b, static_cast<double>(r) + 1.0, [&](Point2 p) {
-    const float alongA = (p.x - a.x) * u.x;
-    const float alongB = (p.x - b.x) * u.x;
-    const float t = alongA + (p.y - a.y) * u.y;
     Point2 q;
-    if (t <= 0.0f)
-      q = a;
-    else if (alongB + (p.y - b.y) * u.y < 0.0f)
-      q = a + u * t;
-    else
-      return;  // beyond b the disc at b gives all the coverage
+    // Beyond b the disc at b gives all the coverage.
+    if (NearestOnSegment(p, a, b, u, q) == Nearest::kPastB) return;
     const float c1 = r - Length(p - q);
     if (!(c1 > 0.0f)) return;
     const float c2 = r - Length(p - b);

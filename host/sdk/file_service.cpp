@@ -59,6 +59,16 @@ class Descriptor {
   int fd_;
 };
 
+// Opens `path` (a resolved name; empty when none was given) for reading.
+FileResult Open(const std::string& path, int& fd, std::string& error) {
+  if (path.empty()) {
+    error = "no file named (the name is empty)";
+    return FILE_NOT_FOUND;
+  }
+  fd = OpenForReading(path);
+  return fd < 0 ? FromErrno(errno, path, error) : FILE_OK;
+}
+
 }  // namespace
 
 void FileService::SetFolder(std::string folder) {
@@ -82,23 +92,17 @@ std::string FileService::Resolve(const MCHAR* name) const {
 
 FileResult FileService::Stamp(const MCHAR* name, FileStamp& stamp, std::string& error) const {
   const std::string path = Resolve(name);
-  if (path.empty()) {
-    error = "no file named (the name is empty)";
-    return FILE_NOT_FOUND;
-  }
-  const Descriptor fd(OpenForReading(path));
-  if (fd.get() < 0) return FromErrno(errno, path, error);
+  int opened = -1;
+  if (const FileResult r = Open(path, opened, error); r != FILE_OK) return r;
+  const Descriptor fd(opened);
   return StampOf(fd.get(), path, stamp, error);
 }
 
 FileResult FileService::Read(const MCHAR* name, std::string& bytes, FileStamp& stamp, std::string& error) const {
   const std::string path = Resolve(name);
-  if (path.empty()) {
-    error = "no file named (the name is empty)";
-    return FILE_NOT_FOUND;
-  }
-  const Descriptor fd(OpenForReading(path));
-  if (fd.get() < 0) return FromErrno(errno, path, error);
+  int opened = -1;
+  if (const FileResult r = Open(path, opened, error); r != FILE_OK) return r;
+  const Descriptor fd(opened);
   FileStamp s;
   if (const FileResult r = StampOf(fd.get(), path, s, error); r != FILE_OK) return r;
   if (s.size > MaxBytes()) {
